@@ -1,0 +1,3 @@
+#include "engine/engine.h"
+
+double score_sequence(const std::string& seq) { return score_sequence_reference(seq); }

@@ -1,0 +1,108 @@
+// Profile file: a header line "(Peptide) ... Length: ..." whose fifth word
+// begins with the number of positions N, a second line that is ignored, then
+// N position lines: a first word (skipped) and twenty scores in the order
+// A R N D C Q E G H I L K M F P S T W Y V. Missing scores on a line are 0.0.
+#include <algorithm>
+#include <climits>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <new>
+
+#include "input/input.h"
+
+namespace {
+
+constexpr std::size_t kMaxReservedRows = 4096;
+
+bool is_c_space(char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+// Reads N from the header the way "%*s%*s%*s%*s%d" does: four words skipped,
+// then an optionally signed decimal integer at the start of the fifth word.
+// A value that does not fit an int is refused rather than wrapped.
+bool parse_header_length(const std::string& header, int& length) {
+  int offset = -1;
+  std::sscanf(header.c_str(), "%*s%*s%*s%*s%n", &offset);
+  if (offset < 0) return false;
+  const char* p = header.c_str() + offset;
+  while (is_c_space(*p)) ++p;
+  bool negative = false;
+  if (*p == '+' || *p == '-') negative = (*p++ == '-');
+  if (*p < '0' || *p > '9') return false;
+  long long value = 0;
+  for (; *p >= '0' && *p <= '9'; ++p) {
+    value = value * 10 + (*p - '0');
+    if (value > static_cast<long long>(INT_MAX) + 1) return false;
+  }
+  if (negative) value = -value;
+  if (value > INT_MAX || value < INT_MIN) return false;
+  length = static_cast<int>(value);
+  return true;
+}
+
+bool is_profile_header(const std::string& line, int& length) {
+  return line.compare(0, 9, "(Peptide)") == 0 && line.find("Length:") != std::string::npos &&
+         parse_header_length(line, length);
+}
+
+void scan_position(const std::string& line, ProfileRow& s) {
+  std::sscanf(line.c_str(), "%*s%lf%lf%lf%lf%lf%lf%lf%lf%lf%lf%lf%lf%lf%lf%lf%lf%lf%lf%lf%lf",
+              &s[0], &s[1], &s[2], &s[3], &s[4], &s[5], &s[6], &s[7], &s[8], &s[9], &s[10],
+              &s[11], &s[12], &s[13], &s[14], &s[15], &s[16], &s[17], &s[18], &s[19]);
+}
+
+}  // namespace
+
+int read_prf_file(const char* path) {
+  LineReader file(path);
+  if (!file.is_open()) {
+    report_cant_open(path);
+    return 0;
+  }
+  try {
+    std::string line;
+    int length = 0;
+    if (!file.next(line) || !is_profile_header(line, length)) {
+      report_unrecognized_profile(path);
+      return 0;
+    }
+    file.next(line);  // column names, ignored
+    if (length <= 0) {
+      report_matrix_alloc_fail(1);
+      return 0;
+    }
+
+    std::vector<ProfileRow> rows;
+    try {
+      rows.reserve(std::min<std::size_t>(static_cast<std::size_t>(length), kMaxReservedRows));
+    } catch (const std::bad_alloc&) {
+      report_matrix_alloc_fail(1);
+      return 0;
+    }
+    for (int k = 0; k < length; ++k) {
+      if (!file.next(line)) {
+        report_missing_positions(path, k, length);
+        return 0;
+      }
+      ProfileRow scores{};
+      scan_position(line, scores);
+      if (!std::all_of(scores.begin(), scores.end(), [](double s) { return std::isfinite(s); })) {
+        report_profile_not_finite(path, k + 1);
+        return 0;
+      }
+      try {
+        rows.push_back(scores);
+      } catch (const std::bad_alloc&) {
+        report_matrix_alloc_fail(1);
+        return 0;
+      }
+    }
+    profile = std::move(rows);
+    return length;
+  } catch (const std::bad_alloc&) {
+    report_string_alloc_fail();  // a line too long to hold
+    return 0;
+  }
+}

@@ -1,0 +1,169 @@
+// The profile and parameter readers, checked on the values they store.
+#include <gtest/gtest.h>
+
+#include <array>
+#include <string>
+#include <vector>
+
+#include "input/input.h"
+#include "support/fixtures.h"
+
+namespace {
+
+struct ProfileCase {
+  const char* name;
+  std::string text;
+  int length;                 // expected result of read_prf_file
+  std::vector<double> first;  // expected leading scores of position 1
+};
+
+void PrintTo(const ProfileCase& c, std::ostream* os) { *os << c.name; }
+
+const ProfileCase kProfiles[] = {
+    {"PlainNumbers", "(Peptide) a b Length: 1\nx\nA 1 -2 3.5\n", 1, {1, -2, 3.5, 0}},
+    {"DanglingExponent", "(Peptide) a b Length: 1\nx\nA 1 2e 3\n", 1, {1, 2, 3, 0}},
+    {"GluedText", "(Peptide) a b Length: 1\nx\nA 1.5abc 4\n", 1, {1.5, 0}},
+    {"ExponentsAndSigns", "(Peptide) a b Length: 1\nx\nA +1e1 -.5 1E-1\n", 1, {10, -0.5, 0.1}},
+    {"BlankPositionLine", "(Peptide) a b Length: 1\nx\n\n", 1, {0, 0, 0}},
+    {"FirstWordSkipped", "(Peptide) a b Length: 1\nx\n7 8 9\n", 1, {8, 9, 0}},
+    {"PlusSignedLength", "(Peptide) a b Length: +1\nx\nA 4\n", 1, {4}},
+    {"LengthWithSuffix", "(Peptide) a b Length: 1abc\nx\nA 4\n", 1, {4}},
+    {"LengthIsFifthWordWherever", "(Peptide) Length: a b 1\nx\nA 4\n", 1, {4}},
+    {"LengthOnNextLine", "(Peptide) a b Length:\n1\nA 4\n", 0, {}},
+    {"TabsBetweenWords", "(Peptide)\ta\tb\tLength:\t1\nx\nA\t4\t5\n", 1, {4, 5}},
+    {"CrLfLines", "(Peptide) a b Length: 1\r\nx\r\nA 4 5\r\n", 1, {4, 5}},
+};
+
+class ProfileReading : public testing::TestWithParam<ProfileCase> {};
+
+TEST_P(ProfileReading, StoresTheScannedScores) {
+  const ProfileCase& c = GetParam();
+  fixtures::TempDir dir;
+  const std::string path = dir.write("p.prf", c.text);
+  testing::internal::CaptureStderr();
+  const int length = read_prf_file(path.c_str());
+  testing::internal::GetCapturedStderr();
+  ASSERT_EQ(length, c.length);
+  if (length == 0) return;
+  ASSERT_EQ(profile.size(), 1u);
+  for (std::size_t k = 0; k < c.first.size(); ++k) EXPECT_EQ(profile[0][k], c.first[k]) << k;
+  for (std::size_t k = c.first.size(); k < 20; ++k) EXPECT_EQ(profile[0][k], 0.0) << k;
+}
+
+INSTANTIATE_TEST_SUITE_P(Input, ProfileReading, testing::ValuesIn(kProfiles),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(ProfileReading, KeepsPositionsInFileOrderAndStopsAfterTheLast) {
+  fixtures::TempDir dir;
+  const std::string path =
+      dir.write("p.prf", "(Peptide) a b Length: 3\nx\nA 1\nB 2\nC 3\nD 4\n");
+  ASSERT_EQ(read_prf_file(path.c_str()), 3);
+  ASSERT_EQ(profile.size(), 3u);
+  EXPECT_EQ(profile[0][0], 1.0);
+  EXPECT_EQ(profile[1][0], 2.0);
+  EXPECT_EQ(profile[2][0], 3.0);
+}
+
+struct ParamCase {
+  const char* name;
+  std::string text;
+  int accepted;
+  double open_prf;  // expected gap_open_penalty_prf when accepted
+  int free_beg;     // expected prf_free_beg when accepted
+};
+
+void PrintTo(const ParamCase& c, std::ostream* os) { *os << c.name; }
+
+const std::string kRest =
+    "PRF_DELETION_PENALTY 1\nSEQ_GAP_OPEN_PENALTY 1\nSEQ_DELETION_PENALTY 1\n"
+    "PRF_FREE_END NO\nSEQ_FREE_BEG NO\nSEQ_FREE_END NO\nSHOW_ALIGNMENT NO\n";
+
+const ParamCase kParams[] = {
+    {"AllNine", "PRF_GAP_OPEN_PENALTY 3\nPRF_FREE_BEG YES\n" + kRest, 1, 3, 1},
+    {"ValueAfterTab", "PRF_GAP_OPEN_PENALTY\t3\nPRF_FREE_BEG\tYES\n" + kRest, 1, 3, 1},
+    {"ValueGlued", "PRF_GAP_OPEN_PENALTY32\nPRF_FREE_BEGYES\n" + kRest, 1, 2, 0},
+    {"YesGluedAfterSeparator", "PRF_GAP_OPEN_PENALTY 3\nPRF_FREE_BEG=YESPLEASE\n" + kRest, 1, 3, 1},
+    {"LowerCaseYes", "PRF_GAP_OPEN_PENALTY 3\nPRF_FREE_BEG yes\n" + kRest, 1, 3, 0},
+    {"PenaltyWithText", "PRF_GAP_OPEN_PENALTY abc\nPRF_FREE_BEG YES\n" + kRest, 0, 0, 0},
+    {"PenaltyWithNothing", "PRF_GAP_OPEN_PENALTY   \nPRF_FREE_BEG YES\n" + kRest, 0, 0, 0},
+    {"PenaltyKeyEndsFile", "PRF_FREE_BEG YES\n" + kRest + "PRF_GAP_OPEN_PENALTY", 0, 0, 0},
+    {"SwitchKeyEndsFile", "PRF_GAP_OPEN_PENALTY 3\n" + kRest + "PRF_FREE_BEG", 1, 3, 0},
+    {"TextMissingCompensated",
+     "PRF_GAP_OPEN_PENALTY 3\nPRF_GAP_OPEN_PENALTY abc\nPRF_FREE_BEG YES\n" + kRest, 1, 3, 1},
+    {"NothingMissingCompensatedByRepeat",
+     "PRF_GAP_OPEN_PENALTY 3\nPRF_GAP_OPEN_PENALTY\nPRF_FREE_BEG YES\nPRF_FREE_BEG NO\n" + kRest,
+     1, 3, 0},
+    {"RepeatedSwitchReplacesOmittedKey",
+     "PRF_FREE_BEG YES\nPRF_FREE_BEG YES\n" + kRest, 1, 0, 1},
+    {"TenKeyLines", "PRF_GAP_OPEN_PENALTY 3\nPRF_FREE_BEG YES\nPRF_FREE_BEG NO\n" + kRest, 0, 0, 0},
+    {"KeyNotAtLineStart", " PRF_GAP_OPEN_PENALTY 3\nPRF_FREE_BEG YES\n" + kRest, 0, 0, 0},
+    {"LowerCaseKeyIgnored", "prf_gap_open_penalty 3\nPRF_FREE_BEG YES\n" + kRest, 0, 0, 0},
+};
+
+class ParamReading : public testing::TestWithParam<ParamCase> {};
+
+TEST_P(ParamReading, CountsKeyLinesAndStoresValues) {
+  const ParamCase& c = GetParam();
+  fixtures::TempDir dir;
+  const std::string path = dir.write("g.par", c.text);
+  ASSERT_EQ(read_param_file(path.c_str()), c.accepted);
+  if (!c.accepted) return;
+  EXPECT_EQ(gap_open_penalty_prf, c.open_prf);
+  EXPECT_EQ(deletion_penalty_prf, 1.0);
+  EXPECT_EQ(prf_free_beg, c.free_beg);
+}
+
+INSTANTIATE_TEST_SUITE_P(Input, ParamReading, testing::ValuesIn(kParams),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+struct SwitchCase {
+  std::array<int, 4> in;   // prf_free_beg, prf_free_end, seq_free_beg, seq_free_end
+  std::array<int, 6> out;  // the same four, then all_free_beg, all_free_end
+};
+
+TEST(SetParameters, FoldsPairsIntoTheAllModes) {
+  const SwitchCase cases[] = {
+      {{0, 0, 0, 0}, {0, 0, 0, 0, 0, 0}}, {{1, 0, 0, 0}, {1, 0, 0, 0, 0, 0}},
+      {{0, 1, 0, 0}, {0, 1, 0, 0, 0, 0}}, {{0, 0, 1, 0}, {0, 0, 1, 0, 0, 0}},
+      {{0, 0, 0, 1}, {0, 0, 0, 1, 0, 0}}, {{1, 0, 1, 0}, {0, 0, 0, 0, 1, 0}},
+      {{0, 1, 0, 1}, {0, 0, 0, 0, 0, 1}}, {{1, 1, 1, 1}, {0, 0, 0, 0, 1, 1}},
+      {{1, 1, 0, 0}, {1, 1, 0, 0, 0, 0}}, {{0, 0, 1, 1}, {0, 0, 1, 1, 0, 0}},
+      {{1, 1, 1, 0}, {0, 1, 0, 0, 1, 0}}, {{0, 1, 1, 1}, {0, 0, 1, 0, 0, 1}},
+  };
+  for (const SwitchCase& c : cases) {
+    reset_settings();
+    all_free_beg = all_free_end = 1;  // stale values must be cleared
+    prf_free_beg = c.in[0];
+    prf_free_end = c.in[1];
+    seq_free_beg = c.in[2];
+    seq_free_end = c.in[3];
+    set_parameters();
+    const std::array<int, 6> got = {prf_free_beg, prf_free_end, seq_free_beg,
+                                     seq_free_end, all_free_beg, all_free_end};
+    EXPECT_EQ(got, c.out) << c.in[0] << c.in[1] << c.in[2] << c.in[3];
+  }
+}
+
+TEST(LineReader, ReadsLinesWhateverTheirLength) {
+  fixtures::TempDir dir;
+  const std::string long_line(100000, 'x');
+  const std::string path = dir.write("f.txt", long_line + "\nshort\nlast");
+  LineReader file(path.c_str());
+  ASSERT_TRUE(file.is_open());
+  std::string line;
+  ASSERT_TRUE(file.next(line));
+  EXPECT_EQ(line, long_line + "\n");
+  ASSERT_TRUE(file.next(line));
+  EXPECT_EQ(line, "short\n");
+  ASSERT_TRUE(file.next(line));
+  EXPECT_EQ(line, "last");
+  EXPECT_FALSE(file.next(line));
+}
+
+TEST(LineReader, DirectoriesAndMissingFilesDoNotOpen) {
+  fixtures::TempDir dir;
+  EXPECT_FALSE(LineReader(dir.path().c_str()).is_open());
+  EXPECT_FALSE(LineReader((dir.path() / "missing").c_str()).is_open());
+}
+
+}  // namespace

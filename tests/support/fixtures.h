@@ -1,0 +1,51 @@
+// Helpers shared by the tests: scratch directories, input-file builders and
+// a runner for the built binaries.
+#pragma once
+
+#include <array>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace fixtures {
+
+// A scratch directory, removed with everything in it when it goes away.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+
+  const std::filesystem::path& path() const { return path_; }
+  // Writes content to name inside the directory; returns the full path.
+  std::string write(const std::string& name, const std::string& content) const;
+
+ private:
+  std::filesystem::path path_;
+};
+
+struct RunResult {
+  std::string out;
+  std::string err;
+  int status = -1;
+};
+
+// Runs program with args from inside dir, capturing both streams.
+RunResult run(const std::string& program, const std::vector<std::string>& args,
+              const std::filesystem::path& dir);
+// The same for the built tormid binary.
+RunResult run_tormid(const std::vector<std::string>& args, const std::filesystem::path& dir);
+
+// Profile text with one position per letter of word: match at the word's
+// letter, other everywhere else.
+std::string word_profile(const std::string& word, double match = 5.0, double other = -1.0);
+// Profile text from explicit rows of twenty scores.
+std::string rows_profile(const std::vector<std::array<double, 20>>& rows);
+
+// Parameter text with both opening penalties open, both deletion penalties
+// extend, and the named switches (e.g. "PRF_FREE_BEG") set to YES.
+std::string params(double open, double extend, const std::vector<std::string>& yes = {},
+                   bool show = false);
+
+}  // namespace fixtures
