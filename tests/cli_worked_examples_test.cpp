@@ -81,7 +81,39 @@ TEST_P(WorkedExamples, Score) {
   EXPECT_EQ(r.status, 0);
 }
 
+TEST_P(WorkedExamples, Alignment) {
+  const WorkedCase& c = GetParam();
+  const fixtures::RunResult r = run_case(c, true);
+  EXPECT_EQ(r.out, std::string("Seq: s  Profile: p.prf   Score: ") + c.score + "\n\n" + c.prf_line +
+                       "\n" + c.seq_line + "\n");
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(r.status, 0);
+}
+
 INSTANTIATE_TEST_SUITE_P(Cli, WorkedExamples, testing::ValuesIn(kWorked),
                          [](const auto& info) { return std::string(info.param.name); });
+
+TEST(CliDisplay, NoAlignmentPrintsTwoEmptyLines) {
+  fixtures::TempDir dir;
+  dir.write("s.fa", ">s\nAW\n");
+  dir.write("p.prf", fixtures::word_profile("A"));
+  dir.write("g.par", user_params({"SEQ_FREE_END"}, true));
+  const fixtures::RunResult r = fixtures::run_tormid({"s.fa", "p.prf", "g.par"}, dir.path());
+  EXPECT_EQ(r.out, "Seq: s  Profile: p.prf   Score: -100000.000\n\n\n\n");
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(r.status, 0);
+}
+
+TEST(CliDisplay, PositionsWithoutAnyScoreShowX) {
+  fixtures::TempDir dir;
+  dir.write("s.fa", ">s\nAC\n");
+  std::string floor_row = "x";
+  for (int k = 0; k < 20; ++k) floor_row += " -100000";
+  dir.write("p.prf", "(Peptide) p p Length: 2\nCons\nA 5\n" + floor_row + "\n");
+  dir.write("g.par", user_params({}, true));
+  const fixtures::RunResult r = fixtures::run_tormid({"s.fa", "p.prf", "g.par"}, dir.path());
+  EXPECT_EQ(r.out, "Seq: s  Profile: p.prf   Score:  -17.000\n\nax.\nA.C\n");
+  EXPECT_EQ(r.status, 0);
+}
 
 }  // namespace
