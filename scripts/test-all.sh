@@ -1,12 +1,20 @@
 #!/usr/bin/env bash
-# Builds tormid and runs every test: the g++ and clang++ release builds.
+# Builds tormid and runs every test: the g++ and clang++ release builds, the
+# AddressSanitizer + UndefinedBehaviorSanitizer build, and a short run of
+# each fuzz harness (set FUZZ_SECONDS=0 to skip it).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-for preset in release clang; do
+for preset in release clang sanitize; do
   echo "=== $preset ==="
   cmake --preset "$preset" >/dev/null
   cmake --build --preset "$preset"
   ctest --preset "$preset"
 done
+
+seconds=${FUZZ_SECONDS:-15}
+if ((seconds > 0)); then
+  echo "=== fuzz smoke (${seconds}s per harness) ==="
+  JOBS=2 scripts/fuzz.sh "$seconds"
+fi
 echo "=== all tests passed ==="
