@@ -3,6 +3,7 @@
 #pragma once
 
 #include <algorithm>
+#include <new>
 #include <string>
 
 #include "engine/engine.h"
@@ -20,7 +21,7 @@ struct CellRef {
 // unpaired residues after them, whatever the order of the moves.
 // Throws std::bad_alloc when the lines do not fit in memory.
 template <class AnchorOf>
-void write_alignment(const std::string& seq, int row, int col, CellRef target, AnchorOf anchor_of) {
+void build_lines(const std::string& seq, int row, int col, CellRef target, AnchorOf anchor_of) {
   std::string& prf_line = res_seq1;
   std::string& seq_line = res_seq2;
   prf_line.clear();
@@ -55,4 +56,19 @@ void write_alignment(const std::string& seq, int row, int col, CellRef target, A
   }
   std::reverse(prf_line.begin(), prf_line.end());
   std::reverse(seq_line.begin(), seq_line.end());
+}
+
+// build_lines for the engines: on a memory failure both lines are left
+// empty, the failure is reported, and false is returned.
+template <class AnchorOf>
+bool write_alignment(const std::string& seq, int row, int col, CellRef target, AnchorOf anchor_of) {
+  try {
+    build_lines(seq, row, col, target, anchor_of);
+    return true;
+  } catch (const std::bad_alloc&) {
+    res_seq1.clear();
+    res_seq2.clear();
+    report_lines_alloc_fail();
+    return false;
+  }
 }

@@ -13,6 +13,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 // Residue letters in profile column order; a residue's code is its index.
 inline constexpr char alphabet[] = "ARNDCQEGHILKMFPSTWYV";
@@ -54,6 +55,14 @@ double score_sequence(const std::string& seq);
 // The same, computed cell by cell with full anchors: the plain engine that
 // every faster one must match bit for bit.
 double score_sequence_reference(const std::string& seq);
+
+// Instruction-set variants of score_sequence that this CPU can run, widest
+// first ("avx512", "avx2", "sse2", "scalar"); the widest is used unless
+// another is selected. Selecting "reference" makes score_sequence run the
+// plain engine (for comparisons). Returns false for an unknown name.
+std::vector<std::string> engine_kernels();
+bool select_engine_kernel(const std::string& name);
+std::string engine_kernel();
 
 // ---- Diagnostics -----------------------------------------------------------
 void report_engine_alloc_fail(int which);  // "\nError---alloc %d fail\n"

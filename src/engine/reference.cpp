@@ -158,12 +158,7 @@ double score_sequence_reference(const std::string& seq) {
     };
     CellRef target{end ? end->row : len, end ? end->col : prf};
     if (!end && !cur[prf].is_match) target = anchor_of(target);
-    try {
-      write_alignment(seq, len, prf, target, anchor_of);
-    } catch (const std::bad_alloc&) {
-      res_seq1.clear();
-      res_seq2.clear();
-      report_lines_alloc_fail();
+    if (!write_alignment(seq, len, prf, target, anchor_of)) {
       score_failed = true;
       return kScoreFloor;
     }

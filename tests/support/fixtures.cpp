@@ -33,14 +33,14 @@ std::string TempDir::write(const std::string& name, const std::string& content) 
   return file.string();
 }
 
-namespace {
-
-std::string slurp(const fs::path& file) {
+std::string read_file(const fs::path& file) {
   std::ifstream in(file, std::ios::binary);
   std::ostringstream text;
   text << in.rdbuf();
   return text.str();
 }
+
+namespace {
 
 std::string shell_quote(const std::string& word) {
   std::string quoted = "'";
@@ -61,8 +61,8 @@ RunResult run(const std::string& program, const std::vector<std::string>& args,
   command += " >" + shell_quote(out.string()) + " 2>" + shell_quote(err.string()) + " </dev/null";
   const int raw = std::system(command.c_str());
   RunResult result;
-  result.out = slurp(out);
-  result.err = slurp(err);
+  result.out = read_file(out);
+  result.err = read_file(err);
   result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
   fs::remove(out);
   fs::remove(err);

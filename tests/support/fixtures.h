@@ -37,6 +37,9 @@ RunResult run(const std::string& program, const std::vector<std::string>& args,
 // The same for the built tormid binary.
 RunResult run_tormid(const std::vector<std::string>& args, const std::filesystem::path& dir);
 
+// The contents of a file.
+std::string read_file(const std::filesystem::path& path);
+
 // Profile text with one position per letter of word: match at the word's
 // letter, other everywhere else.
 std::string word_profile(const std::string& word, double match = 5.0, double other = -1.0);

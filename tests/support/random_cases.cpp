@@ -35,7 +35,7 @@ RandomCase random_case(std::mt19937& rng, const RandomLimits& limits) {
   return c;
 }
 
-void install(const RandomCase& c, bool show) {
+void install(const RandomCase& c, bool show, bool fold) {
   profile = c.rows;
   prf_length = static_cast<int>(c.rows.size());
   reset_settings();
@@ -48,7 +48,7 @@ void install(const RandomCase& c, bool show) {
   seq_free_beg = c.seq_beg;
   seq_free_end = c.seq_end;
   show_alignment = show;
-  set_parameters();
+  if (fold) set_parameters();
   if (show) build_consensus();
 }
 

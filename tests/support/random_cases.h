@@ -27,7 +27,8 @@ struct RandomLimits {
 // Draws one case; letters outside the alphabet appear now and then.
 RandomCase random_case(std::mt19937& rng, const RandomLimits& limits = {});
 
-// Installs the case's profile and settings (folding the switches).
-void install(const RandomCase& c, bool show);
+// Installs the case's profile and settings; fold applies set_parameters
+// (without it, paired switches stay on side by side).
+void install(const RandomCase& c, bool show, bool fold = true);
 
 }  // namespace fixtures

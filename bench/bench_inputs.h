@@ -1,0 +1,27 @@
+// Seeded random inputs of realistic shape for the benchmarks.
+#pragma once
+
+#include <string>
+
+namespace bench {
+
+struct Mode {
+  const char* name;
+  bool prf_free_beg, prf_free_end, seq_free_beg, seq_free_end;
+};
+
+inline constexpr Mode kGlobal{"global", false, false, false, false};
+inline constexpr Mode kSemiGlobal{"semiglobal", true, true, false, false};
+inline constexpr Mode kLocal{"local", true, true, true, true};
+
+// A protein of len residues drawn from the background composition.
+std::string random_protein(int len, unsigned seed);
+// A profile of prf positions: a favoured residue per position (+4 to +9),
+// the others between -4 and +2, two decimals.
+std::string random_profile_text(int prf, unsigned seed);
+std::string params_text(const Mode& mode, bool show);
+
+// Installs the profile text and settings directly into the engine.
+void install(const std::string& profile_text, const Mode& mode, bool show);
+
+}  // namespace bench

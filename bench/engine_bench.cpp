@@ -1,0 +1,196 @@
+// Speed of the engines on seeded random inputs, and peak memory of whole
+// runs. The fast engine (every instruction-set variant this CPU runs) and
+// the reference engine run in the same process; after the Google Benchmark
+// table a summary gives their ratios, then whole runs of tormid and of
+// tormid-reference on the largest inputs give wall time and peak resident
+// memory.
+//
+//   build/release/engine_bench [--benchmark_filter=REGEX] [--quick]
+#include <benchmark/benchmark.h>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "bench_inputs.h"
+#include "engine/engine.h"
+
+extern char** environ;
+
+namespace {
+
+struct Size {
+  const char* name;
+  int len;
+  int prf;
+};
+
+const Size kSizes[] = {{"300x100", 300, 100}, {"3000x300", 3000, 300}, {"35000x1000", 35000, 1000}};
+const bench::Mode kModes[] = {bench::kGlobal, bench::kSemiGlobal, bench::kLocal};
+
+std::string case_name(const Size& size, const bench::Mode& mode, bool show) {
+  return std::string(size.name) + "/" + mode.name + "/" + (show ? "alignment" : "score");
+}
+
+void score_benchmark(benchmark::State& state, const std::string& engine, const Size& size,
+                     const bench::Mode& mode, bool show) {
+  const std::string seq = bench::random_protein(size.len, 1);
+  bench::install(bench::random_profile_text(size.prf, 2), mode, show);
+  if (!select_engine_kernel(engine)) {
+    state.SkipWithError("engine not available");
+    return;
+  }
+  for (auto _ : state) benchmark::DoNotOptimize(score_sequence(seq));
+  state.counters["GCUPS"] = benchmark::Counter(static_cast<double>(size.len) * size.prf / 1e9,
+                                               benchmark::Counter::kIsIterationInvariantRate);
+}
+
+// Keeps the seconds per iteration of every run for the summary.
+class SummaryReporter : public benchmark::ConsoleReporter {
+ public:
+  void ReportRuns(const std::vector<Run>& runs) override {
+    for (const Run& run : runs)
+      if (run.iterations > 0 && !run.error_occurred)
+        seconds_[run.run_name.str()] = run.real_accumulated_time / static_cast<double>(run.iterations);
+    ConsoleReporter::ReportRuns(runs);
+  }
+  double seconds(const std::string& name) const {
+    const auto it = seconds_.find(name);
+    return it == seconds_.end() ? 0.0 : it->second;
+  }
+
+ private:
+  std::map<std::string, double> seconds_;
+};
+
+struct ProcessRun {
+  double seconds;
+  double peak_mib;
+  int status;
+};
+
+// Runs a binary with stdout sent to /dev/null; wall time and peak RSS.
+ProcessRun run_process(const std::string& binary, const std::vector<std::string>& args) {
+  std::vector<char*> argv;
+  argv.push_back(const_cast<char*>(binary.c_str()));
+  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+  const auto start = std::chrono::steady_clock::now();
+  pid_t pid = 0;
+  ProcessRun result{0, 0, -1};
+  if (posix_spawn(&pid, binary.c_str(), &actions, nullptr, argv.data(), environ) == 0) {
+    int status = 0;
+    rusage usage{};
+    wait4(pid, &status, 0, &usage);
+    result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    result.peak_mib = usage.ru_maxrss / 1024.0;
+    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+  posix_spawn_file_actions_destroy(&actions);
+  return result;
+}
+
+ProcessRun best_of(int times, const std::string& binary, const std::vector<std::string>& args) {
+  ProcessRun best = run_process(binary, args);
+  for (int k = 1; k < times; ++k) {
+    const ProcessRun r = run_process(binary, args);
+    if (r.seconds < best.seconds) best = r;
+  }
+  return best;
+}
+
+// Runs before any benchmark: a spawned child's peak RSS includes that of
+// this process at the moment of the spawn, so this process must still be
+// small. /bin/true spawned the same way shows that floor.
+void whole_runs(const Size& size, bool quick) {
+  namespace fs = std::filesystem;
+  const fs::path dir = fs::temp_directory_path() / ("tormid-bench-" + std::to_string(getpid()));
+  fs::create_directories(dir);
+  const std::string fasta = (dir / "seq.fasta").string();
+  const std::string prf = (dir / "profile.prf").string();
+  std::ofstream(fasta) << ">bench\n" << bench::random_protein(size.len, 1) << "\n";
+  std::ofstream(prf) << bench::random_profile_text(size.prf, 2);
+  std::printf("Whole runs on %s (best of %d; stdout to /dev/null):\n", size.name, quick ? 1 : 3);
+  std::printf("%-12s %-10s %-18s %10s %12s\n", "mode", "output", "binary", "seconds", "peak RSS");
+  const ProcessRun floor = run_process("/bin/true", {});
+  std::printf("%-12s %-10s %-18s %10.3f %8.1f MiB   (measurement floor)\n", "-", "-", "/bin/true",
+              floor.seconds, floor.peak_mib);
+  for (const bench::Mode& mode : {bench::kGlobal, bench::kLocal}) {
+    for (bool show : {false, true}) {
+      const std::string params = (dir / "run.params").string();
+      std::ofstream(params) << bench::params_text(mode, show);
+      const ProcessRun fast = best_of(quick ? 1 : 3, TORMID_BINARY, {fasta, prf, params});
+      const ProcessRun ref = best_of(1, TORMID_REFERENCE_BINARY, {fasta, prf, params});
+      const char* output = show ? "alignment" : "score";
+      std::printf("%-12s %-10s %-18s %10.3f %8.1f MiB\n", mode.name, output, "tormid", fast.seconds,
+                  fast.peak_mib);
+      std::printf("%-12s %-10s %-18s %10.3f %8.1f MiB   ratio %.1fx\n", mode.name, output,
+                  "tormid-reference", ref.seconds, ref.peak_mib, ref.seconds / fast.seconds);
+      if (fast.status != 0 || ref.status != 0) std::printf("  (a run failed: exit %d / %d)\n", fast.status, ref.status);
+    }
+  }
+  fs::remove_all(dir);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  bool quick = false;
+  std::vector<char*> args;
+  for (int k = 0; k < argc; ++k) {
+    if (std::strcmp(argv[k], "--quick") == 0) quick = true;
+    else args.push_back(argv[k]);
+  }
+  int count = static_cast<int>(args.size());
+  const std::vector<std::string> kernels = engine_kernels();
+  const std::string fast = kernels.front();
+
+  for (const Size& size : kSizes)
+    for (const bench::Mode& mode : kModes)
+      for (bool show : {false, true})
+        for (const std::string& engine : {fast, std::string("reference")})
+          benchmark::RegisterBenchmark(("engine/" + engine + "/" + case_name(size, mode, show)).c_str(),
+                                       score_benchmark, engine, size, mode, show)
+              ->Unit(benchmark::kMillisecond);
+  // Every instruction-set variant on one mid-sized case.
+  for (std::size_t k = 1; k < kernels.size(); ++k)
+    benchmark::RegisterBenchmark(("engine/" + kernels[k] + "/" + case_name(kSizes[1], bench::kGlobal, false)).c_str(),
+                                 score_benchmark, kernels[k], kSizes[1], bench::kGlobal, false)
+        ->Unit(benchmark::kMillisecond);
+
+  benchmark::Initialize(&count, args.data());
+  whole_runs(kSizes[2], quick);
+  SummaryReporter reporter;
+  benchmark::RunSpecifiedBenchmarks(&reporter);
+
+  std::printf("\nFast engine (%s) against the reference engine, same run:\n", fast.c_str());
+  std::printf("%-34s %12s %12s %8s\n", "case", "fast GCUPS", "ref GCUPS", "ratio");
+  for (const Size& size : kSizes) {
+    for (const bench::Mode& mode : kModes) {
+      for (bool show : {false, true}) {
+        const std::string name = case_name(size, mode, show);
+        const double f = reporter.seconds("engine/" + fast + "/" + name);
+        const double r = reporter.seconds("engine/reference/" + name);
+        if (f <= 0 || r <= 0) continue;
+        const double cells = static_cast<double>(size.len) * size.prf / 1e9;
+        std::printf("%-34s %12.3f %12.3f %7.1fx\n", name.c_str(), cells / f, cells / r, r / f);
+      }
+    }
+  }
+  benchmark::Shutdown();
+  return 0;
+}

@@ -1,0 +1,104 @@
+// Interface between the fast engine and its strip kernels, one kernel per
+// instruction set. Private to the engine.
+//
+// A kernel fills the matrix in strips of `lanes` rows. Inside a strip it
+// walks anti-diagonals: at step t, lane L (row first_row + L) computes column
+// j = t - L + 1, so the left neighbour is the lane's own previous cell and
+// the cell above is the lane below's previous cell, and all lanes of a step
+// are independent. Every cell is computed with the same double operations in
+// the same order as the plain engine, so the results are bit-identical.
+//
+// This header is included by translation units built for different
+// instruction sets: it holds plain data and declarations only.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace strips {
+
+// Residue codes: 0-19 the alphabet, kOutsideCode a letter outside it.
+inline constexpr int kCodes = 21;
+inline constexpr int kOutsideCode = 20;
+
+// The score table is code-major: one row per residue code, so that each
+// lane (one residue) reads its scores as a contiguous stream. Row entry
+// lanes + k holds profile position k; the rest is zero padding, enough for
+// every read of a kernel with at most `lanes` rows per strip.
+inline std::size_t score_row_length(int lanes, int prf) {
+  return static_cast<std::size_t>(prf) + 3 * static_cast<std::size_t>(lanes);
+}
+
+// The moves stored per cell for the traceback, 2 bits.
+enum Move : unsigned { kLeft = 0, kUp = 1, kDiagonal = 2, kRestart = 3 };
+
+struct EndPoint {
+  double score;
+  int row;
+  int col;
+};
+
+struct Job {
+  // The problem. Rows are numbered from 1 to len, columns from 1 to prf.
+  int len = 0;
+  int prf = 0;
+  // kCodes rows of score_row_length(lanes, prf) doubles (see above).
+  const double* scores = nullptr;
+  // The sequence (row i is seq[i - 1]) and the residue code of every byte.
+  const char* seq = nullptr;
+  const std::int8_t* code_of = nullptr;
+  double open_prf = 0, del_prf = 0, open_seq = 0, del_seq = 0;
+  bool free_row0 = false;    // row 0 scores 0.0
+  bool free_col0 = false;    // column 0 scores 0.0
+  bool local_start = false;  // a cell at or below 0.0 restarts at 0.0
+  bool track_all = false;    // end trackers wanted
+  bool track_prf = false;
+  bool track_seq = false;
+
+  // Work space, edge_length() doubles each: the row above the current strip
+  // as the previous strip's top vector left it, one whole vector per step
+  // (the top lane holds the row): score, and the opening penalties of a
+  // horizontal and of a vertical move out of the cell.
+  double* edge_score = nullptr;
+  double* edge_h = nullptr;
+  double* edge_v = nullptr;
+  // Traceback, or null: per strip, per step, two planes of `lanes` bits
+  // (diagonal-or-restart, up-or-restart).
+  std::uint8_t* trace = nullptr;
+
+  // Results. Trackers start at the score floor; strictly better cells win,
+  // so the first visited one keeps a tie.
+  EndPoint all_end{};
+  EndPoint prf_end{};
+  EndPoint seq_end{};
+  double last_cell = 0;  // score of cell (len, prf)
+};
+
+using KernelRun = void (*)(Job&);
+
+struct Kernel {
+  const char* name;
+  int lanes;   // rows per strip
+  int width;   // rows per vector
+  KernelRun run;
+};
+
+// Doubles in each of the three edge arrays of a kernel.
+inline std::size_t edge_length(const Kernel& k, int prf) {
+  return (static_cast<std::size_t>(prf) + 2 * static_cast<std::size_t>(k.lanes)) *
+         static_cast<std::size_t>(k.width);
+}
+
+// Bytes of traceback per strip for a kernel of `lanes` rows.
+inline std::size_t trace_bytes_per_strip(int lanes, int prf) {
+  return static_cast<std::size_t>(prf + lanes - 1) * static_cast<std::size_t>(lanes / 4);
+}
+
+// The kernels built into this binary; null where the compiler or the
+// target lacks the instruction set.
+Kernel scalar_kernel();
+const Kernel* sse2_kernel();
+const Kernel* avx2_kernel();
+const Kernel* avx512_kernel();
+
+}  // namespace strips

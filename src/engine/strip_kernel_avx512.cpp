@@ -1,0 +1,75 @@
+// Strip kernel on AVX-512F: eight rows per vector. Built with -mavx512f and
+// only called after the CPU has been checked.
+#include "engine/strip_kernel.h"
+
+#if defined(__x86_64__) && defined(__AVX512F__)
+// GCC 12's AVX-512 headers start some intrinsics from _mm512_undefined_pd()
+// and then warn about it at every use (GCC bug 105593).
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
+#include <immintrin.h>
+
+#include "engine/strip_kernel_impl.h"
+
+namespace strips {
+namespace {
+
+struct Avx512Ops {
+  static constexpr int W = 8;
+  using V = __m512d;
+  using M = __mmask8;
+  static V zero() { return _mm512_setzero_pd(); }
+  static V set1(double x) { return _mm512_set1_pd(x); }
+  static V load(const double* p) { return _mm512_loadu_pd(p); }
+  static void store(double* p, V v) { _mm512_storeu_pd(p, v); }
+  static V add(V a, V b) { return _mm512_add_pd(a, b); }
+  static V sub(V a, V b) { return _mm512_sub_pd(a, b); }
+  static V max(V a, V b) { return _mm512_max_pd(a, b); }
+  static M ge(V a, V b) { return _mm512_cmp_pd_mask(a, b, _CMP_GE_OQ); }
+  static M gt(V a, V b) { return _mm512_cmp_pd_mask(a, b, _CMP_GT_OQ); }
+  static M le(V a, V b) { return _mm512_cmp_pd_mask(a, b, _CMP_LE_OQ); }
+  static V select(M m, V a, V b) { return _mm512_mask_blend_pd(m, b, a); }
+  static V zero_unless(M m, V a) { return _mm512_maskz_mov_pd(m, a); }
+  static V zero_if(M m, V a) { return _mm512_mask_blend_pd(m, a, _mm512_setzero_pd()); }
+  static M and_(M a, M b) { return static_cast<M>(a & b); }
+  static M or_(M a, M b) { return static_cast<M>(a | b); }
+  static M andnot(M a, M b) { return static_cast<M>(a & ~b); }
+  static M no_lanes() { return 0; }
+  static unsigned bits(M m) { return m; }
+  static void transpose(V* r) {
+    V t[8], u[8];
+    for (int k = 0; k < 8; k += 2) {
+      t[k] = _mm512_unpacklo_pd(r[k], r[k + 1]);
+      t[k + 1] = _mm512_unpackhi_pd(r[k], r[k + 1]);
+    }
+    for (int k = 0; k < 8; k += 4) {
+      u[k] = _mm512_shuffle_f64x2(t[k], t[k + 2], 0x88);
+      u[k + 1] = _mm512_shuffle_f64x2(t[k + 1], t[k + 3], 0x88);
+      u[k + 2] = _mm512_shuffle_f64x2(t[k], t[k + 2], 0xdd);
+      u[k + 3] = _mm512_shuffle_f64x2(t[k + 1], t[k + 3], 0xdd);
+    }
+    for (int k = 0; k < 4; ++k) {
+      r[k] = _mm512_shuffle_f64x2(u[k], u[k + 4], 0x88);
+      r[k + 4] = _mm512_shuffle_f64x2(u[k], u[k + 4], 0xdd);
+    }
+  }
+  static V shift_in(V cur, V below) {
+    const __m512i order = _mm512_set_epi64(6, 5, 4, 3, 2, 1, 0, 15);
+    return _mm512_permutex2var_pd(cur, order, below);
+  }
+};
+
+}  // namespace
+
+const Kernel* avx512_kernel() {
+  static const Kernel kernel{"avx512", StripRunner<Avx512Ops, 4>::H, Avx512Ops::W,
+                             &StripRunner<Avx512Ops, 4>::run};
+  return &kernel;
+}
+
+}  // namespace strips
+
+#else
+const strips::Kernel* strips::avx512_kernel() { return nullptr; }
+#endif

@@ -1,0 +1,53 @@
+// Strip kernel on SSE2 (every x86-64 CPU): two rows per vector.
+#include "engine/strip_kernel.h"
+
+#if defined(__x86_64__)
+#include <emmintrin.h>
+
+#include "engine/strip_kernel_impl.h"
+
+namespace strips {
+namespace {
+
+struct Sse2Ops {
+  static constexpr int W = 2;
+  using V = __m128d;
+  using M = __m128d;
+  static V zero() { return _mm_setzero_pd(); }
+  static V set1(double x) { return _mm_set1_pd(x); }
+  static V load(const double* p) { return _mm_loadu_pd(p); }
+  static void store(double* p, V v) { _mm_storeu_pd(p, v); }
+  static V add(V a, V b) { return _mm_add_pd(a, b); }
+  static V sub(V a, V b) { return _mm_sub_pd(a, b); }
+  static V max(V a, V b) { return _mm_max_pd(a, b); }
+  static M ge(V a, V b) { return _mm_cmpge_pd(a, b); }
+  static M gt(V a, V b) { return _mm_cmpgt_pd(a, b); }
+  static M le(V a, V b) { return _mm_cmple_pd(a, b); }
+  static V select(M m, V a, V b) { return _mm_or_pd(_mm_and_pd(m, a), _mm_andnot_pd(m, b)); }
+  static V zero_unless(M m, V a) { return _mm_and_pd(m, a); }
+  static V zero_if(M m, V a) { return _mm_andnot_pd(m, a); }
+  static M and_(M a, M b) { return _mm_and_pd(a, b); }
+  static M or_(M a, M b) { return _mm_or_pd(a, b); }
+  static M andnot(M a, M b) { return _mm_andnot_pd(b, a); }
+  static M no_lanes() { return _mm_setzero_pd(); }
+  static unsigned bits(M m) { return static_cast<unsigned>(_mm_movemask_pd(m)); }
+  static void transpose(V* r) {
+    const V a = _mm_unpacklo_pd(r[0], r[1]), b = _mm_unpackhi_pd(r[0], r[1]);
+    r[0] = a;
+    r[1] = b;
+  }
+  static V shift_in(V cur, V below) { return _mm_shuffle_pd(below, cur, 1); }
+};
+
+}  // namespace
+
+const Kernel* sse2_kernel() {
+  static const Kernel kernel{"sse2", StripRunner<Sse2Ops, 8>::H, Sse2Ops::W, &StripRunner<Sse2Ops, 8>::run};
+  return &kernel;
+}
+
+}  // namespace strips
+
+#else
+const strips::Kernel* strips::sse2_kernel() { return nullptr; }
+#endif
