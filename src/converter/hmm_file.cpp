@@ -1,0 +1,146 @@
+// HMMER3 ASCII save files. Per model: "HMMER3/x" line, header lines (NAME,
+// LENG, ALPH, CONS, ...), the "HMM" line naming the emission columns, a
+// line of transition names, an optional COMPO line, node 0 (insert
+// emissions, transitions), then per node k a match line (k, 20 emissions as
+// -ln p, then MAP, a consensus letter from format 3/e on, RF, ...), an insert
+// emission line and a transition line; "//" ends the model.
+#include <cctype>
+#include <cmath>
+#include <cstring>
+
+#include "converter/converter.h"
+#include "converter/text_lines.h"
+
+namespace converter {
+
+namespace {
+
+struct Model {
+  std::string name;
+  Profile profile;
+};
+
+int column_of(char letter) {
+  const char* at = std::strchr(kColumns, std::toupper(static_cast<unsigned char>(letter)));
+  return (at && *at) ? static_cast<int>(at - kColumns) : -1;
+}
+
+// 2 log2(p / f) from -ln p; a zero probability gets kImpossibleScore.
+double half_bits(double minus_ln_p, int column) {
+  const double score = 2.0 * (-minus_ln_p - std::log(kBackground[column])) / std::log(2.0);
+  return score < kImpossibleScore ? kImpossibleScore : score;
+}
+
+// Reads one model; the "HMMER3/" line has been read.
+Model read_model(NumberedLines& in, char format) {
+  Model m;
+  std::string line;
+  int length = -1;
+  bool has_consensus = false;
+  std::vector<std::string> words;
+  auto next_line = [&](const std::string& what_is_missing) {
+    if (!in.next(line)) in.fail("the file ends " + what_is_missing);
+    words = split_words(line);
+  };
+
+  // Header, up to the HMM line.
+  for (;;) {
+    next_line("before the model's HMM line");
+    if (words.empty()) continue;
+    const std::string& tag = words[0];
+    if (tag == "HMM") break;
+    if (tag == "NAME" && words.size() > 1) m.name = words[1];
+    if (tag == "LENG") {
+      double value = 0;
+      if (words.size() < 2 || !parse_number(words[1], value) || value < 1 || value > 1e7 ||
+          value != std::floor(value))
+        in.fail("LENG is not a positive whole number");
+      length = static_cast<int>(value);
+    }
+    if (tag == "ALPH" && (words.size() < 2 || words[1] != "amino"))
+      in.fail("not a protein model: ALPH is " + (words.size() > 1 ? words[1] : std::string("empty")) +
+              ", tormid needs amino");
+    if (tag == "CONS") has_consensus = words.size() > 1 && words[1] == "yes";
+  }
+  if (length < 0) in.fail("no LENG line before the HMM line");
+  int columns[20];
+  bool seen[20] = {};
+  if (words.size() != 21) in.fail("the HMM line should name the 20 amino acids");
+  for (int x = 0; x < 20; ++x) {
+    columns[x] = words[x + 1].size() == 1 ? column_of(words[x + 1][0]) : -1;
+    if (columns[x] < 0 || seen[columns[x]]) in.fail("the HMM line should name the 20 amino acids");
+    seen[columns[x]] = true;
+  }
+  next_line("after the HMM line");  // transition names
+  next_line("before node 0");
+  if (!words.empty() && words[0] == "COMPO") next_line("before node 0");
+  next_line("inside node 0");  // node 0: insert emissions read, now transitions
+
+  const bool consensus_column = format >= 'e' && has_consensus;
+  for (int k = 1; k <= length; ++k) {
+    const std::string node = "node " + std::to_string(k);
+    next_line("inside the model, before " + node + " of " + std::to_string(length));
+    if (words.size() < 21 || words[0] != std::to_string(k))
+      in.fail("expected the match emission line of " + node + " (" + std::to_string(k) +
+              " and 20 emission scores)");
+    std::array<double, 20> scores{};
+    int best = 0;
+    double best_p = -1;
+    for (int x = 0; x < 20; ++x) {
+      double minus_ln_p = INFINITY;
+      if (words[x + 1] != "*" && (!parse_number(words[x + 1], minus_ln_p) || minus_ln_p < 0))
+        in.fail(node + ": '" + words[x + 1] + "' is not an emission score (-ln p, or *)");
+      scores[columns[x]] = words[x + 1] == "*" ? kImpossibleScore : half_bits(minus_ln_p, columns[x]);
+      const double p = std::exp(-minus_ln_p);
+      if (p > best_p) {
+        best_p = p;
+        best = columns[x];
+      }
+    }
+    char letter = 0;
+    if (consensus_column && words.size() > 22 && words[22].size() == 1 &&
+        std::isalpha(static_cast<unsigned char>(words[22][0])))
+      letter = words[22][0];
+    if (!letter) {  // most probable residue, upper case where conserved as HMMER marks it
+      letter = kColumns[best];
+      if (best_p < 0.5) letter = static_cast<char>(std::tolower(static_cast<unsigned char>(letter)));
+    }
+    m.profile.consensus.push_back(letter);
+    m.profile.scores.push_back(scores);
+    next_line("inside " + node + ", before its insert emission line");
+    next_line("inside " + node + ", before its transition line");
+  }
+  do {
+    next_line("before the // that closes the model");
+  } while (words.empty());
+  if (words[0] != "//") in.fail("expected // after node " + std::to_string(length));
+  if (m.name.empty()) m.name = "unnamed";
+  return m;
+}
+
+}  // namespace
+
+Profile read_hmm(const std::string& path, const std::string& name) {
+  NumberedLines in(path);
+  std::string line;
+  bool first = true;
+  for (;;) {
+    bool found = false;
+    while (!found && in.next(line)) found = !split_words(line).empty();
+    if (!found) {
+      if (first) in.fail("not an HMMER3 profile HMM file: it is empty");
+      throw InputError(path, 0, "no model named '" + name + "'");
+    }
+    if (line.compare(0, 7, "HMMER3/") != 0)
+      in.fail(first ? "not an HMMER3 profile HMM file: the first line should start with HMMER3/"
+                    : "expected HMMER3/ at the start of the next model");
+    first = false;
+    Model m = read_model(in, line.size() > 7 ? line[7] : 'a');
+    if (name.empty() || m.name == name) {
+      m.profile.name = m.name;
+      return m.profile;
+    }
+  }
+}
+
+}  // namespace converter

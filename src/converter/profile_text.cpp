@@ -1,0 +1,75 @@
+#include <cstdio>
+
+#include "converter/converter.h"
+
+namespace converter {
+
+namespace {
+std::string located(const std::string& file, int line, const std::string& what) {
+  std::string text = file;
+  if (line > 0) text.append(":").append(std::to_string(line));
+  return text.append(": ").append(what);
+}
+}  // namespace
+
+InputError::InputError(const std::string& file, int line, const std::string& what)
+    : std::runtime_error(located(file, line, what)) {}
+
+std::string profile_text(const Profile& profile) {
+  std::string text = "(Peptide) from ";
+  text.append(profile.name).append(" Length: ").append(std::to_string(profile.scores.size())).append("\n");
+  text += "Cons";
+  for (const char* c = kColumns; *c; ++c) (text += ' ') += *c;
+  text += '\n';
+  for (std::size_t k = 0; k < profile.scores.size(); ++k) {
+    text += profile.consensus[k];
+    for (double s : profile.scores[k]) {
+      char number[32];
+      // Six significant digits: what tormid reads back is what is printed.
+      std::snprintf(number, sizeof number, " %.6g", s == 0.0 ? 0.0 : s);
+      text += number;
+    }
+    text += '\n';
+  }
+  return text;
+}
+
+std::string params_text(const std::string& mode) {
+  struct Mode {
+    const char* name;
+    const char* purpose;
+    bool prf_free, seq_free;
+  };
+  static const Mode kModes[] = {
+      {"glocal", "the whole profile somewhere inside the sequence (a domain in a protein)", true,
+       false},
+      {"local", "the best-scoring part of the profile against the best part of the sequence",
+       true, true},
+      {"global", "the whole sequence against the whole profile", false, false},
+  };
+  for (const Mode& m : kModes) {
+    if (mode != m.name) continue;
+    auto yes = [](bool on) { return on ? "YES" : "NO"; };
+    std::string text = "# tormid parameters, ";
+    text.append(mode).append(" mode: ").append(m.purpose).append(".\n");
+    text +=
+        "# Gap costs for scores in half-bits (BLOSUM62, PSI-BLAST and tormid-prf\n"
+        "# profiles): a gap of n positions costs 11 + n.\n"
+        "PRF_GAP_OPEN_PENALTY 11\n"
+        "PRF_DELETION_PENALTY 1\n"
+        "SEQ_GAP_OPEN_PENALTY 11\n"
+        "SEQ_DELETION_PENALTY 1\n"
+        "# Free ends: PRF_ switches free the residues before / after the profile,\n"
+        "# SEQ_ switches free the profile positions before / after the sequence.\n";
+    text.append("PRF_FREE_BEG ").append(yes(m.prf_free)).append("\n");
+    text.append("PRF_FREE_END ").append(yes(m.prf_free)).append("\n");
+    text.append("SEQ_FREE_BEG ").append(yes(m.seq_free)).append("\n");
+    text.append("SEQ_FREE_END ").append(yes(m.seq_free)).append("\n");
+    text += "# YES prints the alignment under the result line; NO prints the score only.\n";
+    text += "SHOW_ALIGNMENT YES\n";
+    return text;
+  }
+  return "";
+}
+
+}  // namespace converter

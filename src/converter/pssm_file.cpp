@@ -1,0 +1,88 @@
+// PSI-BLAST ASCII PSSMs (-out_ascii_pssm): some title lines, a column
+// header naming the amino acids (twice: scores, then percentages), then one
+// line per position: its number, its residue, 20 scores, more numbers. A
+// blank line or the statistics after the last position end the matrix.
+#include <cctype>
+#include <cmath>
+#include <cstring>
+#include <filesystem>
+
+#include "converter/converter.h"
+#include "converter/text_lines.h"
+
+namespace converter {
+
+namespace {
+
+// The first 20 words name the 20 amino acids; columns[k] is the profile
+// column of the k-th score.
+bool is_column_header(const std::vector<std::string>& words, int columns[20]) {
+  if (words.size() < 20) return false;
+  bool seen[20] = {};
+  for (int k = 0; k < 20; ++k) {
+    if (words[k].size() != 1) return false;
+    const char* at = std::strchr(kColumns, words[k][0]);
+    if (!at || !*at || seen[at - kColumns]) return false;
+    columns[k] = static_cast<int>(at - kColumns);
+    seen[columns[k]] = true;
+  }
+  return true;
+}
+
+bool starts_position(const std::vector<std::string>& words) {
+  double number = 0;
+  return words.size() >= 2 && parse_number(words[0], number);
+}
+
+// A word for the profile header: the file's name without its directories,
+// white space replaced.
+std::string header_word(const std::string& path) {
+  std::string name = std::filesystem::path(path).filename().string();
+  for (char& c : name)
+    if (std::isspace(static_cast<unsigned char>(c))) c = '_';
+  return name.empty() ? "pssm" : name;
+}
+
+}  // namespace
+
+Profile read_pssm(const std::string& path) {
+  NumberedLines in(path);
+  Profile profile;
+  profile.name = header_word(path);
+  std::string line;
+  int columns[20];
+  bool header = false;
+  while (!header) {
+    if (!in.next(line)) in.fail("no column header (A R N D C Q E G H I L K M F P S T W Y V) found");
+    const std::vector<std::string> words = split_words(line);
+    if (is_column_header(words, columns)) header = true;
+    else if (starts_position(words))
+      in.fail("a position line before the column header (A R N D C Q E G H I L K M F P S T W Y V)");
+  }
+  while (in.next(line)) {
+    const std::vector<std::string> words = split_words(line);
+    if (words.empty() && profile.scores.empty()) continue;
+    if (!starts_position(words)) break;
+    const int position = static_cast<int>(profile.scores.size()) + 1;
+    if (words[0] != std::to_string(position))
+      in.fail("expected position " + std::to_string(position) + ", found '" + words[0] + "'");
+    if (words.size() < 22)
+      in.fail("position " + std::to_string(position) + " has fewer than 20 scores");
+    if (words[1].size() != 1 || !std::isalpha(static_cast<unsigned char>(words[1][0])))
+      in.fail("position " + std::to_string(position) + ": '" + words[1] + "' is not a residue letter");
+    std::array<double, 20> scores{};
+    for (int k = 0; k < 20; ++k) {
+      double value = 0;
+      if (!parse_number(words[k + 2], value) || value != std::floor(value))
+        in.fail("position " + std::to_string(position) + ": '" + words[k + 2] +
+                "' is not a whole-number score");
+      scores[columns[k]] = value;
+    }
+    profile.consensus.push_back(words[1][0]);
+    profile.scores.push_back(scores);
+  }
+  if (profile.scores.empty()) in.fail("no position lines after the column header");
+  return profile;
+}
+
+}  // namespace converter
