@@ -32,6 +32,8 @@
 namespace strips {
 namespace {
 
+// The engine's score floor (kScoreFloor; engine.h is not included here, see
+// above): trackers start there.
 constexpr double kFloor = -100000.0;
 
 template <int Lanes>
