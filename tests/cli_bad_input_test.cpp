@@ -150,13 +150,7 @@ class BadInputTour : public testing::TestWithParam<TourCase> {};
 
 TEST_P(BadInputTour, ExactOutcome) {
   const TourCase& c = GetParam();
-  fixtures::TempDir dir;
-  dir.write("s.fa", c.fasta);
-  dir.write("p.prf", c.profile);
-  dir.write("g.par", c.params);
-  const std::vector<std::string> args =
-      c.args.empty() ? std::vector<std::string>{"s.fa", "p.prf", "g.par"} : c.args;
-  const fixtures::RunResult r = fixtures::run_tormid(args, dir.path());
+  const fixtures::RunResult r = fixtures::run_tormid_on(c.fasta, c.profile, c.params, c.args);
   if (r.out.size() > 1000 || c.out.size() > 1000) {
     EXPECT_TRUE(r.out == c.out) << "stdout of " << r.out.size() << " bytes differs";
   } else {

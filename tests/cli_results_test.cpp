@@ -169,11 +169,7 @@ class Results : public testing::TestWithParam<ResultCase> {};
 
 TEST_P(Results, PrintExactResultLine) {
   const ResultCase& c = GetParam();
-  fixtures::TempDir dir;
-  dir.write("s.fa", c.fasta);
-  dir.write("p.prf", c.profile);
-  dir.write("g.par", c.params);
-  const fixtures::RunResult r = fixtures::run_tormid({"s.fa", "p.prf", "g.par"}, dir.path());
+  const fixtures::RunResult r = fixtures::run_tormid_on(c.fasta, c.profile, c.params);
   EXPECT_EQ(r.out, c.out);
   EXPECT_EQ(r.err, "");
   EXPECT_EQ(r.status, 0);

@@ -64,11 +64,8 @@ std::string user_params(const std::vector<std::string>& switches, bool show) {
 }
 
 fixtures::RunResult run_case(const WorkedCase& c, bool show) {
-  fixtures::TempDir dir;
-  dir.write("s.fa", std::string(">s\n") + c.seq + "\n");
-  dir.write("p.prf", fixtures::word_profile(c.profile_word));
-  dir.write("g.par", user_params(c.switches, show));
-  return fixtures::run_tormid({"s.fa", "p.prf", "g.par"}, dir.path());
+  return fixtures::run_tormid_on(std::string(">s\n") + c.seq + "\n",
+                                 fixtures::word_profile(c.profile_word), user_params(c.switches, show));
 }
 
 class WorkedExamples : public testing::TestWithParam<WorkedCase> {};
@@ -94,24 +91,18 @@ INSTANTIATE_TEST_SUITE_P(Cli, WorkedExamples, testing::ValuesIn(kWorked),
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST(CliDisplay, NoAlignmentPrintsTwoEmptyLines) {
-  fixtures::TempDir dir;
-  dir.write("s.fa", ">s\nAW\n");
-  dir.write("p.prf", fixtures::word_profile("A"));
-  dir.write("g.par", user_params({"SEQ_FREE_END"}, true));
-  const fixtures::RunResult r = fixtures::run_tormid({"s.fa", "p.prf", "g.par"}, dir.path());
+  const fixtures::RunResult r = fixtures::run_tormid_on(">s\nAW\n", fixtures::word_profile("A"),
+                                                        user_params({"SEQ_FREE_END"}, true));
   EXPECT_EQ(r.out, "Seq: s  Profile: p.prf   Score: -100000.000\n\n\n\n");
   EXPECT_EQ(r.err, "");
   EXPECT_EQ(r.status, 0);
 }
 
 TEST(CliDisplay, PositionsWithoutAnyScoreShowX) {
-  fixtures::TempDir dir;
-  dir.write("s.fa", ">s\nAC\n");
   std::string floor_row = "x";
   for (int k = 0; k < 20; ++k) floor_row += " -100000";
-  dir.write("p.prf", "(Peptide) p p Length: 2\nCons\nA 5\n" + floor_row + "\n");
-  dir.write("g.par", user_params({}, true));
-  const fixtures::RunResult r = fixtures::run_tormid({"s.fa", "p.prf", "g.par"}, dir.path());
+  const fixtures::RunResult r = fixtures::run_tormid_on(
+      ">s\nAC\n", "(Peptide) p p Length: 2\nCons\nA 5\n" + floor_row + "\n", user_params({}, true));
   EXPECT_EQ(r.out, "Seq: s  Profile: p.prf   Score:  -17.000\n\nax.\nA.C\n");
   EXPECT_EQ(r.status, 0);
 }

@@ -73,6 +73,16 @@ RunResult run_tormid(const std::vector<std::string>& args, const fs::path& dir) 
   return run(TORMID_BINARY, args, dir);
 }
 
+RunResult run_tormid_on(const std::string& fasta, const std::string& profile,
+                        const std::string& params, const std::vector<std::string>& args) {
+  TempDir dir;
+  dir.write("s.fa", fasta);
+  dir.write("p.prf", profile);
+  dir.write("g.par", params);
+  return run_tormid(args.empty() ? std::vector<std::string>{"s.fa", "p.prf", "g.par"} : args,
+                    dir.path());
+}
+
 namespace {
 
 const char kAlphabet[] = "ARNDCQEGHILKMFPSTWYV";

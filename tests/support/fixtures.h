@@ -37,6 +37,11 @@ RunResult run(const std::string& program, const std::vector<std::string>& args,
 // The same for the built tormid binary.
 RunResult run_tormid(const std::vector<std::string>& args, const std::filesystem::path& dir);
 
+// Writes s.fa, p.prf and g.par into a fresh directory and runs tormid there,
+// on those three files unless other arguments are given.
+RunResult run_tormid_on(const std::string& fasta, const std::string& profile,
+                        const std::string& params, const std::vector<std::string>& args = {});
+
 // The contents of a file.
 std::string read_file(const std::filesystem::path& path);
 
