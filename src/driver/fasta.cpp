@@ -7,10 +7,6 @@ bool is_ascii_letter(unsigned char c) {
   return lower >= 'a' && lower <= 'z';
 }
 
-bool is_c_space(unsigned char c) {
-  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
-
 // The first white-space-delimited word after the ">" of a header line, or
 // nothing when the header holds no word.
 bool header_word(const std::string& line, std::string& word) {

@@ -292,7 +292,7 @@ struct StripRunner {
           tracker = {best[l], first_row + 1 + l, static_cast<int>(best_step[l]) - l + 1};
       }
     }
-    if (rows <= H && first_row + rows == job.len) job.last_cell = last_column[rows - 1];
+    if (first_row + rows == job.len) job.last_cell = last_column[rows - 1];
   }
 
   template <bool Local, bool Trace>

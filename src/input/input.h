@@ -57,6 +57,11 @@ void reset_settings();
 
 // ---- Reading text files ----------------------------------------------------
 
+// White space as the C library's "%s" scanning sees it in the "C" locale.
+inline bool is_c_space(unsigned char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
 // A text file opened for reading, read one whole line at a time.
 class LineReader {
  public:

@@ -15,10 +15,6 @@ namespace {
 
 constexpr std::size_t kMaxReservedRows = 4096;
 
-bool is_c_space(char c) {
-  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
-
 // Reads N from the header the way "%*s%*s%*s%*s%d" does: four words skipped,
 // then an optionally signed decimal integer at the start of the fifth word.
 // A value that does not fit an int is refused rather than wrapped.
