@@ -2,6 +2,9 @@
 #pragma once
 
 #include <string>
+#include <vector>
+
+#include "engine/engine.h"
 
 namespace bench {
 
@@ -18,10 +21,12 @@ inline constexpr Mode kLocal{"local", true, true, true, true};
 std::string random_protein(int len, unsigned seed);
 // A profile of prf positions: a favoured residue per position (+4 to +9),
 // the others between -4 and +2, two decimals.
-std::string random_profile_text(int prf, unsigned seed);
-std::string params_text(const Mode& mode, bool show);
+std::vector<tormid::ProfileRow> random_profile_rows(int prf, unsigned seed);
+// The same rows as a profile file.
+std::string profile_text(const std::vector<tormid::ProfileRow>& rows);
 
-// Installs the profile text and settings directly into the engine.
-void install(const std::string& profile_text, const Mode& mode, bool show);
+// Gap costs 11 and 1 and the mode's switches.
+tormid::ParamValues param_values(const Mode& mode, bool show);
+std::string params_text(const Mode& mode, bool show);
 
 }  // namespace bench

@@ -1,9 +1,10 @@
 // Speed of the engines on seeded random inputs, and peak memory of whole
-// runs. The fast engine (every instruction-set variant this CPU runs) and
-// the reference engine run in the same process; after the Google Benchmark
-// table a summary gives their ratios, then whole runs of tormid and of
-// tormid-reference on the largest inputs give wall time and peak resident
-// memory.
+// runs. Every instruction-set variant this CPU runs and the reference
+// engine run in the same process at every size; after the Google Benchmark
+// table a summary gives each variant's speed and its ratio to the
+// reference (medians when --benchmark_repetitions is given). Whole runs of
+// tormid and of tormid-reference on the largest inputs, timed first, give
+// wall time and peak resident memory.
 //
 //   build/release/engine_bench [--benchmark_filter=REGEX] [--quick]
 #include <benchmark/benchmark.h>
@@ -15,6 +16,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -25,6 +27,8 @@
 
 #include "bench_inputs.h"
 #include "engine/engine.h"
+
+using namespace tormid;
 
 extern char** environ;
 
@@ -46,32 +50,40 @@ std::string case_name(const Size& size, const bench::Mode& mode, bool show) {
 void score_benchmark(benchmark::State& state, const std::string& engine, const Size& size,
                      const bench::Mode& mode, bool show) {
   const std::string seq = bench::random_protein(size.len, 1);
-  bench::install(bench::random_profile_text(size.prf, 2), mode, show);
-  if (!select_engine_kernel(engine)) {
-    state.SkipWithError("engine not available");
-    return;
-  }
-  for (auto _ : state) benchmark::DoNotOptimize(score_sequence(seq));
+  const Profile profile(bench::random_profile_rows(size.prf, 2));
+  const Settings settings = set_parameters(bench::param_values(mode, show));
+  Workspace ws(engine);
+  for (auto _ : state) benchmark::DoNotOptimize(align(profile, settings, seq, ws).score);
   state.counters["GCUPS"] = benchmark::Counter(static_cast<double>(size.len) * size.prf / 1e9,
                                                benchmark::Counter::kIsIterationInvariantRate);
 }
 
-// Keeps the seconds per iteration of every run for the summary.
+// Keeps the seconds per iteration of every run for the summary: the median
+// aggregate where repetitions produced one, else the median of the runs.
 class SummaryReporter : public benchmark::ConsoleReporter {
  public:
   void ReportRuns(const std::vector<Run>& runs) override {
-    for (const Run& run : runs)
-      if (run.iterations > 0 && !run.error_occurred)
-        seconds_[run.run_name.str()] = run.real_accumulated_time / static_cast<double>(run.iterations);
+    for (const Run& run : runs) {
+      if (run.iterations <= 0 || run.error_occurred) continue;
+      const double seconds = run.real_accumulated_time / static_cast<double>(run.iterations);
+      if (run.run_type == Run::RT_Iteration) runs_[run.run_name.str()].push_back(seconds);
+      else if (run.aggregate_name == "median") medians_[run.run_name.str()] = seconds;
+    }
     ConsoleReporter::ReportRuns(runs);
   }
   double seconds(const std::string& name) const {
-    const auto it = seconds_.find(name);
-    return it == seconds_.end() ? 0.0 : it->second;
+    if (const auto it = medians_.find(name); it != medians_.end()) return it->second;
+    const auto it = runs_.find(name);
+    if (it == runs_.end() || it->second.empty()) return 0.0;
+    std::vector<double> values = it->second;
+    std::sort(values.begin(), values.end());
+    const std::size_t n = values.size();
+    return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
   }
 
  private:
-  std::map<std::string, double> seconds_;
+  std::map<std::string, std::vector<double>> runs_;
+  std::map<std::string, double> medians_;
 };
 
 struct ProcessRun {
@@ -123,7 +135,7 @@ void whole_runs(const Size& size, bool quick) {
   const std::string fasta = (dir / "seq.fasta").string();
   const std::string prf = (dir / "profile.prf").string();
   std::ofstream(fasta) << ">bench\n" << bench::random_protein(size.len, 1) << "\n";
-  std::ofstream(prf) << bench::random_profile_text(size.prf, 2);
+  std::ofstream(prf) << bench::profile_text(bench::random_profile_rows(size.prf, 2));
   std::printf("Whole runs on %s (best of %d; stdout to /dev/null):\n", size.name, quick ? 1 : 3);
   std::printf("%-12s %-10s %-18s %10s %12s\n", "mode", "output", "binary", "seconds", "peak RSS");
   const ProcessRun floor = run_process("/bin/true", {});
@@ -156,38 +168,47 @@ int main(int argc, char** argv) {
     else args.push_back(argv[k]);
   }
   int count = static_cast<int>(args.size());
-  const std::vector<std::string> kernels = engine_kernels();
-  const std::string fast = kernels.front();
+  std::vector<std::string> engines = engine_kernels();
+  engines.push_back("reference");
 
   for (const Size& size : kSizes)
     for (const bench::Mode& mode : kModes)
       for (bool show : {false, true})
-        for (const std::string& engine : {fast, std::string("reference")})
+        for (const std::string& engine : engines)
           benchmark::RegisterBenchmark(("engine/" + engine + "/" + case_name(size, mode, show)).c_str(),
                                        score_benchmark, engine, size, mode, show)
               ->Unit(benchmark::kMillisecond);
-  // Every instruction-set variant on one mid-sized case.
-  for (std::size_t k = 1; k < kernels.size(); ++k)
-    benchmark::RegisterBenchmark(("engine/" + kernels[k] + "/" + case_name(kSizes[1], bench::kGlobal, false)).c_str(),
-                                 score_benchmark, kernels[k], kSizes[1], bench::kGlobal, false)
-        ->Unit(benchmark::kMillisecond);
 
   benchmark::Initialize(&count, args.data());
   whole_runs(kSizes[2], quick);
   SummaryReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
 
-  std::printf("\nFast engine (%s) against the reference engine, same run:\n", fast.c_str());
-  std::printf("%-34s %12s %12s %8s\n", "case", "fast GCUPS", "ref GCUPS", "ratio");
+  std::printf("\nEach engine against the reference engine, same run (GCUPS, ratio):\n");
+  std::printf("%-34s", "case");
+  for (std::size_t k = 0; k + 1 < engines.size(); ++k) std::printf(" %17s", engines[k].c_str());
+  std::printf(" %10s\n", "reference");
   for (const Size& size : kSizes) {
     for (const bench::Mode& mode : kModes) {
       for (bool show : {false, true}) {
         const std::string name = case_name(size, mode, show);
-        const double f = reporter.seconds("engine/" + fast + "/" + name);
-        const double r = reporter.seconds("engine/reference/" + name);
-        if (f <= 0 || r <= 0) continue;
         const double cells = static_cast<double>(size.len) * size.prf / 1e9;
-        std::printf("%-34s %12.3f %12.3f %7.1fx\n", name.c_str(), cells / f, cells / r, r / f);
+        const double r = reporter.seconds("engine/reference/" + name);
+        bool any = false;
+        std::string line;
+        char cell[64];
+        for (std::size_t k = 0; k + 1 < engines.size(); ++k) {
+          const double f = reporter.seconds("engine/" + engines[k] + "/" + name);
+          if (f > 0 && r > 0) std::snprintf(cell, sizeof cell, " %8.3f %7.1fx", cells / f, r / f);
+          else if (f > 0) std::snprintf(cell, sizeof cell, " %8.3f %8s", cells / f, "-");
+          else std::snprintf(cell, sizeof cell, " %17s", "-");
+          any = any || f > 0;
+          line += cell;
+        }
+        if (!any && r <= 0) continue;
+        if (r > 0) std::snprintf(cell, sizeof cell, " %10.3f", cells / r);
+        else std::snprintf(cell, sizeof cell, " %10s", "-");
+        std::printf("%-34s%s%s\n", name.c_str(), line.c_str(), cell);
       }
     }
   }

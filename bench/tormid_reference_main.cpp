@@ -1,8 +1,4 @@
 // tormid with the plain reference engine, for whole-run comparisons.
 #include "driver/driver.h"
-#include "engine/engine.h"
 
-int main(int argc, char** argv) {
-  select_engine_kernel("reference");
-  return run_tormid(argc, argv);
-}
+int main(int argc, char** argv) { return tormid::run_tormid(argc, argv, "reference"); }

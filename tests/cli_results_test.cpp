@@ -1,6 +1,6 @@
 // End-to-end: runs that print a result line. Each case is the three input
 // files and the exact standard output; standard error must stay empty and
-// the exit status 0.
+// the exit status 0. (The worked scores are in cli_worked_examples_test.)
 #include <gtest/gtest.h>
 
 #include <string>
@@ -63,15 +63,6 @@ std::string switch_key_ending_file() {
 }
 
 const ResultCase kResults[] = {
-    // Worked global scores.
-    {"WordExact", ">w\nACDEFGHIK\n", kWord, kGlobal, line("w", "  45.000")},
-    {"WordGapInSequence", ">w\nACDGHIK\n", kWord, kGlobal, line("w", "  23.000")},
-    {"WordGapInProfile", ">w\nACDEWWFGHIK\n", kWord, kGlobal, line("w", "  33.000")},
-    {"WordTrailingResidues", ">w\nACDEFGHIKWW\n", kWord, kGlobal, line("w", "  33.000")},
-    {"WordNoMatch", ">w\nWWWW\n", kWord, kGlobal, line("w", " -19.000")},
-    {"FourA", ">a\nAA\n", word_profile("AAAA"), kGlobal, line("a", "  -2.000")},
-    {"TwoA", ">a\nAAAA\n", word_profile("AA"), kGlobal, line("a", "  -2.000")},
-
     // FASTA reading.
     {"NoHeader", "ACDEFGHIK\n", kWord, kGlobal, line("", "  45.000")},
     {"SecondHeaderNames", ">first\n>second one\nACDEFGHIK\n", kWord, kGlobal,

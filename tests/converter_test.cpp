@@ -15,6 +15,8 @@
 
 namespace {
 
+using namespace tormid;
+
 const std::string kData = std::string(TORMID_TEST_DATA) + "/converter";
 
 fixtures::RunResult run_prf(const std::vector<std::string>& args) {
@@ -106,11 +108,13 @@ TEST(Converter, BadCommandLinesGetUsage) {
 }
 
 TEST(Converter, ProfileRoundTripsThroughTormidsReader) {
-  const converter::Profile converted = converter::read_hmm(kData + "/tiny.hmm", "");
+  const ConvertedProfile converted = read_hmm(kData + "/tiny.hmm", "");
   const std::string text = converter::profile_text(converted);
   fixtures::TempDir dir;
   const std::string path = dir.write("tiny.prf", text);
-  ASSERT_EQ(read_prf_file(path.c_str()), 4);
+  const ReadResult<Profile> read = read_prf_file(path);
+  ASSERT_TRUE(read);
+  ASSERT_EQ(read.value().length(), 4);
   std::istringstream lines(text);
   std::string line;
   std::getline(lines, line);
@@ -120,10 +124,11 @@ TEST(Converter, ProfileRoundTripsThroughTormidsReader) {
     std::istringstream words(line);
     std::string word;
     words >> word;
-    for (int c = 0; c < 20; ++c) {
+    for (std::size_t c = 0; c < 20; ++c) {
       words >> word;
-      EXPECT_EQ(profile[k][c], std::strtod(word.c_str(), nullptr)) << k << " " << c;
-      EXPECT_NEAR(profile[k][c], converted.scores[k][c], 5e-6 * std::abs(converted.scores[k][c]));
+      const double expected = converted.profile.row(k)[c];
+      EXPECT_EQ(read.value().row(k)[c], std::strtod(word.c_str(), nullptr)) << k << " " << c;
+      EXPECT_NEAR(read.value().row(k)[c], expected, 5e-6 * std::abs(expected));
     }
   }
 }
@@ -131,19 +136,22 @@ TEST(Converter, ProfileRoundTripsThroughTormidsReader) {
 TEST(Converter, ParameterFilesAreAcceptedWithTheirSwitches) {
   struct ModeCase {
     const char* mode;
-    int prf_free, seq_free;
+    StartMode start;
+    EndMode end;
   };
-  for (const ModeCase& m : {ModeCase{"glocal", 1, 0}, ModeCase{"local", 1, 1}, ModeCase{"global", 0, 0}}) {
+  for (const ModeCase& m : {ModeCase{"glocal", StartMode::prf_free, EndMode::prf_free},
+                            ModeCase{"local", StartMode::local, EndMode::local},
+                            ModeCase{"global", StartMode::global, EndMode::global}}) {
     fixtures::TempDir dir;
     const std::string path = dir.write("g.par", converter::params_text(m.mode));
-    ASSERT_EQ(read_param_file(path.c_str()), 1) << m.mode;
-    EXPECT_EQ(gap_open_penalty_prf, 11.0);
-    EXPECT_EQ(deletion_penalty_seq, 1.0);
-    EXPECT_EQ(prf_free_beg, m.prf_free);
-    EXPECT_EQ(prf_free_end, m.prf_free);
-    EXPECT_EQ(seq_free_beg, m.seq_free);
-    EXPECT_EQ(seq_free_end, m.seq_free);
-    EXPECT_EQ(show_alignment, 1);
+    const ReadResult<ParamValues> read = read_param_file(path);
+    ASSERT_TRUE(read) << m.mode;
+    const Settings s = set_parameters(read.value());
+    EXPECT_EQ(s.gap_open_penalty_prf, 11.0);
+    EXPECT_EQ(s.deletion_penalty_seq, 1.0);
+    EXPECT_EQ(s.start, m.start);
+    EXPECT_EQ(s.end, m.end);
+    EXPECT_TRUE(s.show_alignment);
   }
 }
 

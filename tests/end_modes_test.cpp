@@ -1,29 +1,27 @@
-// The end-gap modes, one table row per rule. Each row is built so that it
-// fails when its rule is left out or applied in the wrong mode; the comment
-// above a group says what the faulty engine would return instead.
+// The end-gap modes, one table row per rule, for every engine this CPU
+// runs. Each row is built so that it fails when its rule is left out or
+// applied in the wrong mode; the comment above a group says what the faulty
+// engine would return instead.
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 #include <vector>
 
-#include "engine/engine.h"
 #include "support/engine_setup.h"
 
 namespace {
 
+using namespace tormid;
 using fixtures::Penalties;
-
-// Free-end switches as the engine sees them after set_parameters (tests of
-// the end choice also set combinations that set_parameters would fold).
-struct Modes {
-  int prf_beg = 0, seq_beg = 0, all_beg = 0, prf_end = 0, seq_end = 0, all_end = 0;
-};
+using fixtures::word_rows;
 
 struct ModeCase {
   const char* name;
   std::vector<ProfileRow> rows;
   Penalties penalties;
-  Modes modes;
+  StartMode start;
+  EndMode end;
   const char* seq;
   double score;
   const char* prf_line = nullptr;  // when set, the alignment is checked too
@@ -32,16 +30,10 @@ struct ModeCase {
 
 void PrintTo(const ModeCase& c, std::ostream* os) { *os << c.name; }
 
-// One position per letter of word: match for the letter, other elsewhere.
-std::vector<ProfileRow> word(const std::string& letters, double match = 5, double other = -1) {
-  fixtures::load_word_profile(letters, match, other);
-  return profile;
-}
-
 ProfileRow row_with(char letter, double score, double other) {
   ProfileRow row;
   row.fill(other);
-  row[getIndex(letter)] = score;
+  row[static_cast<std::size_t>(getIndex(letter))] = score;
   return row;
 }
 
@@ -53,97 +45,85 @@ const Penalties kSeqBonus = {10, 1, -5, 1};
 // A deletion bonus on the profile side makes non-diagonal cells the best.
 const Penalties kPrfBonus = {0, -1, 10, 1};
 
-Modes prf_beg() { Modes m; m.prf_beg = 1; return m; }
-Modes seq_beg() { Modes m; m.seq_beg = 1; return m; }
-Modes all_beg() { Modes m; m.all_beg = 1; return m; }
-Modes prf_end() { Modes m; m.prf_end = 1; return m; }
-Modes seq_end() { Modes m; m.seq_end = 1; return m; }
-Modes all_end() { Modes m; m.all_end = 1; return m; }
-Modes both(Modes a, const Modes& b) {
-  a.prf_beg |= b.prf_beg; a.seq_beg |= b.seq_beg; a.all_beg |= b.all_beg;
-  a.prf_end |= b.prf_end; a.seq_end |= b.seq_end; a.all_end |= b.all_end;
-  return a;
-}
+constexpr StartMode kGlobalStart = StartMode::global;
+constexpr EndMode kGlobalEnd = EndMode::global;
 
 const std::vector<ModeCase>& cases() {
   static const std::vector<ModeCase> all = {
       // Row 0 is free under the sequence-free and the local start (else 23).
-      {"Row0FreeUnderSeqFreeBeg", word("ACDEFGHIK"), kTen, seq_beg(), "DEFGHIK", 35},
-      {"Row0FreeUnderLocalStart", word("ACDEFGHIK"), kTen, all_beg(), "DEFGHIK", 35},
-      {"Row0PenalisedUnderPrfFreeBeg", word("ACDEFGHIK"), kTen, prf_beg(), "DEFGHIK", 23},
+      {"Row0FreeUnderSeqFreeBeg", word_rows("ACDEFGHIK"), kTen, StartMode::seq_free, kGlobalEnd, "DEFGHIK", 35},
+      {"Row0FreeUnderLocalStart", word_rows("ACDEFGHIK"), kTen, StartMode::local, kGlobalEnd, "DEFGHIK", 35},
+      {"Row0PenalisedUnderPrfFreeBeg", word_rows("ACDEFGHIK"), kTen, StartMode::prf_free, kGlobalEnd, "DEFGHIK",
+       23},
 
       // Column 0 is free under the profile-free start only (else 45).
-      {"Column0FreeUnderPrfFreeBeg", word("ACDEFGHIK"), kTen, prf_beg(), "WWACDEFGHIK", 45},
-      {"Column0PenalisedUnderLocalStart", word("ACDEFGHIK"), kTen, all_beg(), "WWACDEFGHIK",
-       40},
-      {"Column0PenalisedUnderSeqFreeBeg", word("ACDEFGHIK"), kTen, seq_beg(), "WWACDEFGHIK",
-       33},
+      {"Column0FreeUnderPrfFreeBeg", word_rows("ACDEFGHIK"), kTen, StartMode::prf_free, kGlobalEnd,
+       "WWACDEFGHIK", 45},
+      {"Column0PenalisedUnderLocalStart", word_rows("ACDEFGHIK"), kTen, StartMode::local, kGlobalEnd,
+       "WWACDEFGHIK", 40},
+      {"Column0PenalisedUnderSeqFreeBeg", word_rows("ACDEFGHIK"), kTen, StartMode::seq_free, kGlobalEnd,
+       "WWACDEFGHIK", 33},
 
       // Local start: a best of exactly 0.0 resets the cell and clears its
       // match (else the gap after it earns the opening bonus: 4); a move out
       // of a reset cell pays no opening (else 4 again); without the local
       // start the match stays and the bonus is earned.
-      {"ExactZeroResets", {row_with('A', 0, -5), row_with('A', -5, -5)}, kSeqBonus, all_beg(),
-       "A", 0},
+      {"ExactZeroResets", {row_with('A', 0, -5), row_with('A', -5, -5)}, kSeqBonus, StartMode::local,
+       kGlobalEnd, "A", 0},
       {"NoOpeningOutOfResetCell", {row_with('A', -1, -5), row_with('A', -5, -5)}, kSeqBonus,
-       all_beg(), "A", 0},
+       StartMode::local, kGlobalEnd, "A", 0},
       {"NoResetWithoutLocalStart", {row_with('A', -1, -5), row_with('A', -5, -5)}, kSeqBonus,
-       seq_beg(), "A", 3},
-      // The chosen diagonal move still counts for the trackers after a reset
+       StartMode::seq_free, kGlobalEnd, "A", 3},
+      // The chosen diagonal move still counts for the end after a reset
       // (else nothing is found: -100000).
-      {"ResetDiagonalCountsForTracker", word("ACDEFGHIK"), kTen, both(all_beg(), all_end()),
+      {"ResetDiagonalCountsForTracker", word_rows("ACDEFGHIK"), kTen, StartMode::local, EndMode::local,
        "WWWW", 0},
 
-      // Trackers take diagonal moves only (else 8 from the unpaired tail).
-      {"LocalEndDiagonalOnly", word("A"), kPrfBonus, all_end(), "AWWW", 5},
-      {"PrfEndDiagonalOnly", word("A"), kPrfBonus, prf_end(), "AWWW", 5},
+      // Free ends take diagonal moves only (else 8 from the unpaired tail).
+      {"LocalEndDiagonalOnly", word_rows("A"), kPrfBonus, kGlobalStart, EndMode::local, "AWWW", 5},
+      {"PrfEndDiagonalOnly", word_rows("A"), kPrfBonus, kGlobalStart, EndMode::prf_free, "AWWW", 5},
       // ... in their own column or row only (else 5 from the first cell).
-      {"PrfEndLastColumnOnly", word("AC"), kTen, prf_end(), "A", kScoreFloor},
-      {"SeqEndLastRowOnly", word("A"), kTen, seq_end(), "AW", kScoreFloor},
-      {"SeqEndNoDiagonalInLastRow", word("AC"), kZero, seq_end(), "AW", kScoreFloor},
+      {"PrfEndLastColumnOnly", word_rows("AC"), kTen, kGlobalStart, EndMode::prf_free, "A", kScoreFloor},
+      {"SeqEndLastRowOnly", word_rows("A"), kTen, kGlobalStart, EndMode::seq_free, "AW", kScoreFloor},
+      {"SeqEndNoDiagonalInLastRow", word_rows("AC"), kZero, kGlobalStart, EndMode::seq_free, "AW",
+       kScoreFloor},
+      {"SeqEndInLastRow", word_rows("AC"), kTen, kGlobalStart, EndMode::seq_free, "A", 5},
       // ... strictly greater, so the first visited cell wins a tie (else the
       // pair moves right, or down).
-      {"SeqEndFirstColumnWinsTie", word("AA"), kZero, seq_end(), "A", 5, "aa", "A."},
-      {"LocalEndFirstColumnWinsTie", word("AA"), kZero, all_end(), "A", 5, "aa", "A."},
-      {"LocalEndEarlierRowWinsTie", word("A"), kZero, all_end(), "AA", 5, "a.", "AA"},
+      {"SeqEndFirstColumnWinsTie", word_rows("AA"), kZero, kGlobalStart, EndMode::seq_free, "A", 5, "aa",
+       "A."},
+      {"LocalEndFirstColumnWinsTie", word_rows("AA"), kZero, kGlobalStart, EndMode::local, "A", 5, "aa",
+       "A."},
+      {"LocalEndEarlierRowWinsTie", word_rows("A"), kZero, kGlobalStart, EndMode::local, "AA", 5, "a.",
+       "AA"},
 
-      // End choice: local end first, then the profile end, then the
-      // sequence end; with no end mode the last cell, whatever the start.
-      {"LocalEndBeforeProfileEnd", word("AC"), kTen, both(all_end(), prf_end()), "A", 5},
-      {"LocalEndBeforeSequenceEnd", word("A"), kTen, both(all_end(), seq_end()), "AW", 5},
-      {"ProfileEndBeforeSequenceEnd", word("AC"), kTen, both(prf_end(), seq_end()), "A",
-       kScoreFloor},
-      {"SequenceEndAloneForContrast", word("AC"), kTen, seq_end(), "A", 5},
-      {"NoEndModeTakesLastCell", word("ACDEFGHIK"), kTen, seq_beg(), "DEFGH", 13},
-      {"SeqBothEndsForContrast", word("ACDEFGHIK"), kTen, both(seq_beg(), seq_end()), "DEFGH",
-       25},
+      // With no end mode the last cell, whatever the start.
+      {"NoEndModeTakesLastCell", word_rows("ACDEFGHIK"), kTen, StartMode::seq_free, kGlobalEnd, "DEFGH", 13},
+      {"SeqBothEndsForContrast", word_rows("ACDEFGHIK"), kTen, StartMode::seq_free, EndMode::seq_free,
+       "DEFGH", 25},
   };
   return all;
 }
 
-class EndModes : public testing::TestWithParam<ModeCase> {};
+class EndModes : public testing::TestWithParam<std::tuple<ModeCase, std::string>> {};
 
 TEST_P(EndModes, ScoreAndEndPoint) {
-  const ModeCase& c = GetParam();
-  profile = c.rows;
-  prf_length = static_cast<int>(c.rows.size());
-  fixtures::use_penalties(c.penalties);
-  prf_free_beg = c.modes.prf_beg;
-  seq_free_beg = c.modes.seq_beg;
-  all_free_beg = c.modes.all_beg;
-  prf_free_end = c.modes.prf_end;
-  seq_free_end = c.modes.seq_end;
-  all_free_end = c.modes.all_end;
-  show_alignment = c.prf_line != nullptr;
-  build_consensus();
-  EXPECT_EQ(score_sequence(c.seq), c.score);
+  const auto& [c, engine] = GetParam();
+  Workspace ws(engine);
+  const Profile profile(c.rows);
+  const Settings settings = fixtures::settings_with(c.penalties, c.start, c.end, c.prf_line != nullptr);
+  const Alignment a = align(profile, settings, c.seq, ws);
+  EXPECT_EQ(a.score, c.score);
   if (c.prf_line) {
-    EXPECT_EQ(res_seq1, c.prf_line);
-    EXPECT_EQ(res_seq2, c.seq_line);
+    EXPECT_EQ(a.prf_line, c.prf_line);
+    EXPECT_EQ(a.seq_line, c.seq_line);
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Engine, EndModes, testing::ValuesIn(cases()),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Engine, EndModes,
+                         testing::Combine(testing::ValuesIn(cases()), testing::ValuesIn(fixtures::all_engines())),
+                         [](const auto& info) {
+                           return std::string(std::get<0>(info.param).name) + "_" + std::get<1>(info.param);
+                         });
 
 }  // namespace

@@ -1,28 +1,22 @@
 // Every instruction-set variant of the engine against the plain reference
 // engine on thousands of generated cases: same score to the bit, same
-// aligned lines.
+// status, coordinates and aligned lines; and two threads aligning at once
+// give what one thread gives.
 #include <gtest/gtest.h>
 
 #include <bit>
 #include <cstdint>
 #include <random>
+#include <stdexcept>
 #include <string>
+#include <thread>
 
-#include "engine/engine.h"
+#include "support/engine_setup.h"
 #include "support/random_cases.h"
 
 namespace {
 
-struct Outcome {
-  double score;
-  bool failed;
-  std::string prf_line, seq_line;
-};
-
-Outcome run(double (*engine)(const std::string&), const std::string& seq) {
-  const double score = engine(seq);
-  return {score, score_failed, res_seq1, res_seq2};
-}
+using namespace tormid;
 
 // Sizes: mostly small, so that ties and edges are many; some up to a few
 // hundred rows and columns, and some profiles shorter than a strip.
@@ -40,40 +34,75 @@ fixtures::RandomLimits limits_for(int n) {
   return limits;
 }
 
+Detail detail_for(int n) {
+  const Detail details[] = {Detail::score, Detail::path, Detail::display};
+  return details[n % 3];
+}
+
+void expect_same(const Alignment& got, const Alignment& expected) {
+  ASSERT_EQ(std::bit_cast<std::uint64_t>(got.score), std::bit_cast<std::uint64_t>(expected.score))
+      << got.score << " vs " << expected.score;
+  ASSERT_EQ(got.status, expected.status);
+  ASSERT_EQ(got.seq_from, expected.seq_from);
+  ASSERT_EQ(got.seq_to, expected.seq_to);
+  ASSERT_EQ(got.prf_from, expected.prf_from);
+  ASSERT_EQ(got.prf_to, expected.prf_to);
+  ASSERT_EQ(got.prf_line, expected.prf_line);
+  ASSERT_EQ(got.seq_line, expected.seq_line);
+}
+
 class EngineEquivalence : public testing::TestWithParam<std::string> {};
 
+// One workspace per engine for all cases, so that buffers grown by a large
+// case are reused by smaller ones.
 TEST_P(EngineEquivalence, MatchesReferenceBitForBit) {
-  ASSERT_TRUE(select_engine_kernel(GetParam()));
+  Workspace fast(GetParam());
+  Workspace reference("reference");
   std::mt19937 rng(7u + static_cast<unsigned>(GetParam().size()));
   for (int n = 0; n < 3000; ++n) {
     const fixtures::RandomCase c = fixtures::random_case(rng, limits_for(n));
-    const bool show = n % 3 != 0;
-    const bool fold = n % 4 != 0;
-    fixtures::install(c, show, fold);
-    const Outcome expected = run(score_sequence_reference, c.seq);
-    const Outcome got = run(score_sequence, c.seq);
-    SCOPED_TRACE("case " + std::to_string(n) + ": seq " + c.seq + ", " +
-                 std::to_string(c.rows.size()) + " positions, switches " +
-                 std::to_string(c.prf_beg) + std::to_string(c.prf_end) + std::to_string(c.seq_beg) +
-                 std::to_string(c.seq_end) + (fold ? " folded" : " raw"));
-    ASSERT_EQ(std::bit_cast<std::uint64_t>(got.score), std::bit_cast<std::uint64_t>(expected.score))
-        << got.score << " vs " << expected.score;
-    ASSERT_EQ(got.failed, expected.failed);
-    ASSERT_EQ(got.prf_line, expected.prf_line);
-    ASSERT_EQ(got.seq_line, expected.seq_line);
+    const Profile profile = c.profile();
+    const Settings settings = c.settings();
+    SCOPED_TRACE("case " + std::to_string(n) + ": seq " + c.seq + ", " + std::to_string(c.rows.size()) +
+                 " positions");
+    const Alignment expected = align(profile, settings, c.seq, reference, detail_for(n));
+    expect_same(align(profile, settings, c.seq, fast, detail_for(n)), expected);
   }
 }
 
 INSTANTIATE_TEST_SUITE_P(Engine, EngineEquivalence, testing::ValuesIn(engine_kernels()),
                          [](const auto& info) { return info.param; });
 
-TEST(EngineKernels, ScalarAlwaysAvailableAndUnknownNamesRefused) {
+TEST(EngineThreads, TwoThreadsWithTheirOwnWorkspacesMatchOneThread) {
+  std::mt19937 rng(99);
+  std::vector<fixtures::RandomCase> cases;
+  for (int n = 0; n < 400; ++n) cases.push_back(fixtures::random_case(rng, limits_for(n)));
+  std::vector<Profile> profiles;
+  for (const auto& c : cases) profiles.push_back(c.profile());
+
+  auto run = [&](std::size_t first, std::size_t step, std::vector<Alignment>& out) {
+    Workspace ws;
+    for (std::size_t k = first; k < cases.size(); k += step)
+      out[k] = align(profiles[k], cases[k].settings(), cases[k].seq, ws, Detail::display);
+  };
+  std::vector<Alignment> sequential(cases.size()), parallel(cases.size());
+  run(0, 1, sequential);
+  std::thread a(run, 0, 2, std::ref(parallel)), b(run, 1, 2, std::ref(parallel));
+  a.join();
+  b.join();
+  for (std::size_t k = 0; k < cases.size(); ++k) {
+    SCOPED_TRACE("case " + std::to_string(k));
+    expect_same(parallel[k], sequential[k]);
+  }
+}
+
+TEST(EngineKernels, WidestByDefaultAndUnknownNamesRefused) {
   const std::vector<std::string> kernels = engine_kernels();
   ASSERT_FALSE(kernels.empty());
   EXPECT_EQ(kernels.back(), "scalar");
-  EXPECT_EQ(engine_kernel(), kernels.front());
-  EXPECT_FALSE(select_engine_kernel("no-such-unit"));
-  EXPECT_EQ(engine_kernel(), kernels.front());
+  EXPECT_EQ(Workspace().kernel(), kernels.front());
+  EXPECT_EQ(Workspace("reference").kernel(), "reference");
+  EXPECT_THROW(Workspace("no-such-unit"), std::invalid_argument);
 }
 
 }  // namespace

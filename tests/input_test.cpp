@@ -10,6 +10,8 @@
 
 namespace {
 
+using namespace tormid;
+
 struct ProfileCase {
   const char* name;
   std::string text;
@@ -40,14 +42,12 @@ TEST_P(ProfileReading, StoresTheScannedScores) {
   const ProfileCase& c = GetParam();
   fixtures::TempDir dir;
   const std::string path = dir.write("p.prf", c.text);
-  testing::internal::CaptureStderr();
-  const int length = read_prf_file(path.c_str());
-  testing::internal::GetCapturedStderr();
-  ASSERT_EQ(length, c.length);
-  if (length == 0) return;
-  ASSERT_EQ(profile.size(), 1u);
-  for (std::size_t k = 0; k < c.first.size(); ++k) EXPECT_EQ(profile[0][k], c.first[k]) << k;
-  for (std::size_t k = c.first.size(); k < 20; ++k) EXPECT_EQ(profile[0][k], 0.0) << k;
+  const ReadResult<Profile> read = read_prf_file(path);
+  ASSERT_EQ(read ? read.value().length() : 0, c.length);
+  if (!read) return;
+  const ProfileRow& row = read.value().row(0);
+  for (std::size_t k = 0; k < c.first.size(); ++k) EXPECT_EQ(row[k], c.first[k]) << k;
+  for (std::size_t k = c.first.size(); k < 20; ++k) EXPECT_EQ(row[k], 0.0) << k;
 }
 
 INSTANTIATE_TEST_SUITE_P(Input, ProfileReading, testing::ValuesIn(kProfiles),
@@ -57,19 +57,21 @@ TEST(ProfileReading, KeepsPositionsInFileOrderAndStopsAfterTheLast) {
   fixtures::TempDir dir;
   const std::string path =
       dir.write("p.prf", "(Peptide) a b Length: 3\nx\nA 1\nB 2\nC 3\nD 4\n");
-  ASSERT_EQ(read_prf_file(path.c_str()), 3);
-  ASSERT_EQ(profile.size(), 3u);
-  EXPECT_EQ(profile[0][0], 1.0);
-  EXPECT_EQ(profile[1][0], 2.0);
-  EXPECT_EQ(profile[2][0], 3.0);
+  const ReadResult<Profile> read = read_prf_file(path);
+  ASSERT_TRUE(read);
+  ASSERT_EQ(read.value().length(), 3);
+  EXPECT_EQ(read.value().row(0)[0], 1.0);
+  EXPECT_EQ(read.value().row(1)[0], 2.0);
+  EXPECT_EQ(read.value().row(2)[0], 3.0);
+  EXPECT_EQ(read.value().name(), "p");
 }
 
 struct ParamCase {
   const char* name;
   std::string text;
-  int accepted;
+  bool accepted;
   double open_prf;  // expected gap_open_penalty_prf when accepted
-  int free_beg;     // expected prf_free_beg when accepted
+  bool free_beg;    // expected prf_free_beg when accepted
 };
 
 void PrintTo(const ParamCase& c, std::ostream* os) { *os << c.name; }
@@ -106,41 +108,55 @@ TEST_P(ParamReading, CountsKeyLinesAndStoresValues) {
   const ParamCase& c = GetParam();
   fixtures::TempDir dir;
   const std::string path = dir.write("g.par", c.text);
-  ASSERT_EQ(read_param_file(path.c_str()), c.accepted);
-  if (!c.accepted) return;
-  EXPECT_EQ(gap_open_penalty_prf, c.open_prf);
-  EXPECT_EQ(deletion_penalty_prf, 1.0);
-  EXPECT_EQ(prf_free_beg, c.free_beg);
+  const ReadResult<ParamValues> read = read_param_file(path);
+  ASSERT_EQ(static_cast<bool>(read), c.accepted);
+  if (!c.accepted) {
+    EXPECT_TRUE(read.messages().empty());
+    return;
+  }
+  EXPECT_EQ(read.value().gap_open_penalty_prf, c.open_prf);
+  EXPECT_EQ(read.value().deletion_penalty_prf, 1.0);
+  EXPECT_EQ(read.value().prf_free_beg, c.free_beg);
 }
 
 INSTANTIATE_TEST_SUITE_P(Input, ParamReading, testing::ValuesIn(kParams),
                          [](const auto& info) { return std::string(info.param.name); });
 
 struct SwitchCase {
-  std::array<int, 4> in;   // prf_free_beg, prf_free_end, seq_free_beg, seq_free_end
-  std::array<int, 6> out;  // the same four, then all_free_beg, all_free_end
+  std::array<bool, 4> in;  // prf_free_beg, prf_free_end, seq_free_beg, seq_free_end
+  StartMode start;
+  EndMode end;
 };
 
-TEST(SetParameters, FoldsPairsIntoTheAllModes) {
+TEST(SetParameters, FoldsPairsIntoTheLocalModes) {
+  using S = StartMode;
+  using E = EndMode;
   const SwitchCase cases[] = {
-      {{0, 0, 0, 0}, {0, 0, 0, 0, 0, 0}}, {{1, 0, 0, 0}, {1, 0, 0, 0, 0, 0}},
-      {{0, 1, 0, 0}, {0, 1, 0, 0, 0, 0}}, {{0, 0, 1, 0}, {0, 0, 1, 0, 0, 0}},
-      {{0, 0, 0, 1}, {0, 0, 0, 1, 0, 0}}, {{1, 0, 1, 0}, {0, 0, 0, 0, 1, 0}},
-      {{0, 1, 0, 1}, {0, 0, 0, 0, 0, 1}}, {{1, 1, 1, 1}, {0, 0, 0, 0, 1, 1}},
-      {{1, 1, 0, 0}, {1, 1, 0, 0, 0, 0}}, {{0, 0, 1, 1}, {0, 0, 1, 1, 0, 0}},
-      {{1, 1, 1, 0}, {0, 1, 0, 0, 1, 0}}, {{0, 1, 1, 1}, {0, 0, 1, 0, 0, 1}},
+      {{0, 0, 0, 0}, S::global, E::global},     {{1, 0, 0, 0}, S::prf_free, E::global},
+      {{0, 1, 0, 0}, S::global, E::prf_free},   {{0, 0, 1, 0}, S::seq_free, E::global},
+      {{0, 0, 0, 1}, S::global, E::seq_free},   {{1, 0, 1, 0}, S::local, E::global},
+      {{0, 1, 0, 1}, S::global, E::local},      {{1, 1, 1, 1}, S::local, E::local},
+      {{1, 1, 0, 0}, S::prf_free, E::prf_free}, {{0, 0, 1, 1}, S::seq_free, E::seq_free},
+      {{1, 1, 1, 0}, S::local, E::prf_free},    {{0, 1, 1, 1}, S::seq_free, E::local},
   };
   for (const SwitchCase& c : cases) {
-    reset_settings();
-    all_free_beg = all_free_end = 1;  // stale values must be cleared
-    prf_free_beg = c.in[0];
-    prf_free_end = c.in[1];
-    seq_free_beg = c.in[2];
-    seq_free_end = c.in[3];
-    set_parameters();
-    const std::array<int, 6> got = {prf_free_beg, prf_free_end, seq_free_beg,
-                                     seq_free_end, all_free_beg, all_free_end};
-    EXPECT_EQ(got, c.out) << c.in[0] << c.in[1] << c.in[2] << c.in[3];
+    ParamValues v;
+    v.gap_open_penalty_prf = 1;
+    v.deletion_penalty_prf = 2;
+    v.gap_open_penalty_seq = 3;
+    v.deletion_penalty_seq = 4;
+    v.prf_free_beg = c.in[0];
+    v.prf_free_end = c.in[1];
+    v.seq_free_beg = c.in[2];
+    v.seq_free_end = c.in[3];
+    v.show_alignment = true;
+    const Settings s = set_parameters(v);
+    EXPECT_EQ(s.start, c.start) << c.in[0] << c.in[1] << c.in[2] << c.in[3];
+    EXPECT_EQ(s.end, c.end) << c.in[0] << c.in[1] << c.in[2] << c.in[3];
+    EXPECT_EQ((std::array{s.gap_open_penalty_prf, s.deletion_penalty_prf, s.gap_open_penalty_seq,
+                          s.deletion_penalty_seq}),
+              (std::array{1.0, 2.0, 3.0, 4.0}));
+    EXPECT_TRUE(s.show_alignment);
   }
 }
 
@@ -148,7 +164,7 @@ TEST(LineReader, ReadsLinesWhateverTheirLength) {
   fixtures::TempDir dir;
   const std::string long_line(100000, 'x');
   const std::string path = dir.write("f.txt", long_line + "\nshort\nlast");
-  LineReader file(path.c_str());
+  LineReader file(path);
   ASSERT_TRUE(file.is_open());
   std::string line;
   ASSERT_TRUE(file.next(line));
@@ -162,8 +178,8 @@ TEST(LineReader, ReadsLinesWhateverTheirLength) {
 
 TEST(LineReader, DirectoriesAndMissingFilesDoNotOpen) {
   fixtures::TempDir dir;
-  EXPECT_FALSE(LineReader(dir.path().c_str()).is_open());
-  EXPECT_FALSE(LineReader((dir.path() / "missing").c_str()).is_open());
+  EXPECT_FALSE(LineReader(dir.path().string()).is_open());
+  EXPECT_FALSE(LineReader((dir.path() / "missing").string()).is_open());
 }
 
 }  // namespace

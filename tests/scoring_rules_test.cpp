@@ -1,14 +1,16 @@
-// The scoring rules of the alignment engine, on small hand-computed cases.
+// The scoring rules of the alignment engine, on small hand-computed cases,
+// for every engine this CPU runs.
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <string>
+#include <tuple>
 
-#include "engine/engine.h"
 #include "support/engine_setup.h"
 
 namespace {
 
+using namespace tormid;
 using fixtures::Penalties;
 
 struct RuleCase {
@@ -45,29 +47,39 @@ const RuleCase kRules[] = {
     {"BelowFloorTakesLargest", "A", -1, -200000, {1e6, 1e6, 1e6, 1e6}, "W", -200000},
 };
 
-class ScoringRules : public testing::TestWithParam<RuleCase> {};
+class ScoringRules : public testing::TestWithParam<std::tuple<RuleCase, std::string>> {};
 
 TEST_P(ScoringRules, ScoreIsExact) {
-  const RuleCase& c = GetParam();
-  fixtures::load_word_profile(c.word, c.match, c.other);
-  fixtures::use_penalties(c.penalties);
-  EXPECT_EQ(score_sequence(c.seq), c.score);
-  EXPECT_FALSE(score_failed);
+  const auto& [c, engine] = GetParam();
+  Workspace ws(engine);
+  const Profile profile(fixtures::word_rows(c.word, c.match, c.other));
+  const Alignment a = align(profile, fixtures::settings_with(c.penalties), c.seq, ws, Detail::score);
+  EXPECT_EQ(a.score, c.score);
+  EXPECT_NE(a.status, AlignStatus::out_of_memory);
 }
 
-INSTANTIATE_TEST_SUITE_P(Engine, ScoringRules, testing::ValuesIn(kRules),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Engine, ScoringRules,
+                         testing::Combine(testing::ValuesIn(kRules), testing::ValuesIn(fixtures::all_engines())),
+                         [](const auto& info) {
+                           return std::string(std::get<0>(info.param).name) + "_" + std::get<1>(info.param);
+                         });
 
-TEST(ScoringRules, ZeroPenaltiesKeepTheSignOfZero) {
-  fixtures::load_word_profile("W", -1, -1);
-  fixtures::use_penalties({0, 0, 0, 0});
-  const double gaps_only = score_sequence("A");
+class SignOfZero : public testing::TestWithParam<std::string> {};
+
+TEST_P(SignOfZero, ZeroPenaltiesKeepTheSignOfZero) {
+  Workspace ws(GetParam());
+  const Profile profile(fixtures::word_rows("W", -1, -1));
+  const Settings zero = fixtures::settings_with({0, 0, 0, 0});
+  const double gaps_only = score_sequence(profile, zero, "A", ws);
   EXPECT_EQ(gaps_only, 0.0);
   EXPECT_TRUE(std::signbit(gaps_only));  // -0.0 - 0 * 0.0 stays -0.0
-  const double outside_letter = score_sequence("AX");
+  const double outside_letter = score_sequence(profile, zero, "AX", ws);
   EXPECT_EQ(outside_letter, 0.0);
   EXPECT_FALSE(std::signbit(outside_letter));  // -0.0 + 0.0 is +0.0
 }
+
+INSTANTIATE_TEST_SUITE_P(Engine, SignOfZero, testing::ValuesIn(fixtures::all_engines()),
+                         [](const auto& info) { return info.param; });
 
 struct MaxCase {
   double values[3];

@@ -1,3 +1,3 @@
 #include "converter/converter.h"
 
-int main(int argc, char** argv) { return converter::run_tormid_prf(argc, argv); }
+int main(int argc, char** argv) { return tormid::converter::run_tormid_prf(argc, argv); }

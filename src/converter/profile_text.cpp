@@ -2,28 +2,18 @@
 
 #include "converter/converter.h"
 
-namespace converter {
+namespace tormid::converter {
 
-namespace {
-std::string located(const std::string& file, int line, const std::string& what) {
-  std::string text = file;
-  if (line > 0) text.append(":").append(std::to_string(line));
-  return text.append(": ").append(what);
-}
-}  // namespace
-
-InputError::InputError(const std::string& file, int line, const std::string& what)
-    : std::runtime_error(located(file, line, what)) {}
-
-std::string profile_text(const Profile& profile) {
+std::string profile_text(const ConvertedProfile& converted) {
+  const Profile& profile = converted.profile;
   std::string text = "(Peptide) from ";
-  text.append(profile.name).append(" Length: ").append(std::to_string(profile.scores.size())).append("\n");
+  text.append(profile.name()).append(" Length: ").append(std::to_string(profile.length())).append("\n");
   text += "Cons";
-  for (const char* c = kColumns; *c; ++c) (text += ' ') += *c;
+  for (const char* c = alphabet; *c; ++c) (text += ' ') += *c;
   text += '\n';
-  for (std::size_t k = 0; k < profile.scores.size(); ++k) {
-    text += profile.consensus[k];
-    for (double s : profile.scores[k]) {
+  for (int k = 0; k < profile.length(); ++k) {
+    text += converted.labels[static_cast<std::size_t>(k)];
+    for (double s : profile.row(k)) {
       char number[32];
       // Six significant digits: what tormid reads back is what is printed.
       std::snprintf(number, sizeof number, " %.6g", s == 0.0 ? 0.0 : s);
@@ -72,4 +62,4 @@ std::string params_text(const std::string& mode) {
   return "";
 }
 
-}  // namespace converter
+}  // namespace tormid::converter

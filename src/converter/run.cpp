@@ -5,7 +5,7 @@
 
 #include "converter/converter.h"
 
-namespace converter {
+namespace tormid::converter {
 
 namespace {
 
@@ -53,4 +53,4 @@ int run_tormid_prf(int argc, const char* const* argv) {
   return 0;
 }
 
-}  // namespace converter
+}  // namespace tormid::converter

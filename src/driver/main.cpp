@@ -1,3 +1,3 @@
 #include "driver/driver.h"
 
-int main(int argc, char** argv) { return run_tormid(argc, argv); }
+int main(int argc, char** argv) { return tormid::run_tormid(argc, argv); }

@@ -1,9 +1,15 @@
+// The run: profile, parameters, the first FASTA record, the alignment, the
+// result line. Files are checked in that order and only the first failure
+// is reported.
+#include <cmath>
 #include <cstdio>
 #include <new>
 
 #include "driver/driver.h"
 #include "engine/engine.h"
 #include "input/input.h"
+
+namespace tormid {
 
 namespace {
 
@@ -13,16 +19,27 @@ void report_alloc_fail() { std::fprintf(stderr, "\nalloc fail\n"); }
 void report_bad_profile() { std::fprintf(stderr, "\ncan't process profile file\n"); }
 void report_bad_parameters() { std::fprintf(stderr, "\ncan't process parameters file\n"); }
 void report_cant_open_fasta(const char* path) { std::fprintf(stderr, "\ncan't open %s", path); }
+void report_cant_read(const char* path) { std::fprintf(stderr, "\ncan't read %s\n", path); }
 void report_no_sequence() { std::fprintf(stderr, "\ncan't find fasta sequence in argv[1]\n"); }
+void report_alignment_failure(const Alignment& a) {
+  if (a.failed_stage == 4) std::fprintf(stderr, "\nError---alloc fail\n");
+  else std::fprintf(stderr, "\nError---alloc %d fail\n", a.failed_stage);
+}
 
-void print_result(const std::string& name, const std::string& label, double score) {
-  std::printf("Seq: %s  Profile: %s   Score: %8.3lf\n", name.c_str(), label.c_str(), score);
-  if (show_alignment) std::printf("\n%s\n%s\n", res_seq1.c_str(), res_seq2.c_str());
+void print(const std::vector<Message>& messages) {
+  for (const Message& m : messages)
+    std::fputs(m.text.c_str(), m.stream == Stream::out ? stdout : stderr);
+}
+
+void print_result(const std::string& name, const std::string& label, const Alignment& a,
+                  bool show_alignment) {
+  std::printf("Seq: %s  Profile: %s   Score: %8.3lf\n", name.c_str(), label.c_str(), a.score);
+  if (show_alignment) std::printf("\n%s\n%s\n", a.prf_line.c_str(), a.seq_line.c_str());
 }
 
 }  // namespace
 
-int run_tormid(int argc, const char* const* argv) {
+int run_tormid(int argc, const char* const* argv, std::string_view kernel) {
   if (argc != 4) {
     report_usage();
     return 1;
@@ -31,19 +48,21 @@ int run_tormid(int argc, const char* const* argv) {
   const char* prf_path = argv[2];
   const char* param_path = argv[3];
 
-  prf_length = read_prf_file(prf_path);
-  if (prf_length == 0) {
+  ReadResult<Profile> profile = read_prf_file(prf_path);
+  if (!profile) {
+    print(profile.messages());
     report_bad_profile();
     return 1;
   }
-  if (!read_param_file(param_path)) {
+  ReadResult<ParamValues> values = read_param_file(param_path);
+  if (!values) {
+    print(values.messages());
     report_bad_parameters();
     return 1;
   }
-  set_parameters();
-  if (show_alignment) build_consensus();
+  const Settings settings = set_parameters(values.value());
 
-  std::string name, seq, label;
+  std::string name, seq;
   {
     LineReader fasta(fasta_path);
     if (!fasta.is_open()) {
@@ -51,8 +70,10 @@ int run_tormid(int argc, const char* const* argv) {
       return 1;
     }
     try {
-      label = prf_path;
       read_first_record(fasta, name, seq);
+    } catch (const ReadError&) {
+      report_cant_read(fasta_path);
+      return 1;
     } catch (const std::bad_alloc&) {
       report_alloc_fail();
       return 1;
@@ -63,9 +84,13 @@ int run_tormid(int argc, const char* const* argv) {
     return 1;
   }
 
-  const double score = score_sequence(seq);
-  print_result(name, label, score);
+  Workspace workspace = kernel.empty() ? Workspace() : Workspace(kernel);
+  const Alignment result = align(profile.value(), settings, seq, workspace);
+  if (result.status == AlignStatus::out_of_memory) report_alignment_failure(result);
+  print_result(name, prf_path, result, settings.show_alignment);
   // A result that did not reach its reader is not a success.
   if (std::fflush(stdout) != 0 || std::ferror(stdout)) return 1;
-  return score_failed ? 1 : 0;
+  return result.status == AlignStatus::out_of_memory ? 1 : 0;
 }
+
+}  // namespace tormid

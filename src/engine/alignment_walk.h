@@ -1,12 +1,16 @@
-// Rendering of an alignment from its chain of paired cells, shared by the
-// engines. Private to the engine.
+// The way back from the end of an alignment along its chain of pairs,
+// shared by the engines: the coordinates of the paired ends and the two
+// aligned lines. Private to the engine.
 #pragma once
 
 #include <algorithm>
 #include <new>
 #include <string>
+#include <string_view>
 
-#include "engine/engine.h"
+#include "engine/engine_internal.h"
+
+namespace tormid {
 
 // A matrix cell as (row, column).
 struct CellRef {
@@ -14,28 +18,38 @@ struct CellRef {
   int col;
 };
 
-// Builds res_seq1 and res_seq2 backwards from the end of the alignment.
 // target is the last paired cell (or (0, 0) when there is none), and
 // anchor_of(cell) gives the paired cell before a paired cell, or (0, 0).
-// Between two pairs the unpaired profile positions stand first and the
-// unpaired residues after them, whatever the order of the moves.
+// (row, col) is the cell the alignment ends in: (len, prf).
+template <class AnchorOf>
+void find_ends(CellRef target, AnchorOf anchor_of, Alignment& out) {
+  if (target.row == 0 || target.col == 0) return;
+  out.seq_to = target.row;
+  out.prf_to = target.col;
+  for (CellRef pair = target; pair.row != 0 && pair.col != 0; pair = anchor_of(pair)) {
+    out.seq_from = pair.row;
+    out.prf_from = pair.col;
+  }
+}
+
+// Builds the lines backwards from the end of the alignment and reverses
+// them once. Between two pairs the unpaired profile positions stand first
+// and the unpaired residues after them, whatever the order of the moves.
 // Throws std::bad_alloc when the lines do not fit in memory.
 template <class AnchorOf>
-void build_lines(const std::string& seq, int row, int col, CellRef target, AnchorOf anchor_of) {
-  std::string& prf_line = res_seq1;
-  std::string& seq_line = res_seq2;
+void build_lines(std::string_view seq, const std::string& consensus, int row, int col,
+                 CellRef target, AnchorOf anchor_of, Alignment& out) {
+  std::string& prf_line = out.prf_line;
+  std::string& seq_line = out.seq_line;
   prf_line.clear();
   seq_line.clear();
-  auto consensus_letter = [](int c) {
-    return static_cast<std::size_t>(c) <= consensus.size() ? consensus[c - 1] : 'x';
-  };
   auto unpaired = [&](int from_row, int to_row, int from_col, int to_col) {
     for (int r = from_row; r > to_row; --r) {
       prf_line += '.';
-      seq_line += seq[r - 1];
+      seq_line += seq[static_cast<std::size_t>(r - 1)];
     }
     for (int c = from_col; c > to_col; --c) {
-      prf_line += consensus_letter(c);
+      prf_line += consensus[static_cast<std::size_t>(c - 1)];
       seq_line += '.';
     }
   };
@@ -48,8 +62,8 @@ void build_lines(const std::string& seq, int row, int col, CellRef target, Ancho
       unpaired(target.row, 0, target.col, 0);
       break;
     }
-    prf_line += consensus_letter(target.col);
-    seq_line += seq[target.row - 1];
+    prf_line += consensus[static_cast<std::size_t>(target.col - 1)];
+    seq_line += seq[static_cast<std::size_t>(target.row - 1)];
     row = target.row - 1;
     col = target.col - 1;
     target = anchor_of(target);
@@ -58,17 +72,25 @@ void build_lines(const std::string& seq, int row, int col, CellRef target, Ancho
   std::reverse(seq_line.begin(), seq_line.end());
 }
 
-// build_lines for the engines: on a memory failure both lines are left
-// empty, the failure is reported, and false is returned.
+// Sets the status from the score and fills what `detail` asks for beyond
+// it. On a memory failure for
+// the lines the result becomes out_of_memory at stage 4.
 template <class AnchorOf>
-bool write_alignment(const std::string& seq, int row, int col, CellRef target, AnchorOf anchor_of) {
+void finish_alignment(std::string_view seq, const Profile& profile, CellRef target,
+                      AnchorOf anchor_of, Detail detail, Alignment& out) {
+  if (out.score <= kNoAlignment) {
+    out.status = AlignStatus::no_alignment;
+    return;
+  }
+  if (detail == Detail::score) return;
+  find_ends(target, anchor_of, out);
+  if (detail != Detail::display) return;
   try {
-    build_lines(seq, row, col, target, anchor_of);
-    return true;
+    build_lines(seq, profile.consensus(), static_cast<int>(seq.size()), profile.length(), target,
+                anchor_of, out);
   } catch (const std::bad_alloc&) {
-    res_seq1.clear();
-    res_seq2.clear();
-    report_lines_alloc_fail();
-    return false;
+    out = out_of_memory(4);
   }
 }
+
+}  // namespace tormid

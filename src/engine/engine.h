@@ -1,69 +1,226 @@
-// Alignment engine: scores the sequence against the profile by dynamic
-// programming and renders the alignment.
+// tormid engine: aligns a protein sequence against a position-specific
+// scoring profile by dynamic programming.
 //
-// Matrix cell (i, j) is the best path that has consumed the first i residues
-// and the first j profile positions. A diagonal move pairs residue i with
-// position j and earns that position's score for the residue (0.0 for a
-// letter outside the alphabet); a vertical move leaves residue i unpaired (a
-// gap in the profile, _prf penalties); a horizontal move leaves position j
-// unpaired (a gap in the sequence, _seq penalties). Each stretch of unpaired
-// residues and positions between two pairs pays at most one opening penalty
-// per side, plus one deletion penalty per unpaired residue or position,
-// whatever the order of its moves.
+// Everything the engine knows arrives through the arguments of align() and
+// leaves through its result; nothing is process-wide but the constants
+// below, so any number of threads may align at once, each with its own
+// Workspace.
+//
+// The matrix. Cell (i, j) is the best path that has consumed the first i
+// residues and the first j profile positions. A diagonal move pairs residue
+// i with position j and earns that position's score for the residue (0.0
+// for a letter outside the alphabet); a vertical move leaves residue i
+// unpaired (a gap in the profile, charged with the _prf penalties); a
+// horizontal move leaves position j unpaired (a gap in the sequence, _seq
+// penalties). Each stretch of unpaired residues and positions between two
+// pairs pays at most one opening penalty per side, plus one deletion
+// penalty per unpaired residue or position, whatever the order of its
+// moves. Each cell keeps one best move (ties go to the diagonal, then to
+// the vertical move); a free end can only be a cell reached by a pairing.
+//
+// This header is self-contained (standard library only) and is installed
+// as <tormid/engine.h>.
 #pragma once
 
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
+
+namespace tormid {
+
+// ---- Residues --------------------------------------------------------------
 
 // Residue letters in profile column order; a residue's code is its index.
 inline constexpr char alphabet[] = "ARNDCQEGHILKMFPSTWYV";
 inline constexpr int kAlphabetSize = 20;
 
-// No candidate is expected below this floor; it is also the score returned
-// when the engine cannot allocate its memory.
+// Index of the upper-case form of c in alphabet, or -1.
+int getIndex(char c);
+
+// Background residue composition f(a) in alphabet order (Swiss-Prot 50.8):
+// the reference of converted log-odds scores and the composition of the
+// random sequences that calibrate significance.
+inline constexpr std::array<double, kAlphabetSize> background = {
+    0.0787945, 0.0540978, 0.0414386, 0.0535222, 0.0151600, 0.0395639, 0.0668298,
+    0.0695071, 0.0229198, 0.0590092, 0.0963728, 0.0594422, 0.0237718, 0.0397062,
+    0.0482904, 0.0683364, 0.0540687, 0.0114135, 0.0304133, 0.0673417};
+
+// ---- Scores ----------------------------------------------------------------
+
+// No candidate is expected below this floor; it is also the score of a
+// free-end alignment that found no pair, and of a failed alignment.
 inline constexpr double kScoreFloor = -100000.0;
 // A score at or below this means that no alignment path was found.
 inline constexpr double kNoAlignment = -50000.0;
-
-// Lower-case consensus letter of each profile position (build_consensus).
-extern std::string consensus;
-// The aligned profile line and sequence line, "." marking gaps; written by
-// score_sequence when show_alignment is on, empty when there is no alignment.
-extern std::string res_seq1;
-extern std::string res_seq2;
-// Set by score_sequence when it could not complete (memory); its score is
-// then kScoreFloor.
-extern bool score_failed;
-
-// Index of the upper-case form of c in alphabet, or -1.
-int getIndex(char c);
 
 // Index of the largest of n values, the last one on ties, considering only
 // values at or above kScoreFloor; -1 when there is none.
 int index_of_max(const double* values, int n);
 
-// Derives consensus from profile: the best-scoring letter of each position,
-// the earlier letter of the alphabet on ties, "x" when no score rises above
+// ---- Profile ---------------------------------------------------------------
+
+// Scores of one profile position, indexed by residue code.
+using ProfileRow = std::array<double, kAlphabetSize>;
+
+// Lower-case consensus letter of each row: the best-scoring letter, the
+// earlier letter of the alphabet on ties, "x" where no score rises above
 // kScoreFloor.
-void build_consensus();
+std::string build_consensus(const std::vector<ProfileRow>& rows);
 
-// Aligns seq (upper-case letters) against the profile under the current
-// settings and returns the score of the best alignment; builds res_seq1 and
-// res_seq2 when show_alignment is on.
-double score_sequence(const std::string& seq);
+// A scoring profile: its rows, their consensus, and the residue-major score
+// table the vectorised kernels read, all built once. Immutable, so one
+// profile serves any number of threads.
+class Profile {
+ public:
+  Profile() = default;
+  explicit Profile(std::vector<ProfileRow> rows, std::string name = "");
 
-// The same, computed cell by cell with full anchors: the plain engine that
-// every faster one must match bit for bit.
-double score_sequence_reference(const std::string& seq);
+  int length() const { return static_cast<int>(rows_.size()); }
+  const std::vector<ProfileRow>& rows() const { return rows_; }
+  const ProfileRow& row(int k) const { return rows_[static_cast<std::size_t>(k)]; }
+  const std::string& consensus() const { return consensus_; }
+  const std::string& name() const { return name_; }
 
-// Instruction-set variants of score_sequence that this CPU can run, widest
-// first ("avx512", "avx2", "sse2", "scalar"); the widest is used unless
-// another is selected. Selecting "reference" makes score_sequence run the
-// plain engine (for comparisons). Returns false for an unknown name.
+  // The kernels' table: one row of row_stride() doubles per residue code
+  // (20 codes, then one row of zeros for letters outside the alphabet);
+  // position k sits at index kTablePad + k, with zeros around it.
+  static constexpr int kTablePad = 32;
+  std::size_t row_stride() const { return rows_.size() + 3 * kTablePad; }
+  const double* table() const { return table_.data(); }
+
+ private:
+  std::vector<ProfileRow> rows_;
+  std::string consensus_;
+  std::string name_;
+  std::vector<double> table_;
+};
+
+// ---- Settings --------------------------------------------------------------
+
+// Where an alignment may begin. prf_free: residues before the first paired
+// position are free (row 0 is penalised, column 0 free). seq_free: profile
+// positions before the first paired residue are free (row 0 free). local:
+// row 0 free and any cell whose best is 0.0 or less restarts at 0.0; column
+// 0 keeps its penalties, and a move out of a restarted cell pays no opening.
+enum class StartMode { global, prf_free, seq_free, local };
+
+// Where an alignment may end. prf_free: the best pair in the last column;
+// seq_free: the best pair in the last row; local: the best pair anywhere
+// (strictly better wins, so the first cell in row-major order keeps a tie);
+// global: cell (len, prf).
+enum class EndMode { global, prf_free, seq_free, local };
+
+// A gap of n residues facing no profile position (a gap in the profile)
+// costs gap_open_penalty_prf + n * deletion_penalty_prf; a gap of n profile
+// positions facing no residue (a gap in the sequence) costs
+// gap_open_penalty_seq + n * deletion_penalty_seq.
+struct Settings {
+  double gap_open_penalty_prf = 0.0;
+  double deletion_penalty_prf = 0.0;
+  double gap_open_penalty_seq = 0.0;
+  double deletion_penalty_seq = 0.0;
+  StartMode start = StartMode::global;
+  EndMode end = EndMode::global;
+  bool show_alignment = false;
+};
+
+// The nine values of a parameter file, as written: the four penalties and
+// the five switches.
+struct ParamValues {
+  double gap_open_penalty_prf = 0.0;
+  double deletion_penalty_prf = 0.0;
+  double gap_open_penalty_seq = 0.0;
+  double deletion_penalty_seq = 0.0;
+  bool prf_free_beg = false;
+  bool prf_free_end = false;
+  bool seq_free_beg = false;
+  bool seq_free_end = false;
+  bool show_alignment = false;
+};
+
+// The settings of a parameter file's values: both free switches of an end
+// make that end local, one alone keeps its meaning.
+Settings set_parameters(const ParamValues& values);
+
+// ---- Result ----------------------------------------------------------------
+
+enum class AlignStatus {
+  aligned,        // score and, where asked for, path and lines
+  no_alignment,   // score at or below kNoAlignment: no path, empty lines
+  out_of_memory,  // score kScoreFloor; failed_stage says where
+};
+
+// What an alignment call computes beyond the score.
+enum class Detail {
+  score,    // the score only: the fastest
+  path,     // also the coordinates of the paired ends
+  display,  // also the two aligned lines
+};
+
+struct Alignment {
+  double score = kScoreFloor;
+  AlignStatus status = AlignStatus::aligned;
+  // With out_of_memory: 1 residue codes, 2 matrix rows, 3 traceback,
+  // 4 aligned lines.
+  int failed_stage = 0;
+  // 1-based first and last paired residue and profile position (path and
+  // display only; 0 when there is no pair).
+  int seq_from = 0, seq_to = 0, prf_from = 0, prf_to = 0;
+  // The aligned profile line (consensus letters) and sequence line, "."
+  // marking gaps; every residue and position appears exactly once, and
+  // between two pairs unpaired positions stand before unpaired residues.
+  std::string prf_line;
+  std::string seq_line;
+};
+
+// ---- Aligning --------------------------------------------------------------
+
+// Instruction-set variants of the engine that this CPU runs, widest first
+// ("avx512", "avx2", "sse2", "scalar"). Besides these, "reference" names the
+// plain cell-by-cell engine that every variant matches bit for bit.
 std::vector<std::string> engine_kernels();
-bool select_engine_kernel(const std::string& name);
-std::string engine_kernel();
 
-// ---- Diagnostics -----------------------------------------------------------
-void report_engine_alloc_fail(int which);  // "\nError---alloc %d fail\n"
-void report_lines_alloc_fail();            // "\nError---alloc fail\n"
+// Buffers reused from one alignment to the next (they only grow, so
+// aligning many sequences allocates nothing once they have grown), and the
+// kernel that fills the matrix. One per thread.
+class Workspace {
+ public:
+  // The widest kernel this CPU runs.
+  Workspace();
+  // A kernel by name (engine_kernels() or "reference"); throws
+  // std::invalid_argument for a name this CPU cannot run.
+  explicit Workspace(std::string_view kernel);
+  ~Workspace();
+  Workspace(Workspace&&) noexcept;
+  Workspace& operator=(Workspace&&) noexcept;
+
+  const std::string& kernel() const;
+
+  struct Impl;  // the engine's own
+  Impl& impl() { return *impl_; }
+
+ private:
+  std::unique_ptr<Impl> impl_;
+};
+
+// Aligns sequence (letters; case does not matter, letters outside the
+// alphabet score 0.0) against profile under settings. Re-entrant: reads
+// only its arguments and writes only the workspace and the result.
+Alignment align(const Profile& profile, const Settings& settings, std::string_view sequence,
+                Workspace& workspace, Detail detail);
+// The same with the detail the settings ask for: display when
+// show_alignment is on, else the score only.
+Alignment align(const Profile& profile, const Settings& settings, std::string_view sequence,
+                Workspace& workspace);
+
+// The spec-named entry: the score of align() under the settings' detail.
+inline double score_sequence(const Profile& profile, const Settings& settings,
+                             std::string_view sequence, Workspace& workspace) {
+  return align(profile, settings, sequence, workspace, Detail::score).score;
+}
+
+}  // namespace tormid

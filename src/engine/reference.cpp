@@ -5,27 +5,15 @@
 // that direction has happened since the anchor.
 #include <climits>
 #include <new>
-#include <vector>
 
 #include "engine/alignment_walk.h"
-#include "engine/engine.h"
-#include "input/input.h"
+#include "engine/engine_internal.h"
+
+namespace tormid {
 
 namespace {
 
-struct ScoreCell {
-  double score;
-  int is_match;
-  int anchor_col;
-  int anchor_row;
-};
-
-struct Anchor {
-  int col;
-  int row;
-};
-
-// Best cell seen so far for one free-end mode.
+// Best cell seen so far for the end mode.
 struct EndTracker {
   double score = kScoreFloor;
   int row = 0;
@@ -50,70 +38,71 @@ int choose_move(const double* candidates) {
   return k;
 }
 
-double failed(int which) {
-  report_engine_alloc_fail(which);
-  score_failed = true;
-  return kScoreFloor;
+// Whether the end mode takes a cell reached by the diagonal move.
+bool tracks(EndMode end, int i, int j, int len, int prf) {
+  switch (end) {
+    case EndMode::local: return true;
+    case EndMode::prf_free: return j == prf;
+    case EndMode::seq_free: return i == len;
+    case EndMode::global: return false;
+  }
+  return false;
 }
 
 }  // namespace
 
-double score_sequence_reference(const std::string& seq) {
-  score_failed = false;
-  res_seq1.clear();
-  res_seq2.clear();
-  if (seq.size() >= static_cast<std::size_t>(INT_MAX)) return failed(1);
+Alignment align_reference(const Profile& profile, const Settings& settings, std::string_view seq,
+                          Workspace::Impl& ws, Detail detail) {
+  if (seq.size() >= static_cast<std::size_t>(INT_MAX)) return out_of_memory(1);
   const int len = static_cast<int>(seq.size());
-  const int prf = prf_length;
+  const int prf = profile.length();
   const std::size_t width = static_cast<std::size_t>(prf) + 1;
+  const EdgeRules edges = edge_rules(settings.start);
+  const double open_prf = settings.gap_open_penalty_prf, del_prf = settings.deletion_penalty_prf;
+  const double open_seq = settings.gap_open_penalty_seq, del_seq = settings.deletion_penalty_seq;
+  const std::int8_t* code_of = residue_codes();
 
-  std::vector<int> codes;
-  try {
-    codes.assign(static_cast<std::size_t>(len) + 1, 0);
-  } catch (const std::bad_alloc&) {
-    return failed(1);
-  }
-  for (int i = 0; i < len; ++i) codes[i] = getIndex(seq[i]);
-  codes[len] = -1;
-
-  EndTracker all_end, prf_end, seq_end;
-
-  std::vector<ScoreCell> cur, prev;
+  std::vector<ScoreCell>& cur = ws.cur;
+  std::vector<ScoreCell>& prev = ws.prev;
   try {
     cur.assign(width, ScoreCell{});
     prev.assign(width, ScoreCell{});
   } catch (const std::bad_alloc&) {
-    return failed(2);
+    return out_of_memory(2);
   }
-  std::vector<Anchor> anchors;
-  try {
-    anchors.assign((static_cast<std::size_t>(len) + 1) * width, Anchor{});
-  } catch (const std::bad_alloc&) {
-    return failed(3);
+  const bool keep_anchors = detail != Detail::score;
+  if (keep_anchors) {
+    try {
+      ws.anchors.assign((static_cast<std::size_t>(len) + 1) * width, Anchor{});
+    } catch (const std::bad_alloc&) {
+      return out_of_memory(3);
+    }
   }
 
+  EndTracker tracker;
   cur[0] = {0.0, 0, 0, 0};
   for (int j = 1; j <= prf; ++j) {
-    const double penalty = -gap_open_penalty_seq - j * deletion_penalty_seq;
-    cur[j] = {(seq_free_beg || all_free_beg) ? 0.0 : penalty, 0, 0, 0};
+    const double penalty = -open_seq - j * del_seq;
+    cur[j] = {edges.free_row0 ? 0.0 : penalty, 0, 0, 0};
   }
 
   for (int i = 1; i <= len; ++i) {
-    prev = cur;
-    cur[0] = {prf_free_beg ? 0.0 : -gap_open_penalty_prf - i * deletion_penalty_prf, 0, 0, 0};
-    const int r = codes[i - 1];
+    std::swap(prev, cur);
+    cur[0] = {edges.free_col0 ? 0.0 : -open_prf - i * del_prf, 0, 0, 0};
+    const int code = code_of[static_cast<unsigned char>(seq[static_cast<std::size_t>(i - 1)])];
     for (int j = 1; j <= prf; ++j) {
       const ScoreCell& left = cur[j - 1];
       const ScoreCell& up = prev[j];
       const ScoreCell& diag = prev[j - 1];
       double candidates[3];
       candidates[kLeft] = left.score;
-      if (left.is_match == 1 || left.anchor_col == j - 1) candidates[kLeft] -= gap_open_penalty_seq;
-      candidates[kLeft] -= deletion_penalty_seq;
+      if (left.is_match == 1 || left.anchor_col == j - 1) candidates[kLeft] -= open_seq;
+      candidates[kLeft] -= del_seq;
       candidates[kUp] = up.score;
-      if (up.is_match == 1 || up.anchor_row == i - 1) candidates[kUp] -= gap_open_penalty_prf;
-      candidates[kUp] -= deletion_penalty_prf;
-      candidates[kDiagonal] = diag.score + (r >= 0 ? profile[j - 1][r] : 0.0);
+      if (up.is_match == 1 || up.anchor_row == i - 1) candidates[kUp] -= open_prf;
+      candidates[kUp] -= del_prf;
+      candidates[kDiagonal] =
+          diag.score + (code < kAlphabetSize ? profile.row(j - 1)[static_cast<std::size_t>(code)] : 0.0);
 
       const int k = choose_move(candidates);
       ScoreCell cell;
@@ -132,36 +121,26 @@ double score_sequence_reference(const std::string& seq) {
           break;
       }
       // Local start: a path that has fallen to zero or below starts afresh.
-      if (all_free_beg && cell.score <= 0.0) cell = {0.0, 0, 0, 0};
+      if (edges.local_start && cell.score <= 0.0) cell = {0.0, 0, 0, 0};
 
       cur[j] = cell;
-      anchors[i * width + j] = {cell.anchor_col, cell.anchor_row};
-
-      if (k == kDiagonal) {
-        if (all_free_end) all_end.offer(cell.score, i, j);
-        if (prf_free_end && j == prf) prf_end.offer(cell.score, i, j);
-        if (seq_free_end && i == len) seq_end.offer(cell.score, i, j);
-      }
+      if (keep_anchors) ws.anchors[static_cast<std::size_t>(i) * width + j] = {cell.anchor_col, cell.anchor_row};
+      if (k == kDiagonal && tracks(settings.end, i, j, len, prf)) tracker.offer(cell.score, i, j);
     }
   }
 
-  const EndTracker* end = all_free_end   ? &all_end
-                          : prf_free_end ? &prf_end
-                          : seq_free_end ? &seq_end
-                                         : nullptr;
-  const double score = end ? end->score : cur[prf].score;
+  const bool free_end = settings.end != EndMode::global;
+  Alignment result;
+  result.score = free_end ? tracker.score : cur[prf].score;
 
-  if (show_alignment && score > kNoAlignment) {
-    auto anchor_of = [&](CellRef c) {
-      const Anchor& a = anchors[c.row * width + c.col];
-      return CellRef{a.row, a.col};
-    };
-    CellRef target{end ? end->row : len, end ? end->col : prf};
-    if (!end && !cur[prf].is_match) target = anchor_of(target);
-    if (!write_alignment(seq, len, prf, target, anchor_of)) {
-      score_failed = true;
-      return kScoreFloor;
-    }
-  }
-  return score;
+  auto anchor_of = [&](CellRef c) {
+    const Anchor& a = ws.anchors[static_cast<std::size_t>(c.row) * width + c.col];
+    return CellRef{a.row, a.col};
+  };
+  CellRef target{free_end ? tracker.row : len, free_end ? tracker.col : prf};
+  if (!free_end && keep_anchors && !cur[prf].is_match) target = anchor_of(target);
+  finish_alignment(seq, profile, target, anchor_of, detail, result);
+  return result;
 }
+
+}  // namespace tormid

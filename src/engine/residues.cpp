@@ -1,17 +1,26 @@
-#include <cstdio>
+#include <array>
 
-#include "engine/engine.h"
+#include "engine/engine_internal.h"
 
-std::string consensus;
-std::string res_seq1;
-std::string res_seq2;
-bool score_failed = false;
+namespace tormid {
 
 int getIndex(char c) {
   const char upper = (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
   for (int k = 0; k < kAlphabetSize; ++k)
     if (alphabet[k] == upper) return k;
   return -1;
+}
+
+const std::int8_t* residue_codes() {
+  static const std::array<std::int8_t, 256> codes = [] {
+    std::array<std::int8_t, 256> table{};
+    for (int c = 0; c < 256; ++c) {
+      const int code = getIndex(static_cast<char>(c));
+      table[static_cast<std::size_t>(c)] = static_cast<std::int8_t>(code < 0 ? strips::kOutsideCode : code);
+    }
+    return table;
+  }();
+  return codes.data();
 }
 
 int index_of_max(const double* values, int n) {
@@ -26,6 +35,4 @@ int index_of_max(const double* values, int n) {
   return index;
 }
 
-void report_engine_alloc_fail(int which) { std::fprintf(stderr, "\nError---alloc %d fail\n", which); }
-
-void report_lines_alloc_fail() { std::fprintf(stderr, "\nError---alloc fail\n"); }
+}  // namespace tormid

@@ -21,16 +21,18 @@ namespace strips {
 inline constexpr int kCodes = 21;
 inline constexpr int kOutsideCode = 20;
 
-// The score table is code-major: one row per residue code, so that each
-// lane (one residue) reads its scores as a contiguous stream. Row entry
-// lanes + k holds profile position k; the rest is zero padding, enough for
-// every read of a kernel with at most `lanes` rows per strip.
-inline std::size_t score_row_length(int lanes, int prf) {
-  return static_cast<std::size_t>(prf) + 3 * static_cast<std::size_t>(lanes);
-}
+// The score table is code-major: one row of `score_stride` doubles per
+// residue code, so that each lane (one residue) reads its scores as a
+// contiguous stream. Entry kScorePad + k holds profile position k; the rest
+// is zero padding, enough for every read of a kernel with at most
+// kScorePad rows per strip.
+inline constexpr int kScorePad = 32;
 
 // The moves stored per cell for the traceback, 2 bits.
 enum Move : unsigned { kLeft = 0, kUp = 1, kDiagonal = 2, kRestart = 3 };
+
+// Which cells reached by a diagonal move can end the alignment.
+enum class End { none, anywhere, last_column, last_row };
 
 struct EndPoint {
   double score;
@@ -42,8 +44,9 @@ struct Job {
   // The problem. Rows are numbered from 1 to len, columns from 1 to prf.
   int len = 0;
   int prf = 0;
-  // kCodes rows of score_row_length(lanes, prf) doubles (see above).
+  // kCodes rows of score_stride doubles (see above).
   const double* scores = nullptr;
+  std::size_t score_stride = 0;
   // The sequence (row i is seq[i - 1]) and the residue code of every byte.
   const char* seq = nullptr;
   const std::int8_t* code_of = nullptr;
@@ -51,9 +54,7 @@ struct Job {
   bool free_row0 = false;    // row 0 scores 0.0
   bool free_col0 = false;    // column 0 scores 0.0
   bool local_start = false;  // a cell at or below 0.0 restarts at 0.0
-  bool track_all = false;    // end trackers wanted
-  bool track_prf = false;
-  bool track_seq = false;
+  End end = End::none;
 
   // Work space, edge_length() doubles each: the row above the current strip
   // as the previous strip's top vector left it, one whole vector per step
@@ -66,11 +67,9 @@ struct Job {
   // (diagonal-or-restart, up-or-restart).
   std::uint8_t* trace = nullptr;
 
-  // Results. Trackers start at the score floor; strictly better cells win,
-  // so the first visited one keeps a tie.
-  EndPoint all_end{};
-  EndPoint prf_end{};
-  EndPoint seq_end{};
+  // Results. The end point starts at the score floor; strictly better
+  // cells win, so the first visited one keeps a tie.
+  EndPoint best{};
   double last_cell = 0;  // score of cell (len, prf)
 };
 

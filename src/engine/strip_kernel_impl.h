@@ -55,6 +55,7 @@ template <class O, int NV>
 struct StripRunner {
   static constexpr int W = O::W;
   static constexpr int H = W * NV;  // rows per strip
+  static_assert(H <= kScorePad, "the score table's padding covers at most kScorePad rows");
   using V = typename O::V;
   using M = typename O::M;
   using Word = typename TraceWord<H>::type;
@@ -216,14 +217,14 @@ struct StripRunner {
     st.del_prf = O::set1(job.del_prf);
 
     alignas(64) double values[H];
-    const std::ptrdiff_t row_length = static_cast<std::ptrdiff_t>(score_row_length(H, job.prf));
+    const std::ptrdiff_t stride = static_cast<std::ptrdiff_t>(job.score_stride);
     for (int l = 0; l < H; ++l) {
       values[l] = column0(job, first_row + 1 + l);
       // Rows past the end of the sequence fill the last strip; nothing
       // reads what they compute.
       const int row = first_row + l;
       const int code = row < job.len ? job.code_of[static_cast<unsigned char>(job.seq[row])] : kOutsideCode;
-      mem.score_base[l] = code * row_length + H - l;
+      mem.score_base[l] = code * stride + kScorePad - l;
     }
     for (int v = 0; v < NV; ++v) {
       // Column 0: a horizontal move out of it opens a gap, a vertical one
@@ -273,11 +274,11 @@ struct StripRunner {
       diag_bits[v] = O::bits(st.held_diag[v]);
     }
     const int rows = job.len - first_row < H ? job.len - first_row : H;
-    if (job.track_prf) {
+    if (job.end == End::last_column) {
       for (int l = 0; l < rows; ++l) {
         const bool diagonal = (diag_bits[l / W] >> (l % W)) & 1;
-        if (diagonal && last_column[l] > job.prf_end.score)
-          job.prf_end = {last_column[l], first_row + 1 + l, job.prf};
+        if (diagonal && last_column[l] > job.best.score)
+          job.best = {last_column[l], first_row + 1 + l, job.prf};
       }
     }
     if constexpr (Track) {
@@ -286,7 +287,7 @@ struct StripRunner {
         O::store(best + v * W, st.best[v]);
         O::store(best_step + v * W, st.best_step[v]);
       }
-      EndPoint& tracker = job.track_all ? job.all_end : job.seq_end;
+      EndPoint& tracker = job.best;
       for (int l = 0; l < H; ++l) {
         if (((tracked_lanes >> l) & 1) && best[l] > tracker.score)
           tracker = {best[l], first_row + 1 + l, static_cast<int>(best_step[l]) - l + 1};
@@ -322,8 +323,8 @@ struct StripRunner {
       const int rows = job.len - s * H < H ? job.len - s * H : H;
       const std::uint64_t all_rows = rows == 64 ? ~0ull : (1ull << rows) - 1;
       std::uint64_t tracked = 0;
-      if (job.track_all) tracked = all_rows;
-      else if (job.track_seq && s == count - 1) tracked = 1ull << (rows - 1);
+      if (job.end == End::anywhere) tracked = all_rows;
+      else if (job.end == End::last_row && s == count - 1) tracked = 1ull << (rows - 1);
       if (job.local_start) {
         if (job.trace) strip_tracked<true, true>(job, s, tracked);
         else strip_tracked<true, false>(job, s, tracked);

@@ -1,95 +1,209 @@
-// Input files: the profile file and the parameter file.
+// Input files: text lines (plain or gzip-compressed), FASTA records, the
+// profile and parameter files, and the profile formats people already
+// have (HMMER3 models, PSI-BLAST PSSMs).
 //
-// The readers fill the process-wide profile and alignment settings declared
-// here; nothing else writes them. Every reader reads its file line by line,
-// whole lines of any length, and reports a failure by returning 0 after its
-// own message.
+// Readers return values. tormid's own readers return their value or the
+// exact messages that explain why not; the converters throw InputError,
+// whose message names the file and the line. Nothing here prints.
 #pragma once
 
-#include <array>
-#include <cstdio>
+#include <cstdint>
 #include <memory>
+#include <optional>
+#include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
-// ---- Profile matrix --------------------------------------------------------
+#include "engine/engine.h"
 
-// Scores of one profile position, indexed by residue code (the order of
-// the engine's alphabet "ARNDCQEGHILKMFPSTWYV").
-using ProfileRow = std::array<double, 20>;
+namespace tormid {
 
-extern std::vector<ProfileRow> profile;  // one row per position, file order
-extern int prf_length;                   // set by the driver from read_prf_file
+// ---- Messages --------------------------------------------------------------
 
-// ---- Alignment settings ----------------------------------------------------
-//
-// A gap of n residues facing no profile position (a gap in the profile) costs
-// gap_open_penalty_prf + n * deletion_penalty_prf; a gap of n profile
-// positions facing no residue (a gap in the sequence) costs
-// gap_open_penalty_seq + n * deletion_penalty_seq.
-extern double gap_open_penalty_prf;
-extern double deletion_penalty_prf;
-extern double gap_open_penalty_seq;
-extern double deletion_penalty_seq;
+enum class Stream { out, err };
 
-// Free-end switches, 1 for on. After set_parameters at most one beginning
-// mode (prf_free_beg, seq_free_beg, all_free_beg) and at most one end mode
-// (prf_free_end, seq_free_end, all_free_end) is on.
-extern int prf_free_beg;
-extern int prf_free_end;
-extern int seq_free_beg;
-extern int seq_free_end;
-extern int all_free_beg;
-extern int all_free_end;
-extern int show_alignment;
+// A message exactly as it is to be printed, and where.
+struct Message {
+  Stream stream;
+  std::string text;
+};
 
-// Loads the profile; returns its number of positions, or 0 after a message.
-int read_prf_file(const char* path);
+// A reader's answer: its value, or the messages (possibly none) that say
+// why there is none.
+template <class T>
+class ReadResult {
+ public:
+  ReadResult(T value) : value_(std::move(value)) {}  // NOLINT: implicit on purpose
+  static ReadResult failure(std::vector<Message> messages = {}) {
+    ReadResult r;
+    r.messages_ = std::move(messages);
+    return r;
+  }
+  static ReadResult failure(Message message) { return failure(std::vector<Message>{std::move(message)}); }
 
-// Loads the nine settings; returns 1 when the file was accepted, else 0.
-int read_param_file(const char* path);
+  explicit operator bool() const { return value_.has_value(); }
+  T& value() { return *value_; }
+  const T& value() const { return *value_; }
+  const std::vector<Message>& messages() const { return messages_; }
 
-// Folds paired free-end switches into all_free_beg / all_free_end.
-void set_parameters();
+ private:
+  ReadResult() = default;
+  std::optional<T> value_;
+  std::vector<Message> messages_;
+};
 
-// Puts every setting back to its initial value (0.0 or off).
-void reset_settings();
-
-// ---- Reading text files ----------------------------------------------------
+// ---- Lines -----------------------------------------------------------------
 
 // White space as the C library's "%s" scanning sees it in the "C" locale.
 inline bool is_c_space(unsigned char c) {
   return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
 }
 
-// A text file opened for reading, read one whole line at a time.
+// A read that failed (a disk or network error, a damaged compressed file).
+class ReadError : public std::runtime_error {
+ public:
+  ReadError(const std::string& path, const std::string& reason);
+  const std::string& path() const { return path_; }
+  const std::string& reason() const { return reason_; }
+
+ private:
+  std::string path_;
+  std::string reason_;
+};
+
+// Where a LineReader's bytes come from.
+class ByteSource {
+ public:
+  virtual ~ByteSource() = default;
+  // Up to n bytes into buffer; 0 at the end; throws the reason as a
+  // std::runtime_error when the read fails.
+  virtual std::size_t read(char* buffer, std::size_t n) = 0;
+  // Bytes taken from the underlying file so far (compressed bytes for a
+  // compressed file), for progress reports.
+  virtual std::uint64_t position() const = 0;
+};
+
+// A text file read one whole line at a time.
 class LineReader {
  public:
-  // Opens path; is_open() tells whether that worked (a directory does not
-  // count as an open file).
-  explicit LineReader(const char* path);
-  bool is_open() const { return file_ != nullptr; }
+  enum class Compression {
+    none,  // bytes as they are
+    gzip,  // gzip-compressed data is decompressed (detected by content)
+  };
+  // Opens path. is_open() tells whether that worked; a directory does not
+  // count as an open file.
+  explicit LineReader(const std::string& path, Compression compression = Compression::none);
+  // Standard input, named `name` in errors.
+  static LineReader standard_input(Compression compression, std::string name);
+  // Reads from source; path names it in errors.
+  LineReader(std::unique_ptr<ByteSource> source, std::string path);
+  ~LineReader();
+  LineReader(LineReader&&) noexcept;
+
+  bool is_open() const { return source_ != nullptr; }
+  // Why the file did not open (the system's error text).
+  const std::string& open_error() const { return open_error_; }
+  const std::string& path() const { return path_; }
+  // Bytes of the underlying file read so far.
+  std::uint64_t position() const { return source_ ? source_->position() : 0; }
 
   // Reads the next line, line end included, into line. A line is text: it
-  // ends at its first NUL byte, as C string functions see it. Returns false
-  // at the end of the file. Throws std::bad_alloc when a line does not fit.
+  // ends at its first NUL byte, as C string functions see it, and the bytes
+  // after that NUL up to the line end are dropped. Returns false at the end
+  // of the file. Throws ReadError when a read fails and std::bad_alloc
+  // when a line does not fit in memory.
   bool next(std::string& line);
 
  private:
-  struct Closer {
-    void operator()(std::FILE* f) const { std::fclose(f); }
-  };
-  std::unique_ptr<std::FILE, Closer> file_;
-  std::unique_ptr<char, void (*)(void*)> buffer_;
-  std::size_t capacity_ = 0;
+  bool fill();
+
+  std::string path_;
+  std::string open_error_;
+  std::unique_ptr<ByteSource> source_;
+  std::vector<char> buffer_;
+  std::size_t begin_ = 0, end_ = 0;
 };
 
-// ---- Diagnostics -----------------------------------------------------------
-// Each message of the readers is formatted in exactly one place.
-void report_cant_open(const char* path);                       // standard output
-void report_string_alloc_fail();                               // standard error
-void report_unrecognized_profile(const char* path);
-void report_matrix_alloc_fail(int which);
-void report_missing_positions(const char* path, int read, int expected);
-void report_profile_not_finite(const char* path, int position);
-void report_param_not_finite(const char* path, const char* key);
+// ---- FASTA -----------------------------------------------------------------
+
+// Appends c to str.
+void cat_char(std::string& str, char c);
+
+// Appends every ASCII letter of line to seq, in upper case; everything else
+// (digits, blanks, "*", "-", ".", line ends, bytes of 0x80 and above) is
+// dropped.
+void add_seq(const std::string& line, std::string& seq);
+
+// Reads the first FASTA record that has sequence letters into seq; name is
+// the first word of the last header line with a word before those letters
+// (lines before the first header count as sequence lines). Reading stops at
+// the first header line after some letters. Throws ReadError and
+// std::bad_alloc.
+void read_first_record(LineReader& fasta, std::string& name, std::string& seq);
+
+struct FastaRecord {
+  std::string name;         // first word of the header ("" without one)
+  std::string description;  // the rest of the header, trimmed
+  std::string sequence;     // its letters, upper case (add_seq)
+};
+
+// Every record of a FASTA file in order, also those without letters. Lines
+// before the first header form a nameless record when they hold letters.
+class FastaReader {
+ public:
+  explicit FastaReader(LineReader& lines) : lines_(lines) {}
+  // The next record; false at the end. Throws ReadError, std::bad_alloc.
+  bool next(FastaRecord& record);
+
+ private:
+  void read_letters(std::string& sequence);
+
+  LineReader& lines_;
+  std::string line_;
+  bool have_header_ = false;  // line_ holds the next record's header
+  bool started_ = false;
+};
+
+// ---- tormid's profile and parameter files ----------------------------------
+
+// The profile file: a header line "(Peptide) ... Length: ..." whose fifth
+// word begins with the number of positions N, a line that is ignored, and N
+// lines of a skipped word and twenty scores in alphabet order (missing
+// scores are 0.0). The profile is named after the file (its name without
+// directories and extension).
+ReadResult<Profile> read_prf_file(const std::string& path);
+
+// The parameter file's nine key lines (see ParamValues); the file is
+// accepted when its key lines add up to nine.
+ReadResult<ParamValues> read_param_file(const std::string& path);
+
+// ---- Profiles from other formats -------------------------------------------
+
+// A problem with an input file: its message names the file and the line.
+class InputError : public std::runtime_error {
+ public:
+  InputError(const std::string& file, int line, const std::string& what);
+};
+
+// A residue with zero probability (written "*") scores this instead of -inf.
+inline constexpr double kImpossibleScore = -1000.0;
+
+// A converted profile, named after its model (or its file), and the letter
+// the file gives each position: its consensus residue, upper case where
+// conserved.
+struct ConvertedProfile {
+  Profile profile;
+  std::string labels;
+};
+
+// Every model of an HMMER3 ASCII file (plain or gzip-compressed), in file
+// order; one position per match state scoring 2 log2(p(a) / f(a)) in
+// half-bits.
+std::vector<ConvertedProfile> read_hmm_models(const std::string& path);
+// The model named `name` (the first model when empty).
+ConvertedProfile read_hmm(const std::string& path, const std::string& name);
+// A PSI-BLAST ASCII PSSM, named after its file; it keeps its own scores.
+ConvertedProfile read_pssm(const std::string& path);
+
+}  // namespace tormid

@@ -1,29 +1,154 @@
-#include <sys/types.h>
+// LineReader over a file descriptor, or over zlib for files that may be
+// gzip-compressed (zlib passes other files through unchanged).
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <zlib.h>
 
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
-#include <filesystem>
-#include <new>
 
 #include "input/input.h"
 
-LineReader::LineReader(const char* path) : buffer_(nullptr, std::free) {
-  std::error_code ignored;
-  if (std::filesystem::is_directory(path, ignored)) return;
-  file_.reset(std::fopen(path, "r"));
+namespace tormid {
+
+namespace {
+
+constexpr std::size_t kBufferSize = 1 << 16;
+
+std::string system_error(int error) { return std::strerror(error); }
+
+// Opens path for reading; a directory counts as a failure (EISDIR).
+int open_file(const std::string& path, std::string& error) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    error = system_error(errno);
+    return -1;
+  }
+  struct stat info {};
+  if (::fstat(fd, &info) == 0 && S_ISDIR(info.st_mode)) {
+    ::close(fd);
+    error = system_error(EISDIR);
+    return -1;
+  }
+  return fd;
+}
+
+class FdSource : public ByteSource {
+ public:
+  FdSource(int fd, bool owned) : fd_(fd), owned_(owned) {}
+  ~FdSource() override {
+    if (owned_) ::close(fd_);
+  }
+  std::size_t read(char* buffer, std::size_t n) override {
+    for (;;) {
+      const ssize_t got = ::read(fd_, buffer, n);
+      if (got >= 0) {
+        position_ += static_cast<std::uint64_t>(got);
+        return static_cast<std::size_t>(got);
+      }
+      if (errno != EINTR) throw std::runtime_error(system_error(errno));
+    }
+  }
+  std::uint64_t position() const override { return position_; }
+
+ private:
+  int fd_;
+  bool owned_;
+  std::uint64_t position_ = 0;
+};
+
+class GzSource : public ByteSource {
+ public:
+  // Takes the descriptor; zlib closes it.
+  explicit GzSource(int fd) : file_(::gzdopen(fd, "rb")) {
+    if (!file_) {
+      ::close(fd);
+      throw std::bad_alloc();
+    }
+    ::gzbuffer(file_, kBufferSize);
+  }
+  ~GzSource() override { ::gzclose(file_); }
+  std::size_t read(char* buffer, std::size_t n) override {
+    errno = 0;
+    const int got = ::gzread(file_, buffer, static_cast<unsigned>(n));
+    if (got >= 0) return static_cast<std::size_t>(got);
+    int code = Z_OK;
+    const char* message = ::gzerror(file_, &code);
+    if (code == Z_ERRNO) throw std::runtime_error(system_error(errno ? errno : EIO));
+    throw std::runtime_error(std::string("damaged compressed data (") + message + ")");
+  }
+  std::uint64_t position() const override {
+    const z_off_t at = ::gzoffset(file_);
+    return at < 0 ? 0 : static_cast<std::uint64_t>(at);
+  }
+
+ private:
+  gzFile file_;
+};
+
+}  // namespace
+
+ReadError::ReadError(const std::string& path, const std::string& reason)
+    : std::runtime_error(path + ": " + reason), path_(path), reason_(reason) {}
+
+LineReader::LineReader(const std::string& path, Compression compression) : path_(path) {
+  const int fd = open_file(path, open_error_);
+  if (fd < 0) return;
+  if (compression == Compression::gzip) source_ = std::make_unique<GzSource>(fd);
+  else source_ = std::make_unique<FdSource>(fd, true);
+}
+
+LineReader LineReader::standard_input(Compression compression, std::string name) {
+  if (compression == Compression::gzip) {
+    const int fd = ::dup(STDIN_FILENO);
+    if (fd >= 0) return LineReader(std::make_unique<GzSource>(fd), std::move(name));
+  }
+  return LineReader(std::make_unique<FdSource>(STDIN_FILENO, false), std::move(name));
+}
+
+LineReader::LineReader(std::unique_ptr<ByteSource> source, std::string path)
+    : path_(std::move(path)), source_(std::move(source)) {}
+
+LineReader::~LineReader() = default;
+LineReader::LineReader(LineReader&&) noexcept = default;
+
+bool LineReader::fill() {
+  if (buffer_.empty()) buffer_.resize(kBufferSize);
+  std::size_t got = 0;
+  try {
+    got = source_->read(buffer_.data(), buffer_.size());
+  } catch (const std::bad_alloc&) {
+    throw;
+  } catch (const std::runtime_error& e) {
+    throw ReadError(path_, e.what());
+  }
+  begin_ = 0;
+  end_ = got;
+  return got > 0;
 }
 
 bool LineReader::next(std::string& line) {
-  if (!file_) return false;
-  char* raw = buffer_.release();
-  errno = 0;
-  const ssize_t n = ::getline(&raw, &capacity_, file_.get());
-  buffer_.reset(raw);
-  if (n < 0) {
-    if (errno == ENOMEM || errno == EOVERFLOW) throw std::bad_alloc();
-    return false;
+  line.clear();
+  if (!source_) return false;
+  bool any = false;
+  bool ended = false;  // a NUL ended the line's text
+  for (;;) {
+    if (begin_ == end_ && !fill()) return any;
+    any = true;
+    const char* start = buffer_.data() + begin_;
+    const std::size_t available = end_ - begin_;
+    const void* newline = std::memchr(start, '\n', available);
+    const std::size_t take =
+        newline ? static_cast<std::size_t>(static_cast<const char*>(newline) - start) + 1 : available;
+    if (!ended) {
+      const void* nul = std::memchr(start, '\0', take);
+      line.append(start, nul ? static_cast<std::size_t>(static_cast<const char*>(nul) - start) : take);
+      ended = nul != nullptr;
+    }
+    begin_ += take;
+    if (newline) return true;
   }
-  line.assign(raw, strnlen(raw, static_cast<std::size_t>(n)));
-  return true;
 }
+
+}  // namespace tormid

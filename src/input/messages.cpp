@@ -1,30 +1,38 @@
-// The messages of the input readers, each formatted once. The two "can't
-// open" messages go to standard output; callers match them there.
-#include <cstdio>
+#include "input/messages.h"
 
-#include "input/input.h"
+namespace tormid::messages {
 
-void report_cant_open(const char* path) { std::printf("\ncan't open %s", path); }
+namespace {
+Message err(std::string text) { return {Stream::err, std::move(text)}; }
+}  // namespace
 
-void report_string_alloc_fail() { std::fprintf(stderr, "\nError---string alloc fail\n"); }
+// Callers of the original program match this one on standard output.
+Message cant_open(const std::string& path) { return {Stream::out, "\ncan't open " + path}; }
 
-void report_unrecognized_profile(const char* path) {
-  std::fprintf(stderr, "\ncan't recognize profile file in %s", path);
+Message cant_read(const std::string& path) { return err("\ncan't read " + path + "\n"); }
+
+Message string_alloc_fail() { return err("\nError---string alloc fail\n"); }
+
+Message unrecognized_profile(const std::string& path) {
+  return err("\ncan't recognize profile file in " + path);
 }
 
-void report_matrix_alloc_fail(int which) {
-  std::fprintf(stderr, "\nError---matrix alloc fail %d\n", which);
+Message matrix_alloc_fail(int which) {
+  return err("\nError---matrix alloc fail " + std::to_string(which) + "\n");
 }
 
-void report_missing_positions(const char* path, int read, int expected) {
-  std::fprintf(stderr, "\nprofile file %s has %d of %d positions\n", path, read, expected);
+Message missing_positions(const std::string& path, int read, int expected) {
+  return err("\nprofile file " + path + " has " + std::to_string(read) + " of " +
+             std::to_string(expected) + " positions\n");
 }
 
-void report_profile_not_finite(const char* path, int position) {
-  std::fprintf(stderr, "\nprofile file %s: position %d has a score that is not a finite number\n",
-               path, position);
+Message profile_not_finite(const std::string& path, int position) {
+  return err("\nprofile file " + path + ": position " + std::to_string(position) +
+             " has a score that is not a finite number\n");
 }
 
-void report_param_not_finite(const char* path, const char* key) {
-  std::fprintf(stderr, "\nparameters file %s: %s is not a finite number\n", path, key);
+Message param_not_finite(const std::string& path, const std::string& key) {
+  return err("\nparameters file " + path + ": " + key + " is not a finite number\n");
 }
+
+}  // namespace tormid::messages

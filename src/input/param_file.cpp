@@ -10,25 +10,28 @@
 #include <new>
 
 #include "input/input.h"
+#include "input/messages.h"
+
+namespace tormid {
 
 namespace {
 
 struct ParamKey {
   const char* key;
-  double* penalty;  // set for a real-number key
-  int* flag;        // set for a YES/NO switch
+  double ParamValues::*penalty;  // set for a real-number key
+  bool ParamValues::*flag;       // set for a YES/NO switch
 };
 
 const ParamKey kKeys[] = {
-    {"PRF_GAP_OPEN_PENALTY", &gap_open_penalty_prf, nullptr},
-    {"PRF_DELETION_PENALTY", &deletion_penalty_prf, nullptr},
-    {"SEQ_GAP_OPEN_PENALTY", &gap_open_penalty_seq, nullptr},
-    {"SEQ_DELETION_PENALTY", &deletion_penalty_seq, nullptr},
-    {"PRF_FREE_BEG", nullptr, &prf_free_beg},
-    {"PRF_FREE_END", nullptr, &prf_free_end},
-    {"SEQ_FREE_BEG", nullptr, &seq_free_beg},
-    {"SEQ_FREE_END", nullptr, &seq_free_end},
-    {"SHOW_ALIGNMENT", nullptr, &show_alignment},
+    {"PRF_GAP_OPEN_PENALTY", &ParamValues::gap_open_penalty_prf, nullptr},
+    {"PRF_DELETION_PENALTY", &ParamValues::deletion_penalty_prf, nullptr},
+    {"SEQ_GAP_OPEN_PENALTY", &ParamValues::gap_open_penalty_seq, nullptr},
+    {"SEQ_DELETION_PENALTY", &ParamValues::deletion_penalty_seq, nullptr},
+    {"PRF_FREE_BEG", nullptr, &ParamValues::prf_free_beg},
+    {"PRF_FREE_END", nullptr, &ParamValues::prf_free_end},
+    {"SEQ_FREE_BEG", nullptr, &ParamValues::seq_free_beg},
+    {"SEQ_FREE_END", nullptr, &ParamValues::seq_free_end},
+    {"SHOW_ALIGNMENT", nullptr, &ParamValues::show_alignment},
 };
 
 const ParamKey* find_key(const std::string& line) {
@@ -37,44 +40,38 @@ const ParamKey* find_key(const std::string& line) {
   return nullptr;
 }
 
+ReadResult<ParamValues> read_values(LineReader& file, const std::string& path) {
+  ParamValues values;
+  int count = 0;
+  std::string line;
+  while (file.next(line)) {
+    const ParamKey* k = find_key(line);
+    if (!k) continue;
+    // The value starts one character after the key; a key that ends the
+    // file with nothing after it has an empty value.
+    const std::size_t start = std::strlen(k->key) + 1;
+    const char* value = start <= line.size() ? line.c_str() + start : "";
+    if (k->penalty) {
+      double number = 0.0;
+      const int scanned = std::sscanf(value, "%lf", &number);
+      count += scanned;
+      if (scanned == 1) {
+        if (!std::isfinite(number)) return ReadResult<ParamValues>::failure(messages::param_not_finite(path, k->key));
+        values.*k->penalty = number;
+      }
+    } else {
+      values.*k->flag = std::strncmp(value, "YES", 3) == 0;
+      count += 1;
+    }
+  }
+  if (count != 9) return ReadResult<ParamValues>::failure();
+  return values;
+}
+
 }  // namespace
 
-int read_param_file(const char* path) {
-  LineReader file(path);
-  if (!file.is_open()) {
-    report_cant_open(path);
-    return 0;
-  }
-  reset_settings();
-  int count = 0;
-  try {
-    std::string line;
-    while (file.next(line)) {
-      const ParamKey* k = find_key(line);
-      if (!k) continue;
-      // The value starts one character after the key; a key that ends the
-      // file with nothing after it has an empty value.
-      const std::size_t start = std::strlen(k->key) + 1;
-      const char* value = start <= line.size() ? line.c_str() + start : "";
-      if (k->penalty) {
-        double number = 0.0;
-        const int scanned = std::sscanf(value, "%lf", &number);
-        count += scanned;
-        if (scanned == 1) {
-          if (!std::isfinite(number)) {
-            report_param_not_finite(path, k->key);
-            return 0;
-          }
-          *k->penalty = number;
-        }
-      } else {
-        *k->flag = std::strncmp(value, "YES", 3) == 0;
-        count += 1;
-      }
-    }
-  } catch (const std::bad_alloc&) {
-    report_string_alloc_fail();
-    return 0;
-  }
-  return count == 9;
+ReadResult<ParamValues> read_param_file(const std::string& path) {
+  return messages::read_text_file<ParamValues>(path, [&](LineReader& file) { return read_values(file, path); });
 }
+
+}  // namespace tormid

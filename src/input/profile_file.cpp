@@ -6,10 +6,13 @@
 #include <climits>
 #include <cmath>
 #include <cstdio>
-#include <cstring>
+#include <filesystem>
 #include <new>
 
 #include "input/input.h"
+#include "input/messages.h"
+
+namespace tormid {
 
 namespace {
 
@@ -23,7 +26,7 @@ bool parse_header_length(const std::string& header, int& length) {
   std::sscanf(header.c_str(), "%*s%*s%*s%*s%n", &offset);
   if (offset < 0) return false;
   const char* p = header.c_str() + offset;
-  while (is_c_space(*p)) ++p;
+  while (is_c_space(static_cast<unsigned char>(*p))) ++p;
   bool negative = false;
   if (*p == '+' || *p == '-') negative = (*p++ == '-');
   if (*p < '0' || *p > '9') return false;
@@ -49,56 +52,48 @@ void scan_position(const std::string& line, ProfileRow& s) {
               &s[11], &s[12], &s[13], &s[14], &s[15], &s[16], &s[17], &s[18], &s[19]);
 }
 
-}  // namespace
+std::string profile_name(const std::string& path) {
+  const std::string stem = std::filesystem::path(path).stem().string();
+  return stem.empty() ? path : stem;
+}
 
-int read_prf_file(const char* path) {
-  LineReader file(path);
-  if (!file.is_open()) {
-    report_cant_open(path);
-    return 0;
+ReadResult<Profile> read_rows(LineReader& file, const std::string& path) {
+  std::string line;
+  int length = 0;
+  if (!file.next(line) || !is_profile_header(line, length))
+    return ReadResult<Profile>::failure(messages::unrecognized_profile(path));
+  file.next(line);  // column names, ignored
+  if (length <= 0) return ReadResult<Profile>::failure(messages::matrix_alloc_fail(1));
+
+  std::vector<ProfileRow> rows;
+  try {
+    rows.reserve(std::min<std::size_t>(static_cast<std::size_t>(length), kMaxReservedRows));
+  } catch (const std::bad_alloc&) {
+    return ReadResult<Profile>::failure(messages::matrix_alloc_fail(1));
+  }
+  for (int k = 0; k < length; ++k) {
+    if (!file.next(line)) return ReadResult<Profile>::failure(messages::missing_positions(path, k, length));
+    ProfileRow scores{};
+    scan_position(line, scores);
+    if (!std::all_of(scores.begin(), scores.end(), [](double s) { return std::isfinite(s); }))
+      return ReadResult<Profile>::failure(messages::profile_not_finite(path, k + 1));
+    try {
+      rows.push_back(scores);
+    } catch (const std::bad_alloc&) {
+      return ReadResult<Profile>::failure(messages::matrix_alloc_fail(1));
+    }
   }
   try {
-    std::string line;
-    int length = 0;
-    if (!file.next(line) || !is_profile_header(line, length)) {
-      report_unrecognized_profile(path);
-      return 0;
-    }
-    file.next(line);  // column names, ignored
-    if (length <= 0) {
-      report_matrix_alloc_fail(1);
-      return 0;
-    }
-
-    std::vector<ProfileRow> rows;
-    try {
-      rows.reserve(std::min<std::size_t>(static_cast<std::size_t>(length), kMaxReservedRows));
-    } catch (const std::bad_alloc&) {
-      report_matrix_alloc_fail(1);
-      return 0;
-    }
-    for (int k = 0; k < length; ++k) {
-      if (!file.next(line)) {
-        report_missing_positions(path, k, length);
-        return 0;
-      }
-      ProfileRow scores{};
-      scan_position(line, scores);
-      if (!std::all_of(scores.begin(), scores.end(), [](double s) { return std::isfinite(s); })) {
-        report_profile_not_finite(path, k + 1);
-        return 0;
-      }
-      try {
-        rows.push_back(scores);
-      } catch (const std::bad_alloc&) {
-        report_matrix_alloc_fail(1);
-        return 0;
-      }
-    }
-    profile = std::move(rows);
-    return length;
+    return Profile(std::move(rows), profile_name(path));
   } catch (const std::bad_alloc&) {
-    report_string_alloc_fail();  // a line too long to hold
-    return 0;
+    return ReadResult<Profile>::failure(messages::matrix_alloc_fail(1));
   }
 }
+
+}  // namespace
+
+ReadResult<Profile> read_prf_file(const std::string& path) {
+  return messages::read_text_file<Profile>(path, [&](LineReader& file) { return read_rows(file, path); });
+}
+
+}  // namespace tormid

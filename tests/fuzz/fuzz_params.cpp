@@ -1,5 +1,5 @@
-// The parameter reader on arbitrary bytes: penalties stay finite, switches
-// stay 0 or 1, and folding leaves at most one mode per end.
+// The parameter reader on arbitrary bytes: penalties stay finite, and only
+// a refusal of the file itself goes without a message.
 #include <cmath>
 #include <cstdint>
 
@@ -8,15 +8,14 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string path = fuzz::write_scratch("params", data, size);
-  const int accepted = read_param_file(path.c_str());
-  fuzz::check(accepted == 0 || accepted == 1, "reader result not 0 or 1");
-  for (double p : {gap_open_penalty_prf, deletion_penalty_prf, gap_open_penalty_seq,
-                   deletion_penalty_seq})
+  const tormid::ReadResult<tormid::ParamValues> read = tormid::read_param_file(path);
+  if (!read) {
+    fuzz::check(read.messages().size() <= 1, "more than one message");
+    return 0;
+  }
+  const tormid::ParamValues& v = read.value();
+  for (double p : {v.gap_open_penalty_prf, v.deletion_penalty_prf, v.gap_open_penalty_seq,
+                   v.deletion_penalty_seq})
     fuzz::check(std::isfinite(p), "non-finite penalty stored");
-  for (int s : {prf_free_beg, prf_free_end, seq_free_beg, seq_free_end, show_alignment})
-    fuzz::check(s == 0 || s == 1, "switch not 0 or 1");
-  set_parameters();
-  fuzz::check(prf_free_beg + seq_free_beg + all_free_beg <= 1, "two beginning modes");
-  fuzz::check(prf_free_end + seq_free_end + all_free_end <= 1, "two end modes");
   return 0;
 }

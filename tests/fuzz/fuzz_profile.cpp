@@ -1,5 +1,5 @@
-// The profile reader on arbitrary bytes: it either refuses the file or
-// returns as many finite positions as the header announces.
+// The profile reader on arbitrary bytes: it either refuses the file with a
+// message or returns as many finite positions as the header announces.
 #include <cmath>
 #include <cstdint>
 
@@ -8,13 +8,16 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string path = fuzz::write_scratch("profile", data, size);
-  profile.clear();
-  const int length = read_prf_file(path.c_str());
-  fuzz::check(length >= 0, "negative profile length");
-  if (length > 0) {
-    fuzz::check(profile.size() == static_cast<std::size_t>(length), "row count differs from N");
-    for (const ProfileRow& row : profile)
-      for (double s : row) fuzz::check(std::isfinite(s), "non-finite score stored");
+  const tormid::ReadResult<tormid::Profile> read = tormid::read_prf_file(path);
+  if (!read) {
+    fuzz::check(read.messages().size() == 1, "a refused profile without exactly one message");
+    return 0;
   }
+  const tormid::Profile& profile = read.value();
+  fuzz::check(profile.length() > 0, "empty profile accepted");
+  fuzz::check(profile.consensus().size() == static_cast<std::size_t>(profile.length()),
+              "consensus length differs from the profile");
+  for (const tormid::ProfileRow& row : profile.rows())
+    for (double s : row) fuzz::check(std::isfinite(s), "non-finite score stored");
   return 0;
 }

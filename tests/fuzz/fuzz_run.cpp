@@ -15,6 +15,8 @@
 
 namespace {
 
+using namespace tormid;
+
 const std::string kSeparator = "%%%\n";
 // Keeps each input to a few milliseconds, also in sanitizer builds.
 constexpr std::size_t kMaxCells = 300000;
@@ -39,8 +41,13 @@ std::size_t count_lines(const std::string& text) {
 }
 
 void check_result(const std::string& out, const std::string& fasta_path,
-                  const std::string& prf_path) {
-  LineReader fasta(fasta_path.c_str());
+                  const std::string& prf_path, const std::string& par_path) {
+  const ReadResult<Profile> profile = read_prf_file(prf_path);
+  const ReadResult<ParamValues> values = read_param_file(par_path);
+  fuzz::check(profile && values, "a run succeeded on files the readers refuse");
+  const bool show_alignment = values.value().show_alignment;
+  const std::string& consensus = profile.value().consensus();
+  LineReader fasta(fasta_path);
   std::string name, seq;
   read_first_record(fasta, name, seq);
   const std::string head = "Seq: " + name + "  Profile: " + prf_path + "   Score: ";
@@ -77,7 +84,7 @@ void check_result(const std::string& out, const std::string& fasta_path,
     fuzz::check(p != '.' || s != '.', "column of two gaps", rest);
   }
   fuzz::check(strip_dots(seq_line) == seq, "residues shown differ from the sequence", rest);
-  fuzz::check(strip_dots(prf_line).size() == static_cast<std::size_t>(prf_length),
+  fuzz::check(strip_dots(prf_line).size() == consensus.size(),
               "profile positions shown differ from the profile", rest);
   fuzz::check(strip_dots(prf_line) == consensus, "profile line differs from consensus", rest);
 }
@@ -102,10 +109,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const char* argv[] = {"tormid", fasta_path.c_str(), prf_path.c_str(), par_path.c_str()};
 
   fuzz::capture_stdout();
-  show_alignment = 0;
   const int status = run_tormid(4, argv);
   const std::string out = fuzz::take_stdout();
   fuzz::check(status == 0 || status == 1, "exit status", std::to_string(status));
-  if (status == 0) check_result(out, fasta_path, prf_path);
+  if (status == 0) check_result(out, fasta_path, prf_path, par_path);
   return 0;
 }

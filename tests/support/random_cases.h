@@ -5,15 +5,17 @@
 #include <string>
 #include <vector>
 
-#include "input/input.h"
+#include "engine/engine.h"
 
 namespace fixtures {
 
 struct RandomCase {
-  std::vector<ProfileRow> rows;
-  double open_prf, del_prf, open_seq, del_seq;
-  int prf_beg, prf_end, seq_beg, seq_end;  // as read from a file, before folding
+  std::vector<tormid::ProfileRow> rows;
+  tormid::ParamValues values;  // penalties and switches as a file gives them
   std::string seq;
+
+  tormid::Profile profile() const { return tormid::Profile(rows); }
+  tormid::Settings settings() const { return tormid::set_parameters(values); }
 };
 
 struct RandomLimits {
@@ -24,11 +26,8 @@ struct RandomLimits {
   bool huge_values = false;  // sometimes use penalties and scores far below the floor
 };
 
-// Draws one case; letters outside the alphabet appear now and then.
+// Draws one case; letters outside the alphabet appear now and then, and
+// show_alignment is on.
 RandomCase random_case(std::mt19937& rng, const RandomLimits& limits = {});
-
-// Installs the case's profile and settings; fold applies set_parameters
-// (without it, paired switches stay on side by side).
-void install(const RandomCase& c, bool show, bool fold = true);
 
 }  // namespace fixtures

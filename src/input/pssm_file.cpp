@@ -7,10 +7,10 @@
 #include <cstring>
 #include <filesystem>
 
-#include "converter/converter.h"
-#include "converter/text_lines.h"
+#include "input/input.h"
+#include "input/text_lines.h"
 
-namespace converter {
+namespace tormid {
 
 namespace {
 
@@ -21,9 +21,9 @@ bool is_column_header(const std::vector<std::string>& words, int columns[20]) {
   bool seen[20] = {};
   for (int k = 0; k < 20; ++k) {
     if (words[k].size() != 1) return false;
-    const char* at = std::strchr(kColumns, words[k][0]);
-    if (!at || !*at || seen[at - kColumns]) return false;
-    columns[k] = static_cast<int>(at - kColumns);
+    const char* at = std::strchr(alphabet, words[k][0]);
+    if (!at || !*at || seen[at - alphabet]) return false;
+    columns[k] = static_cast<int>(at - alphabet);
     seen[columns[k]] = true;
   }
   return true;
@@ -45,10 +45,10 @@ std::string header_word(const std::string& path) {
 
 }  // namespace
 
-Profile read_pssm(const std::string& path) {
+ConvertedProfile read_pssm(const std::string& path) {
   NumberedLines in(path);
-  Profile profile;
-  profile.name = header_word(path);
+  std::string labels;
+  std::vector<ProfileRow> rows;
   std::string line;
   int columns[20];
   bool header = false;
@@ -61,16 +61,16 @@ Profile read_pssm(const std::string& path) {
   }
   while (in.next(line)) {
     const std::vector<std::string> words = split_words(line);
-    if (words.empty() && profile.scores.empty()) continue;
+    if (words.empty() && rows.empty()) continue;
     if (!starts_position(words)) break;
-    const int position = static_cast<int>(profile.scores.size()) + 1;
+    const int position = static_cast<int>(rows.size()) + 1;
     if (words[0] != std::to_string(position))
       in.fail("expected position " + std::to_string(position) + ", found '" + words[0] + "'");
     if (words.size() < 22)
       in.fail("position " + std::to_string(position) + " has fewer than 20 scores");
     if (words[1].size() != 1 || !std::isalpha(static_cast<unsigned char>(words[1][0])))
       in.fail("position " + std::to_string(position) + ": '" + words[1] + "' is not a residue letter");
-    std::array<double, 20> scores{};
+    ProfileRow scores{};
     for (int k = 0; k < 20; ++k) {
       double value = 0;
       if (!parse_number(words[k + 2], value) || value != std::floor(value))
@@ -78,11 +78,11 @@ Profile read_pssm(const std::string& path) {
                 "' is not a whole-number score");
       scores[columns[k]] = value;
     }
-    profile.consensus.push_back(words[1][0]);
-    profile.scores.push_back(scores);
+    labels.push_back(words[1][0]);
+    rows.push_back(scores);
   }
-  if (profile.scores.empty()) in.fail("no position lines after the column header");
-  return profile;
+  if (rows.empty()) in.fail("no position lines after the column header");
+  return {Profile(std::move(rows), header_word(path)), std::move(labels)};
 }
 
-}  // namespace converter
+}  // namespace tormid

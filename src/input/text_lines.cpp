@@ -1,16 +1,32 @@
-#include "converter/text_lines.h"
+#include "input/text_lines.h"
 
 #include <cmath>
 #include <cstdlib>
 
-namespace converter {
+namespace tormid {
 
-NumberedLines::NumberedLines(const std::string& path) : path_(path), file_(path.c_str()) {
+namespace {
+std::string located(const std::string& file, int line, const std::string& what) {
+  std::string text = file;
+  if (line > 0) text.append(":").append(std::to_string(line));
+  return text.append(": ").append(what);
+}
+}  // namespace
+
+InputError::InputError(const std::string& file, int line, const std::string& what)
+    : std::runtime_error(located(file, line, what)) {}
+
+NumberedLines::NumberedLines(const std::string& path)
+    : path_(path), file_(path, LineReader::Compression::gzip) {
   if (!file_.is_open()) throw InputError(path, 0, "cannot open the file");
 }
 
 bool NumberedLines::next(std::string& line) {
-  if (!file_.next(line)) return false;
+  try {
+    if (!file_.next(line)) return false;
+  } catch (const ReadError& e) {
+    throw InputError(path_, 0, "cannot read the file (" + e.reason() + ")");
+  }
   ++number_;
   while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
   return true;
@@ -35,4 +51,4 @@ bool parse_number(const std::string& word, double& value) {
   return *end == '\0' && std::isfinite(value);
 }
 
-}  // namespace converter
+}  // namespace tormid

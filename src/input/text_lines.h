@@ -1,18 +1,20 @@
-// Numbered lines and words of an input file, for the readers' messages.
+// Numbered lines and words of an input file, for the converters' messages.
+// Private to the input subsystem.
 #pragma once
 
 #include <string>
 #include <vector>
 
-#include "converter/converter.h"
 #include "input/input.h"
 
-namespace converter {
+namespace tormid {
 
 class NumberedLines {
  public:
+  // Opens path (gzip-compressed or not); throws InputError when it cannot.
   explicit NumberedLines(const std::string& path);
   // The next line without its line end; false at the end of the file.
+  // Throws InputError when the read fails.
   bool next(std::string& line);
   int number() const { return number_; }
   const std::string& path() const { return path_; }
@@ -24,9 +26,10 @@ class NumberedLines {
   int number_ = 0;
 };
 
+// The words of a line, split at blanks and tabs.
 std::vector<std::string> split_words(const std::string& line);
 
 // The whole of word as a finite number.
 bool parse_number(const std::string& word, double& value);
 
-}  // namespace converter
+}  // namespace tormid

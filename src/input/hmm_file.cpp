@@ -7,27 +7,25 @@
 #include <cctype>
 #include <cmath>
 #include <cstring>
+#include <optional>
 
-#include "converter/converter.h"
-#include "converter/text_lines.h"
+#include "input/input.h"
+#include "input/text_lines.h"
 
-namespace converter {
+namespace tormid {
 
 namespace {
 
+// A model as read: its name, the letter of each position, its rows.
 struct Model {
   std::string name;
-  Profile profile;
+  std::string labels;
+  std::vector<ProfileRow> rows;
 };
-
-int column_of(char letter) {
-  const char* at = std::strchr(kColumns, std::toupper(static_cast<unsigned char>(letter)));
-  return (at && *at) ? static_cast<int>(at - kColumns) : -1;
-}
 
 // 2 log2(p / f) from -ln p; a zero probability gets kImpossibleScore.
 double half_bits(double minus_ln_p, int column) {
-  const double score = 2.0 * (-minus_ln_p - std::log(kBackground[column])) / std::log(2.0);
+  const double score = 2.0 * (-minus_ln_p - std::log(background[static_cast<std::size_t>(column)])) / std::log(2.0);
   return score < kImpossibleScore ? kImpossibleScore : score;
 }
 
@@ -67,7 +65,7 @@ Model read_model(NumberedLines& in, char format) {
   bool seen[20] = {};
   if (words.size() != 21) in.fail("the HMM line should name the 20 amino acids");
   for (int x = 0; x < 20; ++x) {
-    columns[x] = words[x + 1].size() == 1 ? column_of(words[x + 1][0]) : -1;
+    columns[x] = words[x + 1].size() == 1 ? getIndex(words[x + 1][0]) : -1;
     if (columns[x] < 0 || seen[columns[x]]) in.fail("the HMM line should name the 20 amino acids");
     seen[columns[x]] = true;
   }
@@ -83,7 +81,7 @@ Model read_model(NumberedLines& in, char format) {
     if (words.size() < 21 || words[0] != std::to_string(k))
       in.fail("expected the match emission line of " + node + " (" + std::to_string(k) +
               " and 20 emission scores)");
-    std::array<double, 20> scores{};
+    ProfileRow scores{};
     int best = 0;
     double best_p = -1;
     for (int x = 0; x < 20; ++x) {
@@ -102,11 +100,11 @@ Model read_model(NumberedLines& in, char format) {
         std::isalpha(static_cast<unsigned char>(words[22][0])))
       letter = words[22][0];
     if (!letter) {  // most probable residue, upper case where conserved as HMMER marks it
-      letter = kColumns[best];
+      letter = alphabet[best];
       if (best_p < 0.5) letter = static_cast<char>(std::tolower(static_cast<unsigned char>(letter)));
     }
-    m.profile.consensus.push_back(letter);
-    m.profile.scores.push_back(scores);
+    m.labels.push_back(letter);
+    m.rows.push_back(scores);
     next_line("inside " + node + ", before its insert emission line");
     next_line("inside " + node + ", before its transition line");
   }
@@ -118,9 +116,12 @@ Model read_model(NumberedLines& in, char format) {
   return m;
 }
 
-}  // namespace
+ConvertedProfile converted(Model m) { return {Profile(std::move(m.rows), m.name), std::move(m.labels)}; }
 
-Profile read_hmm(const std::string& path, const std::string& name) {
+// Reads models one after the other until take(model) returns true; at the
+// end of the file that is an error when a model named `wanted` was sought.
+template <class Take>
+void read_models(const std::string& path, Take take, const std::string& wanted) {
   NumberedLines in(path);
   std::string line;
   bool first = true;
@@ -129,18 +130,42 @@ Profile read_hmm(const std::string& path, const std::string& name) {
     while (!found && in.next(line)) found = !split_words(line).empty();
     if (!found) {
       if (first) in.fail("not an HMMER3 profile HMM file: it is empty");
-      throw InputError(path, 0, "no model named '" + name + "'");
+      if (!wanted.empty()) throw InputError(path, 0, "no model named '" + wanted + "'");
+      return;
     }
     if (line.compare(0, 7, "HMMER3/") != 0)
       in.fail(first ? "not an HMMER3 profile HMM file: the first line should start with HMMER3/"
                     : "expected HMMER3/ at the start of the next model");
     first = false;
-    Model m = read_model(in, line.size() > 7 ? line[7] : 'a');
-    if (name.empty() || m.name == name) {
-      m.profile.name = m.name;
-      return m.profile;
-    }
+    if (take(read_model(in, line.size() > 7 ? line[7] : 'a'))) return;
   }
 }
 
-}  // namespace converter
+}  // namespace
+
+std::vector<ConvertedProfile> read_hmm_models(const std::string& path) {
+  std::vector<ConvertedProfile> models;
+  read_models(
+      path,
+      [&](Model m) {
+        models.push_back(converted(std::move(m)));
+        return false;
+      },
+      "");
+  return models;
+}
+
+ConvertedProfile read_hmm(const std::string& path, const std::string& name) {
+  std::optional<ConvertedProfile> chosen;
+  read_models(
+      path,
+      [&](Model m) {
+        if (!name.empty() && m.name != name) return false;
+        chosen = converted(std::move(m));
+        return true;
+      },
+      name);
+  return std::move(*chosen);
+}
+
+}  // namespace tormid

@@ -1,0 +1,71 @@
+// What the engine's translation units share: the workspace's contents, the
+// matrix edges that the start mode sets, and the two engines. Private to
+// the engine.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "engine/engine.h"
+#include "engine/strip_kernel.h"
+
+namespace tormid {
+
+// The matrix edges of a start mode, decided once for both engines.
+struct EdgeRules {
+  bool free_row0;    // row 0 scores 0.0
+  bool free_col0;    // column 0 scores 0.0
+  bool local_start;  // a cell at or below 0.0 restarts at 0.0
+};
+
+inline EdgeRules edge_rules(StartMode start) {
+  return {start == StartMode::seq_free || start == StartMode::local, start == StartMode::prf_free,
+          start == StartMode::local};
+}
+
+// Residue code of every byte: 0-19 for the alphabet in either case,
+// strips::kOutsideCode for anything else.
+const std::int8_t* residue_codes();
+
+// One cell of the plain engine: its score, whether it is a match, and the
+// anchor (the most recent match on its best path).
+struct ScoreCell {
+  double score;
+  int is_match;
+  int anchor_col;
+  int anchor_row;
+};
+
+struct Anchor {
+  int col;
+  int row;
+};
+
+struct Workspace::Impl {
+  std::string name;
+  bool reference = false;
+  strips::Kernel kernel{};
+  // Vectorised engine: the strip edges and the 2-bit traceback.
+  std::vector<double> edges;
+  std::vector<std::uint8_t> trace;
+  // Plain engine: two rows of cells and the anchor of every cell.
+  std::vector<ScoreCell> cur, prev;
+  std::vector<Anchor> anchors;
+};
+
+Alignment align_reference(const Profile& profile, const Settings& settings, std::string_view seq,
+                          Workspace::Impl& ws, Detail detail);
+Alignment align_fast(const Profile& profile, const Settings& settings, std::string_view seq,
+                     Workspace::Impl& ws, Detail detail);
+
+// A result that could not be computed for want of memory at `stage`.
+inline Alignment out_of_memory(int stage) {
+  Alignment a;
+  a.score = kScoreFloor;
+  a.status = AlignStatus::out_of_memory;
+  a.failed_stage = stage;
+  return a;
+}
+
+}  // namespace tormid

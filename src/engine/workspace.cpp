@@ -1,0 +1,77 @@
+// Kernel choice, the workspace, and align(): the engine's entry point.
+#include <stdexcept>
+
+#include "engine/engine_internal.h"
+
+namespace tormid {
+
+namespace {
+
+const char kReference[] = "reference";
+
+// The kernels this CPU runs, widest first.
+std::vector<strips::Kernel> supported() {
+  std::vector<strips::Kernel> list;
+#if defined(__x86_64__) && defined(__GNUC__)
+  __builtin_cpu_init();
+  if (__builtin_cpu_supports("avx512f") && strips::avx512_kernel()) list.push_back(*strips::avx512_kernel());
+  if (__builtin_cpu_supports("avx2") && strips::avx2_kernel()) list.push_back(*strips::avx2_kernel());
+  if (strips::sse2_kernel()) list.push_back(*strips::sse2_kernel());
+#endif
+  list.push_back(strips::scalar_kernel());
+  return list;
+}
+
+const std::vector<strips::Kernel>& kernels() {
+  static const std::vector<strips::Kernel> list = supported();
+  return list;
+}
+
+}  // namespace
+
+std::vector<std::string> engine_kernels() {
+  std::vector<std::string> names;
+  for (const strips::Kernel& k : kernels()) names.emplace_back(k.name);
+  return names;
+}
+
+Workspace::Workspace() : Workspace(kernels().front().name) {}
+
+Workspace::Workspace(std::string_view kernel) : impl_(std::make_unique<Impl>()) {
+  impl_->name = kernel;
+  if (kernel == kReference) {
+    impl_->reference = true;
+    return;
+  }
+  for (const strips::Kernel& k : kernels()) {
+    if (kernel == k.name) {
+      impl_->kernel = k;
+      return;
+    }
+  }
+  throw std::invalid_argument("no engine kernel named '" + std::string(kernel) + "' on this CPU");
+}
+
+Workspace::~Workspace() = default;
+Workspace::Workspace(Workspace&&) noexcept = default;
+Workspace& Workspace::operator=(Workspace&&) noexcept = default;
+
+const std::string& Workspace::kernel() const { return impl_->name; }
+
+Alignment align(const Profile& profile, const Settings& settings, std::string_view sequence,
+                Workspace& workspace, Detail detail) {
+  Workspace::Impl& ws = workspace.impl();
+  // An empty sequence or profile has no strips to run; the plain engine
+  // answers it directly.
+  if (ws.reference || sequence.empty() || profile.length() == 0)
+    return align_reference(profile, settings, sequence, ws, detail);
+  return align_fast(profile, settings, sequence, ws, detail);
+}
+
+Alignment align(const Profile& profile, const Settings& settings, std::string_view sequence,
+                Workspace& workspace) {
+  return align(profile, settings, sequence, workspace,
+               settings.show_alignment ? Detail::display : Detail::score);
+}
+
+}  // namespace tormid
