@@ -5,6 +5,7 @@
 // the same table).
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -64,6 +65,25 @@ std::string not_finite(int position) {
 std::string penalty_not_finite(const std::string& key) {
   return "\nparameters file g.par: " + key + " is not a finite number\n" + kBadParams;
 }
+
+// n positions whose twenty scores are all `score`.
+std::string uniform_profile(int n, const std::string& score) {
+  std::string text = "(Peptide) p p Length: " + std::to_string(n) + "\nCons\n";
+  for (int k = 0; k < n; ++k) {
+    text += "A";
+    for (int c = 0; c < 20; ++c) text += " " + score;
+    text += "\n";
+  }
+  return text;
+}
+
+std::string formatted_score(double score) {
+  std::vector<char> text(400);
+  std::snprintf(text.data(), text.size(), "%8.3lf", score);
+  return text.data();
+}
+
+const std::string kOverflow = "\nscore overflow: profile scores or penalties are too large\n";
 
 std::string params_with(const std::string& key, const std::string& value) {
   std::string text = kGlobal;
@@ -138,6 +158,15 @@ const std::vector<TourCase>& tour() {
        many_lines("# a comment line\n", 100000 - 9) + kGlobal, {}, result("  45.000"), "", 0},
       {"ParamsHundredThousandKeyLines", kFasta, kWord, many_lines("SHOW_ALIGNMENT NO\n", 100000),
        {}, "", kBadParams, 1},
+      // Finite inputs whose sums leave the doubles: no result line.
+      {"ScoresAddUpToInfinity", ">s\nAAAA\n", uniform_profile(4, "1e308"), kGlocal, {}, "", kOverflow, 1},
+      {"PenaltiesAddUpToMinusInfinity", ">s\nACDEFGHIKW\n", kWord, params(1e308, 1e308), {}, "",
+       kOverflow, 1},
+      {"BonusesAddUpToInfinity", ">s\nACDEFGHIKW\n", kWord, params(-1e308, -1e308), {}, "", kOverflow,
+       1},
+      {"LargeButFiniteScore", ">s\nA\n", uniform_profile(1, "1e308"), kGlocal, {},
+       result(formatted_score(1e308).c_str()) + "\na\nA\n",
+       "", 0},
       {"FastaMillionLetterLine", ">s\n" + kMillion + "\n", kWord, kGlocal, {},
        result("  45.000") + "\n" + std::string(500000, '.') + "acdefghik" +
            std::string(kMillionRight.size(), '.') + "\n" + kMillion + "\n",
@@ -162,5 +191,92 @@ TEST_P(BadInputTour, ExactOutcome) {
 
 INSTANTIATE_TEST_SUITE_P(Cli, BadInputTour, testing::ValuesIn(tour()),
                          [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
+
+namespace {
+
+bool strace_available() { return std::system("strace -V >/dev/null 2>&1") == 0; }
+
+// Runs a command under strace with the nth read of `file` (a path inside
+// dir) failing with EIO. (LeakSanitizer cannot run under ptrace.)
+fixtures::RunResult run_with_read_error(const fixtures::TempDir& dir, const std::string& file, int nth,
+                                        const std::string& command) {
+  const std::string path = (dir.path() / file).string();
+  return fixtures::run_shell("ASAN_OPTIONS=detect_leaks=0 exec strace -qq -o /dev/null -P " + fixtures::shell_quote(path) +
+                                 " -e trace=read -e inject=read:error=EIO:when=" + std::to_string(nth) +
+                                 " " + command,
+                             dir.path());
+}
+
+struct ReadErrorCase {
+  const char* file;
+  int nth;  // which read fails
+  std::string err;
+};
+
+TEST(ReadErrors, AFailedReadEndsTheRunWithItsMessage) {
+  if (!strace_available()) GTEST_SKIP() << "strace is not installed";
+  // 20,000 residues: the FASTA file takes several reads.
+  std::string fasta = ">s\n";
+  for (int k = 0; k < 20000 / 60; ++k) fasta += std::string("ACDEFGHIKLMNPQRSTVWY", 20) + std::string(40, 'W') + "\n";
+  const ReadErrorCase cases[] = {
+      {"s.fa", 2, "\ncan't read s.fa\n"},
+      {"p.prf", 1, "\ncan't read p.prf\n" + kBadProfile},
+      {"g.par", 1, "\ncan't read g.par\n" + kBadParams},
+  };
+  for (const ReadErrorCase& c : cases) {
+    fixtures::TempDir dir;
+    dir.write("s.fa", fasta);
+    dir.write("p.prf", kWord);
+    dir.write("g.par", kGlocal);
+    const fixtures::RunResult r =
+        run_with_read_error(dir, c.file, c.nth, fixtures::shell_quote(TORMID_BINARY) + " s.fa p.prf g.par");
+    EXPECT_EQ(r.out, "") << c.file;
+    EXPECT_EQ(r.err, c.err) << c.file;
+    EXPECT_EQ(r.status, 1) << c.file;
+  }
+}
+
+TEST(ReadErrors, ConverterNamesTheFile) {
+  if (!strace_available()) GTEST_SKIP() << "strace is not installed";
+  fixtures::TempDir dir;
+  dir.write("m.hmm", fixtures::read_file(std::string(TORMID_TEST_DATA) + "/converter/tiny.hmm"));
+  const fixtures::RunResult r =
+      run_with_read_error(dir, "m.hmm", 1, fixtures::shell_quote(TORMID_PRF_BINARY) + " hmm m.hmm");
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err, "tormid-prf: m.hmm: cannot read the file (Input/output error)\n");
+  EXPECT_EQ(r.status, 1);
+}
+
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define TORMID_ASAN 1
+#endif
+#endif
+#if defined(__SANITIZE_ADDRESS__)
+#define TORMID_ASAN 1
+#endif
+
+// 400 MB of NUL bytes without a line end, through a pipe, as the parameter
+// file of a process limited to 256 MB of address space: the bytes after
+// the NUL are dropped as they are read, so the file is simply refused.
+TEST(UnboundedLines, BytesAfterANulAreNotKept) {
+#ifdef TORMID_ASAN
+  GTEST_SKIP() << "AddressSanitizer's shadow memory needs more than the address-space limit";
+#else
+  fixtures::TempDir dir;
+  dir.write("s.fa", kFasta);
+  dir.write("p.prf", kWord);
+  ASSERT_EQ(std::system(("mkfifo " + fixtures::shell_quote((dir.path() / "g.par").string())).c_str()), 0);
+  const fixtures::RunResult r = fixtures::run_shell(
+      "ulimit -v 262144 && (head -c 400000000 /dev/zero > g.par &) && exec " +
+          fixtures::shell_quote(TORMID_BINARY) + " s.fa p.prf g.par",
+      dir.path());
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err, kBadParams);
+  EXPECT_EQ(r.status, 1);
+#endif
+}
 
 }  // namespace

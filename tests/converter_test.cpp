@@ -4,7 +4,11 @@
 // a converted model aligned by tormid.
 #include <gtest/gtest.h>
 
+#include <bit>
+#include <cstdint>
 #include <cstdlib>
+#include <limits>
+#include <random>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -36,6 +40,8 @@ const Conversion kConversions[] = {
     {"HmmOldFormatMostProbableResidue", {"hmm", "old_format.hmm"}, "old_format.prf"},
     {"HmmFirstOfSeveral", {"hmm", "two_models.hmm"}, "two_models_first.prf"},
     {"HmmNamedModel", {"hmm", "two_models.hmm", "--name", "second"}, "two_models_second.prf"},
+    {"HmmNameBeforeFile", {"hmm", "--name", "second", "two_models.hmm"}, "two_models_second.prf"},
+    {"HmmNameWithEquals", {"hmm", "--name=second", "two_models.hmm"}, "two_models_second.prf"},
     {"Pssm", {"pssm", "tiny.pssm"}, "tiny_pssm.prf"},
 };
 
@@ -99,7 +105,8 @@ INSTANTIATE_TEST_SUITE_P(Converter, Refusals, testing::ValuesIn(kRefusals),
 
 TEST(Converter, BadCommandLinesGetUsage) {
   for (const std::vector<std::string>& args :
-       {std::vector<std::string>{}, {"hmm"}, {"convert", "x"}, {"hmm", "a", "--nam", "b"}}) {
+       {std::vector<std::string>{}, {"hmm"}, {"convert", "x"}, {"hmm", "a", "--nam", "b"},
+        {"hmm", "a", "--name"}, {"pssm", "a", "--name", "b"}, {"hmm", "a", "b"}}) {
     const fixtures::RunResult r = run_prf(args);
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(r.err.rfind("usage: tormid-prf hmm MODEL.hmm", 0), 0u) << r.err;
@@ -109,27 +116,68 @@ TEST(Converter, BadCommandLinesGetUsage) {
 
 TEST(Converter, ProfileRoundTripsThroughTormidsReader) {
   const ConvertedProfile converted = read_hmm(kData + "/tiny.hmm", "");
-  const std::string text = converter::profile_text(converted);
   fixtures::TempDir dir;
-  const std::string path = dir.write("tiny.prf", text);
-  const ReadResult<Profile> read = read_prf_file(path);
+  const ReadResult<Profile> read = read_prf_file(dir.write("tiny.prf", converter::profile_text(converted)));
   ASSERT_TRUE(read);
-  ASSERT_EQ(read.value().length(), 4);
-  std::istringstream lines(text);
-  std::string line;
-  std::getline(lines, line);
-  std::getline(lines, line);
-  for (int k = 0; k < 4; ++k) {
-    std::getline(lines, line);
-    std::istringstream words(line);
-    std::string word;
-    words >> word;
-    for (std::size_t c = 0; c < 20; ++c) {
-      words >> word;
-      const double expected = converted.profile.row(k)[c];
-      EXPECT_EQ(read.value().row(k)[c], std::strtod(word.c_str(), nullptr)) << k << " " << c;
-      EXPECT_NEAR(read.value().row(k)[c], expected, 5e-6 * std::abs(expected));
-    }
+  EXPECT_EQ(read.value().rows(), converted.profile.rows());
+}
+
+// Writes a profile and reads it back through tormid's own reader.
+ReadResult<Profile> round_trip(const ConvertedProfile& converted) {
+  fixtures::TempDir dir;
+  return read_prf_file(dir.write("p.prf", converter::profile_text(converted)));
+}
+
+TEST(Converter, EveryDoubleReadsBackBitForBit) {
+  std::mt19937_64 rng(11);
+  std::vector<double> values = {0.0,
+                                -0.0,
+                                1234567,
+                                kImpossibleScore,
+                                std::numeric_limits<double>::max(),
+                                std::numeric_limits<double>::lowest(),
+                                std::numeric_limits<double>::min(),
+                                std::numeric_limits<double>::denorm_min(),
+                                -std::numeric_limits<double>::denorm_min(),
+                                0.1,
+                                1e-300,
+                                2.0 / 3.0};
+  while (values.size() < 20 * 50) {
+    const double v = std::bit_cast<double>(rng());
+    if (std::isfinite(v)) values.push_back(v);
+    values.push_back(std::uniform_real_distribution<double>(-50, 50)(rng));
+  }
+  std::vector<ProfileRow> rows(values.size() / 20);
+  for (std::size_t k = 0; k < rows.size() * 20; ++k) rows[k / 20][k % 20] = values[k];
+  const ReadResult<Profile> read = round_trip({Profile(rows, "numbers"), std::string(rows.size(), 'X')});
+  ASSERT_TRUE(read);
+  for (std::size_t k = 0; k < rows.size() * 20; ++k)
+    ASSERT_EQ(std::bit_cast<std::uint64_t>(read.value().row(static_cast<int>(k / 20))[k % 20]),
+              std::bit_cast<std::uint64_t>(values[k]))
+        << values[k];
+}
+
+// Every byte a model name can hold (all but NUL, blank, tab and line end,
+// which end a NAME word): the profile reads back, with "_" for the bytes
+// tormid takes for white space.
+TEST(Converter, EveryByteOfANameReadsBack) {
+  const std::string tiny = fixtures::read_file(kData + "/tiny.hmm");
+  for (int byte = 1; byte < 256; ++byte) {
+    if (byte == ' ' || byte == '\t' || byte == '\n') continue;
+    const std::string name = std::string("a") + static_cast<char>(byte) + "b";
+    std::string model = tiny;
+    model.replace(model.find("NAME  tiny"), 10, "NAME  " + name);
+    fixtures::TempDir dir;
+    const ConvertedProfile converted = read_hmm(dir.write("m.hmm", model), "");
+    const std::string text = converter::profile_text(converted);
+    const std::string header = text.substr(0, text.find('\n'));
+    const bool white = is_c_space(static_cast<unsigned char>(byte));
+    EXPECT_EQ(header, "(Peptide) from a" + std::string(1, white ? '_' : static_cast<char>(byte)) +
+                          "b Length: 4")
+        << byte;
+    const ReadResult<Profile> read = round_trip(converted);
+    ASSERT_TRUE(read) << byte;
+    EXPECT_EQ(read.value().rows(), converted.profile.rows()) << byte;
   }
 }
 

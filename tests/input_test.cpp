@@ -1,7 +1,10 @@
 // The profile and parameter readers, checked on the values they store.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
+#include <cstdlib>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -174,6 +177,65 @@ TEST(LineReader, ReadsLinesWhateverTheirLength) {
   ASSERT_TRUE(file.next(line));
   EXPECT_EQ(line, "last");
   EXPECT_FALSE(file.next(line));
+}
+
+// Gives `good` bytes of text, then fails.
+class FailingSource : public ByteSource {
+ public:
+  explicit FailingSource(std::size_t good) : good_(good) {}
+  std::size_t read(char* buffer, std::size_t n) override {
+    if (given_ == good_) throw std::runtime_error("Input/output error");
+    const std::size_t take = std::min(n, good_ - given_);
+    for (std::size_t k = 0; k < take; ++k) buffer[k] = (given_ + k) % 10 == 9 ? '\n' : 'A';
+    given_ += take;
+    return take;
+  }
+  std::uint64_t position() const override { return given_; }
+
+ private:
+  std::size_t good_, given_ = 0;
+};
+
+TEST(LineReader, AFailedReadIsAnErrorNotTheEnd) {
+  LineReader file(std::make_unique<FailingSource>(100000), "disk.fa");
+  std::string line;
+  int lines = 0;
+  try {
+    while (file.next(line)) ++lines;
+    FAIL() << "the failed read ended the file after " << lines << " lines";
+  } catch (const ReadError& e) {
+    EXPECT_EQ(e.path(), "disk.fa");
+    EXPECT_EQ(e.reason(), "Input/output error");
+  }
+  EXPECT_EQ(lines, 10000);
+}
+
+TEST(LineReader, GzipIsReadLikeTheTextItHolds) {
+  fixtures::TempDir dir;
+  std::string text;
+  for (int k = 0; k < 5000; ++k) text += ">r" + std::to_string(k) + " d\nACDEF\nGHIK\n";
+  const std::string plain = dir.write("s.fa", text);
+  ASSERT_EQ(std::system(("gzip -c " + fixtures::shell_quote(plain) + " > " +
+                         fixtures::shell_quote(plain + ".gz")).c_str()),
+            0);
+  for (const std::string& path : {plain, plain + ".gz"}) {
+    LineReader file(path, LineReader::Compression::gzip);
+    std::string line, all;
+    while (file.next(line)) all += line;
+    EXPECT_EQ(all, text) << path;
+  }
+}
+
+TEST(LineReader, DamagedGzipIsAReadError) {
+  fixtures::TempDir dir;
+  const std::string plain = dir.write("s.fa", std::string(100000, 'A') + "\n");
+  const std::string zipped = plain + ".gz";
+  ASSERT_EQ(std::system(("gzip -c " + fixtures::shell_quote(plain) + " | head -c 60 > " +
+                         fixtures::shell_quote(zipped)).c_str()),
+            0);
+  LineReader file(zipped, LineReader::Compression::gzip);
+  std::string line;
+  EXPECT_THROW(while (file.next(line)) {}, ReadError);
 }
 
 TEST(LineReader, DirectoriesAndMissingFilesDoNotOpen) {

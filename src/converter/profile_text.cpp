@@ -1,4 +1,4 @@
-#include <cstdio>
+#include <charconv>
 
 #include "converter/converter.h"
 
@@ -14,10 +14,10 @@ std::string profile_text(const ConvertedProfile& converted) {
   for (int k = 0; k < profile.length(); ++k) {
     text += converted.labels[static_cast<std::size_t>(k)];
     for (double s : profile.row(k)) {
+      // The shortest text that reads back as the same double.
       char number[32];
-      // Six significant digits: what tormid reads back is what is printed.
-      std::snprintf(number, sizeof number, " %.6g", s == 0.0 ? 0.0 : s);
-      text += number;
+      const auto written = std::to_chars(number, number + sizeof number, s);
+      (text += ' ').append(number, written.ptr);
     }
     text += '\n';
   }

@@ -1,7 +1,8 @@
 #include <cstdio>
-#include <cstring>
 #include <new>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "converter/converter.h"
 
@@ -18,22 +19,47 @@ void report_usage() {
 
 void report(const std::string& what) { std::fprintf(stderr, "tormid-prf: %s\n", what.c_str()); }
 
+// The words after the command: --name NAME (or --name=NAME) wherever it
+// stands, and the rest in order. False for an unknown option or a --name
+// without its value.
+bool split_arguments(int argc, const char* const* argv, std::vector<std::string>& words,
+                     std::optional<std::string>& name) {
+  for (int k = 2; k < argc; ++k) {
+    const std::string arg = argv[k];
+    if (arg == "--name") {
+      if (k + 1 == argc) return false;
+      name = argv[++k];
+    } else if (arg.rfind("--name=", 0) == 0) {
+      name = arg.substr(7);
+    } else if (arg.rfind("--", 0) == 0) {
+      return false;
+    } else {
+      words.push_back(arg);
+    }
+  }
+  return true;
+}
+
 }  // namespace
 
 int run_tormid_prf(int argc, const char* const* argv) {
   const std::string command = argc > 1 ? argv[1] : "";
+  std::vector<std::string> words;
+  std::optional<std::string> name;
+  const bool understood = split_arguments(argc, argv, words, name) && words.size() == 1 &&
+                          (command == "hmm" || !name);
   std::string text;
   try {
-    if (command == "params" && argc == 3) {
-      text = params_text(argv[2]);
+    if (understood && command == "params") {
+      text = params_text(words[0]);
       if (text.empty()) {
-        report(std::string("unknown mode '") + argv[2] + "' (glocal, local or global)");
+        report("unknown mode '" + words[0] + "' (glocal, local or global)");
         return 1;
       }
-    } else if (command == "hmm" && (argc == 3 || (argc == 5 && std::strcmp(argv[3], "--name") == 0))) {
-      text = profile_text(read_hmm(argv[2], argc == 5 ? argv[4] : ""));
-    } else if (command == "pssm" && argc == 3) {
-      text = profile_text(read_pssm(argv[2]));
+    } else if (understood && command == "hmm") {
+      text = profile_text(read_hmm(words[0], name.value_or("")));
+    } else if (understood && command == "pssm") {
+      text = profile_text(read_pssm(words[0]));
     } else {
       report_usage();
       return 1;

@@ -21,6 +21,9 @@ void report_bad_parameters() { std::fprintf(stderr, "\ncan't process parameters 
 void report_cant_open_fasta(const char* path) { std::fprintf(stderr, "\ncan't open %s", path); }
 void report_cant_read(const char* path) { std::fprintf(stderr, "\ncan't read %s\n", path); }
 void report_no_sequence() { std::fprintf(stderr, "\ncan't find fasta sequence in argv[1]\n"); }
+void report_overflow() {
+  std::fprintf(stderr, "\nscore overflow: profile scores or penalties are too large\n");
+}
 void report_alignment_failure(const Alignment& a) {
   if (a.failed_stage == 4) std::fprintf(stderr, "\nError---alloc fail\n");
   else std::fprintf(stderr, "\nError---alloc %d fail\n", a.failed_stage);
@@ -86,6 +89,11 @@ int run_tormid(int argc, const char* const* argv, std::string_view kernel) {
 
   Workspace workspace = kernel.empty() ? Workspace() : Workspace(kernel);
   const Alignment result = align(profile.value(), settings, seq, workspace);
+  // Finite inputs can still add up beyond the largest double.
+  if (!std::isfinite(result.score)) {
+    report_overflow();
+    return 1;
+  }
   if (result.status == AlignStatus::out_of_memory) report_alignment_failure(result);
   print_result(name, prf_path, result, settings.show_alignment);
   // A result that did not reach its reader is not a success.

@@ -26,7 +26,7 @@ struct Model {
 // 2 log2(p / f) from -ln p; a zero probability gets kImpossibleScore.
 double half_bits(double minus_ln_p, int column) {
   const double score = 2.0 * (-minus_ln_p - std::log(background[static_cast<std::size_t>(column)])) / std::log(2.0);
-  return score < kImpossibleScore ? kImpossibleScore : score;
+  return score < kImpossibleScore ? kImpossibleScore : without_negative_zero(score);
 }
 
 // Reads one model; the "HMMER3/" line has been read.
@@ -116,7 +116,9 @@ Model read_model(NumberedLines& in, char format) {
   return m;
 }
 
-ConvertedProfile converted(Model m) { return {Profile(std::move(m.rows), m.name), std::move(m.labels)}; }
+ConvertedProfile converted(Model m) {
+  return {Profile(std::move(m.rows), profile_word(m.name)), std::move(m.labels)};
+}
 
 // Reads models one after the other until take(model) returns true; at the
 // end of the file that is an error when a model named `wanted` was sought.

@@ -72,11 +72,14 @@ class GzSource : public ByteSource {
   std::size_t read(char* buffer, std::size_t n) override {
     errno = 0;
     const int got = ::gzread(file_, buffer, static_cast<unsigned>(n));
-    if (got >= 0) return static_cast<std::size_t>(got);
+    if (got > 0) return static_cast<std::size_t>(got);
+    // zlib reports a compressed stream cut short as an end with an error.
     int code = Z_OK;
-    const char* message = ::gzerror(file_, &code);
+    ::gzerror(file_, &code);
+    if (got == 0 && code == Z_OK) return 0;
     if (code == Z_ERRNO) throw std::runtime_error(system_error(errno ? errno : EIO));
-    throw std::runtime_error(std::string("damaged compressed data (") + message + ")");
+    if (code == Z_BUF_ERROR) throw std::runtime_error("the compressed data ends too early");
+    throw std::runtime_error("the compressed data is damaged");
   }
   std::uint64_t position() const override {
     const z_off_t at = ::gzoffset(file_);

@@ -34,12 +34,9 @@ bool starts_position(const std::vector<std::string>& words) {
   return words.size() >= 2 && parse_number(words[0], number);
 }
 
-// A word for the profile header: the file's name without its directories,
-// white space replaced.
+// A word for the profile header: the file's name without its directories.
 std::string header_word(const std::string& path) {
-  std::string name = std::filesystem::path(path).filename().string();
-  for (char& c : name)
-    if (std::isspace(static_cast<unsigned char>(c))) c = '_';
+  const std::string name = profile_word(std::filesystem::path(path).filename().string());
   return name.empty() ? "pssm" : name;
 }
 
@@ -76,7 +73,7 @@ ConvertedProfile read_pssm(const std::string& path) {
       if (!parse_number(words[k + 2], value) || value != std::floor(value))
         in.fail("position " + std::to_string(position) + ": '" + words[k + 2] +
                 "' is not a whole-number score");
-      scores[columns[k]] = value;
+      scores[columns[k]] = without_negative_zero(value);
     }
     labels.push_back(words[1][0]);
     rows.push_back(scores);

@@ -51,4 +51,10 @@ bool parse_number(const std::string& word, double& value) {
   return *end == '\0' && std::isfinite(value);
 }
 
+std::string profile_word(std::string name) {
+  for (char& c : name)
+    if (is_c_space(static_cast<unsigned char>(c))) c = '_';
+  return name;
+}
+
 }  // namespace tormid

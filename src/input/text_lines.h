@@ -32,4 +32,11 @@ std::vector<std::string> split_words(const std::string& line);
 // The whole of word as a finite number.
 bool parse_number(const std::string& word, double& value);
 
+// 0.0 for -0.0, else the value: converted scores are written as "0".
+inline double without_negative_zero(double value) { return value == 0.0 ? 0.0 : value; }
+
+// A name as one word of a profile header: every byte that tormid's reader
+// takes for white space becomes "_".
+std::string profile_word(std::string name);
+
 }  // namespace tormid

@@ -40,26 +40,20 @@ std::string read_file(const fs::path& file) {
   return text.str();
 }
 
-namespace {
-
 std::string shell_quote(const std::string& word) {
   std::string quoted = "'";
   for (char c : word) quoted += (c == '\'') ? std::string("'\\''") : std::string(1, c);
   return quoted + "'";
 }
 
-}  // namespace
-
-RunResult run(const std::string& program, const std::vector<std::string>& args,
-              const fs::path& dir) {
+RunResult run_shell(const std::string& command, const fs::path& dir) {
   static std::atomic<int> counter{0};
   const std::string tag = std::to_string(::getpid()) + "-" + std::to_string(counter++);
   const fs::path out = fs::temp_directory_path() / ("tormid-out-" + tag);
   const fs::path err = fs::temp_directory_path() / ("tormid-err-" + tag);
-  std::string command = "cd " + shell_quote(dir.string()) + " && exec " + shell_quote(program);
-  for (const std::string& a : args) command.append(" ").append(shell_quote(a));
-  command += " >" + shell_quote(out.string()) + " 2>" + shell_quote(err.string()) + " </dev/null";
-  const int raw = std::system(command.c_str());
+  const std::string full = "cd " + shell_quote(dir.string()) + " && { " + command + "; } >" +
+                           shell_quote(out.string()) + " 2>" + shell_quote(err.string()) + " </dev/null";
+  const int raw = std::system(full.c_str());
   RunResult result;
   result.out = read_file(out);
   result.err = read_file(err);
@@ -67,6 +61,13 @@ RunResult run(const std::string& program, const std::vector<std::string>& args,
   fs::remove(out);
   fs::remove(err);
   return result;
+}
+
+RunResult run(const std::string& program, const std::vector<std::string>& args,
+              const fs::path& dir) {
+  std::string command = "exec " + shell_quote(program);
+  for (const std::string& a : args) command.append(" ").append(shell_quote(a));
+  return run_shell(command, dir);
 }
 
 RunResult run_tormid(const std::vector<std::string>& args, const fs::path& dir) {

@@ -31,6 +31,11 @@ struct RunResult {
   int status = -1;
 };
 
+// Quotes word for the shell.
+std::string shell_quote(const std::string& word);
+// Runs a shell command from inside dir, capturing both streams; the status
+// is the command's exit status, or 128 + the signal that ended it.
+RunResult run_shell(const std::string& command, const std::filesystem::path& dir);
 // Runs program with args from inside dir, capturing both streams.
 RunResult run(const std::string& program, const std::vector<std::string>& args,
               const std::filesystem::path& dir);

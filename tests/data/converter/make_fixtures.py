@@ -5,6 +5,7 @@ the good ones (computed here, independently of the C++ code).
 
 Run from this folder: python3 make_fixtures.py
 """
+import decimal
 import math
 
 HMM_ORDER = "ACDEFGHIKLMNPQRSTVWY"
@@ -55,6 +56,25 @@ def model(name, nodes, fmt="f", alph="amino", cons=True):
     return lines
 
 
+def shortest(x):
+    """The text std::to_chars(double) writes: the shortest digits that read
+    back as x, fixed or scientific whichever is shorter (fixed on a tie)."""
+    if x == 0:
+        return "0"
+    sign = "-" if x < 0 else ""
+    d = decimal.Decimal(repr(abs(x))).normalize()
+    digits = "".join(map(str, d.as_tuple().digits))
+    point = len(digits) + d.as_tuple().exponent  # the decimal point stands after `point` digits
+    scientific = digits[0] + ("." + digits[1:] if len(digits) > 1 else "") + "e%+03d" % (point - 1)
+    if point <= 0:
+        fixed = "0." + "0" * -point + digits
+    elif point >= len(digits):
+        fixed = digits + "0" * (point - len(digits))
+    else:
+        fixed = digits[:point] + "." + digits[point:]
+    return sign + (fixed if len(fixed) <= len(scientific) else scientific)
+
+
 def expected_profile(name, nodes, consensus):
     out = [f"(Peptide) from {name} Length: {len(nodes)}", "Cons " + " ".join(COLUMNS)]
     for (favoured, p, _, impossible), letter in zip(nodes, consensus):
@@ -66,7 +86,7 @@ def expected_profile(name, nodes, consensus):
             else:
                 s = 2 * (-float(minus_ln[a]) - math.log(BACKGROUND[a])) / math.log(2)
                 scores.append(max(s, -1000.0))
-        out.append(letter + "".join(" %.6g" % (0.0 if s == 0 else s) for s in scores))
+        out.append(letter + "".join(" " + shortest(s) for s in scores))
     return out
 
 
