@@ -8,10 +8,6 @@
 //
 //   build/release/engine_bench [--benchmark_filter=REGEX] [--quick]
 #include <benchmark/benchmark.h>
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -26,11 +22,13 @@
 #include <vector>
 
 #include "bench_inputs.h"
+#include "process_run.h"
 #include "engine/engine.h"
 
 using namespace tormid;
-
-extern char** environ;
+using bench::best_of;
+using bench::ProcessRun;
+using bench::run_process;
 
 namespace {
 
@@ -85,45 +83,6 @@ class SummaryReporter : public benchmark::ConsoleReporter {
   std::map<std::string, std::vector<double>> runs_;
   std::map<std::string, double> medians_;
 };
-
-struct ProcessRun {
-  double seconds;
-  double peak_mib;
-  int status;
-};
-
-// Runs a binary with stdout sent to /dev/null; wall time and peak RSS.
-ProcessRun run_process(const std::string& binary, const std::vector<std::string>& args) {
-  std::vector<char*> argv;
-  argv.push_back(const_cast<char*>(binary.c_str()));
-  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-  argv.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-  const auto start = std::chrono::steady_clock::now();
-  pid_t pid = 0;
-  ProcessRun result{0, 0, -1};
-  if (posix_spawn(&pid, binary.c_str(), &actions, nullptr, argv.data(), environ) == 0) {
-    int status = 0;
-    rusage usage{};
-    wait4(pid, &status, 0, &usage);
-    result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    result.peak_mib = usage.ru_maxrss / 1024.0;
-    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  }
-  posix_spawn_file_actions_destroy(&actions);
-  return result;
-}
-
-ProcessRun best_of(int times, const std::string& binary, const std::vector<std::string>& args) {
-  ProcessRun best = run_process(binary, args);
-  for (int k = 1; k < times; ++k) {
-    const ProcessRun r = run_process(binary, args);
-    if (r.seconds < best.seconds) best = r;
-  }
-  return best;
-}
 
 // Runs before any benchmark: a spawned child's peak RSS includes that of
 // this process at the moment of the spawn, so this process must still be

@@ -3,6 +3,7 @@
 // the exit status 0. (The worked scores are in cli_worked_examples_test.)
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <string>
 
 #include "support/fixtures.h"
@@ -180,6 +181,24 @@ TEST(CliLabels, ProfilePathPrintedExactlyAsTyped) {
   const fixtures::RunResult r = fixtures::run_tormid({"s.fa", "./" + path, "g.par"}, dir.path());
   EXPECT_EQ(r.out, "Seq: x  Profile: ./" + path + "   Score:   45.000\n");
   EXPECT_EQ(r.status, 0);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(CliCompressed, GzipFastaScoresLikeThePlainFile) {
+  fixtures::TempDir dir;
+  dir.write("s.fa", ">x desc\nWWACDEF\nGHIKWW\n>y\nAAA\n");
+  dir.write("p.prf", kWord);
+  dir.write("g.par", params(10, 1, {"PRF_FREE_BEG", "PRF_FREE_END"}, true));
+  ASSERT_EQ(std::system(("cd " + fixtures::shell_quote(dir.path().string()) + " && gzip -c s.fa > s.fa.gz").c_str()), 0);
+  const fixtures::RunResult plain = fixtures::run_tormid({"s.fa", "p.prf", "g.par"}, dir.path());
+  const fixtures::RunResult zipped = fixtures::run_tormid({"s.fa.gz", "p.prf", "g.par"}, dir.path());
+  EXPECT_EQ(plain.out, "Seq: x  Profile: p.prf   Score:   45.000\n\n..acdefghik..\nWWACDEFGHIKWW\n");
+  EXPECT_EQ(zipped.out, plain.out);
+  EXPECT_EQ(zipped.err, "");
+  EXPECT_EQ(zipped.status, 0);
 }
 
 }  // namespace

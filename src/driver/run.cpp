@@ -67,7 +67,7 @@ int run_tormid(int argc, const char* const* argv, std::string_view kernel) {
 
   std::string name, seq;
   {
-    LineReader fasta(fasta_path);
+    LineReader fasta(fasta_path, LineReader::Compression::gzip);
     if (!fasta.is_open()) {
       report_cant_open_fasta(fasta_path);
       return 1;

@@ -61,6 +61,7 @@ void FastaReader::read_letters(std::string& sequence) {
   while (lines_.next(line_)) {
     if (is_header(line_)) {
       have_header_ = true;
+      header_offset_ = lines_.line_offset();
       return;
     }
     add_seq(line_, sequence);
@@ -74,10 +75,12 @@ bool FastaReader::next(FastaRecord& record) {
   if (!started_) {
     started_ = true;
     // Text before the first header: a nameless record if it has letters.
+    record.offset = 0;
     read_letters(record.sequence);
     if (!record.sequence.empty()) return true;
   }
   if (!have_header_) return false;
+  record.offset = header_offset_;
   std::size_t after = 0;
   header_word(line_, record.name, &after);
   record.description = description_of(line_, after);

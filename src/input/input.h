@@ -107,6 +107,9 @@ class LineReader {
   const std::string& path() const { return path_; }
   // Bytes of the underlying file read so far.
   std::uint64_t position() const { return source_ ? source_->position() : 0; }
+  // Where the line last returned by next() starts in the text (in
+  // decompressed bytes, counted from where reading began).
+  std::uint64_t line_offset() const { return line_offset_; }
 
   // Reads the next line, line end included, into line. A line is text: it
   // ends at its first NUL byte, as C string functions see it, and the bytes
@@ -123,6 +126,8 @@ class LineReader {
   std::unique_ptr<ByteSource> source_;
   std::vector<char> buffer_;
   std::size_t begin_ = 0, end_ = 0;
+  std::uint64_t consumed_ = 0;  // text bytes before buffer_[begin_]
+  std::uint64_t line_offset_ = 0;
 };
 
 // ---- FASTA -----------------------------------------------------------------
@@ -146,6 +151,7 @@ struct FastaRecord {
   std::string name;         // first word of the header ("" without one)
   std::string description;  // the rest of the header, trimmed
   std::string sequence;     // its letters, upper case (add_seq)
+  std::uint64_t offset = 0;  // where the record starts in the text
 };
 
 // Every record of a FASTA file in order, also those without letters. Lines
@@ -162,6 +168,7 @@ class FastaReader {
   LineReader& lines_;
   std::string line_;
   bool have_header_ = false;  // line_ holds the next record's header
+  std::uint64_t header_offset_ = 0;
   bool started_ = false;
 };
 
@@ -172,7 +179,8 @@ class FastaReader {
 // lines of a skipped word and twenty scores in alphabet order (missing
 // scores are 0.0). The profile is named after the file (its name without
 // directories and extension).
-ReadResult<Profile> read_prf_file(const std::string& path);
+ReadResult<Profile> read_prf_file(const std::string& path,
+                                  LineReader::Compression compression = LineReader::Compression::none);
 
 // The parameter file's nine key lines (see ParamValues); the file is
 // accepted when its key lines add up to nine.

@@ -134,6 +134,7 @@ bool LineReader::fill() {
 bool LineReader::next(std::string& line) {
   line.clear();
   if (!source_) return false;
+  line_offset_ = consumed_;
   bool any = false;
   bool ended = false;  // a NUL ended the line's text
   for (;;) {
@@ -150,6 +151,7 @@ bool LineReader::next(std::string& line) {
       ended = nul != nullptr;
     }
     begin_ += take;
+    consumed_ += take;
     if (newline) return true;
   }
 }

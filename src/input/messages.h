@@ -22,8 +22,9 @@ Message param_not_finite(const std::string& path, const std::string& key);
 // does not open, a read that fails and a line too long for memory get
 // their messages.
 template <class T, class Read>
-ReadResult<T> read_text_file(const std::string& path, Read read) {
-  LineReader file(path);
+ReadResult<T> read_text_file(const std::string& path, Read read,
+                             LineReader::Compression compression = LineReader::Compression::none) {
+  LineReader file(path, compression);
   if (!file.is_open()) return ReadResult<T>::failure(cant_open(path));
   try {
     return read(file);

@@ -92,8 +92,9 @@ ReadResult<Profile> read_rows(LineReader& file, const std::string& path) {
 
 }  // namespace
 
-ReadResult<Profile> read_prf_file(const std::string& path) {
-  return messages::read_text_file<Profile>(path, [&](LineReader& file) { return read_rows(file, path); });
+ReadResult<Profile> read_prf_file(const std::string& path, LineReader::Compression compression) {
+  return messages::read_text_file<Profile>(
+      path, [&](LineReader& file) { return read_rows(file, path); }, compression);
 }
 
 }  // namespace tormid

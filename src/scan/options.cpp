@@ -1,0 +1,139 @@
+// tormid-scan's command line, parsed by CLI11.
+#include <sched.h>
+
+#include <CLI/CLI.hpp>
+#include <cmath>
+#include <sstream>
+#include <thread>
+
+#include "scan/scan.h"
+#include "tormid_version.h"
+
+namespace tormid::scan {
+
+namespace {
+
+const char kDescription[] =
+    "Searches every record of a protein sequence database with one or many profiles\n"
+    "and reports each domain: its score, its residues and profile positions.\n"
+    "Scores are bit for bit those of tormid on each sequence alone.\n";
+
+const char kFooter[] = R"(Profiles: tormid profiles, HMMER3 model files (one or many models, e.g. a
+Pfam library) and PSI-BLAST ASCII PSSMs, recognised by their content. Every
+file may be gzip-compressed. SEQUENCE_FILE is FASTA, plain or
+gzip-compressed, or - for standard input; every record is searched.
+
+Domains: after the best alignment of a sequence, the residues left and
+right of it are searched again, each as a sequence of its own, so that a
+sequence with several domains reports each of them, non-overlapping.
+
+Output: per profile a ranked list of domains (score, sequence, length,
+domain k/n, residues from-to, profile positions from-to, description),
+then a summary; --tblout writes the same as a tab-separated table whose
+first line names the columns; --alignments adds each alignment (profile
+consensus above, sequence below, identities and positive scores between).
+The elapsed time goes to standard error, so that standard output is the
+same whatever the number of threads.
+
+Exit status: 0 on success (also when nothing is found), 1 on an error in a
+file or the search, 2 on a wrong command line.
+
+Documentation: the README of tormid, section "Searching a database".)";
+
+// CLI11's help with tormid-scan's own usage line.
+class Formatter : public CLI::Formatter {
+ public:
+  std::string make_usage(const CLI::App*, std::string) const override {
+    return "Usage: tormid-scan [OPTIONS] PROFILE_FILE... SEQUENCE_FILE\n";
+  }
+};
+
+// A finite number.
+std::string finite(const std::string& text) {
+  try {
+    std::size_t used = 0;
+    const double value = std::stod(text, &used);
+    if (used == text.size() && std::isfinite(value)) return "";
+  } catch (const std::exception&) {
+  }
+  return "a finite number is expected, not '" + text + "'";
+}
+
+}  // namespace
+
+int available_cores() {
+  cpu_set_t set;
+  CPU_ZERO(&set);
+  if (sched_getaffinity(0, sizeof set, &set) == 0) {
+    const int count = CPU_COUNT(&set);
+    if (count > 0) return count;
+  }
+  const unsigned hardware = std::thread::hardware_concurrency();
+  return hardware > 0 ? static_cast<int>(hardware) : 1;
+}
+
+Parsed parse_command_line(int argc, const char* const* argv) {
+  CLI::App app(kDescription, "tormid-scan");
+  app.footer(std::string(kFooter) + "\n");
+  app.set_version_flag("--version", std::string("tormid-scan ") + TORMID_VERSION);
+  auto formatter = std::make_shared<Formatter>();
+  formatter->column_width(30);
+  app.formatter(formatter);
+
+  Options o;
+  std::vector<std::string> files;
+  app.add_option("FILES", files, "PROFILE_FILE... SEQUENCE_FILE: one or more profile files, then the sequence file")
+      ->required()
+      ->expected(2, -1);
+  auto* params = app.add_option("--params", o.params,
+                                "alignment settings from a tormid parameter file (its SHOW_ALIGNMENT YES "
+                                "also turns on --alignments)")
+                     ->check(CLI::ExistingFile);
+  app.add_option("--mode", o.mode, "glocal (the whole profile inside the sequence), local or global")
+      ->check(CLI::IsMember({"glocal", "local", "global"}))
+      ->excludes(params)
+      ->capture_default_str();
+  app.add_option("--open", o.open, "gap opening penalty, both sides")
+      ->check(CLI::Validator(finite, "NUMBER"))
+      ->excludes(params)
+      ->capture_default_str();
+  app.add_option("--extend", o.extend, "gap deletion penalty per position, both sides")
+      ->check(CLI::Validator(finite, "NUMBER"))
+      ->excludes(params)
+      ->capture_default_str();
+  app.add_option("--min-score", o.min_score, "report domains scoring at least this")
+      ->check(CLI::Validator(finite, "NUMBER"))
+      ->capture_default_str();
+  app.add_option("--max-domains", o.max_domains,
+                 "at most this many domains per sequence and profile, the first found: the sequence's best "
+                 "alignment, then the best of what is left (0: all)")
+      ->check(CLI::NonNegativeNumber)
+      ->capture_default_str();
+  app.add_option("--tblout", o.tblout, "also write the hits as a tab-separated table to this file");
+  app.add_flag("--alignments", o.alignments, "print each hit's alignment");
+  app.add_option("--threads", o.threads, "threads to search with (default: every core this process may use)")
+      ->check(CLI::PositiveNumber);
+  app.add_flag("--quiet", o.quiet, "no progress display and no elapsed time on standard error");
+
+  Parsed parsed;
+  try {
+    std::vector<std::string> args;
+    for (int k = argc - 1; k > 0; --k) args.emplace_back(argv[k]);
+    app.parse(args);
+  } catch (const CLI::ParseError& e) {
+    std::ostringstream out, err;
+    app.exit(e, out, err);
+    parsed.out = out.str();
+    parsed.err = err.str();
+    parsed.status = e.get_exit_code() == static_cast<int>(CLI::ExitCodes::Success) ? 0 : 2;
+    return parsed;
+  }
+  o.sequence_file = files.back();
+  files.pop_back();
+  o.profile_files = std::move(files);
+  if (o.threads == 0) o.threads = available_cores();
+  parsed.options = std::move(o);
+  return parsed;
+}
+
+}  // namespace tormid::scan

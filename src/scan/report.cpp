@@ -1,0 +1,247 @@
+// The reports: the hit list on standard output, the tab-separated table and
+// the alignment blocks.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <set>
+
+#include "scan/scan.h"
+#include "tormid_version.h"
+
+namespace tormid::scan {
+
+namespace {
+
+constexpr std::size_t kLineWidth = 100;
+constexpr std::size_t kBlockColumns = 60;
+
+std::string format(const char* pattern, double value) {
+  char text[64];
+  std::snprintf(text, sizeof text, pattern, value);
+  return text;
+}
+
+std::string score_text(double score) { return format("%.3f", score); }
+
+// 1234567 as "1,234,567".
+std::string grouped(std::uint64_t n) {
+  std::string digits = std::to_string(n), text;
+  for (std::size_t k = 0; k < digits.size(); ++k) {
+    if (k > 0 && (digits.size() - k) % 3 == 0) text += ',';
+    text += digits[k];
+  }
+  return text;
+}
+
+std::string padded_left(const std::string& text, std::size_t width) {
+  return text.size() >= width ? text : std::string(width - text.size(), ' ') + text;
+}
+
+std::string padded_right(const std::string& text, std::size_t width) {
+  return text.size() >= width ? text : text + std::string(width - text.size(), ' ');
+}
+
+// text cut to width, ".." marking the cut.
+std::string cut(const std::string& text, std::size_t width) {
+  if (text.size() <= width) return text;
+  if (width <= 2) return text.substr(0, width);
+  return text.substr(0, width - 2) + "..";
+}
+
+std::string mode_name(const Settings& s) {
+  if (s.start == StartMode::prf_free && s.end == EndMode::prf_free) return "glocal";
+  if (s.start == StartMode::local && s.end == EndMode::local) return "local";
+  if (s.start == StartMode::global && s.end == EndMode::global) return "global";
+  const char* names[] = {"global", "profile-free", "sequence-free", "local"};
+  return std::string("start ") + names[static_cast<int>(s.start)] + ", end " +
+         names[static_cast<int>(s.end)];
+}
+
+std::string number(double v) { return format("%g", v); }
+
+std::string gap_costs(const Settings& s) {
+  if (s.gap_open_penalty_prf == s.gap_open_penalty_seq && s.deletion_penalty_prf == s.deletion_penalty_seq)
+    return "gap opening " + number(s.gap_open_penalty_prf) + ", deletion " + number(s.deletion_penalty_prf);
+  return "gap opening " + number(s.gap_open_penalty_prf) + " / " + number(s.gap_open_penalty_seq) +
+         ", deletion " + number(s.deletion_penalty_prf) + " / " + number(s.deletion_penalty_seq) +
+         " (profile / sequence gaps)";
+}
+
+std::string range(int from, int to) { return std::to_string(from) + "-" + std::to_string(to); }
+
+std::string sequence_name(const Hit& h) { return h.name.empty() ? "(unnamed)" : h.name; }
+
+// The line between consensus and sequence: the letter for an identity,
+// "+" for a pair the profile scores above zero.
+std::string match_line(const Hit& h, const Profile& profile) {
+  std::string marks(h.prf_line.size(), ' ');
+  int position = h.prf_from - 1;
+  for (std::size_t k = 0; k < h.prf_line.size(); ++k) {
+    const char p = h.prf_line[k], r = h.seq_line[k];
+    if (p == '.') continue;
+    ++position;
+    if (r == '.') continue;
+    const int code = getIndex(r);
+    if (code >= 0 && alphabet[code] == static_cast<char>(p - 'a' + 'A')) marks[k] = r;
+    else if (code >= 0 && profile.row(position - 1)[static_cast<std::size_t>(code)] > 0) marks[k] = '+';
+  }
+  return marks;
+}
+
+void append_alignment(std::string& out, const Hit& h, const Profile& profile) {
+  out += ">> " + sequence_name(h) + "  domain " + std::to_string(h.domain) + "/" + std::to_string(h.n_domains) +
+         "  score " + score_text(h.score) + "  residues " + range(h.seq_from, h.seq_to) + " of " +
+         std::to_string(h.seq_len) + "  positions " + range(h.prf_from, h.prf_to) + " of " +
+         std::to_string(profile.length()) + "\n";
+  const std::string marks = match_line(h, profile);
+  const std::size_t name_width = std::min<std::size_t>(24, std::max(profile.name().size(), sequence_name(h).size()));
+  const std::size_t number_width = std::to_string(std::max(h.seq_to, h.prf_to)).size();
+  int position = h.prf_from, residue = h.seq_from;
+  for (std::size_t at = 0; at < h.prf_line.size(); at += kBlockColumns) {
+    const std::string prf = h.prf_line.substr(at, kBlockColumns);
+    const std::string seq = h.seq_line.substr(at, kBlockColumns);
+    const auto count = [](const std::string& s) {
+      return static_cast<int>(s.size() - static_cast<std::size_t>(std::count(s.begin(), s.end(), '.')));
+    };
+    const int positions = count(prf), residues = count(seq);
+    auto numbered = [&](const std::string& name, int first, int n, const std::string& text) {
+      const int shown_first = n > 0 ? first : first - 1;
+      out += "  " + padded_right(cut(name, name_width), name_width) + " " +
+             padded_left(std::to_string(shown_first), number_width) + " " + text + " " +
+             std::to_string(first + n - 1) + "\n";
+    };
+    numbered(profile.name(), position, positions, prf);
+    out += "  " + std::string(name_width + number_width + 2, ' ') + marks.substr(at, kBlockColumns) + "\n";
+    numbered(sequence_name(h), residue, residues, seq);
+    out += "\n";
+    position += positions;
+    residue += residues;
+  }
+}
+
+void append_hit_list(std::string& out, const ReportContext& context, int profile_index,
+                     const std::vector<const Hit*>& hits) {
+  const ProfileEntry& entry = context.profiles[static_cast<std::size_t>(profile_index)];
+  std::set<std::uint64_t> sequences;
+  for (const Hit* h : hits) sequences.insert(h->record);
+  out += "Profile " + entry.profile.name() + " (" + std::to_string(entry.profile.length()) + " positions, " +
+         entry.file + "): ";
+  if (hits.empty()) {
+    out += "no hits\n\n";
+    return;
+  }
+  out += std::to_string(hits.size()) + (hits.size() == 1 ? " domain" : " domains") + " in " +
+         std::to_string(sequences.size()) + (sequences.size() == 1 ? " sequence\n" : " sequences\n");
+
+  std::size_t name_width = 8, length_width = 6, domain_width = 6, residues_width = 8, positions_width = 9;
+  for (const Hit* h : hits) {
+    name_width = std::max(name_width, std::min<std::size_t>(30, sequence_name(*h).size()));
+    length_width = std::max(length_width, std::to_string(h->seq_len).size());
+    domain_width = std::max(domain_width, (std::to_string(h->domain) + "/" + std::to_string(h->n_domains)).size());
+    residues_width = std::max(residues_width, range(h->seq_from, h->seq_to).size());
+    positions_width = std::max(positions_width, range(h->prf_from, h->prf_to).size());
+  }
+  auto row = [&](const std::string& score, const std::string& name, const std::string& length,
+                 const std::string& domain, const std::string& residues, const std::string& positions,
+                 const std::string& description) {
+    std::string line = padded_left(score, 11) + "  " + padded_right(cut(name, name_width), name_width) + "  " +
+                       padded_left(length, length_width) + "  " + padded_left(domain, domain_width) + "  " +
+                       padded_left(residues, residues_width) + "  " + padded_left(positions, positions_width);
+    if (!description.empty() && line.size() + 2 < kLineWidth)
+      line += "  " + cut(description, kLineWidth - line.size() - 2);
+    out += line + "\n";
+  };
+  row("score", "sequence", "length", "domain", "residues", "positions", "description");
+  for (const Hit* h : hits)
+    row(score_text(h->score), sequence_name(*h), std::to_string(h->seq_len),
+        std::to_string(h->domain) + "/" + std::to_string(h->n_domains), range(h->seq_from, h->seq_to),
+        range(h->prf_from, h->prf_to), h->description);
+  out += "\n";
+  if (context.options.alignments) {
+    for (const Hit* h : hits) append_alignment(out, *h, entry.profile);
+  }
+}
+
+}  // namespace
+
+std::string hit_report(const ReportContext& context, const SearchResult& result) {
+  std::string out = std::string("# tormid-scan ") + TORMID_VERSION + "\n";
+  std::uint64_t positions = 0;
+  for (const ProfileEntry& p : context.profiles) positions += static_cast<std::uint64_t>(p.profile.length());
+  out += "# profiles:  " + grouped(context.profiles.size()) + " (" + grouped(positions) + " positions) from";
+  for (const std::string& f : context.options.profile_files) out += " " + f;
+  out += "\n# sequences: " + context.options.sequence_file + "\n";
+  out += "# alignment: " + mode_name(context.settings) + ", " + gap_costs(context.settings) + "\n";
+  out += "# reported:  domains scoring at least " + number(context.options.min_score);
+  if (context.options.max_domains > 0)
+    out += ", at most " + std::to_string(context.options.max_domains) + " per sequence and profile";
+  out += "\n\n";
+
+  std::vector<std::vector<const Hit*>> by_profile(context.profiles.size());
+  for (const Hit& h : result.hits) by_profile[static_cast<std::size_t>(h.profile)].push_back(&h);
+  for (std::size_t p = 0; p < context.profiles.size(); ++p) append_hit_list(out, context, static_cast<int>(p), by_profile[p]);
+
+  std::set<std::uint64_t> sequences;
+  for (const Hit& h : result.hits) sequences.insert(h.record);
+  const SearchStats& s = result.stats;
+  out += "Summary\n";
+  out += "  profiles:   " + grouped(context.profiles.size()) + " (" + grouped(positions) + " positions)\n";
+  out += "  sequences:  " + grouped(s.records) + " searched (" + grouped(s.residues) + " residues)";
+  if (s.empty_records > 0) out += "; " + grouped(s.empty_records) + " without letters skipped";
+  out += "\n  cells:      " + grouped(s.cells) + " (every residue against every profile position)\n";
+  out += "  hits:       " + grouped(result.hits.size()) + (result.hits.size() == 1 ? " domain" : " domains") +
+         " in " + grouped(sequences.size()) + (sequences.size() == 1 ? " sequence\n" : " sequences\n");
+  return out;
+}
+
+std::string hit_table(const ReportContext& context, const SearchResult& result) {
+  std::string out =
+      "#profile\tsequence\tseq_len\tdomain\tn_domains\tscore\tseq_from\tseq_to\tprf_from\tprf_to\tprf_len\t"
+      "description\n";
+  for (const Hit& h : result.hits) {
+    const Profile& profile = context.profiles[static_cast<std::size_t>(h.profile)].profile;
+    std::string description = h.description;
+    std::replace(description.begin(), description.end(), '\t', ' ');
+    out += profile.name() + "\t" + h.name + "\t" + std::to_string(h.seq_len) + "\t" + std::to_string(h.domain) +
+           "\t" + std::to_string(h.n_domains) + "\t" + score_text(h.score) + "\t" + std::to_string(h.seq_from) +
+           "\t" + std::to_string(h.seq_to) + "\t" + std::to_string(h.prf_from) + "\t" + std::to_string(h.prf_to) +
+           "\t" + std::to_string(profile.length()) + "\t" + description + "\n";
+  }
+  return out;
+}
+
+void write_file_atomically(const std::string& path, const std::string& text) {
+  std::string temporary = path + ".XXXXXX";
+  const int fd = ::mkstemp(temporary.data());
+  if (fd < 0) throw ScanError(path + ": cannot write (" + std::strerror(errno) + ")");
+  std::size_t written = 0;
+  int error = 0;
+  while (written < text.size()) {
+    const ssize_t n = ::write(fd, text.data() + written, text.size() - written);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      error = n < 0 ? errno : EIO;
+      break;
+    }
+    written += static_cast<std::size_t>(n);
+  }
+  // mkstemp makes the file private; give it the permissions any file the
+  // user writes gets.
+  const mode_t mask = ::umask(0);
+  ::umask(mask);
+  if (!error && ::fchmod(fd, 0666 & ~mask) != 0) error = errno;
+  if (!error && ::fsync(fd) != 0) error = errno;
+  if (::close(fd) != 0 && !error) error = errno;
+  if (!error && std::rename(temporary.c_str(), path.c_str()) != 0) error = errno;
+  if (error) {
+    std::remove(temporary.c_str());
+    throw ScanError(path + ": cannot write (" + std::strerror(error) + ")");
+  }
+}
+
+}  // namespace tormid::scan

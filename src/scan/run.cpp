@@ -1,0 +1,76 @@
+// tormid-scan's run: command line, profiles, settings, search, reports.
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <new>
+
+#include "scan/progress.h"
+#include "scan/scan.h"
+
+namespace tormid::scan {
+
+namespace {
+
+void report_error(const std::string& what) { std::fprintf(stderr, "tormid-scan: %s\n", what.c_str()); }
+
+bool write_stdout(const std::string& text) {
+  return std::fwrite(text.data(), 1, text.size(), stdout) == text.size() && std::fflush(stdout) == 0;
+}
+
+}  // namespace
+
+int run_tormid_scan(int argc, const char* const* argv) {
+  const Parsed parsed = parse_command_line(argc, argv);
+  if (!parsed.options) {
+    std::fputs(parsed.out.c_str(), stdout);
+    std::fputs(parsed.err.c_str(), stderr);
+    return parsed.status;
+  }
+  Options options = *parsed.options;
+  const auto start = std::chrono::steady_clock::now();
+  try {
+    const std::vector<ProfileEntry> profiles = load_profiles(options.profile_files);
+    const Settings settings = load_settings(options);
+    if (settings.show_alignment) options.alignments = true;
+
+    const bool show_progress = !options.quiet && ::isatty(STDERR_FILENO);
+    ProgressLine progress(show_progress, file_size(options.sequence_file));
+    SearchOptions search_options;
+    search_options.threshold.min_score = options.min_score;
+    search_options.max_domains = options.max_domains;
+    search_options.alignments = options.alignments;
+    search_options.threads = options.threads;
+    search_options.progress = [&](const Progress& p) { progress.update(p); };
+    SearchResult result;
+    try {
+      result = search(profiles, settings, options.sequence_file, search_options);
+    } catch (...) {
+      progress.finish();
+      throw;
+    }
+    progress.finish();
+
+    const ReportContext context{profiles, settings, options};
+    if (options.tblout) write_file_atomically(*options.tblout, hit_table(context, result));
+    if (!write_stdout(hit_report(context, result))) {
+      report_error("cannot write the standard output");
+      return 1;
+    }
+    if (!options.quiet) {
+      const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+      std::fprintf(stderr, "tormid-scan: %.2f s on %d thread%s, %.2f billion cells per second\n", seconds,
+                   options.threads, options.threads == 1 ? "" : "s",
+                   seconds > 0 ? static_cast<double>(result.stats.aligned_cells) / seconds / 1e9 : 0.0);
+    }
+  } catch (const ScanError& e) {
+    report_error(e.what());
+    return 1;
+  } catch (const std::bad_alloc&) {
+    report_error("out of memory");
+    return 1;
+  }
+  return 0;
+}
+
+}  // namespace tormid::scan

@@ -1,0 +1,442 @@
+// tormid-scan: its scores are tormid's, domain by domain; planted domains
+// are found where they are; its output does not depend on the number of
+// threads or on how the database arrives; every error has its message.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <map>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "scan/scan.h"
+#include "support/fixtures.h"
+#include "support/random_cases.h"
+#include "support/synthetic.h"
+
+namespace {
+
+using namespace tormid;
+
+fixtures::RunResult run_scan(const std::vector<std::string>& args, const std::filesystem::path& dir) {
+  return fixtures::run(TORMID_SCAN_BINARY, args, dir);
+}
+
+// prefix followed by n. (Built by appending: GCC 12 warns wrongly about
+// some string concatenations, bug 105651.)
+std::string numbered(const char* prefix, int n) {
+  std::string text = prefix;
+  text += std::to_string(n);
+  return text;
+}
+
+std::vector<std::string> split(const std::string& text, char separator) {
+  std::vector<std::string> parts;
+  std::string part;
+  std::istringstream in(text);
+  while (std::getline(in, part, separator)) parts.push_back(part);
+  return parts;
+}
+
+std::string printed(double score) {
+  char text[400];
+  std::snprintf(text, sizeof text, "%8.3lf", score);
+  std::string s = text;
+  return s.substr(s.find_first_not_of(' '));
+}
+
+// A parameter file for a case, with the display on.
+std::string params_text(const ParamValues& v) {
+  auto yes = [](bool on) { return on ? "YES" : "NO"; };
+  char text[600];
+  std::snprintf(text, sizeof text,
+                "PRF_GAP_OPEN_PENALTY %.17g\nPRF_DELETION_PENALTY %.17g\nSEQ_GAP_OPEN_PENALTY %.17g\n"
+                "SEQ_DELETION_PENALTY %.17g\nPRF_FREE_BEG %s\nPRF_FREE_END %s\nSEQ_FREE_BEG %s\n"
+                "SEQ_FREE_END %s\nSHOW_ALIGNMENT YES\n",
+                v.gap_open_penalty_prf, v.deletion_penalty_prf, v.gap_open_penalty_seq, v.deletion_penalty_seq,
+                yes(v.prf_free_beg), yes(v.prf_free_end), yes(v.seq_free_beg), yes(v.seq_free_end));
+  return text;
+}
+
+// What tormid prints for each sequence alone: the score, and whether its
+// alignment pairs anything. One shell loop runs them all.
+struct TormidResult {
+  std::string score;
+  bool paired;
+};
+
+std::vector<TormidResult> run_tormid_on_each(const fixtures::TempDir& dir, const std::vector<std::string>& sequences) {
+  for (std::size_t k = 0; k < sequences.size(); ++k) {
+    char name[32];
+    std::snprintf(name, sizeof name, "one%06zu.fa", k);
+    dir.write(name, ">x\n" + sequences[k] + "\n");
+  }
+  const fixtures::RunResult r = fixtures::run_shell(
+      "for f in one*.fa; do " + fixtures::shell_quote(TORMID_BINARY) + " \"$f\" p.prf g.par; done", dir.path());
+  // Each run: the result line, an empty line, the two aligned lines.
+  const std::vector<std::string> lines = split(r.out, '\n');
+  std::vector<TormidResult> results;
+  for (std::size_t k = 0; k + 3 < lines.size() + 1 && results.size() < sequences.size(); k += 4) {
+    const std::string& line = lines[k];
+    const std::string score = line.substr(line.rfind("Score:") + 6);
+    bool paired = false;
+    const std::string& prf = lines[k + 2];
+    const std::string& seq = k + 3 < lines.size() ? lines[k + 3] : std::string();
+    for (std::size_t c = 0; c < prf.size() && c < seq.size(); ++c) paired |= prf[c] != '.' && seq[c] != '.';
+    results.push_back({score.substr(score.find_first_not_of(' ')), paired});
+  }
+  EXPECT_EQ(results.size(), sequences.size()) << r.err;
+  return results;
+}
+
+// Sequence text as a user may write it: mixed case, and now and then
+// letters outside the alphabet, digits and stars.
+std::string messy_sequence(std::mt19937& rng, int len) {
+  static const char kLetters[] = "ARNDCQEGHILKMFPSTWYVXBZacdefghikw";
+  const int kinds = std::uniform_int_distribution<int>(1, 33)(rng);
+  std::string s;
+  for (int i = 0; i < len; ++i) {
+    s += kLetters[std::uniform_int_distribution<int>(0, kinds - 1)(rng)];
+    if (i % 17 == 16) s += std::uniform_int_distribution<int>(0, 1)(rng) ? " 1*" : "\n";
+  }
+  return s;
+}
+
+// Every mode (the raw switches of a file, so also the combinations that
+// fold), ties, letters outside the alphabet, several records per file: the
+// best domain of each record is what tormid prints for that record alone.
+TEST(ScanExactness, BestDomainIsTormidsScoreForTheRecordAlone) {
+  std::mt19937 rng(4242);
+  int compared = 0, without_pairs = 0;
+  for (int n = 0; n < 64; ++n) {
+    fixtures::RandomLimits limits;
+    limits.max_prf = n % 4 == 0 ? 120 : 25;
+    limits.max_len = 60;
+    const fixtures::RandomCase c = fixtures::random_case(rng, limits);
+    ParamValues values = c.values;
+    values.prf_free_beg = n & 1;
+    values.prf_free_end = (n >> 1) & 1;
+    values.seq_free_beg = (n >> 2) & 1;
+    values.seq_free_end = (n >> 3) & 1;
+    fixtures::TempDir dir;
+    dir.write("p.prf", fixtures::rows_profile(c.rows));
+    dir.write("g.par", params_text(values));
+    const int records = std::uniform_int_distribution<int>(1, 5)(rng);
+    std::vector<std::string> sequences;
+    std::string fasta;
+    for (int r = 0; r < records; ++r) {
+      sequences.push_back(messy_sequence(rng, std::uniform_int_distribution<int>(1, limits.max_len)(rng)));
+      const std::string number = std::to_string(r);
+      fasta.append(">s").append(number).append(" record ").append(number).append("\n");
+      fasta.append(sequences.back()).append("\n");
+    }
+    dir.write("all.fa", fasta);
+    const fixtures::RunResult scan = run_scan({"--quiet", "--params", "g.par", "--min-score", "-1e300",
+                                               "--max-domains", "1", "--tblout", "t.tsv", "p.prf", "all.fa"},
+                                              dir.path());
+    ASSERT_EQ(scan.status, 0) << scan.err;
+    std::map<std::string, std::string> best;  // sequence name -> score
+    for (const std::string& line : split(fixtures::read_file(dir.path() / "t.tsv"), '\n')) {
+      if (line.empty() || line[0] == '#') continue;
+      const std::vector<std::string> f = split(line, '\t');
+      EXPECT_EQ(best.count(f[1]), 0u) << "two domains for " << f[1];
+      best[f[1]] = f[5];
+    }
+    const std::vector<TormidResult> expected = run_tormid_on_each(dir, sequences);
+    for (std::size_t r = 0; r < expected.size(); ++r) {
+      const std::string name = numbered("s", r);
+      SCOPED_TRACE(numbered("case ", n) + ", record " + name);
+      if (!expected[r].paired) {
+        EXPECT_EQ(best.count(name), 0u);
+        ++without_pairs;
+        continue;
+      }
+      ASSERT_EQ(best.count(name), 1u);
+      EXPECT_EQ(best[name], expected[r].score);
+      ++compared;
+    }
+  }
+  EXPECT_GT(compared, 100);
+  EXPECT_GT(without_pairs, 0);  // the free-end modes find nothing now and then
+}
+
+// Every domain found is the best alignment of its stretch: its score is what
+// tormid prints for that stretch alone; it lies inside the stretch, and the
+// stretches of its children lie outside it.
+TEST(ScanExactness, EachDomainIsTormidsScoreForItsStretch) {
+  std::mt19937 rng(777);
+  Workspace ws;
+  int checked = 0;
+  for (int n = 0; n < 24; ++n) {
+    fixtures::RandomLimits limits;
+    limits.max_prf = 12;
+    limits.max_len = 120;
+    fixtures::RandomCase c = fixtures::random_case(rng, limits);
+    c.values.prf_free_beg = c.values.prf_free_end = true;  // domains need free sequence ends
+    c.values.seq_free_beg = c.values.seq_free_end = n % 2 == 1;
+    const Profile profile = c.profile();
+    const Settings settings = c.settings();
+    std::string seq;
+    for (int i = 0; i < 150; ++i) seq += alphabet[std::uniform_int_distribution<int>(0, 19)(rng)];
+    std::uint64_t cells = 0;
+    const std::vector<scan::Domain> found =
+        scan::find_domains(profile, settings, seq, scan::Threshold{-1e300}, false, ws, cells);
+    if (found.empty()) continue;  // the free ends found no pair at all
+    fixtures::TempDir dir;
+    dir.write("p.prf", fixtures::rows_profile(c.rows));
+    dir.write("g.par", params_text(c.values));
+    std::vector<std::string> stretches;
+    for (const scan::Domain& d : found) {
+      EXPECT_LE(d.stretch_from, d.seq_from);
+      EXPECT_LE(d.seq_from, d.seq_to);
+      EXPECT_LE(d.seq_to, d.stretch_to);
+      if (d.parent >= 0) {
+        const scan::Domain& p = found[static_cast<std::size_t>(d.parent)];
+        EXPECT_TRUE(d.stretch_to < p.seq_from || d.stretch_from > p.seq_to);
+      }
+      stretches.push_back(seq.substr(static_cast<std::size_t>(d.stretch_from - 1),
+                                     static_cast<std::size_t>(d.stretch_to - d.stretch_from + 1)));
+    }
+    const std::vector<TormidResult> expected = run_tormid_on_each(dir, stretches);
+    for (std::size_t k = 0; k < found.size() && k < expected.size(); ++k) {
+      EXPECT_EQ(printed(found[k].score), expected[k].score) << "case " << n << " domain " << k;
+      ++checked;
+    }
+  }
+  EXPECT_GT(checked, 100);
+}
+
+// A strong family planted three times, between unrelated stretches.
+TEST(ScanDomains, PlantedDomainsAreFoundWhereTheyAre) {
+  synthetic::Random rng(5);
+  const synthetic::Family family = synthetic::family(rng, "fam", 80, 0.8);
+  std::string seq = synthetic::protein(rng, 150);
+  std::vector<std::pair<int, int>> planted;
+  for (int k = 0; k < 3; ++k) {
+    const std::string copy = synthetic::member(rng, family);
+    planted.push_back({static_cast<int>(seq.size()) + 1, static_cast<int>(seq.size() + copy.size())});
+    seq += copy + synthetic::protein(rng, 120);
+  }
+  fixtures::TempDir dir;
+  dir.write("fam.prf", synthetic::profile_text(family.profile));
+  dir.write("db.fa", synthetic::fasta({{"host", "three copies", seq},
+                                       {"decoy", "", synthetic::protein(rng, 400)}}));
+  const fixtures::RunResult r = run_scan({"--quiet", "--tblout", "t.tsv", "fam.prf", "db.fa"}, dir.path());
+  ASSERT_EQ(r.status, 0) << r.err;
+  std::vector<std::vector<std::string>> rows;
+  for (const std::string& line : split(fixtures::read_file(dir.path() / "t.tsv"), '\n'))
+    if (!line.empty() && line[0] != '#') rows.push_back(split(line, '\t'));
+  ASSERT_EQ(rows.size(), 3u);
+  std::sort(rows.begin(), rows.end(), [](const auto& a, const auto& b) { return std::stoi(a[3]) < std::stoi(b[3]); });
+  for (int k = 0; k < 3; ++k) {
+    const auto& row = rows[static_cast<std::size_t>(k)];
+    EXPECT_EQ(row[1], "host");
+    EXPECT_EQ(row[3], std::to_string(k + 1));
+    EXPECT_EQ(row[4], "3");
+    EXPECT_NEAR(std::stoi(row[6]), planted[static_cast<std::size_t>(k)].first, 5);
+    EXPECT_NEAR(std::stoi(row[7]), planted[static_cast<std::size_t>(k)].second, 5);
+    EXPECT_LE(std::stoi(row[8]), 3);
+    EXPECT_GE(std::stoi(row[9]), 78);
+  }
+}
+
+// A database of a few thousand records with planted members of three
+// families.
+std::string generated_database(synthetic::Random& rng, const std::vector<synthetic::Family>& families,
+                               int records) {
+  std::vector<synthetic::Record> db;
+  for (int k = 0; k < records; ++k) {
+    std::string seq = synthetic::protein(rng, synthetic::protein_length(rng) / 4);
+    if (k % 7 == 0) {
+      const std::string copy = synthetic::member(rng, families[static_cast<std::size_t>(k % 3)]);
+      const std::size_t at = static_cast<std::size_t>(rng.below(static_cast<int>(seq.size())));
+      seq.insert(at, copy);
+    }
+    db.push_back({numbered("seq", k), k % 5 ? numbered("generated protein ", k) : "", seq});
+  }
+  db.push_back({"empty", "a record without letters", ""});
+  return synthetic::fasta(db);
+}
+
+TEST(ScanOutput, SameWhateverTheThreadsAndTheWayTheDatabaseArrives) {
+  synthetic::Random rng(99);
+  std::vector<synthetic::Family> families;
+  for (int k = 0; k < 3; ++k) families.push_back(synthetic::family(rng, numbered("fam", k), 40 + 30 * k));
+  fixtures::TempDir dir;
+  std::string profiles;
+  for (const auto& f : families) profiles += synthetic::profile_text(f.profile);
+  dir.write("a.prf", synthetic::profile_text(families[0].profile));
+  dir.write("b.prf", synthetic::profile_text(families[1].profile));
+  dir.write("c.prf", synthetic::profile_text(families[2].profile));
+  dir.write("db.fa", generated_database(rng, families, 2000));
+  ASSERT_EQ(std::system(("gzip -c " + fixtures::shell_quote((dir.path() / "db.fa").string()) + " > " +
+                         fixtures::shell_quote((dir.path() / "db.fa.gz").string()))
+                            .c_str()),
+            0);
+
+  auto run = [&](const std::string& threads, const std::string& input) {
+    return run_scan({"--quiet", "--alignments", "--threads", threads, "--tblout", "t" + threads + ".tsv", "a.prf",
+                     "b.prf", "c.prf", input},
+                    dir.path());
+  };
+  const fixtures::RunResult one = run("1", "db.fa");
+  ASSERT_EQ(one.status, 0) << one.err;
+  EXPECT_EQ(one.err, "");
+  EXPECT_NE(one.out.find("2,000 searched"), std::string::npos);
+  EXPECT_NE(one.out.find("1 without letters skipped"), std::string::npos);
+  const std::string table = fixtures::read_file(dir.path() / "t1.tsv");
+  EXPECT_GT(split(table, '\n').size(), 200u);
+  for (const std::string threads : {"2", "3", "8"}) {
+    const fixtures::RunResult many = run(threads, "db.fa");
+    EXPECT_EQ(many.out, one.out) << threads << " threads";
+    EXPECT_EQ(fixtures::read_file(dir.path() / ("t" + threads + ".tsv")), table) << threads << " threads";
+  }
+  const fixtures::RunResult zipped = run("2", "db.fa.gz");
+  EXPECT_EQ(zipped.out.substr(zipped.out.find('\n', zipped.out.find("# sequences:"))),
+            one.out.substr(one.out.find('\n', one.out.find("# sequences:"))));
+  const fixtures::RunResult piped = fixtures::run_shell(
+      "exec " + fixtures::shell_quote(TORMID_SCAN_BINARY) + " --quiet --alignments a.prf b.prf c.prf - < db.fa.gz",
+      dir.path());
+  EXPECT_EQ(piped.out.substr(piped.out.find('\n', piped.out.find("# sequences:"))),
+            one.out.substr(one.out.find('\n', one.out.find("# sequences:"))));
+}
+
+// The whole standard output of a small search, to the byte.
+TEST(ScanOutput, ReportLayout) {
+  fixtures::TempDir dir;
+  dir.write("w.prf", fixtures::word_profile("ACDEFGHIK"));
+  dir.write("db.fa",
+            ">sp|Q1|ONE first protein, two copies\nWWWACDEFGHIKWWWWACDQFGHIKWW\n"
+            ">two\nMMMMACDEFGHIK\n>none\nWWWWWWWW\n>empty\n\n");
+  const fixtures::RunResult r =
+      run_scan({"--quiet", "--alignments", "--min-score", "20", "--tblout", "t.tsv", "w.prf", "db.fa"}, dir.path());
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(r.out, fixtures::read_file(std::string(TORMID_TEST_DATA) + "/scan/report_layout.txt"));
+  EXPECT_EQ(fixtures::read_file(dir.path() / "t.tsv"),
+            "#profile\tsequence\tseq_len\tdomain\tn_domains\tscore\tseq_from\tseq_to\tprf_from\tprf_to\tprf_len\t"
+            "description\n"
+            "w\tsp|Q1|ONE\t27\t1\t2\t45.000\t4\t12\t1\t9\t9\tfirst protein, two copies\n"
+            "w\ttwo\t13\t1\t1\t45.000\t5\t13\t1\t9\t9\t\n"
+            "w\tsp|Q1|ONE\t27\t2\t2\t39.000\t17\t25\t1\t9\t9\tfirst protein, two copies\n");
+}
+
+struct ErrorCase {
+  const char* name;
+  std::vector<std::string> args;
+  std::string err;  // exact, or a prefix when it ends with "..."
+  int status;
+};
+
+void PrintTo(const ErrorCase& c, std::ostream* os) { *os << c.name; }
+
+const ErrorCase kErrors[] = {
+    {"NoArguments", {}, "FILES is required\n...", 2},
+    {"OneFile", {"w.prf"}, "FILES: At least 2 required but received 1\n...", 2},
+    {"UnknownMode", {"--mode", "semi", "w.prf", "db.fa"}, "--mode: semi not in {glocal,local,global}\n...", 2},
+    {"ParamsAndMode", {"--params", "g.par", "--mode", "local", "w.prf", "db.fa"}, "--params excludes --mode\n...", 2},
+    {"NotANumber", {"--min-score", "lots", "w.prf", "db.fa"}, "--min-score: a finite number is expected...", 2},
+    {"ZeroThreads", {"--threads", "0", "w.prf", "db.fa"}, "--threads: Value 0 not in range...", 2},
+    {"UnknownOption", {"--evalue", "1", "w.prf", "db.fa"}, "The following argument was not expected: ...", 2},
+    {"MissingProfile", {"none.hmm", "db.fa"}, "tormid-scan: none.hmm: cannot open (No such file or directory)\n", 1},
+    {"DirectoryAsProfile", {".", "db.fa"}, "tormid-scan: .: cannot open (Is a directory)\n", 1},
+    {"FastaAsProfile", {"db.fa", "db.fa"},
+     "tormid-scan: db.fa: not a profile file: expected a tormid profile (\"(Peptide) ...\"), an HMMER3 model file "
+     "(\"HMMER3/...\") or a PSI-BLAST ASCII PSSM\n",
+     1},
+    {"ShortProfile", {"short.prf", "db.fa"}, "tormid-scan: short.prf: profile file short.prf has 1 of 3 positions\n", 1},
+    {"BrokenModel", {"w.prf", "broken.hmm", "db.fa"},
+     "tormid-scan: broken.hmm:2: the file ends before the model's HMM line\n", 1},
+    {"ParamsNotNine", {"--params", "bad.par", "w.prf", "db.fa"},
+     "tormid-scan: bad.par: not a tormid parameter file: its key lines do not add up to the nine keys "
+     "(PRF_GAP_OPEN_PENALTY ... SHOW_ALIGNMENT)\n",
+     1},
+    {"MissingDatabase", {"w.prf", "none.fa"}, "tormid-scan: none.fa: cannot open (No such file or directory)\n", 1},
+    {"TruncatedDatabase", {"w.prf", "cut.fa.gz"}, "tormid-scan: cut.fa.gz: cannot read (the compressed data ends too early)\n",
+     1},
+    {"TableInMissingDirectory", {"--tblout", "no/such/dir/t.tsv", "w.prf", "db.fa"},
+     "tormid-scan: no/such/dir/t.tsv: cannot write (No such file or directory)\n", 1},
+    {"Overflow", {"huge.prf", "db.fa"},
+     "tormid-scan: profile huge against sequence s: score overflow: profile scores or penalties are too large\n", 1},
+};
+
+class ScanErrors : public testing::TestWithParam<ErrorCase> {};
+
+TEST_P(ScanErrors, ExactMessageAndStatus) {
+  const ErrorCase& c = GetParam();
+  fixtures::TempDir dir;
+  dir.write("w.prf", fixtures::word_profile("ACDEFGHIK"));
+  dir.write("short.prf", "(Peptide) x y Length: 3\nCons\nA 1\n");
+  dir.write("broken.hmm", "HMMER3/f\nNAME x\n");
+  dir.write("g.par", fixtures::params(11, 1));
+  dir.write("bad.par", "PRF_GAP_OPEN_PENALTY 1\n");
+  std::array<double, 20> huge_row;
+  huge_row.fill(1e308);
+  const std::string huge = fixtures::rows_profile({huge_row, huge_row, huge_row, huge_row});
+  dir.write("huge.prf", huge);
+  dir.write("db.fa", ">s\nAAAACDEFGHIK\n");
+  std::string long_fasta = ">s\n";
+  for (int k = 0; k < 2000; ++k) long_fasta += "ACDEFGHIKLMNPQRSTVWYACDEFGHIKLMNPQRSTVWYACDEFGHIKLMNPQRSTVWY\n";
+  dir.write("long.fa", long_fasta);
+  ASSERT_EQ(std::system(("cd " + fixtures::shell_quote(dir.path().string()) + " && gzip -c long.fa | head -c 200 > cut.fa.gz")
+                            .c_str()),
+            0);
+  const fixtures::RunResult r = run_scan(c.args, dir.path());
+  if (c.err.size() > 3 && c.err.compare(c.err.size() - 3, 3, "...") == 0) {
+    EXPECT_EQ(r.err.substr(0, c.err.size() - 3), c.err.substr(0, c.err.size() - 3)) << r.err;
+  } else {
+    EXPECT_EQ(r.err, c.err);
+  }
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.status, c.status);
+  EXPECT_FALSE(std::filesystem::exists(dir.path() / "t.tsv"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Scan, ScanErrors, testing::ValuesIn(kErrors),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(ScanCommandLine, HelpAndVersion) {
+  fixtures::TempDir dir;
+  const fixtures::RunResult help = run_scan({"--help"}, dir.path());
+  EXPECT_EQ(help.status, 0);
+  EXPECT_NE(help.out.find("Usage: tormid-scan [OPTIONS] PROFILE_FILE... SEQUENCE_FILE"), std::string::npos);
+  EXPECT_NE(help.out.find("Exit status"), std::string::npos);
+  const fixtures::RunResult version = run_scan({"--version"}, dir.path());
+  EXPECT_EQ(version.status, 0);
+  EXPECT_EQ(version.out.rfind("tormid-scan ", 0), 0u);
+}
+
+}  // namespace
+
+namespace {
+
+// The progress line shows on a terminal only; elsewhere standard error
+// holds the elapsed time alone, and --quiet leaves it empty.
+TEST(ScanProgress, OnATerminalOnly) {
+  fixtures::TempDir dir;
+  synthetic::Random rng(3);
+  const synthetic::Family f = synthetic::family(rng, "f", 50);
+  dir.write("f.prf", synthetic::profile_text(f.profile));
+  std::vector<synthetic::Record> db;
+  for (int k = 0; k < 3000; ++k) db.push_back({numbered("s", k), "", synthetic::protein(rng, 300)});
+  dir.write("db.fa", synthetic::fasta(db));
+  const fixtures::RunResult plain = run_scan({"--threads", "1", "f.prf", "db.fa"}, dir.path());
+  EXPECT_EQ(plain.status, 0);
+  EXPECT_EQ(plain.err.rfind("tormid-scan: ", 0), 0u) << plain.err;
+  EXPECT_EQ(std::count(plain.err.begin(), plain.err.end(), '\n'), 1) << plain.err;
+  EXPECT_EQ(plain.err.find('\r'), std::string::npos);
+  if (std::system("script --version >/dev/null 2>&1") != 0) GTEST_SKIP() << "script (util-linux) is missing";
+  std::string command = fixtures::shell_quote(TORMID_SCAN_BINARY);
+  command.append(" --threads 1 f.prf db.fa >out.txt");
+  std::string under_script = "script -qec ";
+  under_script.append(fixtures::shell_quote(command)).append(" /dev/null");
+  const fixtures::RunResult tty = fixtures::run_shell(under_script, dir.path());
+  EXPECT_EQ(tty.status, 0);
+  EXPECT_NE(tty.out.find("\r256 records, 0.1 M residues, "), std::string::npos) << tty.out;
+  EXPECT_NE(tty.out.find("% of the file, about "), std::string::npos) << tty.out;
+  EXPECT_NE(tty.out.find("\r\033[Ktormid-scan: "), std::string::npos) << tty.out;  // cleared before the time
+  EXPECT_EQ(fixtures::read_file(dir.path() / "out.txt"), plain.out);
+}
+
+}  // namespace
