@@ -39,6 +39,21 @@ std::vector<std::string> split(const std::string& text, char separator) {
   return parts;
 }
 
+// The rows of a --tblout table, each a map from column name to value.
+std::vector<std::map<std::string, std::string>> table_rows(const std::filesystem::path& path) {
+  const std::vector<std::string> lines = split(fixtures::read_file(path), '\n');
+  std::vector<std::map<std::string, std::string>> rows;
+  if (lines.empty()) return rows;
+  const std::vector<std::string> names = split(lines[0].substr(1), '\t');
+  for (std::size_t k = 1; k < lines.size(); ++k) {
+    const std::vector<std::string> values = split(lines[k], '\t');
+    std::map<std::string, std::string> row;
+    for (std::size_t c = 0; c < names.size(); ++c) row[names[c]] = c < values.size() ? values[c] : "";
+    rows.push_back(std::move(row));
+  }
+  return rows;
+}
+
 std::string printed(double score) {
   char text[400];
   std::snprintf(text, sizeof text, "%8.3lf", score);
@@ -132,16 +147,14 @@ TEST(ScanExactness, BestDomainIsTormidsScoreForTheRecordAlone) {
       fasta.append(sequences.back()).append("\n");
     }
     dir.write("all.fa", fasta);
-    const fixtures::RunResult scan = run_scan({"--quiet", "--params", "g.par", "--min-score", "-1e300",
+    const fixtures::RunResult scan = run_scan({"--quiet", "--params", "g.par", "--min-score", "-1e300", "-E", "1e300",
                                                "--max-domains", "1", "--tblout", "t.tsv", "p.prf", "all.fa"},
                                               dir.path());
     ASSERT_EQ(scan.status, 0) << scan.err;
     std::map<std::string, std::string> best;  // sequence name -> score
-    for (const std::string& line : split(fixtures::read_file(dir.path() / "t.tsv"), '\n')) {
-      if (line.empty() || line[0] == '#') continue;
-      const std::vector<std::string> f = split(line, '\t');
-      EXPECT_EQ(best.count(f[1]), 0u) << "two domains for " << f[1];
-      best[f[1]] = f[5];
+    for (auto& row : table_rows(dir.path() / "t.tsv")) {
+      EXPECT_EQ(best.count(row["sequence"]), 0u) << "two domains for " << row["sequence"];
+      best[row["sequence"]] = row["score"];
     }
     const std::vector<TormidResult> expected = run_tormid_on_each(dir, sequences);
     for (std::size_t r = 0; r < expected.size(); ++r) {
@@ -181,7 +194,7 @@ TEST(ScanExactness, EachDomainIsTormidsScoreForItsStretch) {
     for (int i = 0; i < 150; ++i) seq += alphabet[std::uniform_int_distribution<int>(0, 19)(rng)];
     std::uint64_t cells = 0;
     const std::vector<scan::Domain> found =
-        scan::find_domains(profile, settings, seq, scan::Threshold{-1e300}, false, ws, cells);
+        scan::find_domains(profile, settings, seq, [](double) { return true; }, false, ws, cells);
     if (found.empty()) continue;  // the free ends found no pair at all
     fixtures::TempDir dir;
     dir.write("p.prf", fixtures::rows_profile(c.rows));
@@ -222,22 +235,22 @@ TEST(ScanDomains, PlantedDomainsAreFoundWhereTheyAre) {
   dir.write("fam.prf", synthetic::profile_text(family.profile));
   dir.write("db.fa", synthetic::fasta({{"host", "three copies", seq},
                                        {"decoy", "", synthetic::protein(rng, 400)}}));
-  const fixtures::RunResult r = run_scan({"--quiet", "--tblout", "t.tsv", "fam.prf", "db.fa"}, dir.path());
+  const fixtures::RunResult r = run_scan({"--quiet", "-E", "1e-3", "--tblout", "t.tsv", "fam.prf", "db.fa"}, dir.path());
   ASSERT_EQ(r.status, 0) << r.err;
-  std::vector<std::vector<std::string>> rows;
-  for (const std::string& line : split(fixtures::read_file(dir.path() / "t.tsv"), '\n'))
-    if (!line.empty() && line[0] != '#') rows.push_back(split(line, '\t'));
+  auto rows = table_rows(dir.path() / "t.tsv");
   ASSERT_EQ(rows.size(), 3u);
-  std::sort(rows.begin(), rows.end(), [](const auto& a, const auto& b) { return std::stoi(a[3]) < std::stoi(b[3]); });
+  std::sort(rows.begin(), rows.end(),
+            [](auto& a, auto& b) { return std::stoi(a["domain"]) < std::stoi(b["domain"]); });
   for (int k = 0; k < 3; ++k) {
-    const auto& row = rows[static_cast<std::size_t>(k)];
-    EXPECT_EQ(row[1], "host");
-    EXPECT_EQ(row[3], std::to_string(k + 1));
-    EXPECT_EQ(row[4], "3");
-    EXPECT_NEAR(std::stoi(row[6]), planted[static_cast<std::size_t>(k)].first, 5);
-    EXPECT_NEAR(std::stoi(row[7]), planted[static_cast<std::size_t>(k)].second, 5);
-    EXPECT_LE(std::stoi(row[8]), 3);
-    EXPECT_GE(std::stoi(row[9]), 78);
+    auto& row = rows[static_cast<std::size_t>(k)];
+    EXPECT_EQ(row["sequence"], "host");
+    EXPECT_EQ(row["domain"], std::to_string(k + 1));
+    EXPECT_EQ(row["n_domains"], "3");
+    EXPECT_NEAR(std::stoi(row["seq_from"]), planted[static_cast<std::size_t>(k)].first, 5);
+    EXPECT_NEAR(std::stoi(row["seq_to"]), planted[static_cast<std::size_t>(k)].second, 5);
+    EXPECT_LE(std::stoi(row["prf_from"]), 3);
+    EXPECT_GE(std::stoi(row["prf_to"]), 78);
+    EXPECT_LT(std::stod(row["evalue"]), 1e-10);
   }
 }
 
@@ -315,11 +328,11 @@ TEST(ScanOutput, ReportLayout) {
   EXPECT_EQ(r.err, "");
   EXPECT_EQ(r.out, fixtures::read_file(std::string(TORMID_TEST_DATA) + "/scan/report_layout.txt"));
   EXPECT_EQ(fixtures::read_file(dir.path() / "t.tsv"),
-            "#profile\tsequence\tseq_len\tdomain\tn_domains\tscore\tseq_from\tseq_to\tprf_from\tprf_to\tprf_len\t"
-            "description\n"
-            "w\tsp|Q1|ONE\t27\t1\t2\t45.000\t4\t12\t1\t9\t9\tfirst protein, two copies\n"
-            "w\ttwo\t13\t1\t1\t45.000\t5\t13\t1\t9\t9\t\n"
-            "w\tsp|Q1|ONE\t27\t2\t2\t39.000\t17\t25\t1\t9\t9\tfirst protein, two copies\n");
+            "#profile\tsequence\tseq_len\tdomain\tn_domains\tscore\tevalue\tbits\tseq_from\tseq_to\tprf_from\tprf_to\t"
+            "prf_len\tdescription\n"
+            "w\tsp|Q1|ONE\t27\t1\t2\t45.000\t3.9e-12\t-\t4\t12\t1\t9\t9\tfirst protein, two copies\n"
+            "w\ttwo\t13\t1\t1\t45.000\t3.9e-12\t-\t5\t13\t1\t9\t9\t\n"
+            "w\tsp|Q1|ONE\t27\t2\t2\t39.000\t2.5e-10\t-\t17\t25\t1\t9\t9\tfirst protein, two copies\n");
 }
 
 struct ErrorCase {
@@ -437,6 +450,31 @@ TEST(ScanProgress, OnATerminalOnly) {
   EXPECT_NE(tty.out.find("% of the file, about "), std::string::npos) << tty.out;
   EXPECT_NE(tty.out.find("\r\033[Ktormid-scan: "), std::string::npos) << tty.out;  // cleared before the time
   EXPECT_EQ(fixtures::read_file(dir.path() / "out.txt"), plain.out);
+}
+
+}  // namespace
+
+namespace {
+
+// E-values count with -Z; the global mode has none and reports by score.
+TEST(ScanSignificance, ZScalesEValuesAndGlobalModeHasNone) {
+  fixtures::TempDir dir;
+  dir.write("w.prf", fixtures::word_profile("ACDEFGHIK"));
+  dir.write("db.fa", ">one\nWWWACDEFGHIKWWWWACDQFGHIKWW\n>two\nMMMMACDEFGHIK\n");
+  auto evalues = [&](const std::vector<std::string>& extra) {
+    std::vector<std::string> args = {"--quiet", "--min-score", "20", "--tblout", "t.tsv"};
+    args.insert(args.end(), extra.begin(), extra.end());
+    args.insert(args.end(), {"w.prf", "db.fa"});
+    EXPECT_EQ(run_scan(args, dir.path()).status, 0);
+    std::vector<std::string> values;
+    for (auto& row : table_rows(dir.path() / "t.tsv")) values.push_back(row["evalue"]);
+    return values;
+  };
+  const std::vector<std::string> small = evalues({"-Z", "300"}), large = evalues({"-Z", "3000000"});
+  ASSERT_EQ(small.size(), 3u);
+  ASSERT_EQ(large.size(), 3u);
+  for (std::size_t k = 0; k < 3; ++k) EXPECT_NEAR(std::stod(large[k]) / std::stod(small[k]), 10000, 200);
+  EXPECT_EQ(evalues({"--mode", "global"}), (std::vector<std::string>{"-"}));  // only "two" scores 30
 }
 
 }  // namespace

@@ -46,8 +46,8 @@ struct Later {
 }  // namespace
 
 std::vector<Domain> find_domains(const Profile& profile, const Settings& settings,
-                                 const std::string& sequence, const Threshold& threshold, bool lines,
-                                 Workspace& workspace, std::uint64_t& cells) {
+                                 const std::string& sequence, const std::function<bool(double)>& passes,
+                                 bool lines, Workspace& workspace, std::uint64_t& cells) {
   const std::string_view whole(sequence);
   const auto positions = static_cast<std::uint64_t>(profile.length());
   auto part = [&](int from, int to) {
@@ -59,7 +59,7 @@ std::vector<Domain> find_domains(const Profile& profile, const Settings& setting
     if (to < from) return;
     const Alignment best = checked(align(profile, settings, part(from, to), workspace, Detail::score));
     cells += static_cast<std::uint64_t>(to - from + 1) * positions;
-    if (best.status == AlignStatus::aligned && threshold.passes(best.score))
+    if (best.status == AlignStatus::aligned && passes(best.score))
       pending.push({best.score, from, to, parent});
   };
 

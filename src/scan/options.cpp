@@ -27,8 +27,16 @@ Domains: after the best alignment of a sequence, the residues left and
 right of it are searched again, each as a sequence of its own, so that a
 sequence with several domains reports each of them, non-overlapping.
 
-Output: per profile a ranked list of domains (score, sequence, length,
-domain k/n, residues from-to, profile positions from-to, description),
+Significance: each profile is calibrated at start-up on random sequences of
+the background composition (1,200 of them, 30 to 1,000 residues, --seed),
+for the settings of the search. The E-value of a domain is the number of
+domains this good expected by chance in a search of Z sequences (-Z, else
+the number searched), from the domain's score and its sequence's length.
+Global mode (no free end) has no E-values: "-", and domains are reported
+by --min-score (default 30).
+
+Output: per profile a ranked list of domains (score, E-value, sequence,
+length, domain k/n, residues from-to, profile positions from-to, description),
 then a summary; --tblout writes the same as a tab-separated table whose
 first line names the columns; --alignments adds each alignment (profile
 consensus above, sequence below, identities and positive scores between).
@@ -101,9 +109,17 @@ Parsed parse_command_line(int argc, const char* const* argv) {
       ->check(CLI::Validator(finite, "NUMBER"))
       ->excludes(params)
       ->capture_default_str();
-  app.add_option("--min-score", o.min_score, "report domains scoring at least this")
-      ->check(CLI::Validator(finite, "NUMBER"))
-      ->capture_default_str();
+  app.add_option("-E", o.max_evalue,
+                 "report domains with an E-value at most this (default 10; local and glocal modes)")
+      ->check(CLI::Validator(finite, "NUMBER"));
+  app.add_option("--min-score", o.min_score,
+                 "report domains scoring at least this (also with -E; default 30 where there are no E-values)")
+      ->check(CLI::Validator(finite, "NUMBER"));
+  app.add_option("-Z", o.database_size,
+                 "the number of sequences the E-values count with (default: the number searched)")
+      ->check(CLI::PositiveNumber);
+  app.add_option("--seed", o.seed, "seed of the random sequences that calibrate the E-values")->capture_default_str();
+  app.add_flag("--bits", o.bits, "also show scores in bits (local mode: E is about Z * length * 2^-bits)");
   app.add_option("--max-domains", o.max_domains,
                  "at most this many domains per sequence and profile, the first found: the sequence's best "
                  "alignment, then the best of what is left (0: all)")

@@ -5,12 +5,14 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <set>
 
 #include "scan/scan.h"
+#include "scan/statistics.h"
 #include "tormid_version.h"
 
 namespace tormid::scan {
@@ -27,6 +29,10 @@ std::string format(const char* pattern, double value) {
 }
 
 std::string score_text(double score) { return format("%.3f", score); }
+
+// "-" where there is no value (global mode).
+std::string evalue_text(double evalue) { return std::isnan(evalue) ? "-" : format("%.2g", evalue); }
+std::string bits_text(double bits) { return std::isnan(bits) ? "-" : format("%.1f", bits); }
 
 // 1234567 as "1,234,567".
 std::string grouped(std::uint64_t n) {
@@ -93,9 +99,10 @@ std::string match_line(const Hit& h, const Profile& profile) {
   return marks;
 }
 
-void append_alignment(std::string& out, const Hit& h, const Profile& profile) {
+void append_alignment(std::string& out, const Hit& h, const Profile& profile, bool bits) {
   out += ">> " + sequence_name(h) + "  domain " + std::to_string(h.domain) + "/" + std::to_string(h.n_domains) +
-         "  score " + score_text(h.score) + "  residues " + range(h.seq_from, h.seq_to) + " of " +
+         "  score " + score_text(h.score) + (bits ? "  bits " + bits_text(h.bits) : std::string()) +
+         "  E-value " + evalue_text(h.evalue) + "  residues " + range(h.seq_from, h.seq_to) + " of " +
          std::to_string(h.seq_len) + "  positions " + range(h.prf_from, h.prf_to) + " of " +
          std::to_string(profile.length()) + "\n";
   const std::string marks = match_line(h, profile);
@@ -146,24 +153,27 @@ void append_hit_list(std::string& out, const ReportContext& context, int profile
     residues_width = std::max(residues_width, range(h->seq_from, h->seq_to).size());
     positions_width = std::max(positions_width, range(h->prf_from, h->prf_to).size());
   }
-  auto row = [&](const std::string& score, const std::string& name, const std::string& length,
-                 const std::string& domain, const std::string& residues, const std::string& positions,
-                 const std::string& description) {
-    std::string line = padded_left(score, 11) + "  " + padded_right(cut(name, name_width), name_width) + "  " +
+  const bool bits = context.options.bits;
+  auto row = [&](const std::string& score, const std::string& evalue, const std::string& bit_score,
+                 const std::string& name, const std::string& length, const std::string& domain,
+                 const std::string& residues, const std::string& positions, const std::string& description) {
+    std::string line = padded_left(score, 11) + "  " + padded_left(evalue, 7) +
+                       (bits ? "  " + padded_left(bit_score, 6) : std::string()) + "  " +
+                       padded_right(cut(name, name_width), name_width) + "  " +
                        padded_left(length, length_width) + "  " + padded_left(domain, domain_width) + "  " +
                        padded_left(residues, residues_width) + "  " + padded_left(positions, positions_width);
     if (!description.empty() && line.size() + 2 < kLineWidth)
       line += "  " + cut(description, kLineWidth - line.size() - 2);
     out += line + "\n";
   };
-  row("score", "sequence", "length", "domain", "residues", "positions", "description");
+  row("score", "E-value", "bits", "sequence", "length", "domain", "residues", "positions", "description");
   for (const Hit* h : hits)
-    row(score_text(h->score), sequence_name(*h), std::to_string(h->seq_len),
+    row(score_text(h->score), evalue_text(h->evalue), bits_text(h->bits), sequence_name(*h), std::to_string(h->seq_len),
         std::to_string(h->domain) + "/" + std::to_string(h->n_domains), range(h->seq_from, h->seq_to),
         range(h->prf_from, h->prf_to), h->description);
   out += "\n";
   if (context.options.alignments) {
-    for (const Hit* h : hits) append_alignment(out, *h, entry.profile);
+    for (const Hit* h : hits) append_alignment(out, *h, entry.profile, bits);
   }
 }
 
@@ -177,9 +187,17 @@ std::string hit_report(const ReportContext& context, const SearchResult& result)
   for (const std::string& f : context.options.profile_files) out += " " + f;
   out += "\n# sequences: " + context.options.sequence_file + "\n";
   out += "# alignment: " + mode_name(context.settings) + ", " + gap_costs(context.settings) + "\n";
-  out += "# reported:  domains scoring at least " + number(context.options.min_score);
-  if (context.options.max_domains > 0)
-    out += ", at most " + std::to_string(context.options.max_domains) + " per sequence and profile";
+  const Options& o = context.options;
+  const bool evalues = law_kind(context.settings) != ScoreLaw::Kind::none;
+  out += "# reported:  ";
+  if (evalues) {
+    out += "domains with E-value at most " + number(o.max_evalue.value_or(10.0));
+    if (o.min_score) out += " and score at least " + number(*o.min_score);
+    out += o.database_size ? " (Z = " + number(*o.database_size) + ")" : " (Z = the number of sequences searched)";
+  } else {
+    out += "domains scoring at least " + number(o.min_score.value_or(30.0)) + " (global mode has no E-values)";
+  }
+  if (o.max_domains > 0) out += ", at most " + std::to_string(o.max_domains) + " per sequence and profile";
   out += "\n\n";
 
   std::vector<std::vector<const Hit*>> by_profile(context.profiles.size());
@@ -196,19 +214,26 @@ std::string hit_report(const ReportContext& context, const SearchResult& result)
   out += "\n  cells:      " + grouped(s.cells) + " (every residue against every profile position)\n";
   out += "  hits:       " + grouped(result.hits.size()) + (result.hits.size() == 1 ? " domain" : " domains") +
          " in " + grouped(sequences.size()) + (sequences.size() == 1 ? " sequence\n" : " sequences\n");
+  if (evalues) {
+    const CalibrationPlan plan = calibration_plan(context.settings);
+    out += "  E-values:   Z = " + number(s.database_size) + "; each profile calibrated on " +
+           grouped(plan.lengths.size() * static_cast<std::size_t>(plan.samples)) + " random sequences (seed " +
+           std::to_string(o.seed) + ")\n";
+  }
   return out;
 }
 
 std::string hit_table(const ReportContext& context, const SearchResult& result) {
   std::string out =
-      "#profile\tsequence\tseq_len\tdomain\tn_domains\tscore\tseq_from\tseq_to\tprf_from\tprf_to\tprf_len\t"
-      "description\n";
+      "#profile\tsequence\tseq_len\tdomain\tn_domains\tscore\tevalue\tbits\tseq_from\tseq_to\tprf_from\tprf_to\t"
+      "prf_len\tdescription\n";
   for (const Hit& h : result.hits) {
     const Profile& profile = context.profiles[static_cast<std::size_t>(h.profile)].profile;
     std::string description = h.description;
     std::replace(description.begin(), description.end(), '\t', ' ');
     out += profile.name() + "\t" + h.name + "\t" + std::to_string(h.seq_len) + "\t" + std::to_string(h.domain) +
-           "\t" + std::to_string(h.n_domains) + "\t" + score_text(h.score) + "\t" + std::to_string(h.seq_from) +
+           "\t" + std::to_string(h.n_domains) + "\t" + score_text(h.score) + "\t" + evalue_text(h.evalue) + "\t" +
+           bits_text(h.bits) + "\t" + std::to_string(h.seq_from) +
            "\t" + std::to_string(h.seq_to) + "\t" + std::to_string(h.prf_from) + "\t" + std::to_string(h.prf_to) +
            "\t" + std::to_string(profile.length()) + "\t" + description + "\n";
   }

@@ -2,6 +2,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <new>
 
@@ -37,7 +38,12 @@ int run_tormid_scan(int argc, const char* const* argv) {
     const bool show_progress = !options.quiet && ::isatty(STDERR_FILENO);
     ProgressLine progress(show_progress, file_size(options.sequence_file));
     SearchOptions search_options;
-    search_options.threshold.min_score = options.min_score;
+    Reporting& reporting = search_options.reporting;
+    reporting.max_evalue = options.max_evalue.value_or(10.0);
+    reporting.fallback_min_score = options.min_score.value_or(30.0);
+    reporting.min_score = options.min_score.value_or(-HUGE_VAL);
+    reporting.database_size = options.database_size;
+    search_options.seed = options.seed;
     search_options.max_domains = options.max_domains;
     search_options.alignments = options.alignments;
     search_options.threads = options.threads;
@@ -59,8 +65,9 @@ int run_tormid_scan(int argc, const char* const* argv) {
     }
     if (!options.quiet) {
       const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-      std::fprintf(stderr, "tormid-scan: %.2f s on %d thread%s, %.2f billion cells per second\n", seconds,
-                   options.threads, options.threads == 1 ? "" : "s",
+      std::fprintf(stderr,
+                   "tormid-scan: %.2f s on %d thread%s (calibration %.2f s), %.2f billion cells per second\n",
+                   seconds, options.threads, options.threads == 1 ? "" : "s", result.calibration_seconds,
                    seconds > 0 ? static_cast<double>(result.stats.aligned_cells) / seconds / 1e9 : 0.0);
     }
   } catch (const ScanError& e) {

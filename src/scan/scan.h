@@ -7,6 +7,7 @@
 // -> hits -> reports. Only run_tormid_scan prints.
 #pragma once
 
+#include <cmath>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -27,7 +28,11 @@ struct Options {
   std::string mode = "glocal";       // glocal, local or global
   double open = 11.0;
   double extend = 1.0;
-  double min_score = 30.0;
+  std::optional<double> max_evalue;  // -E; 10 where there are E-values
+  std::optional<double> min_score;   // --min-score; 30 where there are none
+  std::optional<double> database_size;  // -Z; else the number of sequences searched
+  std::uint64_t seed = 42;
+  bool bits = false;
   int max_domains = 0;               // 0: every domain that passes; else the first found
   std::optional<std::string> tblout;
   bool alignments = false;
@@ -82,14 +87,32 @@ struct Hit {
   int seq_len = 0;
   int domain = 0, n_domains = 0;  // k of n, numbered along the sequence
   double score = 0.0;
+  // P(a random sequence of this length scores this well against the
+  // profile); the E-value, the number of domains this good expected by
+  // chance in the Z sequences searched (Z * -ln(1 - pvalue)); the score in
+  // bits. NaN where the profile's score law has none.
+  double pvalue = NAN, evalue = NAN, bits = NAN;
   int seq_from = 0, seq_to = 0, prf_from = 0, prf_to = 0;
   std::string prf_line, seq_line;  // the aligned stretch, with --alignments
 };
 
-// Which scores are reported.
-struct Threshold {
-  double min_score = 30.0;
-  bool passes(double score) const { return score >= min_score; }
+// Which domains are reported: score at least min_score, and E-value at
+// most max_evalue; where a profile has no score law (global mode), score
+// at least fallback_min_score instead.
+struct Reporting {
+  double max_evalue = 10.0;
+  double min_score = -HUGE_VAL;
+  double fallback_min_score = 30.0;
+  std::optional<double> database_size;  // Z, when fixed in advance
+
+  // Whether a domain is reported in a search of z sequences, from its
+  // score and the expected number of chance domains this good per sequence
+  // (NaN where there is no law).
+  bool reports(double expected, double score, double z) const {
+    if (score < min_score) return false;
+    if (std::isnan(expected)) return score >= fallback_min_score;
+    return expected * z <= max_evalue;
+  }
 };
 
 // A domain found by the recursion: after the best alignment of a stretch,
@@ -103,15 +126,17 @@ struct Domain {
   std::string prf_line, seq_line;
 };
 
-// Every domain of sequence against profile whose score passes, best first
-// (parents before their children); cells counts the matrix cells computed.
-// Throws ScanError on a score that is not finite or a lack of memory.
+// Every domain of sequence against profile whose stretch's best score
+// passes, best first (parents before their children); cells counts the
+// matrix cells computed. Throws ScanError on a score that is not finite or
+// a lack of memory.
 std::vector<Domain> find_domains(const Profile& profile, const Settings& settings,
-                                 const std::string& sequence, const Threshold& threshold,
+                                 const std::string& sequence, const std::function<bool(double)>& passes,
                                  bool lines, Workspace& workspace, std::uint64_t& cells);
 
 struct SearchStats {
   std::uint64_t records = 0;       // records with letters, searched
+  double database_size = 0;        // Z of the E-values
   std::uint64_t empty_records = 0;  // records without letters, skipped
   std::uint64_t residues = 0;
   std::uint64_t cells = 0;         // every residue against every profile position
@@ -121,6 +146,7 @@ struct SearchStats {
 struct SearchResult {
   std::vector<Hit> hits;  // in report order (see sort_hits)
   SearchStats stats;
+  double calibration_seconds = 0;
 };
 
 // Progress of a running search, for a progress display.
@@ -131,10 +157,11 @@ struct Progress {
 };
 
 struct SearchOptions {
-  Threshold threshold;
+  Reporting reporting;
   int max_domains = 0;
   bool alignments = false;
   int threads = 1;
+  std::uint64_t seed = 42;  // of the calibration
   // Called from the reading thread after each batch.
   std::function<void(const Progress&)> progress;
 };

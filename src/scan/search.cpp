@@ -1,18 +1,23 @@
-// The search: one thread reads the database in batches of records; a pool
-// of threads aligns every record of a batch against every profile, each
-// thread with its own workspace; the hits of each batch are collected in
-// input order. At most a few batches are in flight, so memory is bounded by
-// them, the workspaces and the hits, whatever the size of the database.
+// The search: the profiles are calibrated; then one thread reads the
+// database in batches of records, a pool of threads aligns every record of
+// a batch against every profile, each thread with its own workspace, and
+// the candidate domains of each batch are collected in input order. At
+// most a few batches are in flight, so memory is bounded by them, the
+// workspaces and the candidates, whatever the size of the database. The
+// domains reported are chosen at the end, when the number of sequences
+// searched (the Z of the E-values) is known.
 #include <tbb/enumerable_thread_specific.h>
 #include <tbb/parallel_for.h>
 #include <tbb/parallel_pipeline.h>
-#include <tbb/task_arena.h>
 
 #include <algorithm>
+#include <chrono>
 #include <numeric>
 
 #include "input/input.h"
 #include "scan/scan.h"
+#include "scan/statistics.h"
+#include "scan/threads.h"
 
 namespace tormid::scan {
 
@@ -21,44 +26,62 @@ namespace {
 constexpr std::size_t kBatchRecords = 256;
 constexpr std::size_t kBatchResidues = 1 << 20;
 
+struct Record {
+  FastaRecord text;
+  std::uint64_t index;  // among the records searched
+};
+
 struct Batch {
-  std::vector<FastaRecord> records;  // those with letters
+  std::vector<Record> records;  // those with letters
   std::uint64_t empty_records = 0;
-  std::vector<std::vector<Hit>> hits;  // per unit: record-major, then profile
+  std::vector<std::vector<Domain>> found;  // per unit: record-major, then profile
   std::uint64_t cells = 0;
 };
 
-// The domains of one sequence that are reported, numbered along it.
-std::vector<Hit> report_domains(const std::vector<Domain>& found, const FastaRecord& record, int profile,
-                                const SearchOptions& options) {
+// The candidate domains of one sequence against one profile.
+struct Candidates {
+  int profile;
+  std::uint64_t record;
+  std::string name, description;
+  int seq_len;
+  std::vector<Domain> found;
+};
+
+// The candidate domains that are reported, numbered along the sequence.
+void report(const Candidates& c, const ScoreLaw& law, const Reporting& reporting, double z, int max_domains,
+            std::vector<Hit>& hits) {
+  auto expected = [&](double score) { return law.expected_count(score, c.seq_len); };
   // A domain is reported when it passes and so did the domain whose flank
-  // it was found in (parents come before their children).
+  // it was found in (parents come before their children). The first found
+  // are the best: the sequence's own best alignment, then the best of its
+  // flanks, and so on.
   std::vector<std::size_t> kept;
-  std::vector<char> reported(found.size(), 0);
-  for (std::size_t k = 0; k < found.size(); ++k) {
-    const int parent = found[k].parent;
-    reported[k] = options.threshold.passes(found[k].score) &&
+  std::vector<char> reported(c.found.size(), 0);
+  for (std::size_t k = 0; k < c.found.size(); ++k) {
+    const int parent = c.found[k].parent;
+    reported[k] = reporting.reports(expected(c.found[k].score), c.found[k].score, z) &&
                   (parent < 0 || reported[static_cast<std::size_t>(parent)]);
     if (reported[k]) kept.push_back(k);
   }
-  // The first found are the best: the sequence's own best alignment, then
-  // the best of its flanks, and so on.
-  if (options.max_domains > 0 && kept.size() > static_cast<std::size_t>(options.max_domains))
-    kept.resize(static_cast<std::size_t>(options.max_domains));
+  if (max_domains > 0 && kept.size() > static_cast<std::size_t>(max_domains))
+    kept.resize(static_cast<std::size_t>(max_domains));
   std::sort(kept.begin(), kept.end(),
-            [&](std::size_t a, std::size_t b) { return found[a].seq_from < found[b].seq_from; });
-  std::vector<Hit> hits;
+            [&](std::size_t a, std::size_t b) { return c.found[a].seq_from < c.found[b].seq_from; });
+  int number = 0;
   for (std::size_t k : kept) {
-    const Domain& d = found[k];
+    const Domain& d = c.found[k];
     Hit h;
-    h.profile = profile;
-    h.record = record.offset;
-    h.name = record.name;
-    h.description = record.description;
-    h.seq_len = static_cast<int>(record.sequence.size());
-    h.domain = static_cast<int>(hits.size()) + 1;
+    h.profile = c.profile;
+    h.record = c.record;
+    h.name = c.name;
+    h.description = c.description;
+    h.seq_len = c.seq_len;
+    h.domain = ++number;
     h.n_domains = static_cast<int>(kept.size());
     h.score = d.score;
+    h.pvalue = law.pvalue(d.score, c.seq_len);
+    h.evalue = expected(d.score) * z;
+    h.bits = law.has_bits() ? law.bits(d.score) : NAN;
     h.seq_from = d.seq_from;
     h.seq_to = d.seq_to;
     h.prf_from = d.prf_from;
@@ -67,11 +90,10 @@ std::vector<Hit> report_domains(const std::vector<Domain>& found, const FastaRec
     h.seq_line = d.seq_line;
     hits.push_back(std::move(h));
   }
-  return hits;
 }
 
 // Reads up to a batch of records; false when there are none left.
-bool read_batch(FastaReader& reader, Batch& batch) {
+bool read_batch(FastaReader& reader, Batch& batch, std::uint64_t& searched) {
   FastaRecord record;
   std::size_t residues = 0;
   while (batch.records.size() < kBatchRecords && residues < kBatchResidues && reader.next(record)) {
@@ -80,7 +102,7 @@ bool read_batch(FastaReader& reader, Batch& batch) {
       continue;
     }
     residues += record.sequence.size();
-    batch.records.push_back(std::move(record));
+    batch.records.push_back({std::move(record), searched++});
   }
   return !batch.records.empty() || batch.empty_records > 0;
 }
@@ -104,18 +126,29 @@ SearchResult search(const std::vector<ProfileEntry>& profiles, const Settings& s
   if (!lines.is_open()) throw ScanError(sequence_file + ": cannot open (" + lines.open_error() + ")");
   FastaReader reader(lines);
 
+  SearchResult result;
+  const int threads = std::max(1, options.threads);
+  const auto calibration_start = std::chrono::steady_clock::now();
+  std::vector<const Profile*> profile_list;
+  for (const ProfileEntry& p : profiles) profile_list.push_back(&p.profile);
+  const std::vector<ScoreLaw> laws = calibrate(profile_list, settings, options.seed, threads);
+  result.calibration_seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - calibration_start).count();
+
   std::uint64_t positions = 0;
   for (const ProfileEntry& p : profiles) positions += static_cast<std::uint64_t>(p.profile.length());
-
-  SearchResult result;
-  Progress progress;
-  tbb::enumerable_thread_specific<Workspace> workspaces;
   const std::size_t profile_count = profiles.size();
+  const Reporting& reporting = options.reporting;
+
+  Progress progress;
+  std::uint64_t searched = 0;
+  std::vector<Candidates> candidates;
+  tbb::enumerable_thread_specific<Workspace> workspaces;
 
   auto read = [&](tbb::flow_control& control) -> std::shared_ptr<Batch> {
     auto batch = std::make_shared<Batch>();
     try {
-      if (!read_batch(reader, *batch)) {
+      if (!read_batch(reader, *batch, searched)) {
         control.stop();
         return nullptr;
       }
@@ -125,7 +158,7 @@ SearchResult search(const std::vector<ProfileEntry>& profiles, const Settings& s
       throw ScanError(sequence_file + ": a record too long for memory");
     }
     progress.records += batch->records.size() + batch->empty_records;
-    for (const FastaRecord& r : batch->records) progress.residues += r.sequence.size();
+    for (const Record& r : batch->records) progress.residues += r.text.sequence.size();
     progress.bytes = lines.position();
     if (options.progress) options.progress(progress);
     return batch;
@@ -133,19 +166,25 @@ SearchResult search(const std::vector<ProfileEntry>& profiles, const Settings& s
 
   auto align_batch = [&](std::shared_ptr<Batch> batch) -> std::shared_ptr<Batch> {
     const std::size_t units = batch->records.size() * profile_count;
-    batch->hits.resize(units);
+    batch->found.resize(units);
     std::vector<std::uint64_t> cells(units, 0);
     tbb::parallel_for(std::size_t{0}, units, [&](std::size_t unit) {
-      const FastaRecord& record = batch->records[unit / profile_count];
-      const int p = static_cast<int>(unit % profile_count);
-      const Profile& profile = profiles[static_cast<std::size_t>(p)].profile;
+      const Record& record = batch->records[unit / profile_count];
+      const std::size_t p = unit % profile_count;
+      const Profile& profile = profiles[p].profile;
+      const ScoreLaw& law = laws[p];
+      const int length = static_cast<int>(record.text.sequence.size());
+      // Until the end the number of sequences is only known to be at least
+      // those read so far: a looser threshold keeps every domain that the
+      // final one may report.
+      const double z = reporting.database_size.value_or(static_cast<double>(record.index + 1));
+      auto passes = [&](double score) { return reporting.reports(law.expected_count(score, length), score, z); };
       try {
-        const std::vector<Domain> found = find_domains(profile, settings, record.sequence, options.threshold,
-                                                       options.alignments, workspaces.local(), cells[unit]);
-        batch->hits[unit] = report_domains(found, record, p, options);
+        batch->found[unit] =
+            find_domains(profile, settings, record.text.sequence, passes, options.alignments, workspaces.local(), cells[unit]);
       } catch (const ScanError& e) {
         throw ScanError("profile " + profile.name() + " against sequence " +
-                        (record.name.empty() ? std::string("(unnamed)") : record.name) + ": " + e.what());
+                        (record.text.name.empty() ? std::string("(unnamed)") : record.text.name) + ": " + e.what());
       }
     });
     batch->cells = std::accumulate(cells.begin(), cells.end(), std::uint64_t{0});
@@ -155,18 +194,20 @@ SearchResult search(const std::vector<ProfileEntry>& profiles, const Settings& s
   auto collect = [&](std::shared_ptr<Batch> batch) {
     result.stats.records += batch->records.size();
     result.stats.empty_records += batch->empty_records;
-    for (const FastaRecord& r : batch->records) {
-      result.stats.residues += r.sequence.size();
-      result.stats.cells += r.sequence.size() * positions;
+    for (const Record& r : batch->records) {
+      result.stats.residues += r.text.sequence.size();
+      result.stats.cells += r.text.sequence.size() * positions;
     }
     result.stats.aligned_cells += batch->cells;
-    for (std::vector<Hit>& unit : batch->hits)
-      for (Hit& h : unit) result.hits.push_back(std::move(h));
+    for (std::size_t unit = 0; unit < batch->found.size(); ++unit) {
+      if (batch->found[unit].empty()) continue;
+      const Record& r = batch->records[unit / profile_count];
+      candidates.push_back({static_cast<int>(unit % profile_count), r.text.offset, r.text.name, r.text.description,
+                            static_cast<int>(r.text.sequence.size()), std::move(batch->found[unit])});
+    }
   };
 
-  const int threads = std::max(1, options.threads);
-  tbb::task_arena arena(threads);
-  arena.execute([&] {
+  run_on_threads(threads, [&] {
     tbb::parallel_pipeline(
         static_cast<std::size_t>(2 * threads),
         tbb::make_filter<void, std::shared_ptr<Batch>>(tbb::filter_mode::serial_in_order, read) &
@@ -174,6 +215,11 @@ SearchResult search(const std::vector<ProfileEntry>& profiles, const Settings& s
                                                                              align_batch) &
             tbb::make_filter<std::shared_ptr<Batch>, void>(tbb::filter_mode::serial_in_order, collect));
   });
+
+  const double z = reporting.database_size.value_or(static_cast<double>(result.stats.records));
+  result.stats.database_size = z;
+  for (const Candidates& c : candidates)
+    report(c, laws[static_cast<std::size_t>(c.profile)], reporting, z, options.max_domains, result.hits);
   sort_hits(result.hits);
   return result;
 }

@@ -1,0 +1,181 @@
+// E-values: the fits recover known laws; on random databases the number of
+// domains with E <= x is close to x; planted homologs are significant; the
+// law orders scores and lengths as it must.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "scan/scan.h"
+#include "scan/statistics.h"
+#include "support/fixtures.h"
+#include "support/synthetic.h"
+
+namespace {
+
+using namespace tormid;
+
+std::string numbered(const char* prefix, int n) {
+  std::string text = prefix;
+  text += std::to_string(n);
+  return text;
+}
+using scan::ScoreLaw;
+
+// A draw from the Gumbel law of slope lambda and location mu.
+double gumbel(synthetic::Random& rng, double lambda, double mu) {
+  return mu - std::log(-std::log(1.0 - rng.uniform())) / lambda;
+}
+
+TEST(ScoreLawFits, LocalFitRecoversTheLawItWasDrawnFrom) {
+  synthetic::Random rng(1);
+  for (const double lambda : {0.2, 0.33, 0.7}) {
+    const double mu0 = 4.0;
+    std::vector<ScoreLaw::Sample> samples;
+    for (int k = 0; k < 3000; ++k) {
+      const int length = 50 + rng.below(3000);
+      samples.push_back({gumbel(rng, lambda, mu0 + std::log(static_cast<double>(length)) / lambda), length});
+    }
+    const ScoreLaw law = ScoreLaw::fit_local(samples);
+    ASSERT_EQ(law.kind(), ScoreLaw::Kind::local);
+    EXPECT_NEAR(law.lambda(100), lambda, 0.05 * lambda);
+    EXPECT_NEAR(law.location(1), mu0, 0.3 / lambda);
+    EXPECT_NEAR(law.bits(mu0 + 10 / lambda), 10 / std::log(2.0), 0.05 * 10 / std::log(2.0));
+  }
+}
+
+// Per length a Gumbel law whose slope and location change with ln L; the
+// fit sees only the upper tenth of each class.
+TEST(ScoreLawFits, LengthFitRecoversSlopesAndLocations) {
+  synthetic::Random rng(2);
+  const std::vector<int> lengths = {30, 60, 120, 250, 500, 1000};
+  auto true_lambda = [](int length) { return 0.12 + 0.01 * std::log(static_cast<double>(length)); };
+  auto true_mu = [](int length) { return -60 + 6 * std::log(static_cast<double>(length)); };
+  std::vector<std::vector<double>> classes(lengths.size());
+  for (std::size_t c = 0; c < lengths.size(); ++c)
+    for (int k = 0; k < 4000; ++k) classes[c].push_back(gumbel(rng, true_lambda(lengths[c]), true_mu(lengths[c])));
+  const ScoreLaw law = ScoreLaw::fit_by_length(lengths, classes);
+  ASSERT_EQ(law.kind(), ScoreLaw::Kind::by_length);
+  for (const int length : {30, 100, 700, 1000}) {
+    EXPECT_NEAR(law.lambda(length), true_lambda(length), 0.1 * true_lambda(length)) << length;
+    EXPECT_NEAR(law.location(length), true_mu(length), 1.0) << length;
+    // A P-value of 1e-3 under the true law comes out within a factor of 2.
+    const double x = true_mu(length) - std::log(-std::log(1 - 1e-3)) / true_lambda(length);
+    EXPECT_NEAR(std::log(law.pvalue(x, length)), std::log(1e-3), std::log(2.0)) << length;
+  }
+}
+
+TEST(ScoreLawFits, DegenerateSamplesGiveNoLaw) {
+  std::vector<ScoreLaw::Sample> flat(500, {0.0, 100});
+  EXPECT_FALSE(ScoreLaw::fit_local(flat).defined());
+  std::vector<std::vector<double>> no_alignment(3, std::vector<double>(200, kScoreFloor));
+  EXPECT_FALSE(ScoreLaw::fit_by_length({30, 60, 120}, no_alignment).defined());
+}
+
+Settings mode(bool local) {
+  ParamValues v;
+  v.gap_open_penalty_prf = v.gap_open_penalty_seq = 11;
+  v.deletion_penalty_prf = v.deletion_penalty_seq = 1;
+  v.prf_free_beg = v.prf_free_end = true;
+  v.seq_free_beg = v.seq_free_end = local;
+  return set_parameters(v);
+}
+
+// Four families, 50 to 300 positions, against 3,000 random sequences of
+// 50 to 3,000 residues: the domains with E <= 10 and E <= 100, summed over
+// the profiles, are within a factor of two of 40 and 400.
+class Calibration : public testing::TestWithParam<bool> {};
+
+TEST_P(Calibration, RandomDatabaseHitsAsManyAsTheEValuesPromise) {
+  const bool local = GetParam();
+  synthetic::Random rng(local ? 31 : 32);
+  std::vector<scan::ProfileEntry> profiles;
+  for (const int length : {50, 100, 200, 300})
+    profiles.push_back({synthetic::family(rng, numbered("f", length), length).profile, "generated"});
+  std::vector<synthetic::Record> db;
+  for (int k = 0; k < 3000; ++k) {
+    const int length = static_cast<int>(std::exp(std::log(50.0) + rng.uniform() * std::log(3000.0 / 50.0)));
+    db.push_back({numbered("r", k), "", synthetic::protein(rng, length)});
+  }
+  fixtures::TempDir dir;
+  const std::string path = dir.write("db.fa", synthetic::fasta(db));
+  scan::SearchOptions options;
+  options.reporting.max_evalue = 100;
+  options.threads = 2;
+  const scan::SearchResult result = scan::search(profiles, mode(local), path, options);
+  EXPECT_EQ(result.stats.database_size, 3000);
+  int at_most_10 = 0, at_most_100 = 0;
+  for (const scan::Hit& h : result.hits) {
+    at_most_10 += h.evalue <= 10;
+    at_most_100 += h.evalue <= 100;
+  }
+  EXPECT_GE(at_most_10, 20);
+  EXPECT_LE(at_most_10, 80);
+  EXPECT_GE(at_most_100, 200);
+  EXPECT_LE(at_most_100, 800);
+}
+
+INSTANTIATE_TEST_SUITE_P(Significance, Calibration, testing::Values(false, true),
+                         [](const auto& info) { return std::string(info.param ? "Local" : "Glocal"); });
+
+// A member of a family planted in a random protein is highly significant;
+// the law gives lower P-values to higher scores and higher ones to longer
+// sequences.
+TEST(Significance, PlantedHomologIsSignificantAndEValuesFallAsScoresRise) {
+  for (const bool local : {false, true}) {
+    synthetic::Random rng(local ? 41 : 42);
+    const synthetic::Family family = synthetic::family(rng, "fam", 120, 0.6);
+    std::vector<scan::ProfileEntry> profiles = {{family.profile, "generated"}};
+    std::vector<synthetic::Record> db;
+    for (int k = 0; k < 200; ++k) db.push_back({numbered("r", k), "", synthetic::protein(rng, 400)});
+    std::string host = synthetic::protein(rng, 200);
+    host.insert(100, synthetic::member(rng, family));
+    db.push_back({"host", "planted", host});
+    fixtures::TempDir dir;
+    const std::string path = dir.write("db.fa", synthetic::fasta(db));
+    scan::SearchOptions options;
+    options.threads = 2;
+    const scan::SearchResult result = scan::search(profiles, mode(local), path, options);
+    ASSERT_FALSE(result.hits.empty());
+    EXPECT_EQ(result.hits.front().name, "host");
+    EXPECT_LT(result.hits.front().evalue, 1e-5) << (local ? "local" : "glocal");
+    for (std::size_t k = 1; k < result.hits.size(); ++k) {
+      if (result.hits[k].seq_len == result.hits[k - 1].seq_len) {
+        EXPECT_GE(result.hits[k].evalue, result.hits[k - 1].evalue);
+      }
+    }
+
+    const std::vector<ScoreLaw> laws = scan::calibrate({&profiles[0].profile}, mode(local), 42, 2);
+    ASSERT_TRUE(laws[0].defined());
+    for (const int length : {20, 50, 300, 1000, 5000, 40000}) {
+      double previous = 1.0;
+      for (double score = -200; score < 400; score += 7) {
+        const double p = laws[0].pvalue(score, length);
+        EXPECT_LE(p, previous);
+        EXPECT_GE(p, 0.0);
+        EXPECT_LE(p, laws[0].pvalue(score, length * 2));
+        previous = p;
+      }
+    }
+  }
+}
+
+TEST(Significance, CalibrationIsTheSameOnAnyNumberOfThreads) {
+  synthetic::Random rng(5);
+  const Profile profile = synthetic::family(rng, "f", 60).profile;
+  for (const bool local : {false, true}) {
+    const ScoreLaw one = scan::calibrate({&profile}, mode(local), 7, 1)[0];
+    const ScoreLaw three = scan::calibrate({&profile}, mode(local), 7, 3)[0];
+    // A score in the tail at 400 residues.
+    const double score = one.location(400) + 5 / one.lambda(400);
+    for (const int length : {40, 400, 4000})
+      EXPECT_EQ(one.pvalue(score, length), three.pvalue(score, length));
+    EXPECT_NE(scan::calibrate({&profile}, mode(local), 8, 1)[0].pvalue(score, 400), one.pvalue(score, 400));
+  }
+  ParamValues global;
+  EXPECT_FALSE(scan::calibrate({&profile}, set_parameters(global), 7, 1)[0].defined());
+}
+
+}  // namespace
