@@ -328,11 +328,11 @@ TEST(ScanOutput, ReportLayout) {
   EXPECT_EQ(r.err, "");
   EXPECT_EQ(r.out, fixtures::read_file(std::string(TORMID_TEST_DATA) + "/scan/report_layout.txt"));
   EXPECT_EQ(fixtures::read_file(dir.path() / "t.tsv"),
-            "#profile\tsequence\tseq_len\tdomain\tn_domains\tscore\tevalue\tbits\tseq_from\tseq_to\tprf_from\tprf_to\t"
-            "prf_len\tdescription\n"
-            "w\tsp|Q1|ONE\t27\t1\t2\t45.000\t3.9e-12\t-\t4\t12\t1\t9\t9\tfirst protein, two copies\n"
-            "w\ttwo\t13\t1\t1\t45.000\t3.9e-12\t-\t5\t13\t1\t9\t9\t\n"
-            "w\tsp|Q1|ONE\t27\t2\t2\t39.000\t2.5e-10\t-\t17\t25\t1\t9\t9\tfirst protein, two copies\n");
+            "#profile\tsequence\tseq_len\tdomain\tn_domains\tscore\tevalue\tbits\tbias\tseq_from\tseq_to\tprf_from\t"
+            "prf_to\tprf_len\tdescription\n"
+            "w\tsp|Q1|ONE\t27\t1\t2\t45.000\t3.9e-12\t-\t0.0\t4\t12\t1\t9\t9\tfirst protein, two copies\n"
+            "w\ttwo\t13\t1\t1\t45.000\t3.9e-12\t-\t0.0\t5\t13\t1\t9\t9\t\n"
+            "w\tsp|Q1|ONE\t27\t2\t2\t39.000\t2.5e-10\t-\t0.0\t17\t25\t1\t9\t9\tfirst protein, two copies\n");
 }
 
 struct ErrorCase {

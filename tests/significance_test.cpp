@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <fstream>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -177,5 +178,84 @@ TEST(Significance, CalibrationIsTheSameOnAnyNumberOfThreads) {
   ParamValues global;
   EXPECT_FALSE(scan::calibrate({&profile}, set_parameters(global), 7, 1)[0].defined());
 }
+
+}  // namespace
+
+namespace {
+
+// Shuffled proteins of biased composition: a quarter rich in the residues
+// of coiled coils (E K L A Q R), a quarter with a low-complexity stretch,
+// the rest plain; a profile of a family of that same coiled-coil
+// composition and a plain one; and planted members of both families.
+struct BiasedDatabase {
+  std::vector<scan::ProfileEntry> profiles;
+  std::string fasta;
+};
+
+BiasedDatabase biased_database() {
+  synthetic::Random rng(77);
+  synthetic::Composition coiled = background;
+  for (const char a : std::string("EKLAQR")) coiled[static_cast<std::size_t>(getIndex(a))] *= 3.0;
+  const synthetic::Family biased = synthetic::family(rng, "coiled", 150, 0.4, coiled);
+  const synthetic::Family plain = synthetic::family(rng, "plain", 100, 0.5);
+  std::vector<synthetic::Record> db;
+  for (int k = 0; k < 2000; ++k) {
+    const int length = synthetic::protein_length(rng) / 2;
+    std::string s = synthetic::protein(rng, length, k % 4 == 0 ? coiled : background);
+    if (k % 4 == 1) {  // a stretch of two or three kinds of residue
+      const std::string kinds[] = {"QPS", "GS", "EK", "PA"};
+      const std::string& letters = kinds[rng.below(4)];
+      std::string stretch;
+      for (int n = 50 + rng.below(100); n > 0; --n) stretch += letters[static_cast<std::size_t>(rng.below(static_cast<int>(letters.size())))];
+      s.insert(static_cast<std::size_t>(rng.below(length)), stretch);
+    }
+    db.push_back({numbered("decoy", k), "", synthetic::shuffled(rng, s)});
+  }
+  for (int k = 0; k < 10; ++k) {
+    std::string host = synthetic::protein(rng, 300);
+    host.insert(150, synthetic::member(rng, k % 2 ? biased : plain));
+    db.push_back({numbered(k % 2 ? "coiled_member" : "plain_member", k), "", host});
+  }
+  return {{{biased.profile, "generated"}, {plain.profile, "generated"}}, synthetic::fasta(db)};
+}
+
+class BiasCorrection : public testing::TestWithParam<bool> {};
+
+// About ten shuffled proteins per profile reach E <= 10 with the
+// correction, as the E-value promises; without it hundreds do. Every
+// planted member significant without the correction (E <= 1e-3) stays so.
+TEST_P(BiasCorrection, ShuffledBiasedProteinsAreNotSignificant) {
+  const bool local = GetParam();
+  const BiasedDatabase data = biased_database();
+  fixtures::TempDir dir;
+  const std::string path = dir.write("db.fa", data.fasta);
+  // Decoys at E <= 10, and each member's best E-value.
+  auto search = [&](bool correct, std::map<std::string, double>& members) {
+    scan::SearchOptions options;
+    options.threads = 2;
+    options.bias_correction = correct;
+    int decoys = 0;
+    for (const scan::Hit& h : scan::search(data.profiles, mode(local), path, options).hits) {
+      if (h.name.rfind("decoy", 0) == 0) ++decoys;
+      else if (!members.count(h.name) || h.evalue < members[h.name]) members[h.name] = h.evalue;
+    }
+    return decoys;
+  };
+  std::map<std::string, double> uncorrected, corrected;
+  EXPECT_GT(search(false, uncorrected), 200);
+  const int decoys = search(true, corrected);
+  EXPECT_GE(decoys, 10);
+  EXPECT_LE(decoys, 40);
+  int significant = 0;
+  for (const auto& [name, evalue] : uncorrected) {
+    if (evalue > 1e-3) continue;
+    ++significant;
+    EXPECT_LE(corrected[name], 1e-3) << name;
+  }
+  EXPECT_GE(significant, 6);
+}
+
+INSTANTIATE_TEST_SUITE_P(Significance, BiasCorrection, testing::Values(false, true),
+                         [](const auto& info) { return std::string(info.param ? "Local" : "Glocal"); });
 
 }  // namespace

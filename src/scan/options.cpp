@@ -33,7 +33,11 @@ for the settings of the search. The E-value of a domain is the number of
 domains this good expected by chance in a search of Z sequences (-Z, else
 the number searched), from the domain's score and its sequence's length.
 Global mode (no free end) has no E-values: "-", and domains are reported
-by --min-score (default 30).
+by --min-score (default 30). E-values are corrected for composition: a
+domain is also compared with shuffles of its own sequence and of its own
+stretch, so that coiled-coil or low-complexity proteins do not make
+significant hits by composition alone (--no-bias-correction turns it off;
+the table's bias column says by how much it lowered a score).
 
 Output: per profile a ranked list of domains (score, E-value, sequence,
 length, domain k/n, residues from-to, profile positions from-to, description),
@@ -119,6 +123,8 @@ Parsed parse_command_line(int argc, const char* const* argv) {
                  "the number of sequences the E-values count with (default: the number searched)")
       ->check(CLI::PositiveNumber);
   app.add_option("--seed", o.seed, "seed of the random sequences that calibrate the E-values")->capture_default_str();
+  app.add_flag("--no-bias-correction", o.no_bias_correction,
+               "E-values without the correction for the composition around each domain");
   app.add_flag("--bits", o.bits, "also show scores in bits (local mode: E is about Z * length * 2^-bits)");
   app.add_option("--max-domains", o.max_domains,
                  "at most this many domains per sequence and profile, the first found: the sequence's best "

@@ -102,7 +102,8 @@ std::string match_line(const Hit& h, const Profile& profile) {
 void append_alignment(std::string& out, const Hit& h, const Profile& profile, bool bits) {
   out += ">> " + sequence_name(h) + "  domain " + std::to_string(h.domain) + "/" + std::to_string(h.n_domains) +
          "  score " + score_text(h.score) + (bits ? "  bits " + bits_text(h.bits) : std::string()) +
-         "  E-value " + evalue_text(h.evalue) + "  residues " + range(h.seq_from, h.seq_to) + " of " +
+         "  E-value " + evalue_text(h.evalue) + (h.bias > 0 ? "  bias " + format("%.1f", h.bias) : std::string()) +
+         "  residues " + range(h.seq_from, h.seq_to) + " of " +
          std::to_string(h.seq_len) + "  positions " + range(h.prf_from, h.prf_to) + " of " +
          std::to_string(profile.length()) + "\n";
   const std::string marks = match_line(h, profile);
@@ -218,22 +219,23 @@ std::string hit_report(const ReportContext& context, const SearchResult& result)
     const CalibrationPlan plan = calibration_plan(context.settings);
     out += "  E-values:   Z = " + number(s.database_size) + "; each profile calibrated on " +
            grouped(plan.lengths.size() * static_cast<std::size_t>(plan.samples)) + " random sequences (seed " +
-           std::to_string(o.seed) + ")\n";
+           std::to_string(o.seed) + ")" +
+           (o.no_bias_correction ? ", no composition correction\n" : ", corrected for composition\n");
   }
   return out;
 }
 
 std::string hit_table(const ReportContext& context, const SearchResult& result) {
   std::string out =
-      "#profile\tsequence\tseq_len\tdomain\tn_domains\tscore\tevalue\tbits\tseq_from\tseq_to\tprf_from\tprf_to\t"
-      "prf_len\tdescription\n";
+      "#profile\tsequence\tseq_len\tdomain\tn_domains\tscore\tevalue\tbits\tbias\tseq_from\tseq_to\tprf_from\t"
+      "prf_to\tprf_len\tdescription\n";
   for (const Hit& h : result.hits) {
     const Profile& profile = context.profiles[static_cast<std::size_t>(h.profile)].profile;
     std::string description = h.description;
     std::replace(description.begin(), description.end(), '\t', ' ');
     out += profile.name() + "\t" + h.name + "\t" + std::to_string(h.seq_len) + "\t" + std::to_string(h.domain) +
            "\t" + std::to_string(h.n_domains) + "\t" + score_text(h.score) + "\t" + evalue_text(h.evalue) + "\t" +
-           bits_text(h.bits) + "\t" + std::to_string(h.seq_from) +
+           bits_text(h.bits) + "\t" + format("%.1f", h.bias) + "\t" + std::to_string(h.seq_from) +
            "\t" + std::to_string(h.seq_to) + "\t" + std::to_string(h.prf_from) + "\t" + std::to_string(h.prf_to) +
            "\t" + std::to_string(profile.length()) + "\t" + description + "\n";
   }

@@ -44,6 +44,7 @@ int run_tormid_scan(int argc, const char* const* argv) {
     reporting.min_score = options.min_score.value_or(-HUGE_VAL);
     reporting.database_size = options.database_size;
     search_options.seed = options.seed;
+    search_options.bias_correction = !options.no_bias_correction;
     search_options.max_domains = options.max_domains;
     search_options.alignments = options.alignments;
     search_options.threads = options.threads;

@@ -33,6 +33,7 @@ struct Options {
   std::optional<double> database_size;  // -Z; else the number of sequences searched
   std::uint64_t seed = 42;
   bool bits = false;
+  bool no_bias_correction = false;
   int max_domains = 0;               // 0: every domain that passes; else the first found
   std::optional<std::string> tblout;
   bool alignments = false;
@@ -92,6 +93,10 @@ struct Hit {
   // chance in the Z sequences searched (Z * -ln(1 - pvalue)); the score in
   // bits. NaN where the profile's score law has none.
   double pvalue = NAN, evalue = NAN, bits = NAN;
+  // How much the sequence's composition raises chance scores, as a score:
+  // the E-value is that of score - bias under the calibrated law (0 when
+  // the composition makes no difference).
+  double bias = 0;
   int seq_from = 0, seq_to = 0, prf_from = 0, prf_to = 0;
   std::string prf_line, seq_line;  // the aligned stretch, with --alignments
 };
@@ -124,6 +129,10 @@ struct Domain {
   int stretch_from, stretch_to;            // the stretch it was the best alignment of
   int parent;                              // the domain whose flank held it, -1 for the first
   std::string prf_line, seq_line;
+  // How its sequence's composition moves chance scores: the expected
+  // number of chance domains this good for the composition of the
+  // sequence and of the domain's own stretch (0 without the correction).
+  double composition_expected = 0;
 };
 
 // Every domain of sequence against profile whose stretch's best score
@@ -160,8 +169,9 @@ struct SearchOptions {
   Reporting reporting;
   int max_domains = 0;
   bool alignments = false;
+  bool bias_correction = true;
   int threads = 1;
-  std::uint64_t seed = 42;  // of the calibration
+  std::uint64_t seed = 42;  // of the calibration and the shuffles
   // Called from the reading thread after each batch.
   std::function<void(const Progress&)> progress;
 };

@@ -50,7 +50,9 @@ struct Candidates {
 // The candidate domains that are reported, numbered along the sequence.
 void report(const Candidates& c, const ScoreLaw& law, const Reporting& reporting, double z, int max_domains,
             std::vector<Hit>& hits) {
-  auto expected = [&](double score) { return law.expected_count(score, c.seq_len); };
+  auto expected = [&](const Domain& d) {
+    return std::max(law.expected_count(d.score, c.seq_len), d.composition_expected);
+  };
   // A domain is reported when it passes and so did the domain whose flank
   // it was found in (parents come before their children). The first found
   // are the best: the sequence's own best alignment, then the best of its
@@ -59,7 +61,7 @@ void report(const Candidates& c, const ScoreLaw& law, const Reporting& reporting
   std::vector<char> reported(c.found.size(), 0);
   for (std::size_t k = 0; k < c.found.size(); ++k) {
     const int parent = c.found[k].parent;
-    reported[k] = reporting.reports(expected(c.found[k].score), c.found[k].score, z) &&
+    reported[k] = reporting.reports(expected(c.found[k]), c.found[k].score, z) &&
                   (parent < 0 || reported[static_cast<std::size_t>(parent)]);
     if (reported[k]) kept.push_back(k);
   }
@@ -79,9 +81,13 @@ void report(const Candidates& c, const ScoreLaw& law, const Reporting& reporting
     h.domain = ++number;
     h.n_domains = static_cast<int>(kept.size());
     h.score = d.score;
-    h.pvalue = law.pvalue(d.score, c.seq_len);
-    h.evalue = expected(d.score) * z;
-    h.bits = law.has_bits() ? law.bits(d.score) : NAN;
+    const double count = expected(d);
+    h.evalue = count * z;
+    h.pvalue = law.defined() ? -std::expm1(-count) : NAN;
+    // The score that has this expected count under the calibrated law.
+    const double equivalent = law.defined() ? law.location(c.seq_len) - std::log(count) / law.lambda(c.seq_len) : d.score;
+    h.bias = std::max(0.0, d.score - equivalent);
+    h.bits = law.has_bits() ? law.bits(d.score - h.bias) : NAN;
     h.seq_from = d.seq_from;
     h.seq_to = d.seq_to;
     h.prf_from = d.prf_from;
@@ -180,8 +186,36 @@ SearchResult search(const std::vector<ProfileEntry>& profiles, const Settings& s
       const double z = reporting.database_size.value_or(static_cast<double>(record.index + 1));
       auto passes = [&](double score) { return reporting.reports(law.expected_count(score, length), score, z); };
       try {
-        batch->found[unit] =
-            find_domains(profile, settings, record.text.sequence, passes, options.alignments, workspaces.local(), cells[unit]);
+        Workspace& ws = workspaces.local();
+        std::vector<Domain>& found = batch->found[unit];
+        found = find_domains(profile, settings, record.text.sequence, passes, options.alignments, ws, cells[unit]);
+        if (options.bias_correction && law.defined()) {
+          const std::uint64_t seed = options.seed + 0x9E3779B97F4A7C15ull * (p + 1);
+          const std::string_view sequence(record.text.sequence);
+          auto part = [&](std::pair<int, int> stretch) {
+            return sequence.substr(static_cast<std::size_t>(stretch.first - 1),
+                                   static_cast<std::size_t>(stretch.second - stretch.first + 1));
+          };
+          auto null_of = [&](std::pair<int, int> stretch) {
+            return composition_null(profile, settings, law, part(stretch), seed, ws, cells[unit]);
+          };
+          std::pair<int, int> last_stretch{0, 0};
+          CompositionNull sequence_null;
+          for (Domain& d : found) {
+            const std::pair<int, int> stretch = composition_stretch(d.seq_from, d.seq_to, length, profile.length());
+            if (stretch != last_stretch) {  // the domains of a short sequence share its shuffles
+              last_stretch = stretch;
+              sequence_null = null_of(stretch);
+            }
+            d.composition_expected = law.expected_count(d.score, length, sequence_null);
+            const std::pair<int, int> own = {std::max(1, d.seq_from - kDomainMargin),
+                                             std::min(length, d.seq_to + kDomainMargin)};
+            if (2 * (own.second - own.first + 1) <= stretch.second - stretch.first + 1 &&
+                composition_entropy(part(own)) < kLowComplexityBits)
+              d.composition_expected =
+                  std::max(d.composition_expected, law.expected_count(d.score, length, null_of(own)));
+          }
+        }
       } catch (const ScanError& e) {
         throw ScanError("profile " + profile.name() + " against sequence " +
                         (record.text.name.empty() ? std::string("(unnamed)") : record.text.name) + ": " + e.what());

@@ -170,6 +170,55 @@ double ScoreLaw::pvalue(double score, int length) const {
   return gumbel_tail(score, lambda(length), location(length));
 }
 
+double ScoreLaw::interpolate_bulk(const std::vector<double>& values, int length) const {
+  const double l = std::log(static_cast<double>(std::max(length, 1)));
+  const std::vector<double>& at = bulk_log_lengths_;
+  if (l <= at.front()) return values.front();
+  if (l >= at.back()) return values.back();
+  std::size_t k = 1;
+  while (at[k] < l) ++k;
+  const double f = (l - at[k - 1]) / (at[k] - at[k - 1]);
+  return values[k - 1] + f * (values[k] - values[k - 1]);
+}
+
+double ScoreLaw::bulk_mean(int length) const {
+  if (bulk_means_.empty()) return NAN;
+  // Beyond the longest calibrated length the scores move as the location.
+  const double beyond = std::log(static_cast<double>(std::max(length, 1))) - bulk_log_lengths_.back();
+  return interpolate_bulk(bulk_means_, length) + (beyond > 0 ? beyond / lambda(length) : 0.0);
+}
+
+double ScoreLaw::bulk_sd(int length) const { return bulk_sds_.empty() ? NAN : interpolate_bulk(bulk_sds_, length); }
+
+void ScoreLaw::set_bulk(const std::vector<int>& lengths, const std::vector<std::vector<double>>& classes) {
+  bulk_log_lengths_.clear();
+  bulk_means_.clear();
+  bulk_sds_.clear();
+  for (std::size_t k = 0; k < classes.size(); ++k) {
+    double n = 0, sum = 0, squares = 0;
+    for (double x : classes[k]) {
+      if (x <= kNoAlignment) continue;
+      n += 1;
+      sum += x;
+      squares += x * x;
+    }
+    if (n < 2) continue;
+    const double mean = sum / n;
+    const double variance = (squares - n * mean * mean) / (n - 1);
+    if (!(variance > 0)) continue;
+    bulk_log_lengths_.push_back(std::log(static_cast<double>(lengths[k])));
+    bulk_means_.push_back(mean);
+    bulk_sds_.push_back(std::sqrt(variance));
+  }
+}
+
+double ScoreLaw::expected_count(double score, int length, const CompositionNull& own) const {
+  if (std::isnan(own.mean) || bulk_means_.empty() || own.length <= 0) return 0.0;
+  const double standardized = bulk_mean(own.length) + (score - own.mean) / own.scale;
+  const double stretches = std::max(1.0, static_cast<double>(length) / own.length);
+  return expected_count(standardized, own.length) * stretches;
+}
+
 double ScoreLaw::bits(double score) const { return lambda_ * (score - mu0_) / std::log(2.0); }
 
 ScoreLaw ScoreLaw::fit_local(const std::vector<Sample>& samples) {
@@ -293,16 +342,17 @@ std::vector<ScoreLaw> calibrate(const std::vector<const Profile*>& profiles, con
       scores[p][sample] = align(*profiles[p], settings, seq, workspaces.local(), Detail::score).score;
     });
     tbb::parallel_for(std::size_t{0}, profiles.size(), [&](std::size_t p) {
+      std::vector<std::vector<double>> classes(plan.lengths.size());
+      for (std::size_t s = 0; s < per_profile; ++s) classes[s / static_cast<std::size_t>(plan.samples)].push_back(scores[p][s]);
       if (kind == ScoreLaw::Kind::local) {
         std::vector<ScoreLaw::Sample> samples;
         for (std::size_t s = 0; s < per_profile; ++s)
           samples.push_back({scores[p][s], plan.lengths[s / static_cast<std::size_t>(plan.samples)]});
         laws[p] = ScoreLaw::fit_local(samples);
       } else {
-        std::vector<std::vector<double>> classes(plan.lengths.size());
-        for (std::size_t s = 0; s < per_profile; ++s) classes[s / static_cast<std::size_t>(plan.samples)].push_back(scores[p][s]);
         laws[p] = ScoreLaw::fit_by_length(plan.lengths, classes);
       }
+      if (laws[p].defined()) laws[p].set_bulk(plan.lengths, classes);
     });
   });
   return laws;
