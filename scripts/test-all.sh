@@ -1,16 +1,19 @@
 #!/usr/bin/env bash
 # Builds tormid and runs every test: the g++ and clang++ release builds, the
-# AddressSanitizer + UndefinedBehaviorSanitizer build, and a short run of
-# each fuzz harness (set FUZZ_SECONDS=0 to skip it).
+# AddressSanitizer + UndefinedBehaviorSanitizer build, a check of the Debian
+# package, and a short run of each fuzz harness (set FUZZ_SECONDS=0 to skip
+# it).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-for preset in release clang sanitize; do
+for preset in test clang sanitize; do
   echo "=== $preset ==="
   cmake --preset "$preset" >/dev/null
   cmake --build --preset "$preset"
   ctest --preset "$preset"
 done
+
+scripts/package.sh
 
 seconds=${FUZZ_SECONDS:-15}
 if ((seconds > 0)); then

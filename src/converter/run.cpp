@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "converter/converter.h"
+#include "tormid_version.h"
 
 namespace tormid::converter {
 
@@ -16,6 +17,33 @@ void report_usage() {
                "       tormid-prf pssm MATRIX.pssm              PSI-BLAST ASCII PSSM to profile\n"
                "       tormid-prf params glocal|local|global    a parameter file for that mode\n");
 }
+
+const char kHelp[] = R"(tormid-prf: tormid profiles from the formats people already have
+
+Usage: tormid-prf hmm MODEL.hmm [--name NAME]   profile HMM (HMMER3) to profile
+       tormid-prf pssm MATRIX.pssm              PSI-BLAST ASCII PSSM to profile
+       tormid-prf params glocal|local|global    a parameter file for that mode
+       tormid-prf --help | --version
+
+hmm     one profile position per match state of an HMMER3 ASCII model (formats
+        3/b to 3/f, plain or gzip-compressed); the score of residue a at
+        state k is 2 log2(p_k(a) / f(a)) in half-bits, f the Swiss-Prot
+        background; a probability of zero scores -1000. With several models
+        in the file --name picks one (before or after the file), else the
+        first is converted.
+pssm    the 20 scores of each position of a PSI-BLAST -out_ascii_pssm matrix.
+params  gap opening 11 and deletion 1 on both sides and the free ends of the
+        mode: glocal (the whole profile inside a longer protein), local, or
+        global; the alignment display on.
+
+The profile or parameter file goes to standard output; numbers are written
+so that tormid reads them back bit for bit.
+
+Exit status: 0 on success; 1 on a wrong command line (the usage on standard
+error) or on a file it cannot convert (one message on standard error,
+"tormid-prf: FILE:LINE: what", and nothing on standard output).
+Documentation: man tormid-prf; the README of the tormid sources.
+)";
 
 void report(const std::string& what) { std::fprintf(stderr, "tormid-prf: %s\n", what.c_str()); }
 
@@ -44,6 +72,11 @@ bool split_arguments(int argc, const char* const* argv, std::vector<std::string>
 
 int run_tormid_prf(int argc, const char* const* argv) {
   const std::string command = argc > 1 ? argv[1] : "";
+  if (argc == 2 && (command == "--help" || command == "-h" || command == "--version" || command == "-V")) {
+    const std::string text =
+        command == "--help" || command == "-h" ? std::string(kHelp) : std::string("tormid-prf " TORMID_VERSION "\n");
+    return std::fputs(text.c_str(), stdout) >= 0 && std::fflush(stdout) == 0 ? 0 : 1;
+  }
   std::vector<std::string> words;
   std::optional<std::string> name;
   const bool understood = split_arguments(argc, argv, words, name) && words.size() == 1 &&

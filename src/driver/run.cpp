@@ -3,11 +3,13 @@
 // is reported.
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <new>
 
 #include "driver/driver.h"
 #include "engine/engine.h"
 #include "input/input.h"
+#include "tormid_version.h"
 
 namespace tormid {
 
@@ -29,6 +31,57 @@ void report_alignment_failure(const Alignment& a) {
   else std::fprintf(stderr, "\nError---alloc %d fail\n", a.failed_stage);
 }
 
+const char kHelp[] = R"(tormid: aligns one protein sequence against a position-specific scoring profile
+
+Usage: tormid FASTA_FILE PRF_FILE PARAM_FILE
+       tormid --help | --version
+
+Aligns the first record of FASTA_FILE that holds letters against the profile
+in PRF_FILE by dynamic programming, with the gap costs and free ends of
+PARAM_FILE, and prints one result line on standard output:
+  Seq: NAME  Profile: PRF_FILE   Score: SCORE
+and, when the parameter file asks for it, the alignment as two lines: the
+profile's consensus (lower case) over the sequence (upper case), "." for gaps.
+
+Files:
+  FASTA_FILE  FASTA, plain or gzip-compressed; letters A-Z of the first
+              record with letters, in either case; anything else is dropped.
+  PRF_FILE    a header line "(Peptide) ... Length: N ..." (N is its fifth
+              word), a line that is ignored, then N lines: a word, then 20
+              scores in the order A R N D C Q E G H I L K M F P S T W Y V.
+  PARAM_FILE  nine key lines, the value one character after the key:
+                PRF_GAP_OPEN_PENALTY, PRF_DELETION_PENALTY  a gap of n residues
+                    facing no profile position costs open + n * deletion
+                SEQ_GAP_OPEN_PENALTY, SEQ_DELETION_PENALTY  the same for n
+                    profile positions facing no residue
+                PRF_FREE_BEG, PRF_FREE_END  YES: residues before / after the
+                    profile are free
+                SEQ_FREE_BEG, SEQ_FREE_END  YES: profile positions before /
+                    after the sequence are free (all four: local alignment)
+                SHOW_ALIGNMENT  YES: print the alignment
+              Other lines are ignored.
+
+Exit status: 0 when the result line was printed after a completed alignment
+(also when it says no alignment was found: -100000.000), 1 otherwise; every
+failure prints its message (see the manual).
+
+tormid-prf converts HMMER3 models and PSI-BLAST PSSMs into profiles and writes
+parameter files; tormid-scan searches whole databases.
+Documentation: man tormid; the README of the tormid sources.
+)";
+
+// --help and --version, alone on the command line; other command lines are
+// not for them.
+bool is_help(int argc, const char* const* argv) {
+  return argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0);
+}
+bool is_version(int argc, const char* const* argv) {
+  return argc == 2 && (std::strcmp(argv[1], "--version") == 0 || std::strcmp(argv[1], "-V") == 0);
+}
+
+// Writes text to standard output; false when it did not get there.
+bool write_out(const char* text) { return std::fputs(text, stdout) >= 0 && std::fflush(stdout) == 0; }
+
 void print(const std::vector<Message>& messages) {
   for (const Message& m : messages)
     std::fputs(m.text.c_str(), m.stream == Stream::out ? stdout : stderr);
@@ -43,6 +96,8 @@ void print_result(const std::string& name, const std::string& label, const Align
 }  // namespace
 
 int run_tormid(int argc, const char* const* argv, std::string_view kernel) {
+  if (is_help(argc, argv)) return write_out(kHelp) ? 0 : 1;
+  if (is_version(argc, argv)) return write_out("tormid " TORMID_VERSION "\n") ? 0 : 1;
   if (argc != 4) {
     report_usage();
     return 1;

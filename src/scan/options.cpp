@@ -50,7 +50,8 @@ same whatever the number of threads.
 Exit status: 0 on success (also when nothing is found), 1 on an error in a
 file or the search, 2 on a wrong command line.
 
-Documentation: the README of tormid, section "Searching a database".)";
+Documentation: man tormid-scan; the README of the tormid sources, section
+"Searching a database".)";
 
 // CLI11's help with tormid-scan's own usage line.
 class Formatter : public CLI::Formatter {
@@ -87,7 +88,7 @@ int available_cores() {
 Parsed parse_command_line(int argc, const char* const* argv) {
   CLI::App app(kDescription, "tormid-scan");
   app.footer(std::string(kFooter) + "\n");
-  app.set_version_flag("--version", std::string("tormid-scan ") + TORMID_VERSION);
+  app.set_version_flag("-V,--version", std::string("tormid-scan ") + TORMID_VERSION);
   auto formatter = std::make_shared<Formatter>();
   formatter->column_width(30);
   app.formatter(formatter);
