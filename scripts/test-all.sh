@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Builds tormid and runs every test: the g++ and clang++ release builds, the
-# AddressSanitizer + UndefinedBehaviorSanitizer build, a check of the Debian
-# package, and a short run of each fuzz harness (set FUZZ_SECONDS=0 to skip
-# it).
+# AddressSanitizer + UndefinedBehaviorSanitizer build, tormid-scan over MPI
+# against one process, a check of the Debian package, and a short run of
+# each fuzz harness (set FUZZ_SECONDS=0 to skip it).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -12,6 +12,11 @@ for preset in test clang sanitize; do
   cmake --build --preset "$preset"
   ctest --preset "$preset"
 done
+
+echo "=== mpi ==="
+cmake --preset mpi >/dev/null
+cmake --build --preset mpi
+ctest --preset mpi
 
 scripts/package.sh
 

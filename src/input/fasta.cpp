@@ -77,6 +77,7 @@ bool FastaReader::next(FastaRecord& record) {
     // Text before the first header: a nameless record if it has letters.
     record.offset = 0;
     read_letters(record.sequence);
+    if (from_middle_) record.sequence.clear();
     if (!record.sequence.empty()) return true;
   }
   if (!have_header_) return false;

@@ -96,6 +96,9 @@ class LineReader {
   explicit LineReader(const std::string& path, Compression compression = Compression::none);
   // Standard input, named `name` in errors.
   static LineReader standard_input(Compression compression, std::string name);
+  // An uncompressed file read from byte `offset` on; line offsets count
+  // from the start of the file.
+  static LineReader at_offset(const std::string& path, std::uint64_t offset);
   // Reads from source; path names it in errors.
   LineReader(std::unique_ptr<ByteSource> source, std::string path);
   ~LineReader();
@@ -155,10 +158,12 @@ struct FastaRecord {
 };
 
 // Every record of a FASTA file in order, also those without letters. Lines
-// before the first header form a nameless record when they hold letters.
+// before the first header form a nameless record when they hold letters;
+// reading from the middle of a file, they belong to a record before and
+// are skipped.
 class FastaReader {
  public:
-  explicit FastaReader(LineReader& lines) : lines_(lines) {}
+  explicit FastaReader(LineReader& lines, bool from_middle = false) : lines_(lines), from_middle_(from_middle) {}
   // The next record; false at the end. Throws ReadError, std::bad_alloc.
   bool next(FastaRecord& record);
 
@@ -169,6 +174,7 @@ class FastaReader {
   std::string line_;
   bool have_header_ = false;  // line_ holds the next record's header
   std::uint64_t header_offset_ = 0;
+  bool from_middle_ = false;
   bool started_ = false;
 };
 

@@ -51,6 +51,11 @@ class FdSource : public ByteSource {
     }
   }
   std::uint64_t position() const override { return position_; }
+  bool seek(std::uint64_t offset) {
+    if (::lseek(fd_, static_cast<off_t>(offset), SEEK_SET) < 0) return false;
+    position_ = offset;
+    return true;
+  }
 
  private:
   int fd_;
@@ -108,6 +113,19 @@ LineReader LineReader::standard_input(Compression compression, std::string name)
     if (fd >= 0) return LineReader(std::make_unique<GzSource>(fd), std::move(name));
   }
   return LineReader(std::make_unique<FdSource>(STDIN_FILENO, false), std::move(name));
+}
+
+LineReader LineReader::at_offset(const std::string& path, std::uint64_t offset) {
+  LineReader reader(path);
+  if (!reader.is_open() || offset == 0) return reader;
+  auto* source = static_cast<FdSource*>(reader.source_.get());
+  if (!source->seek(offset)) {
+    reader.open_error_ = system_error(errno);
+    reader.source_.reset();
+    return reader;
+  }
+  reader.consumed_ = offset;
+  return reader;
 }
 
 LineReader::LineReader(std::unique_ptr<ByteSource> source, std::string path)

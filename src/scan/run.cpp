@@ -5,7 +5,9 @@
 #include <cmath>
 #include <cstdio>
 #include <new>
+#include <optional>
 
+#include "scan/distributed.h"
 #include "scan/progress.h"
 #include "scan/scan.h"
 
@@ -13,7 +15,10 @@ namespace tormid::scan {
 
 namespace {
 
-void report_error(const std::string& what) { std::fprintf(stderr, "tormid-scan: %s\n", what.c_str()); }
+// Process 0 of a job speaks for it.
+void report_error(const std::string& what) {
+  if (job::rank() == 0) std::fprintf(stderr, "tormid-scan: %s\n", what.c_str());
+}
 
 bool write_stdout(const std::string& text) {
   return std::fwrite(text.data(), 1, text.size(), stdout) == text.size() && std::fflush(stdout) == 0;
@@ -24,18 +29,35 @@ bool write_stdout(const std::string& text) {
 int run_tormid_scan(int argc, const char* const* argv) {
   const Parsed parsed = parse_command_line(argc, argv);
   if (!parsed.options) {
-    std::fputs(parsed.out.c_str(), stdout);
-    std::fputs(parsed.err.c_str(), stderr);
+    if (job::rank() == 0) {
+      std::fputs(parsed.out.c_str(), stdout);
+      std::fputs(parsed.err.c_str(), stderr);
+    }
     return parsed.status;
   }
   Options options = *parsed.options;
   const auto start = std::chrono::steady_clock::now();
+  // Every process of a job reads the profiles and the settings; if one
+  // cannot, all stop.
+  std::vector<ProfileEntry> profiles;
+  Settings settings;
+  std::optional<std::string> failure;
   try {
-    const std::vector<ProfileEntry> profiles = load_profiles(options.profile_files);
-    const Settings settings = load_settings(options);
+    profiles = load_profiles(options.profile_files);
+    settings = load_settings(options);
+  } catch (const ScanError& e) {
+    failure = e.what();
+  } catch (const std::bad_alloc&) {
+    failure = "out of memory";
+  }
+  if (const auto f = job::agree(failure)) {
+    report_error(*f);
+    return 1;
+  }
+  try {
     if (settings.show_alignment) options.alignments = true;
-
-    const bool show_progress = !options.quiet && ::isatty(STDERR_FILENO);
+    const bool distributed = job::size() > 1;
+    const bool show_progress = !options.quiet && !distributed && ::isatty(STDERR_FILENO);
     ProgressLine progress(show_progress, file_size(options.sequence_file));
     SearchOptions search_options;
     Reporting& reporting = search_options.reporting;
@@ -51,12 +73,14 @@ int run_tormid_scan(int argc, const char* const* argv) {
     search_options.progress = [&](const Progress& p) { progress.update(p); };
     SearchResult result;
     try {
-      result = search(profiles, settings, options.sequence_file, search_options);
+      result = distributed ? job::search_distributed(profiles, settings, options.sequence_file, search_options)
+                           : search(profiles, settings, options.sequence_file, search_options);
     } catch (...) {
       progress.finish();
       throw;
     }
     progress.finish();
+    if (job::rank() != 0) return 0;
 
     const ReportContext context{profiles, settings, options};
     if (options.tblout) write_file_atomically(*options.tblout, hit_table(context, result));
@@ -66,9 +90,12 @@ int run_tormid_scan(int argc, const char* const* argv) {
     }
     if (!options.quiet) {
       const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-      std::fprintf(stderr,
-                   "tormid-scan: %.2f s on %d thread%s (calibration %.2f s), %.2f billion cells per second\n",
-                   seconds, options.threads, options.threads == 1 ? "" : "s", result.calibration_seconds,
+      std::string where = std::to_string(options.threads) + (options.threads == 1 ? " thread" : " threads");
+      if (distributed)
+        where = std::to_string(job::size()) + " processes of " + where + ", " +
+                std::to_string(job::result_bytes()) + " bytes of results received";
+      std::fprintf(stderr, "tormid-scan: %.2f s on %s (calibration %.2f s), %.2f billion cells per second\n",
+                   seconds, where.c_str(), result.calibration_seconds,
                    seconds > 0 ? static_cast<double>(result.stats.aligned_cells) / seconds / 1e9 : 0.0);
     }
   } catch (const ScanError& e) {

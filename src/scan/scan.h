@@ -171,6 +171,9 @@ struct SearchOptions {
   bool alignments = false;
   bool bias_correction = true;
   int threads = 1;
+  // Records known to come before the ones searched (with Z unknown until
+  // the end, they tighten the running threshold).
+  std::uint64_t records_before = 0;
   std::uint64_t seed = 42;  // of the calibration and the shuffles
   // Called from the reading thread after each batch.
   std::function<void(const Progress&)> progress;

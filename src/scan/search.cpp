@@ -14,9 +14,7 @@
 #include <chrono>
 #include <numeric>
 
-#include "input/input.h"
-#include "scan/scan.h"
-#include "scan/statistics.h"
+#include "scan/search.h"
 #include "scan/threads.h"
 
 namespace tormid::scan {
@@ -28,7 +26,7 @@ constexpr std::size_t kBatchResidues = 1 << 20;
 
 struct Record {
   FastaRecord text;
-  std::uint64_t index;  // among the records searched
+  std::uint64_t index;  // among the records of the unit
 };
 
 struct Batch {
@@ -36,15 +34,6 @@ struct Batch {
   std::uint64_t empty_records = 0;
   std::vector<std::vector<Domain>> found;  // per unit: record-major, then profile
   std::uint64_t cells = 0;
-};
-
-// The candidate domains of one sequence against one profile.
-struct Candidates {
-  int profile;
-  std::uint64_t record;
-  std::string name, description;
-  int seq_len;
-  std::vector<Domain> found;
 };
 
 // The candidate domains that are reported, numbered along the sequence.
@@ -98,11 +87,13 @@ void report(const Candidates& c, const ScoreLaw& law, const Reporting& reporting
   }
 }
 
-// Reads up to a batch of records; false when there are none left.
-bool read_batch(FastaReader& reader, Batch& batch, std::uint64_t& searched) {
+// Reads up to a batch of the range's records; false when there are none
+// left.
+bool read_batch(FastaReader& reader, RecordRange range, Batch& batch, std::uint64_t& searched) {
   FastaRecord record;
   std::size_t residues = 0;
-  while (batch.records.size() < kBatchRecords && residues < kBatchResidues && reader.next(record)) {
+  while (batch.records.size() < kBatchRecords && residues < kBatchResidues && reader.next(record) &&
+         record.offset < range.end) {
     if (record.sequence.empty()) {
       ++batch.empty_records;
       continue;
@@ -124,44 +115,52 @@ void sort_hits(std::vector<Hit>& hits) {
   });
 }
 
-SearchResult search(const std::vector<ProfileEntry>& profiles, const Settings& settings,
-                    const std::string& sequence_file, const SearchOptions& options) {
-  LineReader lines = sequence_file == "-"
-                         ? LineReader::standard_input(LineReader::Compression::gzip, "standard input")
-                         : LineReader(sequence_file, LineReader::Compression::gzip);
-  if (!lines.is_open()) throw ScanError(sequence_file + ": cannot open (" + lines.open_error() + ")");
-  FastaReader reader(lines);
+std::vector<ScoreLaw> calibrate_profiles(const std::vector<ProfileEntry>& profiles, const Settings& settings,
+                                         const SearchOptions& options, double& seconds) {
+  const auto start = std::chrono::steady_clock::now();
+  std::vector<const Profile*> list;
+  for (const ProfileEntry& p : profiles) list.push_back(&p.profile);
+  std::vector<ScoreLaw> laws = calibrate(list, settings, options.seed, options.threads);
+  seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  return laws;
+}
 
-  SearchResult result;
-  const int threads = std::max(1, options.threads);
-  const auto calibration_start = std::chrono::steady_clock::now();
-  std::vector<const Profile*> profile_list;
-  for (const ProfileEntry& p : profiles) profile_list.push_back(&p.profile);
-  const std::vector<ScoreLaw> laws = calibrate(profile_list, settings, options.seed, threads);
-  result.calibration_seconds =
-      std::chrono::duration<double>(std::chrono::steady_clock::now() - calibration_start).count();
-
+UnitResult search_unit(const std::vector<ProfileEntry>& profiles, const std::vector<ScoreLaw>& laws,
+                       int first_profile, int last_profile, const Settings& settings, LineReader& lines,
+                       RecordRange range, const SearchOptions& options, const std::string& file_name) {
+  FastaReader reader(lines, range.begin > 0);
+  if (range.begin > 0) {
+    // The reader stands just before the range: the rest of that line
+    // belongs to a record before it.
+    std::string line;
+    try {
+      lines.next(line);
+    } catch (const ReadError& e) {
+      throw ScanError(file_name + ": cannot read (" + e.reason() + ")");
+    }
+  }
   std::uint64_t positions = 0;
-  for (const ProfileEntry& p : profiles) positions += static_cast<std::uint64_t>(p.profile.length());
-  const std::size_t profile_count = profiles.size();
+  for (int p = first_profile; p < last_profile; ++p)
+    positions += static_cast<std::uint64_t>(profiles[static_cast<std::size_t>(p)].profile.length());
+  const std::size_t profile_count = static_cast<std::size_t>(last_profile - first_profile);
   const Reporting& reporting = options.reporting;
 
+  UnitResult result;
   Progress progress;
   std::uint64_t searched = 0;
-  std::vector<Candidates> candidates;
   tbb::enumerable_thread_specific<Workspace> workspaces;
 
   auto read = [&](tbb::flow_control& control) -> std::shared_ptr<Batch> {
     auto batch = std::make_shared<Batch>();
     try {
-      if (!read_batch(reader, *batch, searched)) {
+      if (!read_batch(reader, range, *batch, searched)) {
         control.stop();
         return nullptr;
       }
     } catch (const ReadError& e) {
-      throw ScanError(sequence_file + ": cannot read (" + e.reason() + ")");
+      throw ScanError(file_name + ": cannot read (" + e.reason() + ")");
     } catch (const std::bad_alloc&) {
-      throw ScanError(sequence_file + ": a record too long for memory");
+      throw ScanError(file_name + ": a record too long for memory");
     }
     progress.records += batch->records.size() + batch->empty_records;
     for (const Record& r : batch->records) progress.residues += r.text.sequence.size();
@@ -176,14 +175,15 @@ SearchResult search(const std::vector<ProfileEntry>& profiles, const Settings& s
     std::vector<std::uint64_t> cells(units, 0);
     tbb::parallel_for(std::size_t{0}, units, [&](std::size_t unit) {
       const Record& record = batch->records[unit / profile_count];
-      const std::size_t p = unit % profile_count;
+      const std::size_t p = static_cast<std::size_t>(first_profile) + unit % profile_count;
       const Profile& profile = profiles[p].profile;
       const ScoreLaw& law = laws[p];
       const int length = static_cast<int>(record.text.sequence.size());
       // Until the end the number of sequences is only known to be at least
-      // those read so far: a looser threshold keeps every domain that the
-      // final one may report.
-      const double z = reporting.database_size.value_or(static_cast<double>(record.index + 1));
+      // those before this unit and those of it read so far: a looser
+      // threshold keeps every domain that the final one may report.
+      const double z =
+          reporting.database_size.value_or(static_cast<double>(options.records_before + record.index + 1));
       auto passes = [&](double score) { return reporting.reports(law.expected_count(score, length), score, z); };
       try {
         Workspace& ws = workspaces.local();
@@ -226,21 +226,24 @@ SearchResult search(const std::vector<ProfileEntry>& profiles, const Settings& s
   };
 
   auto collect = [&](std::shared_ptr<Batch> batch) {
-    result.stats.records += batch->records.size();
-    result.stats.empty_records += batch->empty_records;
+    SearchStats& stats = result.stats;
+    stats.records += batch->records.size();
+    stats.empty_records += batch->empty_records;
     for (const Record& r : batch->records) {
-      result.stats.residues += r.text.sequence.size();
-      result.stats.cells += r.text.sequence.size() * positions;
+      stats.residues += r.text.sequence.size();
+      stats.cells += r.text.sequence.size() * positions;
     }
-    result.stats.aligned_cells += batch->cells;
+    stats.aligned_cells += batch->cells;
     for (std::size_t unit = 0; unit < batch->found.size(); ++unit) {
       if (batch->found[unit].empty()) continue;
       const Record& r = batch->records[unit / profile_count];
-      candidates.push_back({static_cast<int>(unit % profile_count), r.text.offset, r.text.name, r.text.description,
-                            static_cast<int>(r.text.sequence.size()), std::move(batch->found[unit])});
+      result.candidates.push_back({first_profile + static_cast<int>(unit % profile_count), r.text.offset,
+                                   r.text.name, r.text.description, static_cast<int>(r.text.sequence.size()),
+                                   std::move(batch->found[unit])});
     }
   };
 
+  const int threads = std::max(1, options.threads);
   run_on_threads(threads, [&] {
     tbb::parallel_pipeline(
         static_cast<std::size_t>(2 * threads),
@@ -249,12 +252,31 @@ SearchResult search(const std::vector<ProfileEntry>& profiles, const Settings& s
                                                                              align_batch) &
             tbb::make_filter<std::shared_ptr<Batch>, void>(tbb::filter_mode::serial_in_order, collect));
   });
+  return result;
+}
 
-  const double z = reporting.database_size.value_or(static_cast<double>(result.stats.records));
-  result.stats.database_size = z;
+std::vector<Hit> reported_hits(const std::vector<Candidates>& candidates, const std::vector<ScoreLaw>& laws,
+                               const SearchOptions& options, double z) {
+  std::vector<Hit> hits;
   for (const Candidates& c : candidates)
-    report(c, laws[static_cast<std::size_t>(c.profile)], reporting, z, options.max_domains, result.hits);
-  sort_hits(result.hits);
+    report(c, laws[static_cast<std::size_t>(c.profile)], options.reporting, z, options.max_domains, hits);
+  sort_hits(hits);
+  return hits;
+}
+
+SearchResult search(const std::vector<ProfileEntry>& profiles, const Settings& settings,
+                    const std::string& sequence_file, const SearchOptions& options) {
+  LineReader lines = sequence_file == "-"
+                         ? LineReader::standard_input(LineReader::Compression::gzip, "standard input")
+                         : LineReader(sequence_file, LineReader::Compression::gzip);
+  if (!lines.is_open()) throw ScanError(sequence_file + ": cannot open (" + lines.open_error() + ")");
+  SearchResult result;
+  const std::vector<ScoreLaw> laws = calibrate_profiles(profiles, settings, options, result.calibration_seconds);
+  UnitResult unit = search_unit(profiles, laws, 0, static_cast<int>(profiles.size()), settings, lines, {}, options,
+                                sequence_file);
+  result.stats = unit.stats;
+  result.stats.database_size = options.reporting.database_size.value_or(static_cast<double>(unit.stats.records));
+  result.hits = reported_hits(unit.candidates, laws, options, result.stats.database_size);
   return result;
 }
 

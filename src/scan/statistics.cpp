@@ -284,6 +284,33 @@ ScoreLaw ScoreLaw::fit_by_length(const std::vector<int>& lengths, const std::vec
   return law;
 }
 
+std::vector<double> ScoreLaw::serialized() const {
+  std::vector<double> n = {static_cast<double>(kind_), lambda_, mu0_, a_, b_, l_mid_};
+  for (const std::vector<double>* v : {&log_lengths_, &locations_, &bulk_log_lengths_, &bulk_means_, &bulk_sds_}) {
+    n.push_back(static_cast<double>(v->size()));
+    n.insert(n.end(), v->begin(), v->end());
+  }
+  return n;
+}
+
+ScoreLaw ScoreLaw::deserialized(const std::vector<double>& n) {
+  ScoreLaw law;
+  std::size_t at = 0;
+  auto next = [&] { return at < n.size() ? n[at++] : 0.0; };
+  law.kind_ = static_cast<Kind>(static_cast<int>(next()));
+  law.lambda_ = next();
+  law.mu0_ = next();
+  law.a_ = next();
+  law.b_ = next();
+  law.l_mid_ = next();
+  for (std::vector<double>* v :
+       {&law.log_lengths_, &law.locations_, &law.bulk_log_lengths_, &law.bulk_means_, &law.bulk_sds_}) {
+    const auto size = static_cast<std::size_t>(next());
+    for (std::size_t k = 0; k < size; ++k) v->push_back(next());
+  }
+  return law;
+}
+
 ScoreLaw::Kind law_kind(const Settings& settings) {
   if (settings.end == EndMode::global) return ScoreLaw::Kind::none;
   if (settings.start == StartMode::local && settings.end == EndMode::local) return ScoreLaw::Kind::local;

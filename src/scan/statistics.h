@@ -77,6 +77,10 @@ class ScoreLaw {
     double score;
     int length;
   };
+  // The law as numbers and back, to send it between processes.
+  std::vector<double> serialized() const;
+  static ScoreLaw deserialized(const std::vector<double>& numbers);
+
   // The local law fitted to samples of any lengths.
   static ScoreLaw fit_local(const std::vector<Sample>& samples);
   // The length-dependent law fitted to the samples of each length class
