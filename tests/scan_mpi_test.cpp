@@ -13,12 +13,7 @@
 namespace {
 
 using namespace tormid;
-
-std::string numbered(const char* prefix, int n) {
-  std::string text = prefix;
-  text += std::to_string(n);
-  return text;
-}
+using fixtures::numbered;
 
 // mpirun as the test machine allows it: more processes than cores, and as
 // root where the tests run as root.

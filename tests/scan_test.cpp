@@ -18,17 +18,10 @@
 namespace {
 
 using namespace tormid;
+using fixtures::numbered;
 
 fixtures::RunResult run_scan(const std::vector<std::string>& args, const std::filesystem::path& dir) {
   return fixtures::run(TORMID_SCAN_BINARY, args, dir);
-}
-
-// prefix followed by n. (Built by appending: GCC 12 warns wrongly about
-// some string concatenations, bug 105651.)
-std::string numbered(const char* prefix, int n) {
-  std::string text = prefix;
-  text += std::to_string(n);
-  return text;
 }
 
 std::vector<std::string> split(const std::string& text, char separator) {

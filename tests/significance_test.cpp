@@ -17,12 +17,8 @@
 namespace {
 
 using namespace tormid;
+using fixtures::numbered;
 
-std::string numbered(const char* prefix, int n) {
-  std::string text = prefix;
-  text += std::to_string(n);
-  return text;
-}
 using scan::ScoreLaw;
 
 // A draw from the Gumbel law of slope lambda and location mu.

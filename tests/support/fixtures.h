@@ -31,6 +31,14 @@ struct RunResult {
   int status = -1;
 };
 
+// prefix followed by n. (Built by appending: GCC 12 warns wrongly about
+// some string concatenations, bug 105651.)
+inline std::string numbered(const char* prefix, int n) {
+  std::string text = prefix;
+  text += std::to_string(n);
+  return text;
+}
+
 // Quotes word for the shell.
 std::string shell_quote(const std::string& word);
 // Runs a shell command from inside dir, capturing both streams; the status
