@@ -38,7 +38,10 @@ struct Size {
   int prf;
 };
 
-const Size kSizes[] = {{"300x100", 300, 100}, {"3000x300", 3000, 300}, {"35000x1000", 35000, 1000}};
+// Short profiles (28, 100 positions) show what filling and draining a strip
+// costs; the 35000x1000 case is also the whole-run case.
+const Size kSizes[] = {{"300x100", 300, 100},     {"3000x300", 3000, 300},   {"35000x28", 35000, 28},
+                       {"35000x100", 35000, 100}, {"35000x1000", 35000, 1000}};
 const bench::Mode kModes[] = {bench::kGlobal, bench::kSemiGlobal, bench::kLocal};
 
 std::string case_name(const Size& size, const bench::Mode& mode, bool show) {
@@ -54,6 +57,34 @@ void score_benchmark(benchmark::State& state, const std::string& engine, const S
   for (auto _ : state) benchmark::DoNotOptimize(align(profile, settings, seq, ws).score);
   state.counters["GCUPS"] = benchmark::Counter(static_cast<double>(size.len) * size.prf / 1e9,
                                                benchmark::Counter::kIsIterationInvariantRate);
+}
+
+// The score bound of a search: 256 sequences of 100 to 800 residues at once
+// against a profile, per bound kernel, beside the widest engine on the same
+// pairs.
+void bound_benchmark(benchmark::State& state, const std::string& kernel, int prf, const bench::Mode& mode) {
+  std::vector<std::string> seqs;
+  double cells = 0;
+  for (int k = 0; k < 256; ++k) {
+    seqs.push_back(bench::random_protein(100 + (k * 7919) % 701, 10 + static_cast<unsigned>(k)));
+    cells += static_cast<double>(seqs.back().size()) * prf;
+  }
+  const std::vector<std::string_view> views(seqs.begin(), seqs.end());
+  std::vector<double> bounds(seqs.size());
+  const Profile profile(bench::random_profile_rows(prf, 2));
+  const Settings settings = set_parameters(bench::param_values(mode, false));
+  Workspace ws;
+  if (kernel == "engine") {
+    for (auto _ : state)
+      for (const std::string& s : seqs) benchmark::DoNotOptimize(align(profile, settings, s, ws).score);
+  } else {
+    const ScoreBound bound(profile, settings, 64, kernel);
+    for (auto _ : state) {
+      bound.bound_many(views, bounds, ws);
+      benchmark::DoNotOptimize(bounds.data());
+    }
+  }
+  state.counters["GCUPS"] = benchmark::Counter(cells / 1e9, benchmark::Counter::kIsIterationInvariantRate);
 }
 
 // Keeps the seconds per iteration of every run for the summary: the median
@@ -127,7 +158,10 @@ int main(int argc, char** argv) {
     else args.push_back(argv[k]);
   }
   int count = static_cast<int>(args.size());
+  // Every variant, each strip height of those that choose one, and the
+  // reference engine last.
   std::vector<std::string> engines = engine_kernels();
+  for (const std::string& h : engine_kernel_heights()) engines.push_back(h);
   engines.push_back("reference");
 
   for (const Size& size : kSizes)
@@ -138,8 +172,18 @@ int main(int argc, char** argv) {
                                        score_benchmark, engine, size, mode, show)
               ->Unit(benchmark::kMillisecond);
 
+  std::vector<std::string> bounders = bound_kernels();
+  bounders.push_back("engine");
+  for (const int prf : {28, 100, 300, 1000})
+    for (const bench::Mode& mode : {bench::kSemiGlobal, bench::kLocal})
+      for (const std::string& kernel : bounders)
+        benchmark::RegisterBenchmark(
+            ("bound/" + kernel + "/256x" + std::to_string(prf) + "/" + mode.name).c_str(),
+            bound_benchmark, kernel, prf, mode)
+            ->Unit(benchmark::kMillisecond);
+
   benchmark::Initialize(&count, args.data());
-  whole_runs(kSizes[2], quick);
+  whole_runs(kSizes[4], quick);
   SummaryReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
 

@@ -13,14 +13,17 @@ extern char** environ;
 
 namespace bench {
 
-ProcessRun run_process(const std::string& binary, const std::vector<std::string>& args) {
+ProcessRun run_process(const std::string& binary, const std::vector<std::string>& args,
+                       const std::string& stdout_path, const std::string& stderr_path) {
   std::vector<char*> argv;
   argv.push_back(const_cast<char*>(binary.c_str()));
   for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
   argv.push_back(nullptr);
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, stdout_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  if (!stderr_path.empty())
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, stderr_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
   const auto start = std::chrono::steady_clock::now();
   pid_t pid = 0;
   ProcessRun result{0, 0, -1};

@@ -12,10 +12,12 @@ struct ProcessRun {
   int status;
 };
 
-// Runs a binary with stdout sent to /dev/null; wall time and peak RSS. A
-// child's peak RSS includes that of this process at the moment of the
-// spawn, so spawn while this process is still small.
-ProcessRun run_process(const std::string& binary, const std::vector<std::string>& args);
+// Runs a binary with stdout sent to /dev/null (or to stdout_path), and
+// stderr to stderr_path when given; wall time and peak RSS. A child's peak
+// RSS includes that of this process at the moment of the spawn, so spawn
+// while this process is still small.
+ProcessRun run_process(const std::string& binary, const std::vector<std::string>& args,
+                       const std::string& stdout_path = "/dev/null", const std::string& stderr_path = "");
 
 // The fastest of `times` runs.
 ProcessRun best_of(int times, const std::string& binary, const std::vector<std::string>& args);

@@ -1,22 +1,28 @@
-// tormid-scan end to end on a generated database, against the one-pair
-// engine on the same pairs: cells per second per thread with 1 and 2
-// threads, and peak memory.
+// tormid-scan end to end on a generated database: against the one-pair
+// engine on the same pairs (cells per second per thread with 1 and 2
+// threads, and peak memory), with the score bound's filter and without,
+// and against HMMER's hmmsearch on the same models when it is installed
+// (Debian hmmer; only for this comparison).
 //
-//   build/release/scan_bench [--records N] [--repeat N]
+//   build/test/scan_bench [--records N] [--repeat N] [--keep DIR]
 //
 // The database: N records (20,000 by default) of realistic lengths (mean
 // about 450 residues), 5% of them carrying a member of one of 8 families;
-// the profiles: those 8 families, 100 to 400 positions. Figures are the
-// medians of --repeat runs (3 by default).
+// the profiles: those 8 families, 100 to 400 positions. For hmmsearch, an
+// HMMER3 model of each family is built by hmmbuild from 40 of its members,
+// and tormid-scan reads the same model file. Figures are the medians of
+// --repeat runs (3 by default). --keep leaves the generated files in DIR.
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -70,6 +76,58 @@ double engine_seconds(const Workload& w, const Settings& settings) {
   return seconds;
 }
 
+// The full path of a program on PATH, or "".
+std::string find_on_path(const std::string& name) {
+  const char* path = std::getenv("PATH");
+  std::stringstream dirs(path ? path : "");
+  for (std::string dir; std::getline(dirs, dir, ':');) {
+    const std::string candidate = dir + "/" + name;
+    if (!dir.empty() && access(candidate.c_str(), X_OK) == 0) return candidate;
+  }
+  return "";
+}
+
+// An ungapped alignment of `count` members drawn from the family's
+// emissions, for hmmbuild.
+std::string member_alignment(synthetic::Random& rng, const synthetic::Family& f, int count) {
+  std::string text;
+  for (int k = 0; k < count; ++k) {
+    text += ">m" + std::to_string(k) + "\n";
+    for (const synthetic::Composition& e : f.emissions) text += tormid::alphabet[rng.residue(e)];
+    text += "\n";
+  }
+  return text;
+}
+
+std::string read_text(const std::string& path) {
+  std::ifstream in(path);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+// Lines of a table that are not comments.
+int table_rows(const std::string& path) {
+  std::ifstream in(path);
+  int rows = 0;
+  for (std::string line; std::getline(in, line);)
+    if (!line.empty() && line[0] != '#') ++rows;
+  return rows;
+}
+
+// The "dismissed X of Y pairs" of tormid-scan's closing line.
+std::string dismissed_share(const std::string& stderr_text) {
+  const std::size_t at = stderr_text.find("dismissed ");
+  if (at == std::string::npos) return "?";
+  unsigned long long dismissed = 0, pairs = 0;
+  if (std::sscanf(stderr_text.c_str() + at, "dismissed %llu of %llu", &dismissed, &pairs) != 2 || pairs == 0)
+    return "?";
+  char text[64];
+  std::snprintf(text, sizeof text, "%.1f%% (%llu of %llu)", 100.0 * static_cast<double>(dismissed) / static_cast<double>(pairs),
+                dismissed, pairs);
+  return text;
+}
+
 double median(std::vector<double> v) {
   std::sort(v.begin(), v.end());
   return v[v.size() / 2];
@@ -79,32 +137,82 @@ double median(std::vector<double> v) {
 
 int main(int argc, char** argv) {
   int records = 20000, repeat = 3;
+  std::string keep;
   for (int k = 1; k + 1 < argc; k += 2) {
     if (std::strcmp(argv[k], "--records") == 0) records = std::atoi(argv[k + 1]);
     if (std::strcmp(argv[k], "--repeat") == 0) repeat = std::max(1, std::atoi(argv[k + 1]));
+    if (std::strcmp(argv[k], "--keep") == 0) keep = argv[k + 1];
   }
   namespace fs = std::filesystem;
-  const fs::path dir = fs::temp_directory_path() / ("tormid-scan-bench-" + std::to_string(getpid()));
+  const fs::path dir =
+      keep.empty() ? fs::temp_directory_path() / ("tormid-scan-bench-" + std::to_string(getpid())) : fs::path(keep);
   fs::create_directories(dir);
+  auto at = [&](const std::string& name) { return (dir / name).string(); };
   std::vector<std::string> args = {"--quiet", "--min-score", "30"};
-  for (const int length : kProfileLengths) args.push_back((dir / ("family" + std::to_string(length) + ".prf")).string());
-  args.push_back((dir / "db.fa").string());
+  for (const int length : kProfileLengths) args.push_back(at("family" + std::to_string(length) + ".prf"));
+  args.push_back(at("db.fa"));
   // The files are written by a child, so that this process stays small for
   // the whole runs (see run_process).
   if (const pid_t writer = fork(); writer == 0) {
     const Workload w = generate(records);
-    for (const auto& f : w.families) std::ofstream((dir / (f.name + ".prf")).string()) << synthetic::profile_text(f.profile);
-    std::ofstream((dir / "db.fa").string()) << synthetic::fasta(w.records);
+    synthetic::Random rng(7);
+    for (const auto& f : w.families) {
+      std::ofstream(at(f.name + ".prf")) << synthetic::profile_text(f.profile);
+      std::ofstream(at(f.name + ".afa")) << member_alignment(rng, f, 40);
+    }
+    std::ofstream(at("db.fa")) << synthetic::fasta(w.records);
     _exit(0);
   } else {
     int status = 0;
     waitpid(writer, &status, 0);
   }
-  std::vector<std::string> one = args, two = args;
-  one.insert(one.begin(), {"--threads", "1"});
-  two.insert(two.begin(), {"--threads", "2"});
-  const bench::ProcessRun scan1 = bench::median_of(repeat, TORMID_SCAN_BINARY, one);
-  const bench::ProcessRun scan2 = bench::median_of(repeat, TORMID_SCAN_BINARY, two);
+  auto with = [&](std::vector<std::string> base, std::initializer_list<std::string> more) {
+    base.insert(base.begin(), more);
+    return base;
+  };
+  const bench::ProcessRun exact1 = bench::median_of(repeat, TORMID_SCAN_BINARY, with(args, {"--no-filter", "--threads", "1"}));
+  const bench::ProcessRun exact2 = bench::median_of(repeat, TORMID_SCAN_BINARY, with(args, {"--no-filter", "--threads", "2"}));
+  const bench::ProcessRun filter1 = bench::median_of(repeat, TORMID_SCAN_BINARY, with(args, {"--threads", "1"}));
+  const bench::ProcessRun filter2 = bench::median_of(repeat, TORMID_SCAN_BINARY, with(args, {"--threads", "2"}));
+  // The same report either way, and how many pairs the bound dismissed.
+  std::vector<std::string> loud = with(args, {"--threads", "2"});
+  loud.erase(std::find(loud.begin(), loud.end(), "--quiet"));
+  bench::run_process(TORMID_SCAN_BINARY, loud, at("filter.out"), at("filter.err"));
+  bench::run_process(TORMID_SCAN_BINARY, with(args, {"--threads", "2", "--no-filter"}), at("exact.out"));
+  const bool same = read_text(at("filter.out")) == read_text(at("exact.out"));
+  const std::string share = dismissed_share(read_text(at("filter.err")));
+
+  // hmmsearch on HMMER3 models of the families; tormid-scan on the same
+  // model file, with its default settings (glocal, E-values at most 10).
+  const std::string hmmbuild = find_on_path("hmmbuild"), hmmsearch = find_on_path("hmmsearch");
+  const bool hmmer = !hmmbuild.empty() && !hmmsearch.empty();
+  bench::ProcessRun hmmer2{}, hmm_filter2{}, hmm_exact2{};
+  int hmmer_rows = 0, tormid_rows = 0;
+  bool hmm_same = false;
+  std::string hmm_share;
+  if (hmmer) {
+    std::string library;
+    for (const int length : kProfileLengths) {
+      const std::string name = "family" + std::to_string(length);
+      bench::run_process(hmmbuild, {"--amino", "-n", name, at(name + ".hmm"), at(name + ".afa")});
+      library += read_text(at(name + ".hmm"));
+    }
+    std::ofstream(at("models.hmm")) << library;
+    const std::vector<std::string> scan = {"--threads", "2", at("models.hmm"), at("db.fa")};
+    hmmer2 = bench::median_of(repeat, hmmsearch,
+                              {"--cpu", "2", "--noali", "--tblout", at("hmmer.tbl"), at("models.hmm"), at("db.fa")});
+    hmm_filter2 = bench::median_of(repeat, TORMID_SCAN_BINARY, with(scan, {"--quiet"}));
+    hmm_exact2 = bench::median_of(repeat, TORMID_SCAN_BINARY, with(scan, {"--quiet", "--no-filter"}));
+    bench::run_process(TORMID_SCAN_BINARY, with(scan, {"--tblout", at("filter.tbl")}), at("hmm-filter.out"),
+                       at("hmm-filter.err"));
+    bench::run_process(TORMID_SCAN_BINARY, with(scan, {"--quiet", "--no-filter", "--tblout", at("exact.tbl")}),
+                       at("hmm-exact.out"));
+    hmm_same = read_text(at("hmm-filter.out")) == read_text(at("hmm-exact.out")) &&
+               read_text(at("filter.tbl")) == read_text(at("exact.tbl"));
+    hmm_share = dismissed_share(read_text(at("hmm-filter.err")));
+    hmmer_rows = table_rows(at("hmmer.tbl"));
+    tormid_rows = table_rows(at("filter.tbl"));
+  }
 
   const Workload w = generate(records);
   ParamValues v;
@@ -115,20 +223,40 @@ int main(int argc, char** argv) {
   std::vector<double> engine_runs;
   for (int k = 0; k < repeat; ++k) engine_runs.push_back(engine_seconds(w, glocal));
   const double engine = median(engine_runs);
-  fs::remove_all(dir);
+  if (keep.empty()) fs::remove_all(dir);
 
   const double gcells = w.cells / 1e9;
   std::printf("Scan benchmark: %d records, %zu profiles (100-400 positions), %.2f billion cells, glocal 11/1\n",
               records, w.families.size(), gcells);
-  std::printf("kernel: %s; medians of %d runs\n\n", Workspace().kernel().c_str(), repeat);
-  std::printf("%-32s %9s %14s %18s %10s\n", "", "seconds", "Gcells/s", "Gcells/s/thread", "peak RSS");
-  std::printf("%-32s %9.2f %14.2f %18.2f %10s\n", "one-pair engine, 1 thread", engine, gcells / engine,
+  std::printf("kernel: %s, bound kernel: %s; medians of %d runs\n\n", Workspace().kernel().c_str(),
+              bound_kernels().front().c_str(), repeat);
+  std::printf("%-36s %9s %10s %17s %10s\n", "", "seconds", "Gcells/s", "Gcells/s/thread", "peak RSS");
+  auto row = [&](const char* what, const bench::ProcessRun& r, int threads) {
+    std::printf("%-36s %9.2f %10.2f %17.2f %6.1f MiB%s\n", what, r.seconds, gcells / r.seconds,
+                gcells / r.seconds / threads, r.peak_mib, r.status ? " (failed)" : "");
+  };
+  std::printf("%-36s %9.2f %10.2f %17.2f %10s\n", "one-pair engine, 1 thread", engine, gcells / engine,
               gcells / engine, "-");
-  std::printf("%-32s %9.2f %14.2f %18.2f %6.1f MiB%s\n", "tormid-scan --threads 1", scan1.seconds,
-              gcells / scan1.seconds, gcells / scan1.seconds, scan1.peak_mib, scan1.status ? " (failed)" : "");
-  std::printf("%-32s %9.2f %14.2f %18.2f %6.1f MiB%s\n", "tormid-scan --threads 2", scan2.seconds,
-              gcells / scan2.seconds, gcells / scan2.seconds / 2, scan2.peak_mib, scan2.status ? " (failed)" : "");
-  std::printf("\nscan per thread / one-pair engine:  %.0f%%  (target at least 85%%)\n", 100 * engine / scan1.seconds);
-  std::printf("2 threads / 1 thread:               %.2fx (target at least 1.8x)\n", scan1.seconds / scan2.seconds);
-  return scan1.status || scan2.status;
+  row("tormid-scan --no-filter --threads 1", exact1, 1);
+  row("tormid-scan --no-filter --threads 2", exact2, 2);
+  row("tormid-scan --threads 1", filter1, 1);
+  row("tormid-scan --threads 2", filter2, 2);
+  std::printf("\nno filter, per thread / one-pair engine: %.0f%%  (target at least 85%%)\n", 100 * engine / exact1.seconds);
+  std::printf("no filter, 2 threads / 1 thread:        %.2fx (target at least 1.8x)\n", exact1.seconds / exact2.seconds);
+  std::printf("filter speed-up, 2 threads:             %.2fx; pairs dismissed: %s\n", exact2.seconds / filter2.seconds,
+              share.c_str());
+  std::printf("report with the filter = without:       %s\n", same ? "yes" : "NO");
+  if (hmmer) {
+    std::printf("\nAgainst hmmsearch, the same 8 HMMER3 models (hmmbuild, 40 members each), 2 threads:\n");
+    std::printf("%-36s %9.2f s  %d hits%s\n", "hmmsearch --cpu 2", hmmer2.seconds, hmmer_rows,
+                hmmer2.status ? " (failed)" : "");
+    std::printf("%-36s %9.2f s  %d hits  (%.2fx hmmsearch's time)\n", "tormid-scan --threads 2", hmm_filter2.seconds,
+                tormid_rows, hmm_filter2.seconds / hmmer2.seconds);
+    std::printf("%-36s %9.2f s  (%.2fx hmmsearch's time)\n", "tormid-scan --no-filter --threads 2", hmm_exact2.seconds,
+                hmm_exact2.seconds / hmmer2.seconds);
+    std::printf("pairs dismissed: %s; report with the filter = without: %s\n", hmm_share.c_str(), hmm_same ? "yes" : "NO");
+  } else {
+    std::printf("\nhmmbuild/hmmsearch not found: install Debian hmmer to compare with hmmsearch\n");
+  }
+  return exact1.status || exact2.status || filter1.status || filter2.status || !same || (hmmer && !hmm_same);
 }

@@ -1,9 +1,10 @@
-// Every instruction-set variant of the engine against the plain reference
-// engine on thousands of generated cases: same score to the bit, same
-// status, coordinates and aligned lines; and two threads aligning at once
-// give what one thread gives.
+// Every instruction-set variant of the engine, at every strip height,
+// against the plain reference engine on thousands of generated cases: same
+// score to the bit, same status, coordinates and aligned lines; and two
+// threads aligning at once give what one thread gives.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <bit>
 #include <cstdint>
 #include <random>
@@ -70,8 +71,19 @@ TEST_P(EngineEquivalence, MatchesReferenceBitForBit) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Engine, EngineEquivalence, testing::ValuesIn(engine_kernels()),
-                         [](const auto& info) { return info.param; });
+// Every variant, and every strip height of those that pick one by profile
+// length.
+std::vector<std::string> all_kernels() {
+  std::vector<std::string> names = engine_kernels();
+  for (const std::string& h : engine_kernel_heights()) names.push_back(h);
+  return names;
+}
+
+INSTANTIATE_TEST_SUITE_P(Engine, EngineEquivalence, testing::ValuesIn(all_kernels()), [](const auto& info) {
+  std::string name = info.param;
+  std::replace(name.begin(), name.end(), '/', '_');
+  return name;
+});
 
 TEST(EngineThreads, TwoThreadsWithTheirOwnWorkspacesMatchOneThread) {
   std::mt19937 rng(99);

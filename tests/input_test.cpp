@@ -4,11 +4,16 @@
 #include <algorithm>
 #include <array>
 #include <cstdlib>
+#include <bit>
+#include <cmath>
+#include <cstdio>
 #include <memory>
+#include <random>
 #include <string>
 #include <vector>
 
 #include "input/input.h"
+#include "input/text_lines.h"
 #include "support/fixtures.h"
 
 namespace {
@@ -55,6 +60,47 @@ TEST_P(ProfileReading, StoresTheScannedScores) {
 
 INSTANTIATE_TEST_SUITE_P(Input, ProfileReading, testing::ValuesIn(kProfiles),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// The fast scanner of position lines against sscanf, which defines what a
+// line holds: random lines of plain numbers and of everything sscanf reads
+// differently or not at all.
+TEST(ProfileReading, PositionLinesReadExactlyAsSscanfReadsThem) {
+  std::mt19937 rng(17);
+  auto pick = [&](int n) { return static_cast<int>(rng() % static_cast<unsigned>(n)); };
+  const char* odd[] = {"+1.5", "inf", "-nan", "0x1p3", "1e", "1e+", ".", "-", "1.5.2", "1-2", "1e400",
+                       "1e-400", "4.9e-324", "2.2250738585072014e-308", "1.7976931348623157e308", "00012", "-0",
+                       "5.", ".5", "-.5", "1E5", "3e-5x", "x", "1,5", "\xff"};
+  const char* blanks[] = {" ", "\t", "  ", "\v", "\f", "\r", " \t "};
+  for (int n = 0; n < 20000; ++n) {
+    std::string line = n % 50 == 0 ? "" : pick(4) == 0 ? " P" : "P";
+    const int numbers = pick(10) == 0 ? pick(25) : 20;
+    for (int k = 0; k < numbers; ++k) {
+      line += pick(8) == 0 ? blanks[pick(7)] : " ";
+      if (pick(60) == 0) {
+        line += odd[pick(static_cast<int>(std::size(odd)))];
+        continue;
+      }
+      char number[64];
+      switch (pick(3)) {
+        case 0: std::snprintf(number, sizeof number, "%.17g", std::ldexp(static_cast<double>(rng()) - 2e9, pick(80) - 60)); break;
+        case 1: std::snprintf(number, sizeof number, "%d", static_cast<int>(rng() % 2001) - 1000); break;
+        default: std::snprintf(number, sizeof number, "%.*f", pick(12), (static_cast<double>(rng()) - 2e9) / 1e7); break;
+      }
+      line += number;
+    }
+    if (pick(5) == 0) line += blanks[pick(7)];
+    ProfileRow fast, slow;
+    fast.fill(7.25);
+    slow.fill(7.25);
+    scan_position(line.c_str(), fast);
+    std::sscanf(line.c_str(), "%*s%lf%lf%lf%lf%lf%lf%lf%lf%lf%lf%lf%lf%lf%lf%lf%lf%lf%lf%lf%lf", &slow[0], &slow[1],
+                &slow[2], &slow[3], &slow[4], &slow[5], &slow[6], &slow[7], &slow[8], &slow[9], &slow[10], &slow[11],
+                &slow[12], &slow[13], &slow[14], &slow[15], &slow[16], &slow[17], &slow[18], &slow[19]);
+    for (std::size_t k = 0; k < fast.size(); ++k)
+      ASSERT_EQ(std::bit_cast<std::uint64_t>(fast[k]), std::bit_cast<std::uint64_t>(slow[k]))
+          << "line \"" << line << "\", score " << k;
+  }
+}
 
 TEST(ProfileReading, KeepsPositionsInFileOrderAndStopsAfterTheLast) {
   fixtures::TempDir dir;

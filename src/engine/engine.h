@@ -26,6 +26,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -183,6 +184,10 @@ struct Alignment {
 // ("avx512", "avx2", "sse2", "scalar"). Besides these, "reference" names the
 // plain cell-by-cell engine that every variant matches bit for bit.
 std::vector<std::string> engine_kernels();
+// The strip heights of those variants that pick one by profile length, as
+// names a Workspace takes ("avx512/32", "avx512/16", ...): all give the
+// same results; the heights exist for tests and benchmarks.
+std::vector<std::string> engine_kernel_heights();
 
 // Buffers reused from one alignment to the next (they only grow, so
 // aligning many sequences allocates nothing once they have grown), and the
@@ -217,10 +222,61 @@ Alignment align(const Profile& profile, const Settings& settings, std::string_vi
 Alignment align(const Profile& profile, const Settings& settings, std::string_view sequence,
                 Workspace& workspace);
 
-// The spec-named entry: the score of align() under the settings' detail.
+// The score of align() under the settings' detail.
 inline double score_sequence(const Profile& profile, const Settings& settings,
                              std::string_view sequence, Workspace& workspace) {
   return align(profile, settings, sequence, workspace, Detail::score).score;
 }
+
+// ---- Score bound -----------------------------------------------------------
+
+// Instruction-set variants of the bound that this CPU runs, widest first
+// ("avx512bw", "avx2", "sse2", "scalar"); all give the same number.
+std::vector<std::string> bound_kernels();
+
+// A number never below the score that align() gives a sequence, computed in
+// 16-bit integers several times faster than align(): a search may skip
+// every sequence whose bound falls below its threshold without changing
+// what it finds. Built once per profile and settings; immutable, so one
+// serves any number of threads.
+class ScoreBound {
+ public:
+  // Scores are rounded up, and penalties down, to multiples of 1 / scale
+  // (a power of two from 1/16 to 1024); values from -32768 / scale to
+  // 32767 / scale fit the integers. bound_scale() picks one. kernel: a
+  // bound_kernels() name, empty for the widest. Throws
+  // std::invalid_argument for a scale or kernel outside these.
+  ScoreBound(const Profile& profile, const Settings& settings, double scale, std::string_view kernel = {});
+
+  // False where the integers cannot follow the scores (a negative deletion
+  // penalty, a large bonus for opening, a score above 32767 / scale, a
+  // score or penalty that is not finite or beyond 2^40): bound() is then
+  // always +infinity.
+  bool usable() const;
+  // Whether the bound is much faster than align() here: always with a
+  // kernel that works on many sequences at once; with one that works along
+  // the profile, only when the profile fills a few vectors.
+  bool pays_off() const;
+  const std::string& kernel() const;
+  double scale() const;
+
+  // At least align(profile, settings, sequence, any workspace, any
+  // detail).score; +infinity where it cannot tell (a value reached
+  // 32767 / scale, an empty sequence or profile).
+  double bound(std::string_view sequence, Workspace& workspace) const;
+  // bound() of each sequence, into bounds (as many); faster than one by
+  // one where the kernel works on many sequences at once.
+  void bound_many(std::span<const std::string_view> sequences, std::span<double> bounds,
+                  Workspace& workspace) const;
+
+  struct Tables;  // the bound's own
+
+ private:
+  std::shared_ptr<const Tables> tables_;
+};
+
+// The finest scale at which values up to `reach` in magnitude, plus the
+// largest score of the profile, leave half the integers' range spare.
+double bound_scale(const Profile& profile, double reach);
 
 }  // namespace tormid

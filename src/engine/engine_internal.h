@@ -45,14 +45,24 @@ struct Anchor {
 struct Workspace::Impl {
   std::string name;
   bool reference = false;
-  strips::Kernel kernel{};
+  strips::Kernel kernel{};     // the tallest strips, or the height named
+  bool fixed_height = false;
   // Vectorised engine: the strip edges and the 2-bit traceback.
   std::vector<double> edges;
   std::vector<std::uint8_t> trace;
   // Plain engine: two rows of cells and the anchor of every cell.
   std::vector<ScoreCell> cur, prev;
   std::vector<Anchor> anchors;
+  // The bound: one row of D and X values.
+  std::vector<std::int16_t> bound_d, bound_x;
+  std::vector<std::int16_t> bound_best, bound_top;
+  std::vector<const char*> bound_seqs;
+  std::vector<int> bound_lens, bound_index;
 };
+
+// The kernel of the workspace's instruction set for a profile: shorter
+// strips for shorter profiles, unless the workspace names a height.
+const strips::Kernel& strip_kernel_for(const Workspace::Impl& ws, int prf);
 
 Alignment align_reference(const Profile& profile, const Settings& settings, std::string_view seq,
                           Workspace::Impl& ws, Detail detail);

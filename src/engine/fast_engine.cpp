@@ -71,7 +71,7 @@ void grow(std::vector<T>& v, std::size_t n) {
 
 Alignment align_fast(const Profile& profile, const Settings& settings, std::string_view seq,
                      Workspace::Impl& ws, Detail detail) {
-  const strips::Kernel& kernel = ws.kernel;
+  const strips::Kernel& kernel = strip_kernel_for(ws, profile.length());
   const int lanes = kernel.lanes;
   if (seq.size() >= static_cast<std::size_t>(INT_MAX - lanes)) return out_of_memory(1);
   const int len = static_cast<int>(seq.size());

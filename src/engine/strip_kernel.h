@@ -80,6 +80,12 @@ struct Kernel {
   int lanes;   // rows per strip
   int width;   // rows per vector
   KernelRun run;
+  // The same instruction set with half the rows per strip, or null, and
+  // the profile length below which it is faster: a strip spends lanes - 1
+  // steps filling and draining, which a short profile cannot hide, while
+  // fewer rows give the processor fewer independent vectors per step.
+  const Kernel* shorter = nullptr;
+  int shorter_below = 0;
 };
 
 // Doubles in each of the three edge arrays of a kernel.

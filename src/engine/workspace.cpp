@@ -35,6 +35,21 @@ std::vector<std::string> engine_kernels() {
   return names;
 }
 
+std::vector<std::string> engine_kernel_heights() {
+  std::vector<std::string> names;
+  for (const strips::Kernel& k : kernels())
+    if (k.shorter)
+      for (const strips::Kernel* h = &k; h; h = h->shorter) names.push_back(std::string(k.name) + "/" + std::to_string(h->lanes));
+  return names;
+}
+
+const strips::Kernel& strip_kernel_for(const Workspace::Impl& ws, int prf) {
+  const strips::Kernel* k = &ws.kernel;
+  if (ws.fixed_height) return *k;
+  while (k->shorter && prf < k->shorter_below) k = k->shorter;
+  return *k;
+}
+
 Workspace::Workspace() : Workspace(kernels().front().name) {}
 
 Workspace::Workspace(std::string_view kernel) : impl_(std::make_unique<Impl>()) {
@@ -48,6 +63,12 @@ Workspace::Workspace(std::string_view kernel) : impl_(std::make_unique<Impl>()) 
       impl_->kernel = k;
       return;
     }
+    for (const strips::Kernel* h = k.shorter ? &k : nullptr; h; h = h->shorter)
+      if (kernel == std::string(k.name) + "/" + std::to_string(h->lanes)) {
+        impl_->kernel = *h;
+        impl_->fixed_height = true;
+        return;
+      }
   }
   throw std::invalid_argument("no engine kernel named '" + std::string(kernel) + "' on this CPU");
 }

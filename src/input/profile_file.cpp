@@ -11,6 +11,7 @@
 
 #include "input/input.h"
 #include "input/messages.h"
+#include "input/text_lines.h"
 
 namespace tormid {
 
@@ -46,12 +47,6 @@ bool is_profile_header(const std::string& line, int& length) {
          parse_header_length(line, length);
 }
 
-void scan_position(const std::string& line, ProfileRow& s) {
-  std::sscanf(line.c_str(), "%*s%lf%lf%lf%lf%lf%lf%lf%lf%lf%lf%lf%lf%lf%lf%lf%lf%lf%lf%lf%lf",
-              &s[0], &s[1], &s[2], &s[3], &s[4], &s[5], &s[6], &s[7], &s[8], &s[9], &s[10],
-              &s[11], &s[12], &s[13], &s[14], &s[15], &s[16], &s[17], &s[18], &s[19]);
-}
-
 std::string profile_name(const std::string& path) {
   const std::string stem = std::filesystem::path(path).stem().string();
   return stem.empty() ? path : stem;
@@ -74,7 +69,7 @@ ReadResult<Profile> read_rows(LineReader& file, const std::string& path) {
   for (int k = 0; k < length; ++k) {
     if (!file.next(line)) return ReadResult<Profile>::failure(messages::missing_positions(path, k, length));
     ProfileRow scores{};
-    scan_position(line, scores);
+    scan_position(line.c_str(), scores);
     if (!std::all_of(scores.begin(), scores.end(), [](double s) { return std::isfinite(s); }))
       return ReadResult<Profile>::failure(messages::profile_not_finite(path, k + 1));
     try {

@@ -32,6 +32,13 @@ std::vector<std::string> split_words(const std::string& line);
 // The whole of word as a finite number.
 bool parse_number(const std::string& word, double& value);
 
+// The scores of a profile position line exactly as
+// sscanf(line, "%*s%lf%lf...") with twenty %lf reads them: the first word
+// skipped, then up to twenty numbers, stopping at the first that does not
+// read (the rest stay as they were). Plain decimal numbers separated by
+// white space take a fast path; anything else goes through sscanf itself.
+void scan_position(const char* line, ProfileRow& scores);
+
 // 0.0 for -0.0, else the value: converted scores are written as "0".
 inline double without_negative_zero(double value) { return value == 0.0 ? 0.0 : value; }
 

@@ -81,6 +81,8 @@ void merge(UnitResult& into, UnitResult&& more) {
   s.residues += more.stats.residues;
   s.cells += more.stats.cells;
   s.aligned_cells += more.stats.aligned_cells;
+  s.pairs += more.stats.pairs;
+  s.pairs_dismissed += more.stats.pairs_dismissed;
   for (Candidates& c : more.candidates) into.candidates.push_back(std::move(c));
 }
 

@@ -126,6 +126,9 @@ Parsed parse_command_line(int argc, const char* const* argv) {
   app.add_option("--seed", o.seed, "seed of the random sequences that calibrate the E-values")->capture_default_str();
   app.add_flag("--no-bias-correction", o.no_bias_correction,
                "E-values without the correction for the composition around each domain");
+  app.add_flag("--no-filter", o.no_filter,
+               "align every sequence with every profile, also those whose score bound proves them below "
+               "the threshold (the same hits, slower)");
   app.add_flag("--bits", o.bits, "also show scores in bits (local mode: E is about Z * length * 2^-bits)");
   app.add_option("--max-domains", o.max_domains,
                  "at most this many domains per sequence and profile, the first found: the sequence's best "

@@ -67,6 +67,7 @@ int run_tormid_scan(int argc, const char* const* argv) {
     reporting.database_size = options.database_size;
     search_options.seed = options.seed;
     search_options.bias_correction = !options.no_bias_correction;
+    search_options.filter = !options.no_filter;
     search_options.max_domains = options.max_domains;
     search_options.alignments = options.alignments;
     search_options.threads = options.threads;
@@ -94,9 +95,14 @@ int run_tormid_scan(int argc, const char* const* argv) {
       if (distributed)
         where = std::to_string(job::size()) + " processes of " + where + ", " +
                 std::to_string(job::result_bytes()) + " bytes of results received";
-      std::fprintf(stderr, "tormid-scan: %.2f s on %s (calibration %.2f s), %.2f billion cells per second\n",
+      const SearchStats& s = result.stats;
+      std::string filter;
+      if (!options.no_filter && s.pairs > 0)
+        filter = "; the score bound dismissed " + std::to_string(s.pairs_dismissed) + " of " +
+                 std::to_string(s.pairs) + " pairs";
+      std::fprintf(stderr, "tormid-scan: %.2f s on %s (calibration %.2f s), %.2f billion cells per second%s\n",
                    seconds, where.c_str(), result.calibration_seconds,
-                   seconds > 0 ? static_cast<double>(result.stats.aligned_cells) / seconds / 1e9 : 0.0);
+                   seconds > 0 ? static_cast<double>(s.cells) / seconds / 1e9 : 0.0, filter.c_str());
     }
   } catch (const ScanError& e) {
     report_error(e.what());

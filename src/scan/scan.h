@@ -34,6 +34,7 @@ struct Options {
   std::uint64_t seed = 42;
   bool bits = false;
   bool no_bias_correction = false;
+  bool no_filter = false;
   int max_domains = 0;               // 0: every domain that passes; else the first found
   std::optional<std::string> tblout;
   bool alignments = false;
@@ -150,6 +151,8 @@ struct SearchStats {
   std::uint64_t residues = 0;
   std::uint64_t cells = 0;         // every residue against every profile position
   std::uint64_t aligned_cells = 0;  // cells the engine computed, domains and paths included
+  std::uint64_t pairs = 0;           // sequence-profile pairs searched
+  std::uint64_t pairs_dismissed = 0;  // of them, those whose score bound fell below the threshold
 };
 
 struct SearchResult {
@@ -170,10 +173,16 @@ struct SearchOptions {
   int max_domains = 0;
   bool alignments = false;
   bool bias_correction = true;
+  // Skip the pairs whose score bound proves them below the threshold; the
+  // hits are the same either way.
+  bool filter = true;
   int threads = 1;
   // Records known to come before the ones searched (with Z unknown until
   // the end, they tighten the running threshold).
   std::uint64_t records_before = 0;
+  // Records with letters counted in the file before the search, when it
+  // was read twice: Z is at least this from the start.
+  std::uint64_t records_counted = 0;
   std::uint64_t seed = 42;  // of the calibration and the shuffles
   // Called from the reading thread after each batch.
   std::function<void(const Progress&)> progress;

@@ -23,6 +23,9 @@ namespace {
 
 constexpr std::size_t kBatchRecords = 256;
 constexpr std::size_t kBatchResidues = 1 << 20;
+// Sequences per call of the score bound: enough to keep its lanes busy,
+// few enough to share a batch among threads.
+constexpr std::size_t kBoundGroup = 128;
 
 struct Record {
   FastaRecord text;
@@ -34,7 +37,21 @@ struct Batch {
   std::uint64_t empty_records = 0;
   std::vector<std::vector<Domain>> found;  // per unit: record-major, then profile
   std::uint64_t cells = 0;
+  std::uint64_t dismissed = 0;  // units the score bound ruled out
 };
+
+// The score the profile's threshold reaches, roughly, for the bound's
+// scale: only its tightness depends on it, never its validity.
+double threshold_reach(const ScoreLaw& law, const Reporting& reporting) {
+  double reach = std::isfinite(reporting.min_score) ? std::fabs(reporting.min_score) : 0.0;
+  if (!law.defined()) return std::max(reach, std::fabs(reporting.fallback_min_score));
+  const double z = reporting.database_size.value_or(1e6);
+  for (int length : {100, 1000, 10000}) {
+    const double score = law.location(length) - std::log(reporting.max_evalue / z) / law.lambda(length);
+    if (std::isfinite(score)) reach = std::max(reach, std::fabs(score));
+  }
+  return reach;
+}
 
 // The candidate domains that are reported, numbered along the sequence.
 void report(const Candidates& c, const ScoreLaw& law, const Reporting& reporting, double z, int max_domains,
@@ -149,6 +166,16 @@ UnitResult search_unit(const std::vector<ProfileEntry>& profiles, const std::vec
   Progress progress;
   std::uint64_t searched = 0;
   tbb::enumerable_thread_specific<Workspace> workspaces;
+  // The score bound of each profile, for the threshold it will meet (none
+  // where it would not save time).
+  std::vector<std::optional<ScoreBound>> bounds(profile_count);
+  if (options.filter)
+    for (std::size_t k = 0; k < profile_count; ++k) {
+      const std::size_t p = static_cast<std::size_t>(first_profile) + k;
+      const Profile& profile = profiles[p].profile;
+      ScoreBound bound(profile, settings, bound_scale(profile, threshold_reach(laws[p], reporting)));
+      if (bound.pays_off()) bounds[k] = std::move(bound);
+    }
 
   auto read = [&](tbb::flow_control& control) -> std::shared_ptr<Batch> {
     auto batch = std::make_shared<Batch>();
@@ -173,6 +200,30 @@ UnitResult search_unit(const std::vector<ProfileEntry>& profiles, const std::vec
     const std::size_t units = batch->records.size() * profile_count;
     batch->found.resize(units);
     std::vector<std::uint64_t> cells(units, 0);
+    std::vector<char> dismissed(units, 0);
+    // First the score bounds, each profile against many of the batch's
+    // sequences at once (longest first, so that the bound's lanes run out
+    // of work together).
+    std::vector<double> bound(units, HUGE_VAL);
+    if (std::any_of(bounds.begin(), bounds.end(), [](const auto& b) { return b.has_value(); })) {
+      const std::size_t count = batch->records.size();
+      const std::size_t groups = (count + kBoundGroup - 1) / kBoundGroup;
+      std::vector<std::size_t> order(count);
+      std::iota(order.begin(), order.end(), std::size_t{0});
+      std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+        return batch->records[a].text.sequence.size() > batch->records[b].text.sequence.size();
+      });
+      tbb::parallel_for(std::size_t{0}, groups * profile_count, [&](std::size_t job) {
+        const std::size_t p = job % profile_count, first = job / profile_count * kBoundGroup;
+        const std::size_t last = std::min(count, first + kBoundGroup);
+        if (!bounds[p]) return;
+        std::vector<std::string_view> seqs;
+        for (std::size_t k = first; k < last; ++k) seqs.emplace_back(batch->records[order[k]].text.sequence);
+        std::vector<double> values(seqs.size());
+        bounds[p]->bound_many(seqs, values, workspaces.local());
+        for (std::size_t k = first; k < last; ++k) bound[order[k] * profile_count + p] = values[k - first];
+      });
+    }
     tbb::parallel_for(std::size_t{0}, units, [&](std::size_t unit) {
       const Record& record = batch->records[unit / profile_count];
       const std::size_t p = static_cast<std::size_t>(first_profile) + unit % profile_count;
@@ -182,11 +233,18 @@ UnitResult search_unit(const std::vector<ProfileEntry>& profiles, const std::vec
       // Until the end the number of sequences is only known to be at least
       // those before this unit and those of it read so far: a looser
       // threshold keeps every domain that the final one may report.
-      const double z =
-          reporting.database_size.value_or(static_cast<double>(options.records_before + record.index + 1));
+      const double z = reporting.database_size.value_or(
+          static_cast<double>(std::max(options.records_counted, options.records_before + record.index + 1)));
       auto passes = [&](double score) { return reporting.reports(law.expected_count(score, length), score, z); };
       try {
         Workspace& ws = workspaces.local();
+        // No domain is found unless the sequence's best alignment passes,
+        // and passing is monotone in the score (E-values fall as scores
+        // rise): a sequence whose bound does not pass has no domain.
+        if (!(law.defined() && !(law.lambda(length) > 0)) && !passes(bound[unit])) {
+          dismissed[unit] = 1;
+          return;
+        }
         std::vector<Domain>& found = batch->found[unit];
         found = find_domains(profile, settings, record.text.sequence, passes, options.alignments, ws, cells[unit]);
         if (options.bias_correction && law.defined()) {
@@ -222,6 +280,7 @@ UnitResult search_unit(const std::vector<ProfileEntry>& profiles, const std::vec
       }
     });
     batch->cells = std::accumulate(cells.begin(), cells.end(), std::uint64_t{0});
+    batch->dismissed = static_cast<std::uint64_t>(std::count(dismissed.begin(), dismissed.end(), 1));
     return batch;
   };
 
@@ -234,6 +293,8 @@ UnitResult search_unit(const std::vector<ProfileEntry>& profiles, const std::vec
       stats.cells += r.text.sequence.size() * positions;
     }
     stats.aligned_cells += batch->cells;
+    stats.pairs += batch->found.size();
+    stats.pairs_dismissed += batch->dismissed;
     for (std::size_t unit = 0; unit < batch->found.size(); ++unit) {
       if (batch->found[unit].empty()) continue;
       const Record& r = batch->records[unit / profile_count];
@@ -264,8 +325,31 @@ std::vector<Hit> reported_hits(const std::vector<Candidates>& candidates, const 
   return hits;
 }
 
+// The records with letters of a sequence file, read once through.
+std::uint64_t count_records(const std::string& sequence_file) {
+  LineReader lines(sequence_file, LineReader::Compression::gzip);
+  if (!lines.is_open()) throw ScanError(sequence_file + ": cannot open (" + lines.open_error() + ")");
+  FastaReader reader(lines);
+  FastaRecord record;
+  std::uint64_t count = 0;
+  try {
+    while (reader.next(record)) count += !record.sequence.empty();
+  } catch (const ReadError& e) {
+    throw ScanError(sequence_file + ": cannot read (" + e.reason() + ")");
+  } catch (const std::bad_alloc&) {
+    throw ScanError(sequence_file + ": a record too long for memory");
+  }
+  return count;
+}
+
 SearchResult search(const std::vector<ProfileEntry>& profiles, const Settings& settings,
-                    const std::string& sequence_file, const SearchOptions& options) {
+                    const std::string& sequence_file, const SearchOptions& given) {
+  SearchOptions options = given;
+  // With E-values over a Z known only at the end, a file that can be read
+  // twice is counted first: the score bound then meets the final threshold
+  // from the first record on, not a looser one.
+  const bool count_first = options.filter && sequence_file != "-" && !options.reporting.database_size;
+  if (count_first) options.records_counted = count_records(sequence_file);
   LineReader lines = sequence_file == "-"
                          ? LineReader::standard_input(LineReader::Compression::gzip, "standard input")
                          : LineReader(sequence_file, LineReader::Compression::gzip);
@@ -274,6 +358,9 @@ SearchResult search(const std::vector<ProfileEntry>& profiles, const Settings& s
   const std::vector<ScoreLaw> laws = calibrate_profiles(profiles, settings, options, result.calibration_seconds);
   UnitResult unit = search_unit(profiles, laws, 0, static_cast<int>(profiles.size()), settings, lines, {}, options,
                                 sequence_file);
+  if (count_first && unit.stats.records != options.records_counted)
+    throw ScanError(sequence_file + ": changed during the search (" + std::to_string(options.records_counted) +
+                    " records with letters, then " + std::to_string(unit.stats.records) + ")");
   result.stats = unit.stats;
   result.stats.database_size = options.reporting.database_size.value_or(static_cast<double>(unit.stats.records));
   result.hits = reported_hits(unit.candidates, laws, options, result.stats.database_size);

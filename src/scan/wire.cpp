@@ -27,7 +27,8 @@ Domain get_domain(Reader& r) {
 
 void put(Writer& w, const UnitResult& result) {
   const SearchStats& s = result.stats;
-  for (std::uint64_t v : {s.records, s.empty_records, s.residues, s.cells, s.aligned_cells}) w.put(v);
+  for (std::uint64_t v : {s.records, s.empty_records, s.residues, s.cells, s.aligned_cells, s.pairs, s.pairs_dismissed})
+    w.put(v);
   w.put(static_cast<std::uint64_t>(result.candidates.size()));
   for (const Candidates& c : result.candidates) {
     w.put(c.profile);
@@ -43,7 +44,8 @@ void put(Writer& w, const UnitResult& result) {
 UnitResult get_unit_result(Reader& r) {
   UnitResult result;
   SearchStats& s = result.stats;
-  for (std::uint64_t* v : {&s.records, &s.empty_records, &s.residues, &s.cells, &s.aligned_cells})
+  for (std::uint64_t* v :
+       {&s.records, &s.empty_records, &s.residues, &s.cells, &s.aligned_cells, &s.pairs, &s.pairs_dismissed})
     *v = r.get<std::uint64_t>();
   const auto count = r.get<std::uint64_t>();
   for (std::uint64_t k = 0; k < count; ++k) {

@@ -7,15 +7,19 @@ RandomCase random_case(std::mt19937& rng, const RandomLimits& limits) {
   RandomCase c;
   const int prf = uniform(1, limits.max_prf);
   const bool huge = limits.huge_values && uniform(0, 7) == 0;
+  const double unit = limits.fractional ? 0.1 : 1.0;
+  const int steps = limits.fractional ? 10 : 1;
   for (int k = 0; k < prf; ++k) {
     tormid::ProfileRow row;
     for (double& s : row)
-      s = huge && uniform(0, 3) == 0 ? -3e5 : uniform(-limits.score_range, limits.score_range);
+      s = huge && uniform(0, 3) == 0 ? -3e5
+                                     : unit * uniform(-limits.score_range * steps, limits.score_range * steps);
     c.rows.push_back(row);
   }
   auto penalty = [&]() -> double {
     if (huge && uniform(0, 2) == 0) return 1e6;
-    return uniform(0, limits.max_penalty);
+    const int lowest = limits.negative_penalties ? -limits.max_penalty * steps : 0;
+    return unit * uniform(lowest, limits.max_penalty * steps);
   };
   c.values.gap_open_penalty_prf = penalty();
   c.values.deletion_penalty_prf = penalty();

@@ -24,6 +24,8 @@ struct RandomLimits {
   int score_range = 5;      // integer scores in [-range, range]: frequent ties
   int max_penalty = 6;      // integer penalties in [0, max]
   bool huge_values = false;  // sometimes use penalties and scores far below the floor
+  bool negative_penalties = false;  // penalties in [-max, max]: bonuses
+  bool fractional = false;   // scores and penalties in tenths, not whole numbers
 };
 
 // Draws one case; letters outside the alphabet appear now and then, and

@@ -1,0 +1,110 @@
+// Interface between ScoreBound and its kernels, one per instruction set.
+// Private to the engine.
+//
+// A kernel runs the relaxed two-state recurrence of score_bound.cpp on
+// 16-bit integers with saturation, striped along the profile (Farrar): a
+// row of the matrix (one residue) is `segments` vectors of W lanes, lane l
+// of vector t holding position l * segments + t, so that the diagonal and
+// vertical neighbours of a vector are whole vectors of the row above and
+// only the horizontal chain needs a correction pass. Per cell it keeps
+//   D = max(M, G)      what a pairing move out of the cell starts from,
+//   X = max(M - L, G)  what a gap move out of the cell starts from,
+// where M ends in a pair and G in an unpaired residue or position.
+//
+// This header is included by translation units built for different
+// instruction sets: it holds plain data and declarations only.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace bounds {
+
+inline constexpr int kCodes = 21;  // the alphabet, then letters outside it
+inline constexpr std::int16_t kLow = -32768;
+inline constexpr std::int16_t kHigh = 32767;
+
+// Which cells reached by a pairing can end the alignment: none (the last
+// cell, whatever its state), any, those of the last column, of the last row.
+enum class End { last_cell, anywhere, last_column, last_row };
+
+struct Job {
+  int len = 0;       // rows: residues
+  int prf = 0;       // profile positions
+  int segments = 0;  // vectors per row
+  // kCodes blocks of segments * W scores in the striped order; padding
+  // positions beyond prf hold kLow.
+  const std::int16_t* scores = nullptr;
+  const char* seq = nullptr;
+  const std::int8_t* code_of = nullptr;  // residue code of every byte
+  // Scaled costs: entering a stretch (L >= -8192), a vertical move (an
+  // unpaired residue) and a horizontal move (an unpaired position), both
+  // >= 0.
+  std::int16_t enter = 0, del_v = 0, del_h = 0;
+  bool local_start = false;
+  End end = End::last_cell;
+  // Column 0: 0 in row 0, then lowered by col0_first in row 1 and by
+  // col0_step in each row after (saturating); a horizontal move out of it
+  // may add col0_bonus.
+  std::int16_t col0_first = 0, col0_step = 0, col0_bonus = 0;
+  // Work space, segments * W values each, holding row 0 on entry: D and X.
+  std::int16_t* d = nullptr;
+  std::int16_t* x = nullptr;
+
+  // Results: the best end value, and the largest D or X value met (kHigh
+  // means a value may have been clipped).
+  std::int16_t best = kLow;
+  std::int16_t top = kLow;
+};
+
+using KernelRun = void (*)(Job&);
+
+// Many sequences at once, one per lane (a lane that finishes its sequence
+// takes the next one): the same recurrence along the whole profile for
+// each, with no correction pass, since the horizontal chain stays inside a
+// lane. For instruction sets that can look up a lane's score by its
+// residue code in one step.
+struct BatchJob {
+  int prf = 0;
+  // Per position, one vector of 32 scores by residue code (kLow beyond
+  // kCodes).
+  const std::int16_t* columns = nullptr;
+  int count = 0;
+  const char* const* seqs = nullptr;
+  const int* lens = nullptr;  // each at least 1
+  const std::int8_t* code_of = nullptr;
+  std::int16_t enter = 0, del_v = 0, del_h = 0;
+  bool local_start = false;
+  End end = End::last_cell;
+  // Column 0: 0 in row 0, then lowered by col0_first in row 1 and by
+  // col0_step in each row after; a horizontal move out of it may add
+  // col0_bonus.
+  std::int16_t col0_first = 0, col0_step = 0, col0_bonus = 0;
+  const std::int16_t* row0_d = nullptr;  // prf values each
+  const std::int16_t* row0_x = nullptr;
+  // Work space: prf vectors each.
+  std::int16_t* d = nullptr;
+  std::int16_t* x = nullptr;
+  // Results, count each: as Job's best and top.
+  std::int16_t* best = nullptr;
+  std::int16_t* top = nullptr;
+};
+
+using BatchRun = void (*)(BatchJob&);
+inline constexpr int kBatchLanes = 32;
+
+struct Kernel {
+  const char* name;
+  int width;  // 16-bit lanes per vector
+  KernelRun run;
+  BatchRun run_batch;  // null where the lookup would cost more than it saves
+};
+
+// The kernels built into this binary; null where the compiler or the
+// target lacks the instruction set.
+Kernel scalar_kernel();
+const Kernel* sse2_kernel();
+const Kernel* avx2_kernel();
+const Kernel* avx512_kernel();
+
+}  // namespace bounds

@@ -1,0 +1,358 @@
+// An upper bound on align()'s score, and why it holds.
+//
+// 1. What align() computes. Every cell takes the value of one move out of
+//    a neighbour (the neighbour's value plus that move's cost), so the
+//    score is the value of one path, summed move by move from its source:
+//    cell (0, 0) at 0.0, a row-0 or column-0 cell at its edge value, or,
+//    with a local start, a restarted cell at 0.0. A pairing earns the
+//    position's score for the residue (0.0 outside the alphabet); a gap
+//    move costs its deletion penalty, plus its side's opening penalty for
+//    the first move of that side in a stretch (the moves between two
+//    pairings). A stretch out of a restarted cell pays no opening; the
+//    first vertical move out of row 0 and the first horizontal move out of
+//    column 0 pay theirs. So a stretch pays at most one opening per side.
+//    Which moves the cells choose (ties, the order of the rule) does not
+//    matter below: only that the score is such a path's value.
+//
+// 2. The relaxed costs. Let L = min(open_seq, open_prf, open_seq +
+//    open_prf), no more than whatever openings a stretch pays when it is
+//    not out of a restart. Consider all paths under these costs: pairing
+//    as above; the first gap move out of a pairing pays L plus its
+//    deletion; a gap move continuing a stretch pays its deletion only; any
+//    cell may restart at 0 with a local start; a vertical move out of row 0
+//    earns back max(0, -open_prf) and a horizontal move out of column 0
+//    max(0, -open_seq) (the opening the edge value may have charged, or a
+//    bonus align() would add). Every path costs no more here than under
+//    align()'s rule, so the best relaxed value at an end cell is at least
+//    align()'s score there. Two states per cell follow the best relaxed
+//    paths: M (ends in a pairing) and G (ends in a gap move or restart).
+//
+// 3. The integers. Scaled by a power of two, so that scale * x is exact:
+//    scores are rounded up (ceil), penalties and L down (floor), edge
+//    values computed from the rounded penalties; each relaxed path's
+//    integer value is then at least scale times its real value. Saturating
+//    adds and subtracts clip at -32768, which only raises a value; a value
+//    clipped at +32767 is lost, so a kernel that met 32767 in any D or X
+//    (every M and G, and M - L, lands in one of them) gives +infinity.
+//    Deletion penalties must be >= 0 for the horizontal correction pass to
+//    settle, and L >= -8192 keeps the edge values inside the range.
+//
+// 4. The ends. Global: the last cell, whatever its state. Free ends: the
+//    best M of the cells they allow, and never below kScoreFloor (align()'s
+//    score when no pairing qualified). A local start lets a pairing cell
+//    restart at 0.0 and still offer itself, so the bound is never below 0.
+//
+// 5. Rounding. align() adds in doubles; its score can exceed the real value
+//    of its path by the rounding of each operation, at most 2^-53 of the
+//    magnitudes on the path per operation (three per move). Those
+//    magnitudes stay below 2^21 plus the largest gain per move times the
+//    moves left, unless the score is itself far below any bound returned
+//    here (from a magnitude below 2^20, no path climbs back). The margin
+//    added is 2^-48 (N + 1) (2^21 + g (N + 1)) for N = len + prf moves and
+//    gain g per move: about 1e-5 for a thousand residues.
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <stdexcept>
+
+#include "engine/bound_kernel.h"
+#include "engine/engine_internal.h"
+
+namespace tormid {
+
+namespace {
+
+// Values beyond this magnitude could overflow align()'s doubles on a long
+// path; a bound would then hide its failure.
+constexpr double kLargestModelled = 1099511627776.0;  // 2^40
+
+std::vector<bounds::Kernel> supported_bounds() {
+  std::vector<bounds::Kernel> list;
+#if defined(__x86_64__) && defined(__GNUC__)
+  __builtin_cpu_init();
+  if (__builtin_cpu_supports("avx512bw") && bounds::avx512_kernel()) list.push_back(*bounds::avx512_kernel());
+  if (__builtin_cpu_supports("avx2") && bounds::avx2_kernel()) list.push_back(*bounds::avx2_kernel());
+  if (bounds::sse2_kernel()) list.push_back(*bounds::sse2_kernel());
+#endif
+  list.push_back(bounds::scalar_kernel());
+  return list;
+}
+
+const std::vector<bounds::Kernel>& bound_kernel_list() {
+  static const std::vector<bounds::Kernel> list = supported_bounds();
+  return list;
+}
+
+bool modelled(double x) { return std::isfinite(x) && std::fabs(x) <= kLargestModelled; }
+
+// scale * x rounded down or up; exact for a power-of-two scale unless the
+// product falls among the subnormals, which the correction covers.
+std::int64_t scaled_floor(double x, double scale) {
+  double v = std::floor(x * scale);
+  if (v / scale > x) v -= 1;
+  return static_cast<std::int64_t>(v);
+}
+
+double scaled_ceil(double x, double scale) {
+  double v = std::ceil(x * scale);
+  if (v / scale < x) v += 1;
+  return v;
+}
+
+bool is_power_of_two_scale(double scale) {
+  int exponent = 0;
+  return std::frexp(scale, &exponent) == 0.5 && exponent >= -3 && exponent <= 11;
+}
+
+}  // namespace
+
+struct ScoreBound::Tables {
+  std::string kernel_name;
+  bounds::Kernel kernel{};
+  double scale = 1;
+  bool usable = false;
+  int prf = 0;
+  int segments = 0;
+  std::vector<std::int16_t> scores;  // striped, kCodes blocks
+  std::vector<std::int16_t> row0_d, row0_x;  // striped
+  // For a kernel with a batch mode: per position the 32 scores by code,
+  // and row 0 in position order.
+  std::vector<std::int16_t> columns, row0_plain_d, row0_plain_x;
+  std::int16_t enter = 0, del_v = 0, del_h = 0;
+  std::int16_t col0_first = 0, col0_step = 0, col0_bonus = 0;
+  bool local_start = false;
+  bounds::End end = bounds::End::last_cell;
+  double gain = 0;  // the largest a single move can add, for the margin
+
+  // The bound from a kernel's integers (see 3. to 5. above).
+  double finish(std::int16_t best, std::int16_t top, std::size_t len) const {
+    if (top >= bounds::kHigh) return std::numeric_limits<double>::infinity();  // a value may have been clipped
+    double value = best / scale;
+    if (local_start) value = std::max(value, 0.0);
+    if (end != bounds::End::last_cell) value = std::max(value, kScoreFloor);
+    const double moves = static_cast<double>(len) + prf + 1;
+    return value + std::ldexp(moves * (2097152.0 + gain * moves), -48);
+  }
+};
+
+std::vector<std::string> bound_kernels() {
+  std::vector<std::string> names;
+  for (const bounds::Kernel& k : bound_kernel_list()) names.emplace_back(k.name);
+  return names;
+}
+
+double bound_scale(const Profile& profile, double reach) {
+  double largest = 0;
+  for (const ProfileRow& row : profile.rows())
+    for (double s : row)
+      if (std::isfinite(s)) largest = std::max(largest, s);
+  const double need = std::fabs(reach) + 2 * largest + 8;
+  double scale = 1024;
+  while (scale > 1.0 / 16 && scale * need > 16384) scale /= 2;
+  return scale;
+}
+
+ScoreBound::ScoreBound(const Profile& profile, const Settings& settings, double scale, std::string_view kernel) {
+  auto t = std::make_shared<Tables>();
+  if (!is_power_of_two_scale(scale))
+    throw std::invalid_argument("bound scale must be a power of two from 1/16 to 1024");
+  const auto& list = bound_kernel_list();
+  const bounds::Kernel* chosen = kernel.empty() ? &list.front() : nullptr;
+  for (const bounds::Kernel& k : list)
+    if (!chosen && kernel == k.name) chosen = &k;
+  if (!chosen) throw std::invalid_argument("no bound kernel named '" + std::string(kernel) + "' on this CPU");
+  t->kernel = *chosen;
+  t->kernel_name = chosen->name;
+  t->scale = scale;
+  t->prf = profile.length();
+
+  const double open_seq = settings.gap_open_penalty_seq, open_prf = settings.gap_open_penalty_prf;
+  const double del_seq = settings.deletion_penalty_seq, del_prf = settings.deletion_penalty_prf;
+  bool usable = modelled(open_seq) && modelled(open_prf) && modelled(del_seq) && modelled(del_prf) &&
+                del_seq >= 0 && del_prf >= 0 && t->prf > 0;
+  double largest = 0;
+  for (const ProfileRow& row : profile.rows())
+    for (double s : row) {
+      if (!modelled(s) || scaled_ceil(s, scale) > bounds::kHigh) usable = false;
+      largest = std::max(largest, s);
+    }
+  const std::int64_t o_seq = usable ? scaled_floor(open_seq, scale) : 0;
+  const std::int64_t o_prf = usable ? scaled_floor(open_prf, scale) : 0;
+  const std::int64_t enter = std::min({o_seq, o_prf, o_seq + o_prf});
+  if (enter < -8192) usable = false;
+  t->usable = usable;
+  if (!usable) {
+    tables_ = std::move(t);
+    return;
+  }
+  auto penalty = [&](double p) {
+    return static_cast<std::int16_t>(std::min<std::int64_t>(scaled_floor(p, scale), bounds::kHigh));
+  };
+  t->enter = static_cast<std::int16_t>(std::min<std::int64_t>(enter, bounds::kHigh));
+  t->del_v = penalty(del_prf);
+  t->del_h = penalty(del_seq);
+  t->gain = std::max(0.0, largest) + std::max(0.0, -open_seq) + std::max(0.0, -open_prf);
+
+  const EdgeRules edges = edge_rules(settings.start);
+  t->local_start = edges.local_start;
+  switch (settings.end) {
+    case EndMode::global: t->end = bounds::End::last_cell; break;
+    case EndMode::local: t->end = bounds::End::anywhere; break;
+    case EndMode::prf_free: t->end = bounds::End::last_column; break;
+    case EndMode::seq_free: t->end = bounds::End::last_row; break;
+  }
+
+  // Striped scores: lane l of vector k holds position l * segments + k.
+  const int width = t->kernel.width;
+  const int segments = (t->prf + width - 1) / width;
+  t->segments = segments;
+  const std::size_t block = static_cast<std::size_t>(segments) * static_cast<std::size_t>(width);
+  t->scores.assign(bounds::kCodes * block, bounds::kLow);
+  for (int k = 0; k < t->prf; ++k) {
+    const std::size_t slot = static_cast<std::size_t>(k % segments) * static_cast<std::size_t>(width) +
+                             static_cast<std::size_t>(k / segments);
+    for (int c = 0; c < bounds::kCodes; ++c) {
+      const double s = c < kAlphabetSize ? profile.row(k)[static_cast<std::size_t>(c)] : 0.0;
+      const double up = scaled_ceil(s, scale);
+      t->scores[static_cast<std::size_t>(c) * block + slot] =
+          static_cast<std::int16_t>(up < bounds::kLow ? bounds::kLow : up);
+    }
+  }
+
+  // Row 0 (positions 1..prf), and the rule of column 0.
+  auto clip = [](std::int64_t v) {
+    return static_cast<std::int16_t>(std::clamp<std::int64_t>(v, bounds::kLow, bounds::kHigh));
+  };
+  const std::int64_t d_seq = t->del_h, d_prf = t->del_v;
+  const std::int64_t bonus_prf = std::max<std::int64_t>(0, -o_prf), bonus_seq = std::max<std::int64_t>(0, -o_seq);
+  t->row0_d.assign(block, bounds::kLow);
+  t->row0_x.assign(block, bounds::kLow);
+  for (int k = 0; k < t->prf; ++k) {
+    const std::size_t slot = static_cast<std::size_t>(k % segments) * static_cast<std::size_t>(width) +
+                             static_cast<std::size_t>(k / segments);
+    // Deletions are clipped at kHigh: the edge value stays an upper bound.
+    const std::int64_t edge = edges.free_row0 ? 0 : -(o_seq + (k + 1) * d_seq);
+    t->row0_d[slot] = clip(edge);
+    t->row0_x[slot] = clip(edge + bonus_prf);
+  }
+  // Column 0 as the kernels step down it: 0, then -(open + deletion) in
+  // row 1, one deletion more per row after. A drop clipped at kHigh only
+  // raises the values.
+  t->col0_first = clip(edges.free_col0 ? 0 : o_prf + d_prf);
+  t->col0_step = clip(edges.free_col0 ? 0 : d_prf);
+  t->col0_bonus = clip(bonus_seq);
+  if (t->kernel.run_batch) {
+    const std::size_t lanes = bounds::kBatchLanes;
+    t->columns.assign(static_cast<std::size_t>(t->prf) * lanes, bounds::kLow);
+    for (int k = 0; k < t->prf; ++k)
+      for (int c = 0; c < bounds::kCodes; ++c)
+        t->columns[static_cast<std::size_t>(k) * lanes + static_cast<std::size_t>(c)] =
+            t->scores[static_cast<std::size_t>(c) * block + static_cast<std::size_t>(k % segments) * width +
+                      static_cast<std::size_t>(k / segments)];
+    t->row0_plain_d.resize(static_cast<std::size_t>(t->prf));
+    t->row0_plain_x.resize(static_cast<std::size_t>(t->prf));
+    for (int k = 0; k < t->prf; ++k) {
+      const std::size_t slot = static_cast<std::size_t>(k % segments) * static_cast<std::size_t>(width) +
+                               static_cast<std::size_t>(k / segments);
+      t->row0_plain_d[static_cast<std::size_t>(k)] = t->row0_d[slot];
+      t->row0_plain_x[static_cast<std::size_t>(k)] = t->row0_x[slot];
+    }
+  }
+  tables_ = std::move(t);
+}
+
+bool ScoreBound::usable() const { return tables_->usable; }
+bool ScoreBound::pays_off() const {
+  // Below four vectors per row the correction pass and the per-row work
+  // of a kernel along the profile cost as much as align() (bench/engine_bench).
+  return tables_->usable && (tables_->kernel.run_batch || tables_->segments >= 4);
+}
+const std::string& ScoreBound::kernel() const { return tables_->kernel_name; }
+double ScoreBound::scale() const { return tables_->scale; }
+
+double ScoreBound::bound(std::string_view sequence, Workspace& workspace) const {
+  constexpr double kUnknown = std::numeric_limits<double>::infinity();
+  const Tables& t = *tables_;
+  if (!t.usable || sequence.empty() || sequence.size() >= static_cast<std::size_t>(std::numeric_limits<int>::max())) return kUnknown;
+  Workspace::Impl& ws = workspace.impl();
+  ws.bound_d.assign(t.row0_d.begin(), t.row0_d.end());
+  ws.bound_x.assign(t.row0_x.begin(), t.row0_x.end());
+
+  bounds::Job job;
+  job.len = static_cast<int>(sequence.size());
+  job.prf = t.prf;
+  job.segments = t.segments;
+  job.scores = t.scores.data();
+  job.seq = sequence.data();
+  job.code_of = residue_codes();
+  job.enter = t.enter;
+  job.del_v = t.del_v;
+  job.del_h = t.del_h;
+  job.local_start = t.local_start;
+  job.end = t.end;
+  job.col0_first = t.col0_first;
+  job.col0_step = t.col0_step;
+  job.col0_bonus = t.col0_bonus;
+  job.d = ws.bound_d.data();
+  job.x = ws.bound_x.data();
+  t.kernel.run(job);
+  return t.finish(job.best, job.top, sequence.size());
+}
+
+void ScoreBound::bound_many(std::span<const std::string_view> sequences, std::span<double> bounds,
+                            Workspace& workspace) const {
+  const Tables& t = *tables_;
+  if (sequences.size() != bounds.size()) throw std::invalid_argument("bound_many: as many bounds as sequences");
+  if (!t.usable || !t.kernel.run_batch) {
+    for (std::size_t k = 0; k < sequences.size(); ++k) bounds[k] = bound(sequences[k], workspace);
+    return;
+  }
+  Workspace::Impl& ws = workspace.impl();
+  ws.bound_seqs.clear();
+  ws.bound_lens.clear();
+  ws.bound_index.clear();
+  for (std::size_t k = 0; k < sequences.size(); ++k) {
+    const std::string_view s = sequences[k];
+    if (s.empty() || s.size() >= static_cast<std::size_t>(std::numeric_limits<int>::max())) {
+      bounds[k] = std::numeric_limits<double>::infinity();
+      continue;
+    }
+    ws.bound_seqs.push_back(s.data());
+    ws.bound_lens.push_back(static_cast<int>(s.size()));
+    ws.bound_index.push_back(static_cast<int>(k));
+  }
+  if (ws.bound_seqs.empty()) return;
+  const std::size_t cells = static_cast<std::size_t>(t.prf) * bounds::kBatchLanes;
+  ws.bound_d.assign(cells, bounds::kLow);
+  ws.bound_x.assign(cells, bounds::kLow);
+  ws.bound_best.assign(ws.bound_seqs.size(), bounds::kLow);
+  ws.bound_top.assign(ws.bound_seqs.size(), bounds::kLow);
+
+  bounds::BatchJob job;
+  job.prf = t.prf;
+  job.columns = t.columns.data();
+  job.count = static_cast<int>(ws.bound_seqs.size());
+  job.seqs = ws.bound_seqs.data();
+  job.lens = ws.bound_lens.data();
+  job.code_of = residue_codes();
+  job.enter = t.enter;
+  job.del_v = t.del_v;
+  job.del_h = t.del_h;
+  job.local_start = t.local_start;
+  job.end = t.end;
+  job.col0_first = t.col0_first;
+  job.col0_step = t.col0_step;
+  job.col0_bonus = t.col0_bonus;
+  job.row0_d = t.row0_plain_d.data();
+  job.row0_x = t.row0_plain_x.data();
+  job.d = ws.bound_d.data();
+  job.x = ws.bound_x.data();
+  job.best = ws.bound_best.data();
+  job.top = ws.bound_top.data();
+  t.kernel.run_batch(job);
+  for (std::size_t n = 0; n < ws.bound_index.size(); ++n)
+    bounds[static_cast<std::size_t>(ws.bound_index[n])] =
+        t.finish(ws.bound_best[n], ws.bound_top[n], sequences[static_cast<std::size_t>(ws.bound_index[n])].size());
+}
+
+}  // namespace tormid

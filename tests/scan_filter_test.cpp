@@ -1,0 +1,114 @@
+// tormid-scan's score bound filter changes nothing but the time: on a
+// generated database with planted homologs of every strength, whole and
+// in fragments, the report and the table are the same byte for byte with
+// and without --no-filter, in every mode and under every kind of
+// threshold; and the filter does dismiss pairs.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "support/fixtures.h"
+#include "support/synthetic.h"
+
+namespace {
+
+using fixtures::numbered;
+
+// Records of background residues; about one in four carries a member of a
+// family (conservation from barely detectable to strong), some two, some
+// only half of one.
+std::string planted_database(synthetic::Random& rng, const std::vector<synthetic::Family>& families, int records) {
+  std::vector<synthetic::Record> db;
+  for (int k = 0; k < records; ++k) {
+    std::string seq = synthetic::protein(rng, 20 + rng.below(400));
+    for (int copies = k % 4 == 0 ? 1 + k % 8 / 4 : 0; copies > 0; --copies) {
+      const auto& family = families[static_cast<std::size_t>(rng.below(static_cast<int>(families.size())))];
+      std::string copy = synthetic::member(rng, family);
+      if (k % 3 == 0) copy = copy.substr(copy.size() / 4, copy.size() / 2);
+      seq.insert(static_cast<std::size_t>(rng.below(static_cast<int>(seq.size()))), copy);
+    }
+    db.push_back({numbered("seq", k), "", seq});
+  }
+  return synthetic::fasta(db);
+}
+
+struct Search {
+  const char* what;
+  std::vector<std::string> options;
+};
+
+const Search kSearches[] = {
+    {"glocal", {}},
+    {"local", {"--mode", "local"}},
+    {"global", {"--mode", "global", "--min-score", "-40"}},
+    {"loose E-value", {"-E", "1000"}},
+    {"strict E-value, fixed Z", {"-E", "0.001", "-Z", "1000000"}},
+    {"score threshold with E-values", {"--mode", "local", "--min-score", "12"}},
+    {"cheap gaps, one domain", {"--open", "2", "--extend", "0.5", "--max-domains", "1"}},
+    {"no composition correction", {"--no-bias-correction", "--mode", "local", "-E", "50"}},
+    {"asymmetric parameter file", {"--params", "asymmetric.par"}},
+};
+
+class ScanFilter : public testing::TestWithParam<Search> {
+ protected:
+  static void SetUpTestSuite() {
+    dir_ = new fixtures::TempDir;
+    synthetic::Random rng(2027);
+    std::vector<synthetic::Family> families;
+    const int lengths[] = {25, 70, 160};
+    const double conservation[] = {0.25, 0.5, 0.9};
+    for (int k = 0; k < 3; ++k) {
+      families.push_back(synthetic::family(rng, numbered("fam", k), lengths[k], conservation[k]));
+      dir_->write(numbered("fam", k) + ".prf", synthetic::profile_text(families.back().profile));
+    }
+    // Weak members of a strong family's consensus: every strength between.
+    families.push_back(synthetic::family(rng, "fam3", 100, 0.35));
+    dir_->write("fam3.prf", synthetic::profile_text(families.back().profile));
+    dir_->write("db.fa", planted_database(rng, families, 500));
+    dir_->write("asymmetric.par",
+                "PRF_GAP_OPEN_PENALTY 4\nPRF_DELETION_PENALTY 2\nSEQ_GAP_OPEN_PENALTY 9\nSEQ_DELETION_PENALTY 0.5\n"
+                "PRF_FREE_BEG YES\nPRF_FREE_END NO\nSEQ_FREE_BEG NO\nSEQ_FREE_END YES\nSHOW_ALIGNMENT NO\n");
+  }
+  static void TearDownTestSuite() {
+    delete dir_;
+    dir_ = nullptr;
+  }
+  static fixtures::TempDir* dir_;
+};
+
+fixtures::TempDir* ScanFilter::dir_ = nullptr;
+
+TEST_P(ScanFilter, SameReportWithAndWithoutTheFilter) {
+  auto run = [&](const std::string& table, bool filter) {
+    std::vector<std::string> args = GetParam().options;
+    for (const char* a : {"--alignments", "--threads", "2", "--tblout"}) args.emplace_back(a);
+    args.push_back(table);
+    if (!filter) args.emplace_back("--no-filter");
+    for (const char* a : {"fam0.prf", "fam1.prf", "fam2.prf", "fam3.prf", "db.fa"}) args.emplace_back(a);
+    return fixtures::run(TORMID_SCAN_BINARY, args, dir_->path());
+  };
+  const fixtures::RunResult with = run("with.tsv", true);
+  const fixtures::RunResult without = run("without.tsv", false);
+  ASSERT_EQ(with.status, 0) << with.err;
+  ASSERT_EQ(without.status, 0) << without.err;
+  EXPECT_EQ(with.out, without.out);
+  EXPECT_EQ(fixtures::read_file(dir_->path() / "with.tsv"), fixtures::read_file(dir_->path() / "without.tsv"));
+  // Not vacuous: hits were reported, and pairs were dismissed.
+  EXPECT_EQ(with.out.find("hits:       0 domains"), std::string::npos);
+  unsigned long long dismissed = 0, pairs = 0;
+  const std::size_t at = with.err.find("dismissed ");
+  ASSERT_NE(at, std::string::npos) << with.err;
+  ASSERT_EQ(std::sscanf(with.err.c_str() + at, "dismissed %llu of %llu", &dismissed, &pairs), 2);
+  EXPECT_EQ(pairs, 2000u);
+  EXPECT_GT(dismissed, 0u);
+  EXPECT_EQ(without.err.find("dismissed"), std::string::npos);
+}
+
+INSTANTIATE_TEST_SUITE_P(Searches, ScanFilter, testing::ValuesIn(kSearches), [](const auto& info) {
+  std::string name;
+  for (const char c : std::string(info.param.what)) name += std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
+  return name;
+});
+
+}  // namespace

@@ -1,0 +1,224 @@
+// The score bound on thousands of generated cases: never below the exact
+// engine's score, whatever the modes, penalties (zero, huge, negative),
+// ties, letters and lengths; the same number from every kernel; and, where
+// the inputs need no rounding, no looser than the relaxed gap model it
+// computes (a plain double version of which lives here).
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <bit>
+#include <cmath>
+#include <limits>
+#include <random>
+#include <stdexcept>
+#include <string>
+
+#include "support/random_cases.h"
+
+namespace {
+
+using namespace tormid;
+
+constexpr double kMinus = -std::numeric_limits<double>::infinity();
+
+// The relaxed model, cell by cell in doubles: a stretch of gaps pays
+// L = min(open_seq, open_prf, both) once, deletions per move; edges earn
+// back their side's opening bonus; a local start restarts anywhere at 0.
+// `lowest` gets the lowest value of any cell.
+double relaxed_score(const Profile& profile, const Settings& s, const std::string& seq, double& lowest) {
+  const int len = static_cast<int>(seq.size()), prf = profile.length();
+  const double enter = std::min({s.gap_open_penalty_seq, s.gap_open_penalty_prf,
+                                 s.gap_open_penalty_seq + s.gap_open_penalty_prf});
+  const bool local = s.start == StartMode::local;
+  const bool free_row0 = local || s.start == StartMode::seq_free, free_col0 = s.start == StartMode::prf_free;
+  const double bonus_prf = std::max(0.0, -s.gap_open_penalty_prf), bonus_seq = std::max(0.0, -s.gap_open_penalty_seq);
+  const std::size_t w = static_cast<std::size_t>(prf) + 1;
+  std::vector<double> m((static_cast<std::size_t>(len) + 1) * w, kMinus), g = m;
+  auto at = [&](int i, int j) { return static_cast<std::size_t>(i) * w + static_cast<std::size_t>(j); };
+  for (int j = 1; j <= prf; ++j) {
+    m[at(0, j)] = free_row0 ? 0.0 : -s.gap_open_penalty_seq - j * s.deletion_penalty_seq;
+    g[at(0, j)] = m[at(0, j)] + bonus_prf;
+  }
+  for (int i = 1; i <= len; ++i) {
+    m[at(i, 0)] = free_col0 ? 0.0 : -s.gap_open_penalty_prf - i * s.deletion_penalty_prf;
+    g[at(i, 0)] = m[at(i, 0)] + bonus_seq;
+  }
+  m[at(0, 0)] = 0.0;
+  for (std::size_t k = 0; k < m.size(); ++k) lowest = std::min({lowest, m[k] == kMinus ? 0.0 : m[k], g[k] == kMinus ? 0.0 : g[k]});
+  double best = kMinus;
+  for (int i = 1; i <= len; ++i) {
+    const int code = getIndex(seq[static_cast<std::size_t>(i - 1)]);
+    for (int j = 1; j <= prf; ++j) {
+      // Out of an edge cell a pairing starts from its edge value.
+      double from = i == 1 || j == 1 ? m[at(i - 1, j - 1)] : std::max(m[at(i - 1, j - 1)], g[at(i - 1, j - 1)]);
+      if (local) from = std::max(from, 0.0);
+      m[at(i, j)] = from + (code >= 0 ? profile.row(j - 1)[static_cast<std::size_t>(code)] : 0.0);
+      const bool edge_up = i == 1, edge_left = j == 1;
+      const double up = std::max(edge_up ? kMinus : m[at(i - 1, j)] - enter, g[at(i - 1, j)]);
+      const double left = std::max(edge_left ? kMinus : m[at(i, j - 1)] - enter, g[at(i, j - 1)]);
+      g[at(i, j)] = std::max({up - s.deletion_penalty_prf, left - s.deletion_penalty_seq, local ? 0.0 : kMinus});
+      const bool ends = s.end == EndMode::local || (s.end == EndMode::prf_free && j == prf) ||
+                        (s.end == EndMode::seq_free && i == len);
+      if (ends) best = std::max(best, m[at(i, j)]);
+      lowest = std::min({lowest, m[at(i, j)], g[at(i, j)]});
+    }
+  }
+  if (s.end == EndMode::global) return std::max(m[at(len, prf)], g[at(len, prf)]);
+  if (local) best = std::max(best, 0.0);
+  return std::max(best, kScoreFloor);
+}
+
+// Mostly small cases (ties and edges), some long ones, some with huge,
+// negative or fractional values.
+fixtures::RandomLimits limits_for(int n) {
+  fixtures::RandomLimits limits;
+  switch (n % 12) {
+    case 0: limits.max_prf = 300; limits.max_len = 300; break;
+    case 1: limits.max_prf = 3; limits.max_len = 100; break;
+    case 2: limits.max_prf = 100; limits.max_len = 3; break;
+    case 3: limits.score_range = 1; break;
+    case 4: limits.huge_values = true; break;
+    case 5: limits.max_penalty = 0; break;
+    case 6: limits.negative_penalties = true; break;
+    case 7: limits.fractional = true; break;
+    case 8: limits.fractional = true; limits.negative_penalties = true; limits.max_penalty = 2; break;
+    default: break;
+  }
+  if (n % 97 == 11) {
+    limits.max_prf = 1500;
+    limits.max_len = 3000;
+  }
+  return limits;
+}
+
+const double kScales[] = {256, 32, 1, 1.0 / 16, 1024};
+
+class ScoreBoundProperty : public testing::TestWithParam<std::string> {};
+
+TEST_P(ScoreBoundProperty, NeverBelowTheExactScoreAndNoLooserThanTheRelaxedModel) {
+  Workspace exact_ws, bound_ws;
+  std::mt19937 rng(2026);
+  int finite = 0, usable = 0, compared = 0;
+  for (int n = 0; n < 2500; ++n) {
+    fixtures::RandomCase c = fixtures::random_case(rng, limits_for(n));
+    if (n % 12 == 9) {  // opening bonuses, which the edges must pass on
+      fixtures::RandomCase& v = c;
+      v.values.gap_open_penalty_prf = -v.values.gap_open_penalty_prf;
+      v.values.gap_open_penalty_seq = -v.values.gap_open_penalty_seq;
+    }
+    const Profile profile = c.profile();
+    const Settings settings = c.settings();
+    const double scale = kScales[n % 5];
+    SCOPED_TRACE("case " + std::to_string(n) + ": " + std::to_string(c.rows.size()) + " positions, " +
+                 std::to_string(c.seq.size()) + " residues, scale " + std::to_string(scale));
+    const double exact = align(profile, settings, c.seq, exact_ws, Detail::score).score;
+    const ScoreBound bound(profile, settings, scale, GetParam());
+    const double ub = bound.bound(c.seq, bound_ws);
+    ASSERT_GE(ub, exact);
+    // Every kernel computes the same integers.
+    ASSERT_EQ(std::bit_cast<std::uint64_t>(ub),
+              std::bit_cast<std::uint64_t>(ScoreBound(profile, settings, scale, "scalar").bound(c.seq, bound_ws)));
+    // Many at once: the same as one by one.
+    const std::string_view part = std::string_view(c.seq).substr(0, c.seq.size() / 2);
+    const std::string_view many[] = {c.seq, "", part};
+    double bounds[3];
+    bound.bound_many(many, bounds, bound_ws);
+    ASSERT_EQ(bounds[0], ub);
+    ASSERT_EQ(bounds[1], std::numeric_limits<double>::infinity());
+    ASSERT_EQ(bounds[2], bound.bound(part, bound_ws));
+    usable += bound.usable();
+    finite += std::isfinite(ub);
+    // Whole numbers at scale >= 1 need no rounding: then the bound is the
+    // relaxed model's best, plus at most the margin for rounding.
+    const fixtures::RandomLimits limits = limits_for(n);
+    if (std::isfinite(ub) && scale >= 1 && !limits.fractional && !limits.huge_values) {
+      double lowest = 0;
+      const double relaxed = relaxed_score(profile, settings, c.seq, lowest);
+      // Below the integers' range, clipping raises values: no equality.
+      if (lowest * scale > -30000) {
+        ++compared;
+        ASSERT_GE(ub, relaxed);
+        ASSERT_LE(ub, relaxed + 1e-3);
+      }
+    }
+  }
+  // The property is not vacuous: most cases give a finite bound.
+  EXPECT_GT(finite, usable * 3 / 4);
+  EXPECT_GT(compared, 500);
+}
+
+INSTANTIATE_TEST_SUITE_P(Kernels, ScoreBoundProperty, testing::ValuesIn(bound_kernels()),
+                         [](const auto& info) { return info.param; });
+
+// Lanes that finish at different times take the next sequence: a hundred
+// sequences of very different lengths, in every mode.
+TEST(ScoreBound, ManyAtOnceEqualOneByOne) {
+  std::mt19937 rng(5);
+  Workspace ws;
+  for (int n = 0; n < 16; ++n) {
+    fixtures::RandomLimits limits;
+    limits.max_prf = n % 4 == 0 ? 3 : 200;
+    limits.max_len = 1;
+    fixtures::RandomCase c = fixtures::random_case(rng, limits);
+    c.values.prf_free_beg = n & 1;
+    c.values.prf_free_end = n & 2;
+    c.values.seq_free_beg = n & 4;
+    c.values.seq_free_end = n & 8;
+    std::vector<std::string> seqs;
+    for (int k = 0; k < 100; ++k) {
+      const int len = k % 10 == 0 ? 1 + static_cast<int>(rng() % 2000) : static_cast<int>(rng() % 300);
+      std::string seq;
+      for (int i = 0; i < len; ++i) seq += "ACDEFGHIKLMNPQRSTVWYXacd*"[rng() % 25];
+      seqs.push_back(seq);
+    }
+    const std::vector<std::string_view> views(seqs.begin(), seqs.end());
+    for (const std::string& kernel : bound_kernels()) {
+      const ScoreBound bound(c.profile(), c.settings(), 64, kernel);
+      std::vector<double> many(seqs.size());
+      bound.bound_many(views, many, ws);
+      for (std::size_t k = 0; k < seqs.size(); ++k)
+        ASSERT_EQ(many[k], bound.bound(seqs[k], ws)) << kernel << ", case " << n << ", sequence " << k;
+    }
+  }
+}
+
+TEST(ScoreBound, OutOfRangeInputsGiveNoBoundRatherThanAWrongOne) {
+  Workspace ws;
+  const Profile profile(std::vector<ProfileRow>(4, ProfileRow{}));
+  Settings settings;
+  settings.gap_open_penalty_seq = settings.gap_open_penalty_prf = 3;
+  settings.deletion_penalty_seq = settings.deletion_penalty_prf = 1;
+  struct Case {
+    const char* what;
+    Settings settings;
+    Profile profile;
+  };
+  Settings negative_deletion = settings;
+  negative_deletion.deletion_penalty_prf = -0.5;
+  Settings huge_bonus = settings;
+  huge_bonus.gap_open_penalty_seq = -1e4;
+  Settings not_finite = settings;
+  not_finite.deletion_penalty_seq = std::numeric_limits<double>::infinity();
+  ProfileRow high{};
+  high[0] = 200;  // 200 * 256 > 32767
+  const Case cases[] = {{"negative deletion", negative_deletion, profile},
+                        {"large opening bonus", huge_bonus, profile},
+                        {"infinite penalty", not_finite, profile},
+                        {"score beyond the integers", settings, Profile({high})}};
+  for (const Case& c : cases) {
+    const ScoreBound bound(c.profile, c.settings, 256);
+    EXPECT_FALSE(bound.usable()) << c.what;
+    EXPECT_EQ(bound.bound("ACDA", ws), std::numeric_limits<double>::infinity()) << c.what;
+  }
+  // Values that reach the top of the integers: no bound either.
+  ProfileRow strong{};
+  strong[0] = 100;
+  EXPECT_EQ(ScoreBound(Profile(std::vector<ProfileRow>(3, strong)), settings, 256).bound("AAA", ws),
+            std::numeric_limits<double>::infinity());
+  EXPECT_EQ(ScoreBound(profile, settings, 256).bound("", ws), std::numeric_limits<double>::infinity());
+  EXPECT_THROW(ScoreBound(profile, settings, 3), std::invalid_argument);
+  EXPECT_THROW(ScoreBound(profile, settings, 2048), std::invalid_argument);
+  EXPECT_THROW(ScoreBound(profile, settings, 1, "no-such-kernel"), std::invalid_argument);
+}
+
+}  // namespace
