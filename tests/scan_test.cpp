@@ -441,7 +441,7 @@ TEST(ScanProgress, OnATerminalOnly) {
   under_script.append(fixtures::shell_quote(command)).append(" /dev/null");
   const fixtures::RunResult tty = fixtures::run_shell(under_script, dir.path());
   EXPECT_EQ(tty.status, 0);
-  EXPECT_NE(tty.out.find("\r256 records, 0.1 M residues, "), std::string::npos) << tty.out;
+  EXPECT_NE(tty.out.find("\r1024 records, 0.3 M residues, "), std::string::npos) << tty.out;
   EXPECT_NE(tty.out.find("% of the file, about "), std::string::npos) << tty.out;
   EXPECT_NE(tty.out.find("\r\033[Ktormid-scan: "), std::string::npos) << tty.out;  // cleared before the time
   EXPECT_EQ(fixtures::read_file(dir.path() / "out.txt"), plain.out);

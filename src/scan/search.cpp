@@ -21,11 +21,11 @@ namespace tormid::scan {
 
 namespace {
 
-constexpr std::size_t kBatchRecords = 256;
+constexpr std::size_t kBatchRecords = 1024;
 constexpr std::size_t kBatchResidues = 1 << 20;
 // Sequences per call of the score bound: enough to keep its lanes busy,
 // few enough to share a batch among threads.
-constexpr std::size_t kBoundGroup = 128;
+constexpr std::size_t kBoundGroup = 512;
 
 struct Record {
   FastaRecord text;
