@@ -19,22 +19,6 @@ namespace {
 
 using namespace tormid;
 
-// Sizes: mostly small, so that ties and edges are many; some up to a few
-// hundred rows and columns, and some profiles shorter than a strip.
-fixtures::RandomLimits limits_for(int n) {
-  fixtures::RandomLimits limits;
-  switch (n % 10) {
-    case 0: limits.max_prf = 300; limits.max_len = 300; break;
-    case 1: limits.max_prf = 3; limits.max_len = 100; break;
-    case 2: limits.max_prf = 100; limits.max_len = 3; break;
-    case 3: limits.score_range = 1; break;
-    case 4: limits.huge_values = true; break;
-    case 5: limits.max_penalty = 0; break;
-    default: break;
-  }
-  return limits;
-}
-
 Detail detail_for(int n) {
   const Detail details[] = {Detail::score, Detail::path, Detail::display};
   return details[n % 3];
@@ -61,7 +45,7 @@ TEST_P(EngineEquivalence, MatchesReferenceBitForBit) {
   Workspace reference("reference");
   std::mt19937 rng(7u + static_cast<unsigned>(GetParam().size()));
   for (int n = 0; n < 3000; ++n) {
-    const fixtures::RandomCase c = fixtures::random_case(rng, limits_for(n));
+    const fixtures::RandomCase c = fixtures::random_case(rng, fixtures::varied_limits(n));
     const Profile profile = c.profile();
     const Settings settings = c.settings();
     SCOPED_TRACE("case " + std::to_string(n) + ": seq " + c.seq + ", " + std::to_string(c.rows.size()) +
@@ -88,7 +72,7 @@ INSTANTIATE_TEST_SUITE_P(Engine, EngineEquivalence, testing::ValuesIn(all_kernel
 TEST(EngineThreads, TwoThreadsWithTheirOwnWorkspacesMatchOneThread) {
   std::mt19937 rng(99);
   std::vector<fixtures::RandomCase> cases;
-  for (int n = 0; n < 400; ++n) cases.push_back(fixtures::random_case(rng, limits_for(n)));
+  for (int n = 0; n < 400; ++n) cases.push_back(fixtures::random_case(rng, fixtures::varied_limits(n)));
   std::vector<Profile> profiles;
   for (const auto& c : cases) profiles.push_back(c.profile());
 

@@ -68,22 +68,9 @@ double relaxed_score(const Profile& profile, const Settings& s, const std::strin
   return std::max(best, kScoreFloor);
 }
 
-// Mostly small cases (ties and edges), some long ones, some with huge,
-// negative or fractional values.
+// The varied cases of the engine's tests, and now and then a long one.
 fixtures::RandomLimits limits_for(int n) {
-  fixtures::RandomLimits limits;
-  switch (n % 12) {
-    case 0: limits.max_prf = 300; limits.max_len = 300; break;
-    case 1: limits.max_prf = 3; limits.max_len = 100; break;
-    case 2: limits.max_prf = 100; limits.max_len = 3; break;
-    case 3: limits.score_range = 1; break;
-    case 4: limits.huge_values = true; break;
-    case 5: limits.max_penalty = 0; break;
-    case 6: limits.negative_penalties = true; break;
-    case 7: limits.fractional = true; break;
-    case 8: limits.fractional = true; limits.negative_penalties = true; limits.max_penalty = 2; break;
-    default: break;
-  }
+  fixtures::RandomLimits limits = fixtures::varied_limits(n);
   if (n % 97 == 11) {
     limits.max_prf = 1500;
     limits.max_len = 3000;

@@ -124,6 +124,20 @@ struct ScoreBound::Tables {
   bounds::End end = bounds::End::last_cell;
   double gain = 0;  // the largest a single move can add, for the margin
 
+  // What both kinds of kernel job take alike: the costs and the rules.
+  template <class Job>
+  void set_costs(Job& job) const {
+    job.code_of = residue_codes();
+    job.enter = enter;
+    job.del_v = del_v;
+    job.del_h = del_h;
+    job.local_start = local_start;
+    job.end = end;
+    job.col0_first = col0_first;
+    job.col0_step = col0_step;
+    job.col0_bonus = col0_bonus;
+  }
+
   // The bound from a kernel's integers (see 3. to 5. above).
   double finish(std::int16_t best, std::int16_t top, std::size_t len) const {
     if (top >= bounds::kHigh) return std::numeric_limits<double>::infinity();  // a value may have been clipped
@@ -273,7 +287,8 @@ double ScoreBound::scale() const { return tables_->scale; }
 double ScoreBound::bound(std::string_view sequence, Workspace& workspace) const {
   constexpr double kUnknown = std::numeric_limits<double>::infinity();
   const Tables& t = *tables_;
-  if (!t.usable || sequence.empty() || sequence.size() >= static_cast<std::size_t>(std::numeric_limits<int>::max())) return kUnknown;
+  if (!t.usable || sequence.empty() || sequence.size() >= static_cast<std::size_t>(std::numeric_limits<int>::max()))
+    return kUnknown;
   Workspace::Impl& ws = workspace.impl();
   ws.bound_d.assign(t.row0_d.begin(), t.row0_d.end());
   ws.bound_x.assign(t.row0_x.begin(), t.row0_x.end());
@@ -284,15 +299,7 @@ double ScoreBound::bound(std::string_view sequence, Workspace& workspace) const 
   job.segments = t.segments;
   job.scores = t.scores.data();
   job.seq = sequence.data();
-  job.code_of = residue_codes();
-  job.enter = t.enter;
-  job.del_v = t.del_v;
-  job.del_h = t.del_h;
-  job.local_start = t.local_start;
-  job.end = t.end;
-  job.col0_first = t.col0_first;
-  job.col0_step = t.col0_step;
-  job.col0_bonus = t.col0_bonus;
+  t.set_costs(job);
   job.d = ws.bound_d.data();
   job.x = ws.bound_x.data();
   t.kernel.run(job);
@@ -334,15 +341,7 @@ void ScoreBound::bound_many(std::span<const std::string_view> sequences, std::sp
   job.count = static_cast<int>(ws.bound_seqs.size());
   job.seqs = ws.bound_seqs.data();
   job.lens = ws.bound_lens.data();
-  job.code_of = residue_codes();
-  job.enter = t.enter;
-  job.del_v = t.del_v;
-  job.del_h = t.del_h;
-  job.local_start = t.local_start;
-  job.end = t.end;
-  job.col0_first = t.col0_first;
-  job.col0_step = t.col0_step;
-  job.col0_bonus = t.col0_bonus;
+  t.set_costs(job);
   job.row0_d = t.row0_plain_d.data();
   job.row0_x = t.row0_plain_x.data();
   job.d = ws.bound_d.data();

@@ -2,6 +2,23 @@
 
 namespace fixtures {
 
+RandomLimits varied_limits(int n) {
+  RandomLimits limits;
+  switch (n % 12) {
+    case 0: limits.max_prf = 300; limits.max_len = 300; break;
+    case 1: limits.max_prf = 3; limits.max_len = 100; break;
+    case 2: limits.max_prf = 100; limits.max_len = 3; break;
+    case 3: limits.score_range = 1; break;
+    case 4: limits.huge_values = true; break;
+    case 5: limits.max_penalty = 0; break;
+    case 6: limits.negative_penalties = true; break;
+    case 7: limits.fractional = true; break;
+    case 8: limits.fractional = true; limits.negative_penalties = true; limits.max_penalty = 2; break;
+    default: break;
+  }
+  return limits;
+}
+
 RandomCase random_case(std::mt19937& rng, const RandomLimits& limits) {
   auto uniform = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
   RandomCase c;

@@ -28,6 +28,12 @@ struct RandomLimits {
   bool fractional = false;   // scores and penalties in tenths, not whole numbers
 };
 
+// The n-th of a cycle of limits: mostly small cases, so that ties and
+// edges are many; some up to a few hundred rows and columns, profiles
+// shorter than a strip, scores of -1, 0 and 1, huge values, zero,
+// negative and fractional penalties.
+RandomLimits varied_limits(int n);
+
 // Draws one case; letters outside the alphabet appear now and then, and
 // show_alignment is on.
 RandomCase random_case(std::mt19937& rng, const RandomLimits& limits = {});
