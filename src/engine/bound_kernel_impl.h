@@ -23,7 +23,7 @@
 namespace bounds {
 namespace {
 
-std::int16_t clamp_low(std::int64_t v) {
+std::int16_t saturate(std::int64_t v) {
   return static_cast<std::int16_t>(v < kLow ? kLow : (v > kHigh ? kHigh : v));
 }
 
@@ -44,13 +44,13 @@ struct BoundRunner {
 
     std::int16_t col_prev = 0;
     for (int i = 1; i <= job.len; ++i) {
-      const std::int16_t col_cur = clamp_low(std::int64_t{col_prev} - (i == 1 ? job.col0_first : job.col0_step));
+      const std::int16_t col_cur = saturate(std::int64_t{col_prev} - (i == 1 ? job.col0_first : job.col0_step));
       const int code = job.code_of[static_cast<unsigned char>(job.seq[i - 1])];
       const std::int16_t* s = job.scores + static_cast<std::ptrdiff_t>(code) * seg * W;
       // Out of the cell left of lane l's first position: the last position
       // of lane l - 1, or column 0 for lane 0.
       V diag = O::shift_in(O::load(d + (seg - 1) * W), col_prev);
-      V f = O::shift_in(low, clamp_low(std::int64_t{col_cur} + job.col0_bonus - job.del_h));
+      V f = O::shift_in(low, saturate(std::int64_t{col_cur} + job.col0_bonus - job.del_h));
       col_prev = col_cur;
       const bool last_row = i == job.len;
       for (int t = 0; t < seg; ++t) {

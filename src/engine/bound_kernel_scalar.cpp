@@ -10,8 +10,8 @@ struct ScalarOps {
   static V set1(std::int16_t x) { return x; }
   static V load(const std::int16_t* p) { return *p; }
   static void store(std::int16_t* p, V v) { *p = v; }
-  static V adds(V a, V b) { return clamp_low(std::int64_t{a} + b); }
-  static V subs(V a, V b) { return clamp_low(std::int64_t{a} - b); }
+  static V adds(V a, V b) { return saturate(std::int64_t{a} + b); }
+  static V subs(V a, V b) { return saturate(std::int64_t{a} - b); }
   static V max(V a, V b) { return a > b ? a : b; }
   static V min(V a, V b) { return a < b ? a : b; }
   static bool any_gt(V a, V b) { return a > b; }

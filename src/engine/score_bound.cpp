@@ -99,6 +99,15 @@ double scaled_ceil(double x, double scale) {
   return v;
 }
 
+// The largest finite score of the profile, or 0.
+double largest_score(const Profile& profile) {
+  double largest = 0;
+  for (const ProfileRow& row : profile.rows())
+    for (double s : row)
+      if (std::isfinite(s)) largest = std::max(largest, s);
+  return largest;
+}
+
 bool is_power_of_two_scale(double scale) {
   int exponent = 0;
   return std::frexp(scale, &exponent) == 0.5 && exponent >= -3 && exponent <= 11;
@@ -115,8 +124,7 @@ struct ScoreBound::Tables {
   int segments = 0;
   std::vector<std::int16_t> scores;  // striped, kCodes blocks
   std::vector<std::int16_t> row0_d, row0_x;  // striped
-  // For a kernel with a batch mode: per position the 32 scores by code,
-  // and row 0 in position order.
+  // Per position the 32 scores by code, and row 0 in position order.
   std::vector<std::int16_t> columns, row0_plain_d, row0_plain_x;
   std::int16_t enter = 0, del_v = 0, del_h = 0;
   std::int16_t col0_first = 0, col0_step = 0, col0_bonus = 0;
@@ -156,10 +164,7 @@ std::vector<std::string> bound_kernels() {
 }
 
 double bound_scale(const Profile& profile, double reach) {
-  double largest = 0;
-  for (const ProfileRow& row : profile.rows())
-    for (double s : row)
-      if (std::isfinite(s)) largest = std::max(largest, s);
+  const double largest = largest_score(profile);
   const double need = std::fabs(reach) + 2 * largest + 8;
   double scale = 1024;
   while (scale > 1.0 / 16 && scale * need > 16384) scale /= 2;
@@ -184,12 +189,9 @@ ScoreBound::ScoreBound(const Profile& profile, const Settings& settings, double 
   const double del_seq = settings.deletion_penalty_seq, del_prf = settings.deletion_penalty_prf;
   bool usable = modelled(open_seq) && modelled(open_prf) && modelled(del_seq) && modelled(del_prf) &&
                 del_seq >= 0 && del_prf >= 0 && t->prf > 0;
-  double largest = 0;
   for (const ProfileRow& row : profile.rows())
-    for (double s : row) {
+    for (double s : row)
       if (!modelled(s) || scaled_ceil(s, scale) > bounds::kHigh) usable = false;
-      largest = std::max(largest, s);
-    }
   const std::int64_t o_seq = usable ? scaled_floor(open_seq, scale) : 0;
   const std::int64_t o_prf = usable ? scaled_floor(open_prf, scale) : 0;
   const std::int64_t enter = std::min({o_seq, o_prf, o_seq + o_prf});
@@ -205,7 +207,7 @@ ScoreBound::ScoreBound(const Profile& profile, const Settings& settings, double 
   t->enter = static_cast<std::int16_t>(std::min<std::int64_t>(enter, bounds::kHigh));
   t->del_v = penalty(del_prf);
   t->del_h = penalty(del_seq);
-  t->gain = std::max(0.0, largest) + std::max(0.0, -open_seq) + std::max(0.0, -open_prf);
+  t->gain = largest_score(profile) + std::max(0.0, -open_seq) + std::max(0.0, -open_prf);
 
   const EdgeRules edges = edge_rules(settings.start);
   t->local_start = edges.local_start;
@@ -216,38 +218,29 @@ ScoreBound::ScoreBound(const Profile& profile, const Settings& settings, double 
     case EndMode::seq_free: t->end = bounds::End::last_row; break;
   }
 
-  // Striped scores: lane l of vector k holds position l * segments + k.
-  const int width = t->kernel.width;
-  const int segments = (t->prf + width - 1) / width;
-  t->segments = segments;
-  const std::size_t block = static_cast<std::size_t>(segments) * static_cast<std::size_t>(width);
-  t->scores.assign(bounds::kCodes * block, bounds::kLow);
-  for (int k = 0; k < t->prf; ++k) {
-    const std::size_t slot = static_cast<std::size_t>(k % segments) * static_cast<std::size_t>(width) +
-                             static_cast<std::size_t>(k / segments);
+  // Scores and row 0 in position order first (the batch kernels read them
+  // so), then striped for the kernels along the profile: lane l of vector k
+  // holds position l * segments + k.
+  const std::size_t positions = static_cast<std::size_t>(t->prf);
+  const std::size_t lanes = bounds::kBatchLanes;
+  t->columns.assign(positions * lanes, bounds::kLow);
+  for (std::size_t k = 0; k < positions; ++k)
     for (int c = 0; c < bounds::kCodes; ++c) {
-      const double s = c < kAlphabetSize ? profile.row(k)[static_cast<std::size_t>(c)] : 0.0;
-      const double up = scaled_ceil(s, scale);
-      t->scores[static_cast<std::size_t>(c) * block + slot] =
-          static_cast<std::int16_t>(up < bounds::kLow ? bounds::kLow : up);
+      const double up = scaled_ceil(c < kAlphabetSize ? profile.rows()[k][static_cast<std::size_t>(c)] : 0.0, scale);
+      t->columns[k * lanes + static_cast<std::size_t>(c)] = static_cast<std::int16_t>(std::max<double>(up, bounds::kLow));
     }
-  }
-
-  // Row 0 (positions 1..prf), and the rule of column 0.
   auto clip = [](std::int64_t v) {
     return static_cast<std::int16_t>(std::clamp<std::int64_t>(v, bounds::kLow, bounds::kHigh));
   };
+  // Deletions are clipped at kHigh: the edge values stay upper bounds.
   const std::int64_t d_seq = t->del_h, d_prf = t->del_v;
   const std::int64_t bonus_prf = std::max<std::int64_t>(0, -o_prf), bonus_seq = std::max<std::int64_t>(0, -o_seq);
-  t->row0_d.assign(block, bounds::kLow);
-  t->row0_x.assign(block, bounds::kLow);
-  for (int k = 0; k < t->prf; ++k) {
-    const std::size_t slot = static_cast<std::size_t>(k % segments) * static_cast<std::size_t>(width) +
-                             static_cast<std::size_t>(k / segments);
-    // Deletions are clipped at kHigh: the edge value stays an upper bound.
-    const std::int64_t edge = edges.free_row0 ? 0 : -(o_seq + (k + 1) * d_seq);
-    t->row0_d[slot] = clip(edge);
-    t->row0_x[slot] = clip(edge + bonus_prf);
+  t->row0_plain_d.resize(positions);
+  t->row0_plain_x.resize(positions);
+  for (std::size_t k = 0; k < positions; ++k) {
+    const std::int64_t edge = edges.free_row0 ? 0 : -(o_seq + static_cast<std::int64_t>(k + 1) * d_seq);
+    t->row0_plain_d[k] = clip(edge);
+    t->row0_plain_x[k] = clip(edge + bonus_prf);
   }
   // Column 0 as the kernels step down it: 0, then -(open + deletion) in
   // row 1, one deletion more per row after. A drop clipped at kHigh only
@@ -255,22 +248,19 @@ ScoreBound::ScoreBound(const Profile& profile, const Settings& settings, double 
   t->col0_first = clip(edges.free_col0 ? 0 : o_prf + d_prf);
   t->col0_step = clip(edges.free_col0 ? 0 : d_prf);
   t->col0_bonus = clip(bonus_seq);
-  if (t->kernel.run_batch) {
-    const std::size_t lanes = bounds::kBatchLanes;
-    t->columns.assign(static_cast<std::size_t>(t->prf) * lanes, bounds::kLow);
-    for (int k = 0; k < t->prf; ++k)
-      for (int c = 0; c < bounds::kCodes; ++c)
-        t->columns[static_cast<std::size_t>(k) * lanes + static_cast<std::size_t>(c)] =
-            t->scores[static_cast<std::size_t>(c) * block + static_cast<std::size_t>(k % segments) * width +
-                      static_cast<std::size_t>(k / segments)];
-    t->row0_plain_d.resize(static_cast<std::size_t>(t->prf));
-    t->row0_plain_x.resize(static_cast<std::size_t>(t->prf));
-    for (int k = 0; k < t->prf; ++k) {
-      const std::size_t slot = static_cast<std::size_t>(k % segments) * static_cast<std::size_t>(width) +
-                               static_cast<std::size_t>(k / segments);
-      t->row0_plain_d[static_cast<std::size_t>(k)] = t->row0_d[slot];
-      t->row0_plain_x[static_cast<std::size_t>(k)] = t->row0_x[slot];
-    }
+
+  const std::size_t width = static_cast<std::size_t>(t->kernel.width);
+  const std::size_t segments = (positions + width - 1) / width;
+  t->segments = static_cast<int>(segments);
+  const std::size_t block = segments * width;
+  t->scores.assign(bounds::kCodes * block, bounds::kLow);
+  t->row0_d.assign(block, bounds::kLow);
+  t->row0_x.assign(block, bounds::kLow);
+  for (std::size_t k = 0; k < positions; ++k) {
+    const std::size_t slot = k % segments * width + k / segments;
+    for (std::size_t c = 0; c < bounds::kCodes; ++c) t->scores[c * block + slot] = t->columns[k * lanes + c];
+    t->row0_d[slot] = t->row0_plain_d[k];
+    t->row0_x[slot] = t->row0_plain_x[k];
   }
   tables_ = std::move(t);
 }

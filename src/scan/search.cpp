@@ -241,7 +241,7 @@ UnitResult search_unit(const std::vector<ProfileEntry>& profiles, const std::vec
         // No domain is found unless the sequence's best alignment passes,
         // and passing is monotone in the score (E-values fall as scores
         // rise): a sequence whose bound does not pass has no domain.
-        if (!(law.defined() && !(law.lambda(length) > 0)) && !passes(bound[unit])) {
+        if ((!law.defined() || law.lambda(length) > 0) && !passes(bound[unit])) {
           dismissed[unit] = 1;
           return;
         }
