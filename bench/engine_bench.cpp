@@ -54,7 +54,8 @@ void score_benchmark(benchmark::State& state, const std::string& engine, const S
   const Profile profile(bench::random_profile_rows(size.prf, 2));
   const Settings settings = set_parameters(bench::param_values(mode, show));
   Workspace ws(engine);
-  for (auto _ : state) benchmark::DoNotOptimize(align(profile, settings, seq, ws).score);
+  const Detail detail = show ? Detail::display : Detail::score;
+  for (auto _ : state) benchmark::DoNotOptimize(align(profile, settings, seq, ws, detail).score);
   state.counters["GCUPS"] = benchmark::Counter(static_cast<double>(size.len) * size.prf / 1e9,
                                                benchmark::Counter::kIsIterationInvariantRate);
 }
@@ -76,7 +77,7 @@ void bound_benchmark(benchmark::State& state, const std::string& kernel, int prf
   Workspace ws;
   if (kernel == "engine") {
     for (auto _ : state)
-      for (const std::string& s : seqs) benchmark::DoNotOptimize(align(profile, settings, s, ws).score);
+      for (const std::string& s : seqs) benchmark::DoNotOptimize(score_sequence(profile, settings, s, ws));
   } else {
     const ScoreBound bound(profile, settings, 64, kernel);
     for (auto _ : state) {

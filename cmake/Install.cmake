@@ -1,16 +1,19 @@
-# cmake --install: the programs, their manual pages, and the engine library
-# with its header and a package configuration, so that
-#   find_package(tormid) and target_link_libraries(app tormid::engine)
-# work from the prefix. cpack -G DEB makes a Debian package of the same.
+# cmake --install: the programs, their manual pages, and the libraries with
+# their headers and a package configuration, so that
+#   find_package(tormid) and target_link_libraries(app tormid::search)
+# (or tormid::engine, tormid::input) work from the prefix. cpack -G DEB
+# makes a Debian package of the same.
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
 install(TARGETS tormid tormid-prf tormid-scan RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 
-install(TARGETS tormid_engine EXPORT tormidTargets
+install(TARGETS tormid_engine tormid_input tormid_search EXPORT tormidTargets
         ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
         INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
-install(FILES ${CMAKE_SOURCE_DIR}/src/engine/engine.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/tormid)
+foreach(header ${TORMID_PUBLIC_HEADERS})
+  install(FILES ${CMAKE_SOURCE_DIR}/src/${header} DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/tormid)
+endforeach()
 install(EXPORT tormidTargets NAMESPACE tormid:: DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/tormid)
 configure_package_config_file(${CMAKE_SOURCE_DIR}/cmake/tormidConfig.cmake.in
                               ${CMAKE_BINARY_DIR}/tormidConfig.cmake

@@ -67,7 +67,7 @@ TEST(AlignmentDisplay, PropertiesHoldOnGeneratedCases) {
     const fixtures::RandomCase c = fixtures::random_case(rng);
     const Profile profile = c.profile();
     const Settings s = c.settings();
-    const Alignment a = align(profile, s, c.seq, ws);
+    const Alignment a = align(profile, s, c.seq, ws, Detail::display);
     SCOPED_TRACE("case " + std::to_string(n) + " seq " + c.seq);
     const bool free_end = s.end != EndMode::global;
     if (a.score <= kNoAlignment) {

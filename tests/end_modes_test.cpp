@@ -111,8 +111,8 @@ TEST_P(EndModes, ScoreAndEndPoint) {
   const auto& [c, engine] = GetParam();
   Workspace ws(engine);
   const Profile profile(c.rows);
-  const Settings settings = fixtures::settings_with(c.penalties, c.start, c.end, c.prf_line != nullptr);
-  const Alignment a = align(profile, settings, c.seq, ws);
+  const Settings settings = fixtures::settings_with(c.penalties, c.start, c.end);
+  const Alignment a = align(profile, settings, c.seq, ws, c.prf_line ? Detail::display : Detail::score);
   EXPECT_EQ(a.score, c.score);
   if (c.prf_line) {
     EXPECT_EQ(a.prf_line, c.prf_line);

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "scan/scan.h"
+#include "search/domains.h"
 #include "support/fixtures.h"
 #include "support/random_cases.h"
 #include "support/synthetic.h"
@@ -186,19 +186,19 @@ TEST(ScanExactness, EachDomainIsTormidsScoreForItsStretch) {
     std::string seq;
     for (int i = 0; i < 150; ++i) seq += alphabet[std::uniform_int_distribution<int>(0, 19)(rng)];
     std::uint64_t cells = 0;
-    const std::vector<scan::Domain> found =
-        scan::find_domains(profile, settings, seq, [](double) { return true; }, false, ws, cells);
+    const std::vector<Domain> found =
+        find_domains(profile, settings, seq, [](double) { return true; }, false, ws, cells);
     if (found.empty()) continue;  // the free ends found no pair at all
     fixtures::TempDir dir;
     dir.write("p.prf", fixtures::rows_profile(c.rows));
     dir.write("g.par", params_text(c.values));
     std::vector<std::string> stretches;
-    for (const scan::Domain& d : found) {
+    for (const Domain& d : found) {
       EXPECT_LE(d.stretch_from, d.seq_from);
       EXPECT_LE(d.seq_from, d.seq_to);
       EXPECT_LE(d.seq_to, d.stretch_to);
       if (d.parent >= 0) {
-        const scan::Domain& p = found[static_cast<std::size_t>(d.parent)];
+        const Domain& p = found[static_cast<std::size_t>(d.parent)];
         EXPECT_TRUE(d.stretch_to < p.seq_from || d.stretch_from > p.seq_to);
       }
       stretches.push_back(seq.substr(static_cast<std::size_t>(d.stretch_from - 1),
@@ -247,24 +247,6 @@ TEST(ScanDomains, PlantedDomainsAreFoundWhereTheyAre) {
   }
 }
 
-// A database of a few thousand records with planted members of three
-// families.
-std::string generated_database(synthetic::Random& rng, const std::vector<synthetic::Family>& families,
-                               int records) {
-  std::vector<synthetic::Record> db;
-  for (int k = 0; k < records; ++k) {
-    std::string seq = synthetic::protein(rng, synthetic::protein_length(rng) / 4);
-    if (k % 7 == 0) {
-      const std::string copy = synthetic::member(rng, families[static_cast<std::size_t>(k) % families.size()]);
-      const std::size_t at = static_cast<std::size_t>(rng.below(static_cast<int>(seq.size())));
-      seq.insert(at, copy);
-    }
-    db.push_back({numbered("seq", k), k % 5 ? numbered("generated protein ", k) : "", seq});
-  }
-  db.push_back({"empty", "a record without letters", ""});
-  return synthetic::fasta(db);
-}
-
 TEST(ScanOutput, SameWhateverTheThreadsAndTheWayTheDatabaseArrives) {
   synthetic::Random rng(99);
   std::vector<synthetic::Family> families;
@@ -275,7 +257,7 @@ TEST(ScanOutput, SameWhateverTheThreadsAndTheWayTheDatabaseArrives) {
   dir.write("a.prf", synthetic::profile_text(families[0].profile));
   dir.write("b.prf", synthetic::profile_text(families[1].profile));
   dir.write("c.prf", synthetic::profile_text(families[2].profile));
-  dir.write("db.fa", generated_database(rng, families, 2000));
+  dir.write("db.fa", synthetic::fasta(synthetic::planted_records(rng, families, 2000)));
   ASSERT_EQ(std::system(("gzip -c " + fixtures::shell_quote((dir.path() / "db.fa").string()) + " > " +
                          fixtures::shell_quote((dir.path() / "db.fa.gz").string()))
                             .c_str()),
@@ -470,74 +452,6 @@ TEST(ScanSignificance, ZScalesEValuesAndGlobalModeHasNone) {
   ASSERT_EQ(large.size(), 3u);
   for (std::size_t k = 0; k < 3; ++k) EXPECT_NEAR(std::stod(large[k]) / std::stod(small[k]), 10000, 200);
   EXPECT_EQ(evalues({"--mode", "global"}), (std::vector<std::string>{"-"}));  // only "two" scores 30
-}
-
-}  // namespace
-
-#include "scan/search.h"
-#include "scan/wire.h"
-
-namespace {
-
-// Cut anywhere, the byte ranges of a file hold each record exactly once:
-// the units of an MPI search together find what one search of the whole
-// file finds. And their results survive the trip through bytes.
-TEST(ScanUnits, ByteRangesTogetherAreTheWholeFile) {
-  synthetic::Random rng(12);
-  std::vector<synthetic::Family> families;
-  for (int k = 0; k < 2; ++k) families.push_back(synthetic::family(rng, numbered("fam", k), 50));
-  std::string text = "MKVLAAGI\nLLW\n";  // letters before the first header: a nameless record
-  text += generated_database(rng, families, 300);
-  fixtures::TempDir dir;
-  const std::string path = dir.write("db.fa", text);
-  std::vector<scan::ProfileEntry> profiles = {{families[0].profile, "g"}, {families[1].profile, "g"}};
-  ParamValues v;
-  v.gap_open_penalty_prf = v.gap_open_penalty_seq = 11;
-  v.deletion_penalty_prf = v.deletion_penalty_seq = 1;
-  v.prf_free_beg = v.prf_free_end = true;
-  const Settings settings = set_parameters(v);
-  scan::SearchOptions options;
-  options.reporting.database_size = 1000;  // thresholds that do not depend on the unit
-  double seconds = 0;
-  const std::vector<scan::ScoreLaw> laws = scan::calibrate_profiles(profiles, settings, options, seconds);
-  auto unit = [&](scan::RecordRange range, int first, int last) {
-    LineReader lines = LineReader::at_offset(path, range.begin > 0 ? range.begin - 1 : 0);
-    return scan::search_unit(profiles, laws, first, last, settings, lines, range, options, path);
-  };
-  auto key = [](const scan::UnitResult& r) {
-    std::vector<std::string> keys;
-    for (const scan::Candidates& c : r.candidates)
-      for (const scan::Domain& d : c.found)
-        keys.push_back(std::to_string(c.profile) + "/" + std::to_string(c.record) + "/" + c.name + "/" +
-                       std::to_string(d.seq_from) + "/" + printed(d.score));
-    std::sort(keys.begin(), keys.end());
-    return keys;
-  };
-  const scan::UnitResult whole = unit({}, 0, 2);
-  ASSERT_GT(whole.candidates.size(), 30u);
-  std::mt19937 cuts(3);
-  for (int trial = 0; trial < 20; ++trial) {
-    std::vector<std::uint64_t> bounds = {0, text.size()};
-    for (int k = 0; k < 1 + trial % 7; ++k) bounds.push_back(std::uniform_int_distribution<std::uint64_t>(1, text.size() - 1)(cuts));
-    std::sort(bounds.begin(), bounds.end());
-    scan::UnitResult parts;
-    for (std::size_t k = 0; k + 1 < bounds.size(); ++k) {
-      const scan::RecordRange range{bounds[k], k + 2 == bounds.size() ? UINT64_MAX : bounds[k + 1]};
-      for (const int profile : {0, 1}) {  // and by profile
-        scan::UnitResult part = unit(range, profile, profile + 1);
-        // Through bytes and back.
-        scan::wire::Writer writer;
-        scan::wire::put(writer, part);
-        scan::wire::Reader reader(writer.bytes());
-        part = scan::wire::get_unit_result(reader);
-        EXPECT_TRUE(reader.done());
-        if (profile == 0) parts.stats.records += part.stats.records;
-        for (auto& c : part.candidates) parts.candidates.push_back(std::move(c));
-      }
-    }
-    EXPECT_EQ(parts.stats.records, whole.stats.records) << "trial " << trial;
-    EXPECT_EQ(key(parts), key(whole)) << "trial " << trial;
-  }
 }
 
 }  // namespace

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "scan/scan.h"
-#include "scan/statistics.h"
+#include "search/calibration.h"
+#include "search/search.h"
 #include "support/fixtures.h"
 #include "support/synthetic.h"
 
@@ -18,8 +18,6 @@ namespace {
 
 using namespace tormid;
 using fixtures::numbered;
-
-using scan::ScoreLaw;
 
 // A draw from the Gumbel law of slope lambda and location mu.
 double gumbel(synthetic::Random& rng, double lambda, double mu) {
@@ -71,13 +69,14 @@ TEST(ScoreLawFits, DegenerateSamplesGiveNoLaw) {
   EXPECT_FALSE(ScoreLaw::fit_by_length({30, 60, 120}, no_alignment).defined());
 }
 
-Settings mode(bool local) {
-  ParamValues v;
-  v.gap_open_penalty_prf = v.gap_open_penalty_seq = 11;
-  v.deletion_penalty_prf = v.deletion_penalty_seq = 1;
-  v.prf_free_beg = v.prf_free_end = true;
-  v.seq_free_beg = v.seq_free_end = local;
-  return set_parameters(v);
+Settings mode(bool local) { return mode_settings(local ? SearchMode::local : SearchMode::glocal); }
+
+// The configuration of a search in that mode on two threads.
+SearchConfig config(bool local) {
+  SearchConfig c;
+  c.alignment = mode(local);
+  c.threads = 2;
+  return c;
 }
 
 // Four families, 50 to 300 positions, against 3,000 random sequences of
@@ -88,9 +87,9 @@ class Calibration : public testing::TestWithParam<bool> {};
 TEST_P(Calibration, RandomDatabaseHitsAsManyAsTheEValuesPromise) {
   const bool local = GetParam();
   synthetic::Random rng(local ? 31 : 32);
-  std::vector<scan::ProfileEntry> profiles;
+  std::vector<Profile> profiles;
   for (const int length : {50, 100, 200, 300})
-    profiles.push_back({synthetic::family(rng, numbered("f", length), length).profile, "generated"});
+    profiles.push_back(synthetic::family(rng, numbered("f", length), length).profile);
   std::vector<synthetic::Record> db;
   for (int k = 0; k < 3000; ++k) {
     const int length = static_cast<int>(std::exp(std::log(50.0) + rng.uniform() * std::log(3000.0 / 50.0)));
@@ -98,13 +97,12 @@ TEST_P(Calibration, RandomDatabaseHitsAsManyAsTheEValuesPromise) {
   }
   fixtures::TempDir dir;
   const std::string path = dir.write("db.fa", synthetic::fasta(db));
-  scan::SearchOptions options;
-  options.reporting.max_evalue = 100;
-  options.threads = 2;
-  const scan::SearchResult result = scan::search(profiles, mode(local), path, options);
+  SearchConfig c = config(local);
+  c.max_evalue = 100;
+  const SearchResult result = search(profiles, c, SequenceSource::file(path));
   EXPECT_EQ(result.stats.database_size, 3000);
   int at_most_10 = 0, at_most_100 = 0;
-  for (const scan::Hit& h : result.hits) {
+  for (const Hit& h : result.hits) {
     at_most_10 += h.evalue <= 10;
     at_most_100 += h.evalue <= 100;
   }
@@ -124,7 +122,7 @@ TEST(Significance, PlantedHomologIsSignificantAndEValuesFallAsScoresRise) {
   for (const bool local : {false, true}) {
     synthetic::Random rng(local ? 41 : 42);
     const synthetic::Family family = synthetic::family(rng, "fam", 120, 0.6);
-    std::vector<scan::ProfileEntry> profiles = {{family.profile, "generated"}};
+    const std::vector<Profile> profiles = {family.profile};
     std::vector<synthetic::Record> db;
     for (int k = 0; k < 200; ++k) db.push_back({numbered("r", k), "", synthetic::protein(rng, 400)});
     std::string host = synthetic::protein(rng, 200);
@@ -132,9 +130,7 @@ TEST(Significance, PlantedHomologIsSignificantAndEValuesFallAsScoresRise) {
     db.push_back({"host", "planted", host});
     fixtures::TempDir dir;
     const std::string path = dir.write("db.fa", synthetic::fasta(db));
-    scan::SearchOptions options;
-    options.threads = 2;
-    const scan::SearchResult result = scan::search(profiles, mode(local), path, options);
+    const SearchResult result = search(profiles, config(local), SequenceSource::file(path));
     ASSERT_FALSE(result.hits.empty());
     EXPECT_EQ(result.hits.front().name, "host");
     EXPECT_LT(result.hits.front().evalue, 1e-5) << (local ? "local" : "glocal");
@@ -144,7 +140,7 @@ TEST(Significance, PlantedHomologIsSignificantAndEValuesFallAsScoresRise) {
       }
     }
 
-    const std::vector<ScoreLaw> laws = scan::calibrate({&profiles[0].profile}, mode(local), 42, 2);
+    const std::vector<ScoreLaw> laws = calibrate({&profiles[0]}, mode(local), 42, 2);
     ASSERT_TRUE(laws[0].defined());
     for (const int length : {20, 50, 300, 1000, 5000, 40000}) {
       double previous = 1.0;
@@ -163,16 +159,16 @@ TEST(Significance, CalibrationIsTheSameOnAnyNumberOfThreads) {
   synthetic::Random rng(5);
   const Profile profile = synthetic::family(rng, "f", 60).profile;
   for (const bool local : {false, true}) {
-    const ScoreLaw one = scan::calibrate({&profile}, mode(local), 7, 1)[0];
-    const ScoreLaw three = scan::calibrate({&profile}, mode(local), 7, 3)[0];
+    const ScoreLaw one = calibrate({&profile}, mode(local), 7, 1)[0];
+    const ScoreLaw three = calibrate({&profile}, mode(local), 7, 3)[0];
     // A score in the tail at 400 residues.
     const double score = one.location(400) + 5 / one.lambda(400);
     for (const int length : {40, 400, 4000})
       EXPECT_EQ(one.pvalue(score, length), three.pvalue(score, length));
-    EXPECT_NE(scan::calibrate({&profile}, mode(local), 8, 1)[0].pvalue(score, 400), one.pvalue(score, 400));
+    EXPECT_NE(calibrate({&profile}, mode(local), 8, 1)[0].pvalue(score, 400), one.pvalue(score, 400));
   }
   ParamValues global;
-  EXPECT_FALSE(scan::calibrate({&profile}, set_parameters(global), 7, 1)[0].defined());
+  EXPECT_FALSE(calibrate({&profile}, set_parameters(global), 7, 1)[0].defined());
 }
 
 }  // namespace
@@ -184,7 +180,7 @@ namespace {
 // the rest plain; a profile of a family of that same coiled-coil
 // composition and a plain one; and planted members of both families.
 struct BiasedDatabase {
-  std::vector<scan::ProfileEntry> profiles;
+  std::vector<Profile> profiles;
   std::string fasta;
 };
 
@@ -212,7 +208,7 @@ BiasedDatabase biased_database() {
     host.insert(150, synthetic::member(rng, k % 2 ? biased : plain));
     db.push_back({numbered(k % 2 ? "coiled_member" : "plain_member", k), "", host});
   }
-  return {{{biased.profile, "generated"}, {plain.profile, "generated"}}, synthetic::fasta(db)};
+  return {{biased.profile, plain.profile}, synthetic::fasta(db)};
 }
 
 class BiasCorrection : public testing::TestWithParam<bool> {};
@@ -226,20 +222,19 @@ TEST_P(BiasCorrection, ShuffledBiasedProteinsAreNotSignificant) {
   fixtures::TempDir dir;
   const std::string path = dir.write("db.fa", data.fasta);
   // Decoys at E <= 10, and each member's best E-value.
-  auto search = [&](bool correct, std::map<std::string, double>& members) {
-    scan::SearchOptions options;
-    options.threads = 2;
-    options.bias_correction = correct;
+  auto decoys_found = [&](bool correct, std::map<std::string, double>& members) {
+    SearchConfig c = config(local);
+    c.bias_correction = correct;
     int decoys = 0;
-    for (const scan::Hit& h : scan::search(data.profiles, mode(local), path, options).hits) {
+    for (const Hit& h : search(data.profiles, c, SequenceSource::file(path)).hits) {
       if (h.name.rfind("decoy", 0) == 0) ++decoys;
       else if (!members.count(h.name) || h.evalue < members[h.name]) members[h.name] = h.evalue;
     }
     return decoys;
   };
   std::map<std::string, double> uncorrected, corrected;
-  EXPECT_GT(search(false, uncorrected), 200);
-  const int decoys = search(true, corrected);
+  EXPECT_GT(decoys_found(false, uncorrected), 200);
+  const int decoys = decoys_found(true, corrected);
   EXPECT_GE(decoys, 10);
   EXPECT_LE(decoys, 40);
   int significant = 0;

@@ -106,36 +106,35 @@ int run_tormid(int argc, const char* const* argv, std::string_view kernel) {
   const char* prf_path = argv[2];
   const char* param_path = argv[3];
 
-  ReadResult<Profile> profile = read_prf_file(prf_path);
-  if (!profile) {
-    print(profile.messages());
+  Profile profile;
+  try {
+    profile = read_prf_file(prf_path);
+  } catch (const InputError& e) {
+    print(e.messages());
     report_bad_profile();
     return 1;
   }
-  ReadResult<ParamValues> values = read_param_file(param_path);
-  if (!values) {
-    print(values.messages());
+  ParamValues values;
+  try {
+    values = read_param_file(param_path);
+  } catch (const InputError& e) {
+    print(e.messages());
     report_bad_parameters();
     return 1;
   }
-  const Settings settings = set_parameters(values.value());
+  const Settings settings = set_parameters(values);
 
   std::string name, seq;
-  {
+  try {
     LineReader fasta(fasta_path, LineReader::Compression::gzip);
-    if (!fasta.is_open()) {
-      report_cant_open_fasta(fasta_path);
-      return 1;
-    }
-    try {
-      read_first_record(fasta, name, seq);
-    } catch (const ReadError&) {
-      report_cant_read(fasta_path);
-      return 1;
-    } catch (const std::bad_alloc&) {
-      report_alloc_fail();
-      return 1;
-    }
+    read_first_record(fasta, name, seq);
+  } catch (const InputError& e) {
+    if (e.kind() == InputError::Kind::open) report_cant_open_fasta(fasta_path);
+    else report_cant_read(fasta_path);
+    return 1;
+  } catch (const std::bad_alloc&) {
+    report_alloc_fail();
+    return 1;
   }
   if (seq.empty()) {
     report_no_sequence();
@@ -143,14 +142,15 @@ int run_tormid(int argc, const char* const* argv, std::string_view kernel) {
   }
 
   Workspace workspace = kernel.empty() ? Workspace() : Workspace(kernel);
-  const Alignment result = align(profile.value(), settings, seq, workspace);
+  const Alignment result =
+      align(profile, settings, seq, workspace, values.show_alignment ? Detail::display : Detail::score);
   // Finite inputs can still add up beyond the largest double.
   if (!std::isfinite(result.score)) {
     report_overflow();
     return 1;
   }
   if (result.status == AlignStatus::out_of_memory) report_alignment_failure(result);
-  print_result(name, prf_path, result, settings.show_alignment);
+  print_result(name, prf_path, result, values.show_alignment);
   // A result that did not reach its reader is not a success.
   if (std::fflush(stdout) != 0 || std::ferror(stdout)) return 1;
   return result.status == AlignStatus::out_of_memory ? 1 : 0;

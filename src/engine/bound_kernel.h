@@ -18,9 +18,10 @@
 #include <cstddef>
 #include <cstdint>
 
-namespace bounds {
+#include "engine/residue_codes.h"
 
-inline constexpr int kCodes = 21;  // the alphabet, then letters outside it
+namespace tormid::bounds {
+
 inline constexpr std::int16_t kLow = -32768;
 inline constexpr std::int16_t kHigh = 32767;
 
@@ -107,4 +108,4 @@ const Kernel* sse2_kernel();
 const Kernel* avx2_kernel();
 const Kernel* avx512_kernel();
 
-}  // namespace bounds
+}  // namespace tormid::bounds

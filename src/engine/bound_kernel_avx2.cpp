@@ -7,7 +7,7 @@
 
 #include "engine/bound_kernel_impl.h"
 
-namespace bounds {
+namespace tormid::bounds {
 namespace {
 
 struct Avx2Ops {
@@ -48,8 +48,8 @@ const Kernel* avx2_kernel() {
   return &kernel;
 }
 
-}  // namespace bounds
+}  // namespace tormid::bounds
 
 #else
-const bounds::Kernel* bounds::avx2_kernel() { return nullptr; }
+const tormid::bounds::Kernel* tormid::bounds::avx2_kernel() { return nullptr; }
 #endif

@@ -12,7 +12,7 @@
 
 #include "engine/bound_kernel_impl.h"
 
-namespace bounds {
+namespace tormid::bounds {
 namespace {
 
 struct Avx512Ops {
@@ -186,8 +186,8 @@ const Kernel* avx512_kernel() {
   return &kernel;
 }
 
-}  // namespace bounds
+}  // namespace tormid::bounds
 
 #else
-const bounds::Kernel* bounds::avx512_kernel() { return nullptr; }
+const tormid::bounds::Kernel* tormid::bounds::avx512_kernel() { return nullptr; }
 #endif

@@ -20,7 +20,7 @@
 
 #include "engine/bound_kernel.h"
 
-namespace bounds {
+namespace tormid::bounds {
 namespace {
 
 std::int16_t saturate(std::int64_t v) {
@@ -122,4 +122,4 @@ struct BoundRunner {
 };
 
 }  // namespace
-}  // namespace bounds
+}  // namespace tormid::bounds

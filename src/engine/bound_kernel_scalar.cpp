@@ -1,7 +1,7 @@
 // Bound kernel on plain integers: runs on any CPU, one lane.
 #include "engine/bound_kernel_impl.h"
 
-namespace bounds {
+namespace tormid::bounds {
 namespace {
 
 struct ScalarOps {
@@ -24,4 +24,4 @@ struct ScalarOps {
 
 Kernel scalar_kernel() { return {"scalar", ScalarOps::W, &BoundRunner<ScalarOps>::run, nullptr}; }
 
-}  // namespace bounds
+}  // namespace tormid::bounds

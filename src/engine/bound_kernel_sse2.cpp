@@ -6,7 +6,7 @@
 
 #include "engine/bound_kernel_impl.h"
 
-namespace bounds {
+namespace tormid::bounds {
 namespace {
 
 struct Sse2Ops {
@@ -42,8 +42,8 @@ const Kernel* sse2_kernel() {
   return &kernel;
 }
 
-}  // namespace bounds
+}  // namespace tormid::bounds
 
 #else
-const bounds::Kernel* bounds::sse2_kernel() { return nullptr; }
+const tormid::bounds::Kernel* tormid::bounds::sse2_kernel() { return nullptr; }
 #endif

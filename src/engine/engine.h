@@ -126,7 +126,6 @@ struct Settings {
   double deletion_penalty_seq = 0.0;
   StartMode start = StartMode::global;
   EndMode end = EndMode::global;
-  bool show_alignment = false;
 };
 
 // The nine values of a parameter file, as written: the four penalties and
@@ -144,7 +143,8 @@ struct ParamValues {
 };
 
 // The settings of a parameter file's values: both free switches of an end
-// make that end local, one alone keeps its meaning.
+// make that end local, one alone keeps its meaning. (SHOW_ALIGNMENT says how
+// tormid prints, not how it aligns: it stays with the values.)
 Settings set_parameters(const ParamValues& values);
 
 // ---- Result ----------------------------------------------------------------
@@ -217,12 +217,8 @@ class Workspace {
 // only its arguments and writes only the workspace and the result.
 Alignment align(const Profile& profile, const Settings& settings, std::string_view sequence,
                 Workspace& workspace, Detail detail);
-// The same with the detail the settings ask for: display when
-// show_alignment is on, else the score only.
-Alignment align(const Profile& profile, const Settings& settings, std::string_view sequence,
-                Workspace& workspace);
 
-// The score of align() under the settings' detail.
+// The score of align() alone.
 inline double score_sequence(const Profile& profile, const Settings& settings,
                              std::string_view sequence, Workspace& workspace) {
   return align(profile, settings, sequence, workspace, Detail::score).score;

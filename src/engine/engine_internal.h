@@ -25,7 +25,7 @@ inline EdgeRules edge_rules(StartMode start) {
 }
 
 // Residue code of every byte: 0-19 for the alphabet in either case,
-// strips::kOutsideCode for anything else.
+// kOutsideCode for anything else.
 const std::int8_t* residue_codes();
 
 // One cell of the plain engine: its score, whether it is a match, and the

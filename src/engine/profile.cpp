@@ -21,7 +21,7 @@ Profile::Profile(std::vector<ProfileRow> rows, std::string name)
     : rows_(std::move(rows)), consensus_(build_consensus(rows_)), name_(std::move(name)) {
   static_assert(kTablePad == strips::kScorePad);
   const std::size_t stride = row_stride();
-  table_.assign(strips::kCodes * stride, 0.0);
+  table_.assign(kCodes * stride, 0.0);
   for (int c = 0; c < kAlphabetSize; ++c)
     for (std::size_t k = 0; k < rows_.size(); ++k)
       table_[static_cast<std::size_t>(c) * stride + kTablePad + k] = rows_[k][static_cast<std::size_t>(c)];

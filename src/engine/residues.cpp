@@ -4,6 +4,8 @@
 
 namespace tormid {
 
+static_assert(kOutsideCode == kAlphabetSize, "the kernels' codes follow the alphabet");
+
 int getIndex(char c) {
   const char upper = (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
   for (int k = 0; k < kAlphabetSize; ++k)
@@ -16,7 +18,7 @@ const std::int8_t* residue_codes() {
     std::array<std::int8_t, 256> table{};
     for (int c = 0; c < 256; ++c) {
       const int code = getIndex(static_cast<char>(c));
-      table[static_cast<std::size_t>(c)] = static_cast<std::int8_t>(code < 0 ? strips::kOutsideCode : code);
+      table[static_cast<std::size_t>(c)] = static_cast<std::int8_t>(code < 0 ? kOutsideCode : code);
     }
     return table;
   }();

@@ -56,6 +56,7 @@
 #include <stdexcept>
 
 #include "engine/bound_kernel.h"
+#include "engine/cpu.h"
 #include "engine/engine_internal.h"
 
 namespace tormid {
@@ -68,12 +69,10 @@ constexpr double kLargestModelled = 1099511627776.0;  // 2^40
 
 std::vector<bounds::Kernel> supported_bounds() {
   std::vector<bounds::Kernel> list;
-#if defined(__x86_64__) && defined(__GNUC__)
-  __builtin_cpu_init();
-  if (__builtin_cpu_supports("avx512bw") && bounds::avx512_kernel()) list.push_back(*bounds::avx512_kernel());
-  if (__builtin_cpu_supports("avx2") && bounds::avx2_kernel()) list.push_back(*bounds::avx2_kernel());
+  const CpuFeatures& cpu = cpu_features();
+  if (cpu.avx512bw && bounds::avx512_kernel()) list.push_back(*bounds::avx512_kernel());
+  if (cpu.avx2 && bounds::avx2_kernel()) list.push_back(*bounds::avx2_kernel());
   if (bounds::sse2_kernel()) list.push_back(*bounds::sse2_kernel());
-#endif
   list.push_back(bounds::scalar_kernel());
   return list;
 }
@@ -225,7 +224,7 @@ ScoreBound::ScoreBound(const Profile& profile, const Settings& settings, double 
   const std::size_t lanes = bounds::kBatchLanes;
   t->columns.assign(positions * lanes, bounds::kLow);
   for (std::size_t k = 0; k < positions; ++k)
-    for (int c = 0; c < bounds::kCodes; ++c) {
+    for (int c = 0; c < kCodes; ++c) {
       const double up = scaled_ceil(c < kAlphabetSize ? profile.rows()[k][static_cast<std::size_t>(c)] : 0.0, scale);
       t->columns[k * lanes + static_cast<std::size_t>(c)] = static_cast<std::int16_t>(std::max<double>(up, bounds::kLow));
     }
@@ -253,12 +252,12 @@ ScoreBound::ScoreBound(const Profile& profile, const Settings& settings, double 
   const std::size_t segments = (positions + width - 1) / width;
   t->segments = static_cast<int>(segments);
   const std::size_t block = segments * width;
-  t->scores.assign(bounds::kCodes * block, bounds::kLow);
+  t->scores.assign(kCodes * block, bounds::kLow);
   t->row0_d.assign(block, bounds::kLow);
   t->row0_x.assign(block, bounds::kLow);
   for (std::size_t k = 0; k < positions; ++k) {
     const std::size_t slot = k % segments * width + k / segments;
-    for (std::size_t c = 0; c < bounds::kCodes; ++c) t->scores[c * block + slot] = t->columns[k * lanes + c];
+    for (std::size_t c = 0; c < kCodes; ++c) t->scores[c * block + slot] = t->columns[k * lanes + c];
     t->row0_d[slot] = t->row0_plain_d[k];
     t->row0_x[slot] = t->row0_plain_x[k];
   }

@@ -22,7 +22,6 @@ Settings set_parameters(const ParamValues& values) {
   s.deletion_penalty_seq = values.deletion_penalty_seq;
   s.start = fold<StartMode>(values.prf_free_beg, values.seq_free_beg);
   s.end = fold<EndMode>(values.prf_free_end, values.seq_free_end);
-  s.show_alignment = values.show_alignment;
   return s;
 }
 

@@ -15,11 +15,9 @@
 #include <cstddef>
 #include <cstdint>
 
-namespace strips {
+#include "engine/residue_codes.h"
 
-// Residue codes: 0-19 the alphabet, kOutsideCode a letter outside it.
-inline constexpr int kCodes = 21;
-inline constexpr int kOutsideCode = 20;
+namespace tormid::strips {
 
 // The score table is code-major: one row of `score_stride` doubles per
 // residue code, so that each lane (one residue) reads its scores as a
@@ -106,4 +104,4 @@ const Kernel* sse2_kernel();
 const Kernel* avx2_kernel();
 const Kernel* avx512_kernel();
 
-}  // namespace strips
+}  // namespace tormid::strips

@@ -7,7 +7,7 @@
 
 #include "engine/strip_kernel_impl.h"
 
-namespace strips {
+namespace tormid::strips {
 namespace {
 
 struct Avx2Ops {
@@ -53,8 +53,8 @@ const Kernel* avx2_kernel() {
   return &kernel;
 }
 
-}  // namespace strips
+}  // namespace tormid::strips
 
 #else
-const strips::Kernel* strips::avx2_kernel() { return nullptr; }
+const tormid::strips::Kernel* tormid::strips::avx2_kernel() { return nullptr; }
 #endif

@@ -12,7 +12,7 @@
 
 #include "engine/strip_kernel_impl.h"
 
-namespace strips {
+namespace tormid::strips {
 namespace {
 
 struct Avx512Ops {
@@ -74,8 +74,8 @@ const Kernel* avx512_kernel() {
   return &kernel;
 }
 
-}  // namespace strips
+}  // namespace tormid::strips
 
 #else
-const strips::Kernel* strips::avx512_kernel() { return nullptr; }
+const tormid::strips::Kernel* tormid::strips::avx512_kernel() { return nullptr; }
 #endif

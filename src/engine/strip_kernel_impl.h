@@ -29,7 +29,7 @@
 #define STRIPS_INLINE inline
 #endif
 
-namespace strips {
+namespace tormid::strips {
 namespace {
 
 // The engine's score floor (kScoreFloor; engine.h is not included here, see
@@ -337,4 +337,4 @@ struct StripRunner {
 };
 
 }  // namespace
-}  // namespace strips
+}  // namespace tormid::strips

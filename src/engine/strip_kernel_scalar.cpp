@@ -2,7 +2,7 @@
 // the processor eight independent chains to overlap.
 #include "engine/strip_kernel_impl.h"
 
-namespace strips {
+namespace tormid::strips {
 namespace {
 
 struct ScalarOps {
@@ -35,4 +35,4 @@ struct ScalarOps {
 
 Kernel scalar_kernel() { return {"scalar", StripRunner<ScalarOps, 8>::H, 1, &StripRunner<ScalarOps, 8>::run}; }
 
-}  // namespace strips
+}  // namespace tormid::strips

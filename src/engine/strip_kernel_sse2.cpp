@@ -6,7 +6,7 @@
 
 #include "engine/strip_kernel_impl.h"
 
-namespace strips {
+namespace tormid::strips {
 namespace {
 
 struct Sse2Ops {
@@ -46,8 +46,8 @@ const Kernel* sse2_kernel() {
   return &kernel;
 }
 
-}  // namespace strips
+}  // namespace tormid::strips
 
 #else
-const strips::Kernel* strips::sse2_kernel() { return nullptr; }
+const tormid::strips::Kernel* tormid::strips::sse2_kernel() { return nullptr; }
 #endif

@@ -1,6 +1,7 @@
 // Kernel choice, the workspace, and align(): the engine's entry point.
 #include <stdexcept>
 
+#include "engine/cpu.h"
 #include "engine/engine_internal.h"
 
 namespace tormid {
@@ -12,12 +13,10 @@ const char kReference[] = "reference";
 // The kernels this CPU runs, widest first.
 std::vector<strips::Kernel> supported() {
   std::vector<strips::Kernel> list;
-#if defined(__x86_64__) && defined(__GNUC__)
-  __builtin_cpu_init();
-  if (__builtin_cpu_supports("avx512f") && strips::avx512_kernel()) list.push_back(*strips::avx512_kernel());
-  if (__builtin_cpu_supports("avx2") && strips::avx2_kernel()) list.push_back(*strips::avx2_kernel());
+  const CpuFeatures& cpu = cpu_features();
+  if (cpu.avx512f && strips::avx512_kernel()) list.push_back(*strips::avx512_kernel());
+  if (cpu.avx2 && strips::avx2_kernel()) list.push_back(*strips::avx2_kernel());
   if (strips::sse2_kernel()) list.push_back(*strips::sse2_kernel());
-#endif
   list.push_back(strips::scalar_kernel());
   return list;
 }
@@ -87,12 +86,6 @@ Alignment align(const Profile& profile, const Settings& settings, std::string_vi
   if (ws.reference || sequence.empty() || profile.length() == 0)
     return align_reference(profile, settings, sequence, ws, detail);
   return align_fast(profile, settings, sequence, ws, detail);
-}
-
-Alignment align(const Profile& profile, const Settings& settings, std::string_view sequence,
-                Workspace& workspace) {
-  return align(profile, settings, sequence, workspace,
-               settings.show_alignment ? Detail::display : Detail::score);
 }
 
 }  // namespace tormid

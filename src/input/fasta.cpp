@@ -1,3 +1,5 @@
+#include <new>
+
 #include "input/input.h"
 
 namespace tormid {
@@ -69,6 +71,14 @@ void FastaReader::read_letters(std::string& sequence) {
 }
 
 bool FastaReader::next(FastaRecord& record) {
+  try {
+    return read_record(record);
+  } catch (const std::bad_alloc&) {
+    throw InputError(lines_.path(), 0, "a record too long for memory", InputError::Kind::memory);
+  }
+}
+
+bool FastaReader::read_record(FastaRecord& record) {
   record.name.clear();
   record.description.clear();
   record.sequence.clear();

@@ -1,25 +1,27 @@
 // Input files: text lines (plain or gzip-compressed), FASTA records, the
 // profile and parameter files, and the profile formats people already
-// have (HMMER3 models, PSI-BLAST PSSMs).
+// have (HMMER3 models, PSI-BLAST PSSMs), recognised by their content.
 //
-// Readers return values. tormid's own readers return their value or the
-// exact messages that explain why not; the converters throw InputError,
-// whose message names the file and the line. Nothing here prints.
+// Readers return values. Whatever keeps them from it, at whatever depth,
+// leaves as one type, InputError, which names the file (and the line where
+// there is one) and the reason; tormid's own readers also carry the exact
+// messages tormid prints for it. Nothing here prints.
+//
+// Installed as <tormid/input.h>.
 #pragma once
 
 #include <cstdint>
 #include <memory>
-#include <optional>
 #include <stdexcept>
 #include <string>
 #include <utility>
 #include <vector>
 
-#include "engine/engine.h"
+#include <tormid/engine.h>
 
 namespace tormid {
 
-// ---- Messages --------------------------------------------------------------
+// ---- Errors ----------------------------------------------------------------
 
 enum class Stream { out, err };
 
@@ -29,27 +31,41 @@ struct Message {
   std::string text;
 };
 
-// A reader's answer: its value, or the messages (possibly none) that say
-// why there is none.
-template <class T>
-class ReadResult {
+// Why an input file could not be read. what() is "FILE: REASON", or
+// "FILE:LINE: REASON" where a line is to blame.
+class InputError : public std::runtime_error {
  public:
-  ReadResult(T value) : value_(std::move(value)) {}  // NOLINT: implicit on purpose
-  static ReadResult failure(std::vector<Message> messages = {}) {
-    ReadResult r;
-    r.messages_ = std::move(messages);
-    return r;
-  }
-  static ReadResult failure(Message message) { return failure(std::vector<Message>{std::move(message)}); }
+  enum class Kind {
+    open,     // the file did not open
+    read,     // a read failed (a disk error, damaged compressed data)
+    memory,   // a line or record too long for memory
+    content,  // the file is not what it should be
+  };
+  InputError(std::string file, int line, std::string reason, Kind kind = Kind::content);
+  // The file did not open, or a read failed; cause is the system's words.
+  static InputError cannot_open(const std::string& file, const std::string& cause);
+  static InputError cannot_read(const std::string& file, const std::string& cause);
+  // A failure of one of tormid's own readers, with the messages tormid
+  // prints for it; the reason is given, or else those messages in a line.
+  static InputError printed(Kind kind, const std::string& file, std::vector<Message> messages,
+                            std::string reason = {});
 
-  explicit operator bool() const { return value_.has_value(); }
-  T& value() { return *value_; }
-  const T& value() const { return *value_; }
+  Kind kind() const { return kind_; }
+  const std::string& file() const { return file_; }
+  int line() const { return line_; }
+  const std::string& reason() const { return reason_; }
+  // For open and read failures, the system's words ("No such file or
+  // directory"); else empty.
+  const std::string& cause() const { return cause_; }
+  // What tormid prints for this failure (tormid's own readers only).
   const std::vector<Message>& messages() const { return messages_; }
 
  private:
-  ReadResult() = default;
-  std::optional<T> value_;
+  Kind kind_;
+  std::string file_;
+  int line_;
+  std::string reason_;
+  std::string cause_;
   std::vector<Message> messages_;
 };
 
@@ -59,18 +75,6 @@ class ReadResult {
 inline bool is_c_space(unsigned char c) {
   return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
 }
-
-// A read that failed (a disk or network error, a damaged compressed file).
-class ReadError : public std::runtime_error {
- public:
-  ReadError(const std::string& path, const std::string& reason);
-  const std::string& path() const { return path_; }
-  const std::string& reason() const { return reason_; }
-
- private:
-  std::string path_;
-  std::string reason_;
-};
 
 // Where a LineReader's bytes come from.
 class ByteSource {
@@ -91,25 +95,22 @@ class LineReader {
     none,  // bytes as they are
     gzip,  // gzip-compressed data is decompressed (detected by content)
   };
-  // Opens path. is_open() tells whether that worked; a directory does not
-  // count as an open file.
+  // Opens path; throws InputError (open) when it does not open, also for a
+  // directory.
   explicit LineReader(const std::string& path, Compression compression = Compression::none);
   // Standard input, named `name` in errors.
   static LineReader standard_input(Compression compression, std::string name);
   // An uncompressed file read from byte `offset` on; line offsets count
-  // from the start of the file.
+  // from the start of the file. Throws InputError (open).
   static LineReader at_offset(const std::string& path, std::uint64_t offset);
   // Reads from source; path names it in errors.
   LineReader(std::unique_ptr<ByteSource> source, std::string path);
   ~LineReader();
   LineReader(LineReader&&) noexcept;
 
-  bool is_open() const { return source_ != nullptr; }
-  // Why the file did not open (the system's error text).
-  const std::string& open_error() const { return open_error_; }
   const std::string& path() const { return path_; }
   // Bytes of the underlying file read so far.
-  std::uint64_t position() const { return source_ ? source_->position() : 0; }
+  std::uint64_t position() const { return source_->position(); }
   // Where the line last returned by next() starts in the text (in
   // decompressed bytes, counted from where reading began).
   std::uint64_t line_offset() const { return line_offset_; }
@@ -117,15 +118,14 @@ class LineReader {
   // Reads the next line, line end included, into line. A line is text: it
   // ends at its first NUL byte, as C string functions see it, and the bytes
   // after that NUL up to the line end are dropped. Returns false at the end
-  // of the file. Throws ReadError when a read fails and std::bad_alloc
-  // when a line does not fit in memory.
+  // of the file. Throws InputError (read) when a read fails and
+  // std::bad_alloc when a line does not fit in memory.
   bool next(std::string& line);
 
  private:
   bool fill();
 
   std::string path_;
-  std::string open_error_;
   std::unique_ptr<ByteSource> source_;
   std::vector<char> buffer_;
   std::size_t begin_ = 0, end_ = 0;
@@ -146,7 +146,7 @@ void add_seq(const std::string& line, std::string& seq);
 // Reads the first FASTA record that has sequence letters into seq; name is
 // the first word of the last header line with a word before those letters
 // (lines before the first header count as sequence lines). Reading stops at
-// the first header line after some letters. Throws ReadError and
+// the first header line after some letters. Throws InputError (read) and
 // std::bad_alloc.
 void read_first_record(LineReader& fasta, std::string& name, std::string& seq);
 
@@ -164,10 +164,12 @@ struct FastaRecord {
 class FastaReader {
  public:
   explicit FastaReader(LineReader& lines, bool from_middle = false) : lines_(lines), from_middle_(from_middle) {}
-  // The next record; false at the end. Throws ReadError, std::bad_alloc.
+  // The next record; false at the end. Throws InputError (read; memory for
+  // a record too long for memory).
   bool next(FastaRecord& record);
 
  private:
+  bool read_record(FastaRecord& record);
   void read_letters(std::string& sequence);
 
   LineReader& lines_;
@@ -184,21 +186,16 @@ class FastaReader {
 // word begins with the number of positions N, a line that is ignored, and N
 // lines of a skipped word and twenty scores in alphabet order (missing
 // scores are 0.0). The profile is named after the file (its name without
-// directories and extension).
-ReadResult<Profile> read_prf_file(const std::string& path,
-                                  LineReader::Compression compression = LineReader::Compression::none);
+// directories and extension). Throws InputError with tormid's messages.
+Profile read_prf_file(const std::string& path, LineReader::Compression compression = LineReader::Compression::none);
 
 // The parameter file's nine key lines (see ParamValues); the file is
-// accepted when its key lines add up to nine.
-ReadResult<ParamValues> read_param_file(const std::string& path);
+// accepted when its key lines add up to nine. Throws InputError with
+// tormid's messages (none where the key lines do not add up).
+ParamValues read_param_file(const std::string& path);
 
 // ---- Profiles from other formats -------------------------------------------
-
-// A problem with an input file: its message names the file and the line.
-class InputError : public std::runtime_error {
- public:
-  InputError(const std::string& file, int line, const std::string& what);
-};
+// These throw InputError naming the file and the line.
 
 // A residue with zero probability (written "*") scores this instead of -inf.
 inline constexpr double kImpossibleScore = -1000.0;
@@ -219,5 +216,16 @@ std::vector<ConvertedProfile> read_hmm_models(const std::string& path);
 ConvertedProfile read_hmm(const std::string& path, const std::string& name);
 // A PSI-BLAST ASCII PSSM, named after its file; it keeps its own scores.
 ConvertedProfile read_pssm(const std::string& path);
+
+// ---- Any profile file ------------------------------------------------------
+
+enum class ProfileFormat { tormid, hmmer3, pssm };
+
+// The format of a profile file (compressed or not), told by its first line
+// that is not blank.
+ProfileFormat profile_format(const std::string& path);
+
+// Every profile of a file in any of these formats, in file order.
+std::vector<Profile> read_profiles(const std::string& path);
 
 }  // namespace tormid

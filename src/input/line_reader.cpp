@@ -19,17 +19,13 @@ constexpr std::size_t kBufferSize = 1 << 16;
 std::string system_error(int error) { return std::strerror(error); }
 
 // Opens path for reading; a directory counts as a failure (EISDIR).
-int open_file(const std::string& path, std::string& error) {
+int open_file(const std::string& path) {
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
-    error = system_error(errno);
-    return -1;
-  }
+  if (fd < 0) throw InputError::cannot_open(path, system_error(errno));
   struct stat info {};
   if (::fstat(fd, &info) == 0 && S_ISDIR(info.st_mode)) {
     ::close(fd);
-    error = system_error(EISDIR);
-    return -1;
+    throw InputError::cannot_open(path, system_error(EISDIR));
   }
   return fd;
 }
@@ -97,12 +93,8 @@ class GzSource : public ByteSource {
 
 }  // namespace
 
-ReadError::ReadError(const std::string& path, const std::string& reason)
-    : std::runtime_error(path + ": " + reason), path_(path), reason_(reason) {}
-
 LineReader::LineReader(const std::string& path, Compression compression) : path_(path) {
-  const int fd = open_file(path, open_error_);
-  if (fd < 0) return;
+  const int fd = open_file(path);
   if (compression == Compression::gzip) source_ = std::make_unique<GzSource>(fd);
   else source_ = std::make_unique<FdSource>(fd, true);
 }
@@ -117,13 +109,9 @@ LineReader LineReader::standard_input(Compression compression, std::string name)
 
 LineReader LineReader::at_offset(const std::string& path, std::uint64_t offset) {
   LineReader reader(path);
-  if (!reader.is_open() || offset == 0) return reader;
+  if (offset == 0) return reader;
   auto* source = static_cast<FdSource*>(reader.source_.get());
-  if (!source->seek(offset)) {
-    reader.open_error_ = system_error(errno);
-    reader.source_.reset();
-    return reader;
-  }
+  if (!source->seek(offset)) throw InputError::cannot_open(path, system_error(errno));
   reader.consumed_ = offset;
   return reader;
 }
@@ -142,7 +130,7 @@ bool LineReader::fill() {
   } catch (const std::bad_alloc&) {
     throw;
   } catch (const std::runtime_error& e) {
-    throw ReadError(path_, e.what());
+    throw InputError::cannot_read(path_, e.what());
   }
   begin_ = 0;
   end_ = got;
@@ -151,7 +139,6 @@ bool LineReader::fill() {
 
 bool LineReader::next(std::string& line) {
   line.clear();
-  if (!source_) return false;
   line_offset_ = consumed_;
   bool any = false;
   bool ended = false;  // a NUL ended the line's text

@@ -31,6 +31,10 @@ Message profile_not_finite(const std::string& path, int position) {
              " has a score that is not a finite number\n");
 }
 
+InputError refused(const std::string& path, Message message, InputError::Kind kind) {
+  return InputError::printed(kind, path, {std::move(message)});
+}
+
 Message param_not_finite(const std::string& path, const std::string& key) {
   return err("\nparameters file " + path + ": " + key + " is not a finite number\n");
 }

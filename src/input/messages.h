@@ -3,6 +3,7 @@
 #pragma once
 
 #include <new>
+#include <optional>
 #include <string>
 
 #include "input/input.h"
@@ -18,20 +19,28 @@ Message missing_positions(const std::string& path, int read, int expected);
 Message profile_not_finite(const std::string& path, int position);
 Message param_not_finite(const std::string& path, const std::string& key);
 
-// Opens path and runs read(LineReader&) -> ReadResult<T> on it; a file that
-// does not open, a read that fails and a line too long for memory get
-// their messages.
-template <class T, class Read>
-ReadResult<T> read_text_file(const std::string& path, Read read,
-                             LineReader::Compression compression = LineReader::Compression::none) {
-  LineReader file(path, compression);
-  if (!file.is_open()) return ReadResult<T>::failure(cant_open(path));
+// A failure of a reader with its one message.
+InputError refused(const std::string& path, Message message, InputError::Kind kind = InputError::Kind::content);
+
+// Opens path and runs read(LineReader&) -> T on it; a file that does not
+// open, a read that fails and a line too long for memory get their
+// messages.
+template <class Read>
+auto read_text_file(const std::string& path, Read read,
+                    LineReader::Compression compression = LineReader::Compression::none) {
+  std::optional<LineReader> file;
   try {
-    return read(file);
-  } catch (const ReadError&) {
-    return ReadResult<T>::failure(cant_read(path));
+    file.emplace(path, compression);
+  } catch (const InputError&) {
+    throw refused(path, cant_open(path), InputError::Kind::open);
+  }
+  try {
+    return read(*file);
+  } catch (const InputError& e) {
+    if (e.kind() != InputError::Kind::read) throw;
+    throw refused(path, cant_read(path), InputError::Kind::read);
   } catch (const std::bad_alloc&) {
-    return ReadResult<T>::failure(string_alloc_fail());
+    throw refused(path, string_alloc_fail(), InputError::Kind::memory);
   }
 }
 

@@ -40,7 +40,7 @@ const ParamKey* find_key(const std::string& line) {
   return nullptr;
 }
 
-ReadResult<ParamValues> read_values(LineReader& file, const std::string& path) {
+ParamValues read_values(LineReader& file, const std::string& path) {
   ParamValues values;
   int count = 0;
   std::string line;
@@ -56,7 +56,7 @@ ReadResult<ParamValues> read_values(LineReader& file, const std::string& path) {
       const int scanned = std::sscanf(value, "%lf", &number);
       count += scanned;
       if (scanned == 1) {
-        if (!std::isfinite(number)) return ReadResult<ParamValues>::failure(messages::param_not_finite(path, k->key));
+        if (!std::isfinite(number)) throw messages::refused(path, messages::param_not_finite(path, k->key));
         values.*k->penalty = number;
       }
     } else {
@@ -64,14 +64,17 @@ ReadResult<ParamValues> read_values(LineReader& file, const std::string& path) {
       count += 1;
     }
   }
-  if (count != 9) return ReadResult<ParamValues>::failure();
+  if (count != 9)
+    throw InputError::printed(InputError::Kind::content, path, {},
+                              "not a tormid parameter file: its key lines do not add up to the nine keys "
+                              "(PRF_GAP_OPEN_PENALTY ... SHOW_ALIGNMENT)");
   return values;
 }
 
 }  // namespace
 
-ReadResult<ParamValues> read_param_file(const std::string& path) {
-  return messages::read_text_file<ParamValues>(path, [&](LineReader& file) { return read_values(file, path); });
+ParamValues read_param_file(const std::string& path) {
+  return messages::read_text_file(path, [&](LineReader& file) { return read_values(file, path); });
 }
 
 }  // namespace tormid

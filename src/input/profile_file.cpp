@@ -52,43 +52,43 @@ std::string profile_name(const std::string& path) {
   return stem.empty() ? path : stem;
 }
 
-ReadResult<Profile> read_rows(LineReader& file, const std::string& path) {
+Profile read_rows(LineReader& file, const std::string& path) {
   std::string line;
   int length = 0;
   if (!file.next(line) || !is_profile_header(line, length))
-    return ReadResult<Profile>::failure(messages::unrecognized_profile(path));
+    throw messages::refused(path, messages::unrecognized_profile(path));
   file.next(line);  // column names, ignored
-  if (length <= 0) return ReadResult<Profile>::failure(messages::matrix_alloc_fail(1));
+  if (length <= 0) throw messages::refused(path, messages::matrix_alloc_fail(1));
 
   std::vector<ProfileRow> rows;
   try {
     rows.reserve(std::min<std::size_t>(static_cast<std::size_t>(length), kMaxReservedRows));
   } catch (const std::bad_alloc&) {
-    return ReadResult<Profile>::failure(messages::matrix_alloc_fail(1));
+    throw messages::refused(path, messages::matrix_alloc_fail(1), InputError::Kind::memory);
   }
   for (int k = 0; k < length; ++k) {
-    if (!file.next(line)) return ReadResult<Profile>::failure(messages::missing_positions(path, k, length));
+    if (!file.next(line)) throw messages::refused(path, messages::missing_positions(path, k, length));
     ProfileRow scores{};
     scan_position(line.c_str(), scores);
     if (!std::all_of(scores.begin(), scores.end(), [](double s) { return std::isfinite(s); }))
-      return ReadResult<Profile>::failure(messages::profile_not_finite(path, k + 1));
+      throw messages::refused(path, messages::profile_not_finite(path, k + 1));
     try {
       rows.push_back(scores);
     } catch (const std::bad_alloc&) {
-      return ReadResult<Profile>::failure(messages::matrix_alloc_fail(1));
+      throw messages::refused(path, messages::matrix_alloc_fail(1), InputError::Kind::memory);
     }
   }
   try {
     return Profile(std::move(rows), profile_name(path));
   } catch (const std::bad_alloc&) {
-    return ReadResult<Profile>::failure(messages::matrix_alloc_fail(1));
+    throw messages::refused(path, messages::matrix_alloc_fail(1), InputError::Kind::memory);
   }
 }
 
 }  // namespace
 
-ReadResult<Profile> read_prf_file(const std::string& path, LineReader::Compression compression) {
-  return messages::read_text_file<Profile>(
+Profile read_prf_file(const std::string& path, LineReader::Compression compression) {
+  return messages::read_text_file(
       path, [&](LineReader& file) { return read_rows(file, path); }, compression);
 }
 

@@ -6,26 +6,25 @@
 namespace tormid {
 
 namespace {
-std::string located(const std::string& file, int line, const std::string& what) {
-  std::string text = file;
-  if (line > 0) text.append(":").append(std::to_string(line));
-  return text.append(": ").append(what);
+
+// The converters' own words for a file that does not open or read.
+LineReader open_numbered(const std::string& path) {
+  try {
+    return LineReader(path, LineReader::Compression::gzip);
+  } catch (const InputError&) {
+    throw InputError(path, 0, "cannot open the file", InputError::Kind::open);
+  }
 }
+
 }  // namespace
 
-InputError::InputError(const std::string& file, int line, const std::string& what)
-    : std::runtime_error(located(file, line, what)) {}
-
-NumberedLines::NumberedLines(const std::string& path)
-    : path_(path), file_(path, LineReader::Compression::gzip) {
-  if (!file_.is_open()) throw InputError(path, 0, "cannot open the file");
-}
+NumberedLines::NumberedLines(const std::string& path) : path_(path), file_(open_numbered(path)) {}
 
 bool NumberedLines::next(std::string& line) {
   try {
     if (!file_.next(line)) return false;
-  } catch (const ReadError& e) {
-    throw InputError(path_, 0, "cannot read the file (" + e.reason() + ")");
+  } catch (const InputError& e) {
+    throw InputError(path_, 0, "cannot read the file (" + e.cause() + ")", InputError::Kind::read);
   }
   ++number_;
   while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();

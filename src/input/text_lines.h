@@ -12,6 +12,7 @@ namespace tormid {
 class NumberedLines {
  public:
   // Opens path (gzip-compressed or not); throws InputError when it cannot.
+  // Errors name the line being read.
   explicit NumberedLines(const std::string& path);
   // The next line without its line end; false at the end of the file.
   // Throws InputError when the read fails.

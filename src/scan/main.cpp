@@ -1,7 +1,7 @@
-#include "scan/distributed.h"
+#include "distributed/distributed.h"
 #include "scan/scan.h"
 
 int main(int argc, char** argv) {
-  const tormid::scan::job::Session session(argc, argv);
+  const tormid::distributed::Session session(argc, argv);
   return tormid::scan::run_tormid_scan(argc, argv);
 }

@@ -1,12 +1,12 @@
 // tormid-scan's command line, parsed by CLI11.
-#include <sched.h>
+#include "scan/options.h"
 
 #include <CLI/CLI.hpp>
 #include <cmath>
+#include <cstdio>
 #include <sstream>
-#include <thread>
 
-#include "scan/scan.h"
+#include "input/input.h"
 #include "tormid_version.h"
 
 namespace tormid::scan {
@@ -33,7 +33,7 @@ for the settings of the search. The E-value of a domain is the number of
 domains this good expected by chance in a search of Z sequences (-Z, else
 the number searched), from the domain's score and its sequence's length.
 Global mode (no free end) has no E-values: "-", and domains are reported
-by --min-score (default 30). E-values are corrected for composition: a
+by --min-score (default {min_score}). E-values are corrected for composition: a
 domain is also compared with shuffles of its own sequence and of its own
 stretch, so that coiled-coil or low-complexity proteins do not make
 significant hits by composition alone (--no-bias-correction turns it off;
@@ -61,6 +61,20 @@ class Formatter : public CLI::Formatter {
   }
 };
 
+// A default as the help shows it.
+std::string shown(double value) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%g", value);
+  return text;
+}
+
+std::string footer() {
+  std::string text = kFooter;
+  const std::string mark = "{min_score}";
+  text.replace(text.find(mark), mark.size(), shown(kDefaultMinScore));
+  return text + "\n";
+}
+
 // A finite number.
 std::string finite(const std::string& text) {
   try {
@@ -72,74 +86,89 @@ std::string finite(const std::string& text) {
   return "a finite number is expected, not '" + text + "'";
 }
 
-}  // namespace
+// The alignment settings of the command line, unless a parameter file
+// gives them.
+struct AlignmentChoice {
+  std::string mode = "glocal";
+  double open = kDefaultGapOpen;
+  double extend = kDefaultGapExtend;
 
-int available_cores() {
-  cpu_set_t set;
-  CPU_ZERO(&set);
-  if (sched_getaffinity(0, sizeof set, &set) == 0) {
-    const int count = CPU_COUNT(&set);
-    if (count > 0) return count;
+  Settings settings() const {
+    const SearchMode m =
+        mode == "local" ? SearchMode::local : (mode == "global" ? SearchMode::global : SearchMode::glocal);
+    return mode_settings(m, open, extend);
   }
-  const unsigned hardware = std::thread::hardware_concurrency();
-  return hardware > 0 ? static_cast<int>(hardware) : 1;
+};
+
+void add_alignment_options(CLI::App& app, ScanRequest& r, AlignmentChoice& choice) {
+  auto* params = app.add_option("--params", r.params_file,
+                                "alignment settings from a tormid parameter file (its SHOW_ALIGNMENT YES "
+                                "also turns on --alignments)")
+                     ->check(CLI::ExistingFile);
+  app.add_option("--mode", choice.mode, "glocal (the whole profile inside the sequence), local or global")
+      ->check(CLI::IsMember({"glocal", "local", "global"}))
+      ->excludes(params)
+      ->capture_default_str();
+  app.add_option("--open", choice.open, "gap opening penalty, both sides")
+      ->check(CLI::Validator(finite, "NUMBER"))
+      ->excludes(params)
+      ->capture_default_str();
+  app.add_option("--extend", choice.extend, "gap deletion penalty per position, both sides")
+      ->check(CLI::Validator(finite, "NUMBER"))
+      ->excludes(params)
+      ->capture_default_str();
 }
+
+void add_search_options(CLI::App& app, ScanRequest& r) {
+  SearchConfig& c = r.config;
+  app.add_option("-E", c.max_evalue,
+                 "report domains with an E-value at most this (default " + shown(kDefaultMaxEvalue) +
+                     "; local and glocal modes)")
+      ->check(CLI::Validator(finite, "NUMBER"));
+  app.add_option("--min-score", c.min_score,
+                 "report domains scoring at least this (also with -E; default " + shown(kDefaultMinScore) +
+                     " where there are no E-values)")
+      ->check(CLI::Validator(finite, "NUMBER"));
+  app.add_option("-Z", c.database_size,
+                 "the number of sequences the E-values count with (default: the number searched)")
+      ->check(CLI::PositiveNumber);
+  app.add_option("--seed", c.seed, "seed of the random sequences that calibrate the E-values")->capture_default_str();
+  app.add_flag_callback("--no-bias-correction", [&c] { c.bias_correction = false; },
+                        "E-values without the correction for the composition around each domain");
+  app.add_flag_callback("--no-filter", [&c] { c.filter = false; },
+                        "align every sequence with every profile, also those whose score bound proves them below "
+                        "the threshold (the same hits, slower)");
+  app.add_flag("--bits", r.bits, "also show scores in bits (local mode: E is about Z * length * 2^-bits)");
+  app.add_option("--max-domains", c.max_domains,
+                 "at most this many domains per sequence and profile, the first found: the sequence's best "
+                 "alignment, then the best of what is left (0: all)")
+      ->check(CLI::NonNegativeNumber)
+      ->capture_default_str();
+  app.add_option("--tblout", r.tblout, "also write the hits as a tab-separated table to this file");
+  app.add_flag("--alignments", c.alignments, "print each hit's alignment");
+  app.add_option("--threads", c.threads, "threads to search with (default: every core this process may use)")
+      ->check(CLI::PositiveNumber);
+  app.add_flag("--quiet", r.quiet, "no progress display and no elapsed time on standard error");
+}
+
+}  // namespace
 
 Parsed parse_command_line(int argc, const char* const* argv) {
   CLI::App app(kDescription, "tormid-scan");
-  app.footer(std::string(kFooter) + "\n");
+  app.footer(footer());
   app.set_version_flag("-V,--version", std::string("tormid-scan ") + TORMID_VERSION);
   auto formatter = std::make_shared<Formatter>();
   formatter->column_width(30);
   app.formatter(formatter);
 
-  Options o;
+  ScanRequest r;
+  AlignmentChoice choice;
   std::vector<std::string> files;
   app.add_option("FILES", files, "PROFILE_FILE... SEQUENCE_FILE: one or more profile files, then the sequence file")
       ->required()
       ->expected(2, -1);
-  auto* params = app.add_option("--params", o.params,
-                                "alignment settings from a tormid parameter file (its SHOW_ALIGNMENT YES "
-                                "also turns on --alignments)")
-                     ->check(CLI::ExistingFile);
-  app.add_option("--mode", o.mode, "glocal (the whole profile inside the sequence), local or global")
-      ->check(CLI::IsMember({"glocal", "local", "global"}))
-      ->excludes(params)
-      ->capture_default_str();
-  app.add_option("--open", o.open, "gap opening penalty, both sides")
-      ->check(CLI::Validator(finite, "NUMBER"))
-      ->excludes(params)
-      ->capture_default_str();
-  app.add_option("--extend", o.extend, "gap deletion penalty per position, both sides")
-      ->check(CLI::Validator(finite, "NUMBER"))
-      ->excludes(params)
-      ->capture_default_str();
-  app.add_option("-E", o.max_evalue,
-                 "report domains with an E-value at most this (default 10; local and glocal modes)")
-      ->check(CLI::Validator(finite, "NUMBER"));
-  app.add_option("--min-score", o.min_score,
-                 "report domains scoring at least this (also with -E; default 30 where there are no E-values)")
-      ->check(CLI::Validator(finite, "NUMBER"));
-  app.add_option("-Z", o.database_size,
-                 "the number of sequences the E-values count with (default: the number searched)")
-      ->check(CLI::PositiveNumber);
-  app.add_option("--seed", o.seed, "seed of the random sequences that calibrate the E-values")->capture_default_str();
-  app.add_flag("--no-bias-correction", o.no_bias_correction,
-               "E-values without the correction for the composition around each domain");
-  app.add_flag("--no-filter", o.no_filter,
-               "align every sequence with every profile, also those whose score bound proves them below "
-               "the threshold (the same hits, slower)");
-  app.add_flag("--bits", o.bits, "also show scores in bits (local mode: E is about Z * length * 2^-bits)");
-  app.add_option("--max-domains", o.max_domains,
-                 "at most this many domains per sequence and profile, the first found: the sequence's best "
-                 "alignment, then the best of what is left (0: all)")
-      ->check(CLI::NonNegativeNumber)
-      ->capture_default_str();
-  app.add_option("--tblout", o.tblout, "also write the hits as a tab-separated table to this file");
-  app.add_flag("--alignments", o.alignments, "print each hit's alignment");
-  app.add_option("--threads", o.threads, "threads to search with (default: every core this process may use)")
-      ->check(CLI::PositiveNumber);
-  app.add_flag("--quiet", o.quiet, "no progress display and no elapsed time on standard error");
+  add_alignment_options(app, r, choice);
+  add_search_options(app, r);
 
   Parsed parsed;
   try {
@@ -154,12 +183,19 @@ Parsed parse_command_line(int argc, const char* const* argv) {
     parsed.status = e.get_exit_code() == static_cast<int>(CLI::ExitCodes::Success) ? 0 : 2;
     return parsed;
   }
-  o.sequence_file = files.back();
+  r.sequence_file = files.back();
   files.pop_back();
-  o.profile_files = std::move(files);
-  if (o.threads == 0) o.threads = available_cores();
-  parsed.options = std::move(o);
+  r.profile_files = std::move(files);
+  r.config.alignment = choice.settings();
+  parsed.request = std::move(r);
   return parsed;
+}
+
+void apply_parameter_file(ScanRequest& request) {
+  if (!request.params_file) return;
+  const ParamValues values = read_param_file(*request.params_file);
+  request.config.alignment = set_parameters(values);
+  if (values.show_alignment) request.config.alignments = true;
 }
 
 }  // namespace tormid::scan

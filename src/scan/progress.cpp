@@ -37,6 +37,7 @@ void ProgressLine::update(const Progress& p) {
 
 void ProgressLine::finish() {
   if (!enabled_ || !drawn_) return;
+  drawn_ = false;
   std::fprintf(stderr, "\r\033[K");
   std::fflush(stderr);
 }

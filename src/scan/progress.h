@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "scan/scan.h"
+#include "search/search.h"
 
 namespace tormid::scan {
 
@@ -14,9 +14,12 @@ class ProgressLine {
   // Shows nothing unless enabled (standard error is a terminal and the
   // user did not ask for quiet). file_size is 0 when unknown.
   ProgressLine(bool enabled, std::uint64_t file_size);
+  // Clears the line.
+  ~ProgressLine() { finish(); }
+  ProgressLine(const ProgressLine&) = delete;
+  ProgressLine& operator=(const ProgressLine&) = delete;
   // Redraws the line, at most ten times a second.
   void update(const Progress& progress);
-  // Clears the line.
   void finish();
 
  private:

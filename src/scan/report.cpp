@@ -1,18 +1,13 @@
 // The reports: the hit list on standard output, the tab-separated table and
 // the alignment blocks.
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include "scan/report.h"
 
 #include <algorithm>
 #include <cmath>
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <set>
 
-#include "scan/scan.h"
-#include "scan/statistics.h"
+#include "search/calibration.h"
 #include "tormid_version.h"
 
 namespace tormid::scan {
@@ -134,11 +129,12 @@ void append_alignment(std::string& out, const Hit& h, const Profile& profile, bo
 
 void append_hit_list(std::string& out, const ReportContext& context, int profile_index,
                      const std::vector<const Hit*>& hits) {
-  const ProfileEntry& entry = context.profiles[static_cast<std::size_t>(profile_index)];
+  const auto index = static_cast<std::size_t>(profile_index);
+  const Profile& profile = context.profiles.profiles[index];
   std::set<std::uint64_t> sequences;
   for (const Hit* h : hits) sequences.insert(h->record);
-  out += "Profile " + entry.profile.name() + " (" + std::to_string(entry.profile.length()) + " positions, " +
-         entry.file + "): ";
+  out += "Profile " + profile.name() + " (" + std::to_string(profile.length()) + " positions, " +
+         context.profiles.files[index] + "): ";
   if (hits.empty()) {
     out += "no hits\n\n";
     return;
@@ -154,7 +150,7 @@ void append_hit_list(std::string& out, const ReportContext& context, int profile
     residues_width = std::max(residues_width, range(h->seq_from, h->seq_to).size());
     positions_width = std::max(positions_width, range(h->prf_from, h->prf_to).size());
   }
-  const bool bits = context.options.bits;
+  const bool bits = context.request.bits;
   auto row = [&](const std::string& score, const std::string& evalue, const std::string& bit_score,
                  const std::string& name, const std::string& length, const std::string& domain,
                  const std::string& residues, const std::string& positions, const std::string& description) {
@@ -173,54 +169,60 @@ void append_hit_list(std::string& out, const ReportContext& context, int profile
         std::to_string(h->domain) + "/" + std::to_string(h->n_domains), range(h->seq_from, h->seq_to),
         range(h->prf_from, h->prf_to), h->description);
   out += "\n";
-  if (context.options.alignments) {
-    for (const Hit* h : hits) append_alignment(out, *h, entry.profile, bits);
+  if (context.request.config.alignments) {
+    for (const Hit* h : hits) append_alignment(out, *h, profile, bits);
   }
+}
+
+// What was searched, how, and what is reported.
+std::string header(const ReportContext& context, std::uint64_t positions) {
+  const ScanRequest& r = context.request;
+  const SearchConfig& c = r.config;
+  std::string out = std::string("# tormid-scan ") + TORMID_VERSION + "\n";
+  out += "# profiles:  " + grouped(context.profiles.profiles.size()) + " (" + grouped(positions) + " positions) from";
+  for (const std::string& f : r.profile_files) out += " " + f;
+  out += "\n# sequences: " + r.sequence_file + "\n";
+  out += "# alignment: " + mode_name(c.alignment) + ", " + gap_costs(c.alignment) + "\n";
+  out += "# reported:  ";
+  if (c.has_evalues()) {
+    out += "domains with E-value at most " + number(c.max_evalue);
+    if (c.min_score) out += " and score at least " + number(*c.min_score);
+    out += c.database_size ? " (Z = " + number(*c.database_size) + ")" : " (Z = the number of sequences searched)";
+  } else {
+    out += "domains scoring at least " + number(c.score_threshold()) + " (global mode has no E-values)";
+  }
+  if (c.max_domains > 0) out += ", at most " + std::to_string(c.max_domains) + " per sequence and profile";
+  return out + "\n\n";
 }
 
 }  // namespace
 
 std::string hit_report(const ReportContext& context, const SearchResult& result) {
-  std::string out = std::string("# tormid-scan ") + TORMID_VERSION + "\n";
+  const std::vector<Profile>& profiles = context.profiles.profiles;
+  const SearchConfig& config = context.request.config;
   std::uint64_t positions = 0;
-  for (const ProfileEntry& p : context.profiles) positions += static_cast<std::uint64_t>(p.profile.length());
-  out += "# profiles:  " + grouped(context.profiles.size()) + " (" + grouped(positions) + " positions) from";
-  for (const std::string& f : context.options.profile_files) out += " " + f;
-  out += "\n# sequences: " + context.options.sequence_file + "\n";
-  out += "# alignment: " + mode_name(context.settings) + ", " + gap_costs(context.settings) + "\n";
-  const Options& o = context.options;
-  const bool evalues = law_kind(context.settings) != ScoreLaw::Kind::none;
-  out += "# reported:  ";
-  if (evalues) {
-    out += "domains with E-value at most " + number(o.max_evalue.value_or(10.0));
-    if (o.min_score) out += " and score at least " + number(*o.min_score);
-    out += o.database_size ? " (Z = " + number(*o.database_size) + ")" : " (Z = the number of sequences searched)";
-  } else {
-    out += "domains scoring at least " + number(o.min_score.value_or(30.0)) + " (global mode has no E-values)";
-  }
-  if (o.max_domains > 0) out += ", at most " + std::to_string(o.max_domains) + " per sequence and profile";
-  out += "\n\n";
+  for (const Profile& p : profiles) positions += static_cast<std::uint64_t>(p.length());
+  std::string out = header(context, positions);
 
-  std::vector<std::vector<const Hit*>> by_profile(context.profiles.size());
+  std::vector<std::vector<const Hit*>> by_profile(profiles.size());
   for (const Hit& h : result.hits) by_profile[static_cast<std::size_t>(h.profile)].push_back(&h);
-  for (std::size_t p = 0; p < context.profiles.size(); ++p) append_hit_list(out, context, static_cast<int>(p), by_profile[p]);
+  for (std::size_t p = 0; p < profiles.size(); ++p) append_hit_list(out, context, static_cast<int>(p), by_profile[p]);
 
   std::set<std::uint64_t> sequences;
   for (const Hit& h : result.hits) sequences.insert(h.record);
   const SearchStats& s = result.stats;
   out += "Summary\n";
-  out += "  profiles:   " + grouped(context.profiles.size()) + " (" + grouped(positions) + " positions)\n";
+  out += "  profiles:   " + grouped(profiles.size()) + " (" + grouped(positions) + " positions)\n";
   out += "  sequences:  " + grouped(s.records) + " searched (" + grouped(s.residues) + " residues)";
   if (s.empty_records > 0) out += "; " + grouped(s.empty_records) + " without letters skipped";
   out += "\n  cells:      " + grouped(s.cells) + " (every residue against every profile position)\n";
   out += "  hits:       " + grouped(result.hits.size()) + (result.hits.size() == 1 ? " domain" : " domains") +
          " in " + grouped(sequences.size()) + (sequences.size() == 1 ? " sequence\n" : " sequences\n");
-  if (evalues) {
-    const CalibrationPlan plan = calibration_plan(context.settings);
+  if (config.has_evalues()) {
     out += "  E-values:   Z = " + number(s.database_size) + "; each profile calibrated on " +
-           grouped(plan.lengths.size() * static_cast<std::size_t>(plan.samples)) + " random sequences (seed " +
-           std::to_string(o.seed) + ")" +
-           (o.no_bias_correction ? ", no composition correction\n" : ", corrected for composition\n");
+           grouped(calibration_plan(config.alignment).sequences()) + " random sequences (seed " +
+           std::to_string(config.seed) + ")" +
+           (config.bias_correction ? ", corrected for composition\n" : ", no composition correction\n");
   }
   return out;
 }
@@ -230,7 +232,7 @@ std::string hit_table(const ReportContext& context, const SearchResult& result) 
       "#profile\tsequence\tseq_len\tdomain\tn_domains\tscore\tevalue\tbits\tbias\tseq_from\tseq_to\tprf_from\t"
       "prf_to\tprf_len\tdescription\n";
   for (const Hit& h : result.hits) {
-    const Profile& profile = context.profiles[static_cast<std::size_t>(h.profile)].profile;
+    const Profile& profile = context.profiles.profiles[static_cast<std::size_t>(h.profile)];
     std::string description = h.description;
     std::replace(description.begin(), description.end(), '\t', ' ');
     out += profile.name() + "\t" + h.name + "\t" + std::to_string(h.seq_len) + "\t" + std::to_string(h.domain) +
@@ -240,35 +242,6 @@ std::string hit_table(const ReportContext& context, const SearchResult& result) 
            "\t" + std::to_string(profile.length()) + "\t" + description + "\n";
   }
   return out;
-}
-
-void write_file_atomically(const std::string& path, const std::string& text) {
-  std::string temporary = path + ".XXXXXX";
-  const int fd = ::mkstemp(temporary.data());
-  if (fd < 0) throw ScanError(path + ": cannot write (" + std::strerror(errno) + ")");
-  std::size_t written = 0;
-  int error = 0;
-  while (written < text.size()) {
-    const ssize_t n = ::write(fd, text.data() + written, text.size() - written);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      error = n < 0 ? errno : EIO;
-      break;
-    }
-    written += static_cast<std::size_t>(n);
-  }
-  // mkstemp makes the file private; give it the permissions any file the
-  // user writes gets.
-  const mode_t mask = ::umask(0);
-  ::umask(mask);
-  if (!error && ::fchmod(fd, 0666 & ~mask) != 0) error = errno;
-  if (!error && ::fsync(fd) != 0) error = errno;
-  if (::close(fd) != 0 && !error) error = errno;
-  if (!error && std::rename(temporary.c_str(), path.c_str()) != 0) error = errno;
-  if (error) {
-    std::remove(temporary.c_str());
-    throw ScanError(path + ": cannot write (" + std::strerror(error) + ")");
-  }
 }
 
 }  // namespace tormid::scan

@@ -1,14 +1,17 @@
-// tormid-scan's run: command line, profiles, settings, search, reports.
+// tormid-scan's run: command line, profiles, search, reports.
 #include <unistd.h>
 
 #include <chrono>
-#include <cmath>
 #include <cstdio>
 #include <new>
 #include <optional>
 
-#include "scan/distributed.h"
+#include "distributed/distributed.h"
+#include "input/input.h"
+#include "scan/options.h"
+#include "scan/output.h"
 #include "scan/progress.h"
+#include "scan/report.h"
 #include "scan/scan.h"
 
 namespace tormid::scan {
@@ -17,94 +20,107 @@ namespace {
 
 // Process 0 of a job speaks for it.
 void report_error(const std::string& what) {
-  if (job::rank() == 0) std::fprintf(stderr, "tormid-scan: %s\n", what.c_str());
+  if (distributed::rank() == 0) std::fprintf(stderr, "tormid-scan: %s\n", what.c_str());
 }
 
 bool write_stdout(const std::string& text) {
   return std::fwrite(text.data(), 1, text.size(), stdout) == text.size() && std::fflush(stdout) == 0;
 }
 
+// Every profile of every file, in order.
+ProfileSet load_profiles(const std::vector<std::string>& files) {
+  ProfileSet set;
+  for (const std::string& path : files)
+    for (Profile& p : read_profiles(path)) {
+      set.profiles.push_back(std::move(p));
+      set.files.push_back(path);
+    }
+  return set;
+}
+
+// Reads what every process of a job needs before searching: the profiles,
+// then the parameter file. The message of the first failure, if any.
+std::optional<std::string> prepare(ScanRequest& request, ProfileSet& profiles) {
+  try {
+    profiles = load_profiles(request.profile_files);
+    apply_parameter_file(request);
+  } catch (const InputError& e) {
+    return e.what();
+  } catch (const std::bad_alloc&) {
+    return "out of memory";
+  }
+  return std::nullopt;
+}
+
+// The search in this process, or spread over the job's processes.
+SearchResult run_search(const ScanRequest& request, const ProfileSet& profiles, std::uint64_t& result_bytes) {
+  if (distributed::size() > 1) {
+    distributed::JobResult job = distributed::search(profiles.profiles, request.config, request.sequence_file);
+    result_bytes = job.result_bytes;
+    return std::move(job.search);
+  }
+  ProgressLine progress(!request.quiet && ::isatty(STDERR_FILENO), file_size(request.sequence_file));
+  const SequenceSource source = request.sequence_file == "-" ? SequenceSource::standard_input()
+                                                             : SequenceSource::file(request.sequence_file);
+  return search(profiles.profiles, request.config, source, [&](const Progress& p) { progress.update(p); });
+}
+
+// The elapsed time and the speed, on standard error.
+void report_time(const ScanRequest& request, const SearchResult& result, double seconds, std::uint64_t result_bytes) {
+  const int threads = request.config.thread_count();
+  std::string where = std::to_string(threads) + (threads == 1 ? " thread" : " threads");
+  if (distributed::size() > 1)
+    where = std::to_string(distributed::size()) + " processes of " + where + ", " + std::to_string(result_bytes) +
+            " bytes of results received";
+  const SearchStats& s = result.stats;
+  std::string filter;
+  if (request.config.filter && s.pairs > 0)
+    filter = "; the score bound dismissed " + std::to_string(s.pairs_dismissed) + " of " + std::to_string(s.pairs) +
+             " pairs";
+  std::fprintf(stderr, "tormid-scan: %.2f s on %s (calibration %.2f s), %.2f billion cells per second%s\n", seconds,
+               where.c_str(), result.calibration_seconds,
+               seconds > 0 ? static_cast<double>(s.cells) / seconds / 1e9 : 0.0, filter.c_str());
+}
+
 }  // namespace
 
 int run_tormid_scan(int argc, const char* const* argv) {
   const Parsed parsed = parse_command_line(argc, argv);
-  if (!parsed.options) {
-    if (job::rank() == 0) {
+  if (!parsed.request) {
+    if (distributed::rank() == 0) {
       std::fputs(parsed.out.c_str(), stdout);
       std::fputs(parsed.err.c_str(), stderr);
     }
     return parsed.status;
   }
-  Options options = *parsed.options;
+  ScanRequest request = *parsed.request;
   const auto start = std::chrono::steady_clock::now();
-  // Every process of a job reads the profiles and the settings; if one
-  // cannot, all stop.
-  std::vector<ProfileEntry> profiles;
-  Settings settings;
-  std::optional<std::string> failure;
-  try {
-    profiles = load_profiles(options.profile_files);
-    settings = load_settings(options);
-  } catch (const ScanError& e) {
-    failure = e.what();
-  } catch (const std::bad_alloc&) {
-    failure = "out of memory";
-  }
-  if (const auto f = job::agree(failure)) {
-    report_error(*f);
+  // Every process of a job prepares; if one cannot, all stop.
+  ProfileSet profiles;
+  if (const auto failure = distributed::agree(prepare(request, profiles))) {
+    report_error(*failure);
     return 1;
   }
   try {
-    if (settings.show_alignment) options.alignments = true;
-    const bool distributed = job::size() > 1;
-    const bool show_progress = !options.quiet && !distributed && ::isatty(STDERR_FILENO);
-    ProgressLine progress(show_progress, file_size(options.sequence_file));
-    SearchOptions search_options;
-    Reporting& reporting = search_options.reporting;
-    reporting.max_evalue = options.max_evalue.value_or(10.0);
-    reporting.fallback_min_score = options.min_score.value_or(30.0);
-    reporting.min_score = options.min_score.value_or(-HUGE_VAL);
-    reporting.database_size = options.database_size;
-    search_options.seed = options.seed;
-    search_options.bias_correction = !options.no_bias_correction;
-    search_options.filter = !options.no_filter;
-    search_options.max_domains = options.max_domains;
-    search_options.alignments = options.alignments;
-    search_options.threads = options.threads;
-    search_options.progress = [&](const Progress& p) { progress.update(p); };
-    SearchResult result;
-    try {
-      result = distributed ? job::search_distributed(profiles, settings, options.sequence_file, search_options)
-                           : search(profiles, settings, options.sequence_file, search_options);
-    } catch (...) {
-      progress.finish();
-      throw;
-    }
-    progress.finish();
-    if (job::rank() != 0) return 0;
-
-    const ReportContext context{profiles, settings, options};
-    if (options.tblout) write_file_atomically(*options.tblout, hit_table(context, result));
+    std::uint64_t result_bytes = 0;
+    const SearchResult result = run_search(request, profiles, result_bytes);
+    if (distributed::rank() != 0) return 0;
+    const ReportContext context{profiles, request};
+    if (request.tblout) write_file_atomically(*request.tblout, hit_table(context, result));
     if (!write_stdout(hit_report(context, result))) {
       report_error("cannot write the standard output");
       return 1;
     }
-    if (!options.quiet) {
-      const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-      std::string where = std::to_string(options.threads) + (options.threads == 1 ? " thread" : " threads");
-      if (distributed)
-        where = std::to_string(job::size()) + " processes of " + where + ", " +
-                std::to_string(job::result_bytes()) + " bytes of results received";
-      const SearchStats& s = result.stats;
-      std::string filter;
-      if (!options.no_filter && s.pairs > 0)
-        filter = "; the score bound dismissed " + std::to_string(s.pairs_dismissed) + " of " +
-                 std::to_string(s.pairs) + " pairs";
-      std::fprintf(stderr, "tormid-scan: %.2f s on %s (calibration %.2f s), %.2f billion cells per second%s\n",
-                   seconds, where.c_str(), result.calibration_seconds,
-                   seconds > 0 ? static_cast<double>(s.cells) / seconds / 1e9 : 0.0, filter.c_str());
-    }
-  } catch (const ScanError& e) {
+    if (!request.quiet)
+      report_time(request, result,
+                  std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(), result_bytes);
+  } catch (const InputError& e) {
+    report_error(e.what());
+    return 1;
+  } catch (const SearchError& e) {
+    report_error(e.what());
+    return 1;
+  } catch (const OutputError& e) {
     report_error(e.what());
     return 1;
   } catch (const std::bad_alloc&) {

@@ -8,12 +8,14 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string path = fuzz::write_scratch("profile", data, size);
-  const tormid::ReadResult<tormid::Profile> read = tormid::read_prf_file(path);
-  if (!read) {
-    fuzz::check(read.messages().size() == 1, "a refused profile without exactly one message");
+  tormid::Profile profile;
+  try {
+    profile = tormid::read_prf_file(path);
+  } catch (const tormid::InputError& e) {
+    fuzz::check(e.messages().size() == 1, "a refused profile without exactly one message");
+    fuzz::check(e.file() == path, "a refusal that names another file", e.what());
     return 0;
   }
-  const tormid::Profile& profile = read.value();
   fuzz::check(profile.length() > 0, "empty profile accepted");
   fuzz::check(profile.consensus().size() == static_cast<std::size_t>(profile.length()),
               "consensus length differs from the profile");

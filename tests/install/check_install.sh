@@ -1,13 +1,15 @@
 #!/usr/bin/env bash
 # Installs a build into a scratch prefix, checks what arrived, and builds
-# and runs a small program against the installed engine with find_package.
+# and runs a small program against the installed libraries with
+# find_package: an alignment and a search.
 # usage: check_install.sh BUILD_DIR SOURCE_DIR VERSION
 set -euo pipefail
 build=$1 source=$2 version=$3
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 cmake --install "$build" --prefix "$scratch/prefix" >/dev/null
-for file in bin/tormid bin/tormid-prf bin/tormid-scan include/tormid/engine.h \
+for file in bin/tormid bin/tormid-prf bin/tormid-scan include/tormid/engine.h include/tormid/input.h \
+            include/tormid/search.h \
             share/man/man1/tormid.1.gz share/man/man1/tormid-prf.1.gz share/man/man1/tormid-scan.1.gz; do
   [ -e "$scratch/prefix/$file" ] || { echo "missing after install: $file"; exit 1; }
 done
@@ -15,5 +17,6 @@ done
 cmake -S "$source/tests/install" -B "$scratch/consumer" -DCMAKE_PREFIX_PATH="$scratch/prefix" >/dev/null
 cmake --build "$scratch/consumer" >/dev/null
 out=$("$scratch/consumer/consumer")
-[ "$out" = "15.000 acd ACD" ] || { echo "the consumer printed: $out"; exit 1; }
+expected=$'15.000 acd ACD\nsearch: 1 hit, planted 11-20 of 3 records'
+[ "$out" = "$expected" ] || { echo "the consumer printed: $out"; exit 1; }
 echo "installed, found with find_package and linked: $out"

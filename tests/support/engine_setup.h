@@ -28,7 +28,7 @@ struct Penalties {
 };
 
 inline Settings settings_with(const Penalties& p, StartMode start = StartMode::global,
-                              EndMode end = EndMode::global, bool show = false) {
+                              EndMode end = EndMode::global) {
   Settings s;
   s.gap_open_penalty_prf = p.open_prf;
   s.deletion_penalty_prf = p.del_prf;
@@ -36,7 +36,6 @@ inline Settings settings_with(const Penalties& p, StartMode start = StartMode::g
   s.deletion_penalty_seq = p.del_seq;
   s.start = start;
   s.end = end;
-  s.show_alignment = show;
   return s;
 }
 

@@ -108,4 +108,19 @@ std::string shuffled(Random& rng, std::string s) {
   return s;
 }
 
+std::vector<Record> planted_records(Random& rng, const std::vector<Family>& families, int records) {
+  std::vector<Record> db;
+  for (int k = 0; k < records; ++k) {
+    std::string seq = protein(rng, protein_length(rng) / 4);
+    if (k % 7 == 0) {
+      const std::string copy = member(rng, families[static_cast<std::size_t>(k) % families.size()]);
+      const std::size_t at = static_cast<std::size_t>(rng.below(static_cast<int>(seq.size())));
+      seq.insert(at, copy);
+    }
+    db.push_back({"seq" + std::to_string(k), k % 5 ? "generated protein " + std::to_string(k) : "", seq});
+  }
+  db.push_back({"empty", "a record without letters", ""});
+  return db;
+}
+
 }  // namespace synthetic

@@ -59,6 +59,11 @@ struct Record {
   std::string name, description, sequence;
 };
 
+// A database of proteins a quarter of the usual length, every seventh
+// with a member of one of the families planted in it, then one record
+// without letters.
+std::vector<Record> planted_records(Random& rng, const std::vector<Family>& families, int records);
+
 // FASTA text, 60 letters a line.
 std::string fasta(const std::vector<Record>& records);
 

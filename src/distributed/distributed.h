@@ -1,6 +1,5 @@
-// tormid-scan as one MPI job over many processes (built with TORMID_MPI;
+// The search as one MPI job over many processes (built with TORMID_MPI;
 // without it, or when not started by mpirun or srun, a job of one process).
-// Private to tormid-scan.
 //
 // Every process reads the profiles and the database from the same paths.
 // The profiles are calibrated in shares, and the laws exchanged. The work
@@ -13,11 +12,12 @@
 #pragma once
 
 #include <optional>
+#include <span>
 #include <string>
 
-#include "scan/scan.h"
+#include "search/search.h"
 
-namespace tormid::scan::job {
+namespace tormid::distributed {
 
 // Starts MPI for main() and ends it.
 class Session {
@@ -36,13 +36,14 @@ int size();
 // prefixed with its rank on jobs of more than one process.
 std::optional<std::string> agree(const std::optional<std::string>& failure);
 
-// The search spread over the job's processes; the result is complete on
-// process 0 (the others hold their own statistics only). Throws ScanError
-// on every process when one of them fails.
-SearchResult search_distributed(const std::vector<ProfileEntry>& profiles, const Settings& settings,
-                                const std::string& sequence_file, const SearchOptions& options);
+struct JobResult {
+  SearchResult search;  // complete on process 0; the others hold their own statistics only
+  std::uint64_t result_bytes = 0;  // of results this process sent (workers) or received (process 0)
+};
 
-// Bytes of results this process sent (workers) or received (process 0).
-std::uint64_t result_bytes();
+// search() of an uncompressed FASTA file spread over the job's processes,
+// with the same hits, E-values and statistics as one process. Throws
+// SearchError on every process when one of them fails.
+JobResult search(std::span<const Profile> profiles, const SearchConfig& config, const std::string& sequence_file);
 
-}  // namespace tormid::scan::job
+}  // namespace tormid::distributed

@@ -6,15 +6,15 @@
 #include <queue>
 #include <string_view>
 
-#include "scan/scan.h"
+#include "search/domains.h"
 
-namespace tormid::scan {
+namespace tormid {
 
 namespace {
 
 Alignment checked(const Alignment& a) {
-  if (a.status == AlignStatus::out_of_memory) throw ScanError("out of memory while aligning");
-  if (!std::isfinite(a.score)) throw ScanError("score overflow: profile scores or penalties are too large");
+  if (a.status == AlignStatus::out_of_memory) throw SearchError("out of memory while aligning");
+  if (!std::isfinite(a.score)) throw SearchError("score overflow: profile scores or penalties are too large");
   return a;
 }
 
@@ -84,4 +84,4 @@ std::vector<Domain> find_domains(const Profile& profile, const Settings& setting
   return found;
 }
 
-}  // namespace tormid::scan
+}  // namespace tormid

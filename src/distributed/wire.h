@@ -1,5 +1,5 @@
 // Search results as bytes, to send them between the processes of an MPI
-// job: doubles keep every bit. Private to tormid-scan.
+// job: doubles keep every bit. Private to the distribution.
 #pragma once
 
 #include <cstdint>
@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "scan/search.h"
+#include "search/units.h"
 
-namespace tormid::scan::wire {
+namespace tormid::distributed::wire {
 
 class Writer {
  public:
@@ -65,4 +65,4 @@ class Reader {
 void put(Writer& w, const UnitResult& result);
 UnitResult get_unit_result(Reader& r);
 
-}  // namespace tormid::scan::wire
+}  // namespace tormid::distributed::wire

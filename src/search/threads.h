@@ -1,4 +1,4 @@
-// Running work on exactly N threads. Private to tormid-scan.
+// Running work on exactly N threads. Private to the search.
 #pragma once
 
 #include <tbb/global_control.h>
@@ -6,7 +6,7 @@
 
 #include <algorithm>
 
-namespace tormid::scan {
+namespace tormid {
 
 // Runs work() in an arena of `threads` threads (the caller's included).
 // The global limit is raised to match, so that asking for more threads
@@ -19,4 +19,4 @@ void run_on_threads(int threads, Work work) {
   arena.execute(work);
 }
 
-}  // namespace tormid::scan
+}  // namespace tormid

@@ -1,6 +1,6 @@
-#include "scan/wire.h"
+#include "distributed/wire.h"
 
-namespace tormid::scan::wire {
+namespace tormid::distributed::wire {
 
 namespace {
 
@@ -62,4 +62,4 @@ UnitResult get_unit_result(Reader& r) {
   return result;
 }
 
-}  // namespace tormid::scan::wire
+}  // namespace tormid::distributed::wire

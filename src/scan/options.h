@@ -1,0 +1,39 @@
+// tormid-scan's command line: what to search, with what configuration,
+// and how to report it. Private to tormid-scan.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "search/search.h"
+
+namespace tormid::scan {
+
+struct ScanRequest {
+  // Every choice of the search. A parameter file's alignment settings
+  // join it in apply_parameter_file().
+  SearchConfig config;
+  std::optional<std::string> params_file;
+  std::vector<std::string> profile_files;
+  std::string sequence_file;  // "-" is standard input
+  std::optional<std::string> tblout;
+  bool bits = false;   // also show scores in bits
+  bool quiet = false;  // no progress display, no elapsed time
+};
+
+// What the command line asks for: a search, or an exit with a status after
+// a text (help, version, or a command-line error).
+struct Parsed {
+  std::optional<ScanRequest> request;
+  int status = 0;
+  std::string out;  // for standard output
+  std::string err;  // for standard error
+};
+Parsed parse_command_line(int argc, const char* const* argv);
+
+// The alignment settings of the parameter file, when one was given; its
+// SHOW_ALIGNMENT YES also asks for the alignments. Throws InputError.
+void apply_parameter_file(ScanRequest& request);
+
+}  // namespace tormid::scan

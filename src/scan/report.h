@@ -1,0 +1,30 @@
+// tormid-scan's reports: the hit list on standard output and the
+// tab-separated table. Private to tormid-scan.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "scan/options.h"
+#include "search/search.h"
+
+namespace tormid::scan {
+
+// The profiles searched and the file each came from.
+struct ProfileSet {
+  std::vector<Profile> profiles;
+  std::vector<std::string> files;
+};
+
+struct ReportContext {
+  const ProfileSet& profiles;
+  const ScanRequest& request;
+};
+
+// The standard output: a header, per profile a ranked hit list, the
+// alignments when asked for, and a summary.
+std::string hit_report(const ReportContext& context, const SearchResult& result);
+// The tab-separated table, one line per domain.
+std::string hit_table(const ReportContext& context, const SearchResult& result);
+
+}  // namespace tormid::scan

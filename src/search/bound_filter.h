@@ -1,0 +1,45 @@
+// The score bound as a filter: per profile, a ScoreBound built for the
+// threshold it will meet, run on many of a batch's sequences at once.
+// Private to the search.
+#pragma once
+
+#include <tbb/enumerable_thread_specific.h>
+
+#include <functional>
+#include <optional>
+#include <span>
+#include <string_view>
+#include <vector>
+
+#include "search/score_law.h"
+
+namespace tormid {
+
+using Workspaces = tbb::enumerable_thread_specific<Workspace>;
+
+class BoundFilter {
+ public:
+  // The bounds of profiles[first, last) (none where it would not save
+  // time, or when the configuration turns the filter off).
+  BoundFilter(std::span<const Profile> profiles, const std::vector<ScoreLaw>& laws, int first, int last,
+              const SearchConfig& config);
+
+  // The bound of every sequence against every profile of the range,
+  // sequence-major; +infinity where there is none.
+  std::vector<double> bounds(const std::vector<std::string_view>& sequences, Workspaces& workspaces) const;
+
+  // Whether a pair whose best score is at most `bound` may have a domain.
+  // No domain is found unless the sequence's best alignment passes, so
+  // where passing is monotone in the score (always without a law; with
+  // one, where E-values fall as scores rise) a bound that does not pass
+  // rules the pair out.
+  static bool may_pass(double bound, const ScoreLaw& law, int length, const std::function<bool(double)>& passes) {
+    const bool monotone = !law.defined() || law.lambda(length) > 0;
+    return !monotone || passes(bound);
+  }
+
+ private:
+  std::vector<std::optional<ScoreBound>> bounds_;  // per profile of the range
+};
+
+}  // namespace tormid

@@ -1,0 +1,28 @@
+// The composition correction: how a sequence's own composition moves the
+// scores chance alone reaches, and so the E-values of its domains. The
+// whole policy (what is shuffled, how often, when it stops) lives in
+// composition.cpp. Private to the search.
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+#include <vector>
+
+#include "search/domains.h"
+#include "search/score_law.h"
+
+namespace tormid {
+
+// Sets each domain's composition_expected: the chance count of its score
+// for the composition of its sequence (and, for a domain of low
+// complexity, of its own surroundings). The search's seed and the
+// profile's index make the shuffles the same on every run; cells counts
+// the matrix cells aligned.
+void correct_for_composition(std::vector<Domain>& domains, const Profile& profile, std::size_t profile_index,
+                             const Settings& settings, const ScoreLaw& law, std::string_view sequence,
+                             std::uint64_t search_seed, Workspace& workspace, std::uint64_t& cells);
+
+// The Shannon entropy of a stretch's residue composition, in bits.
+double composition_entropy(std::string_view stretch);
+
+}  // namespace tormid

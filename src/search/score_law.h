@@ -1,0 +1,98 @@
+// The law of a profile's best score on random sequences, and the P-values
+// and E-values it gives. Private to the search.
+//
+// What the measurements support (README, "Significance"):
+// - local mode: the best score of a random sequence of length L follows a
+//   Gumbel law with one slope lambda for every length and a location that
+//   grows as ln(L) / lambda, as Karlin-Altschul theory says; two
+//   parameters, fitted by maximum likelihood on all samples;
+// - other modes with a free end (glocal and the mixed ones): the slope
+//   itself changes with the length and the upper tail is steeper than the
+//   body, so the law is fitted to the upper tenth of the samples of each
+//   of a few sequence lengths (censored maximum likelihood), with a slope
+//   that varies log-linearly with ln L and one location per length,
+//   interpolated in ln L; beyond the longest length the location grows as
+//   ln(L) / lambda;
+// - global mode (both ends fixed): scores are no extreme values; no
+//   P-values.
+#pragma once
+
+#include <cmath>
+#include <cstdint>
+#include <vector>
+
+#include "search/search.h"
+
+namespace tormid {
+
+// How a sequence's composition moves chance scores (composition.h).
+struct CompositionNull {
+  double mean = NAN;   // of the shuffles' best scores; NaN: no correction
+  double scale = 1.0;  // their spread over that of random sequences
+  int length = 0;      // of the stretch shuffled
+};
+
+class ScoreLaw {
+ public:
+  enum class Kind { none, local, by_length };
+
+  ScoreLaw() = default;
+
+  Kind kind() const { return kind_; }
+  bool defined() const { return kind_ != Kind::none; }
+  // The expected number of domains scoring at least `score` in a random
+  // sequence of `length` residues: exp(-lambda (score - location)). The
+  // E-value of a domain is this times the number of sequences searched.
+  double expected_count(double score, int length) const;
+  // P(best score >= score) for such a sequence: 1 - exp(-expected_count).
+  double pvalue(double score, int length) const;
+  // The score in bits, such that E is about Z * L * 2^-bits: local mode only.
+  bool has_bits() const { return kind_ == Kind::local; }
+  double bits(double score) const;
+
+  // The slope and location at a length.
+  double lambda(int length) const;
+  double location(int length) const;
+
+  // The mean and standard deviation of all calibration scores at a length
+  // (interpolated in ln L between the calibrated lengths).
+  double bulk_mean(int length) const;
+  double bulk_sd(int length) const;
+  // The bulk statistics of the calibration classes (scores of random
+  // sequences of lengths[k]; no-alignment scores are left out).
+  void set_bulk(const std::vector<int>& lengths, const std::vector<std::vector<double>>& classes);
+
+  // The expected chance count of a score, in a sequence of `length`
+  // residues, for the composition of a stretch of it that moves chance
+  // scores as `own` says (see composition_null); 0 without a null.
+  double expected_count(double score, int length, const CompositionNull& own) const;
+
+  // Samples: best scores of random sequences of the given lengths.
+  struct Sample {
+    double score;
+    int length;
+  };
+  // The law as numbers and back, to send it between processes.
+  std::vector<double> serialized() const;
+  static ScoreLaw deserialized(const std::vector<double>& numbers);
+
+  // The local law fitted to samples of any lengths.
+  static ScoreLaw fit_local(const std::vector<Sample>& samples);
+  // The length-dependent law fitted to the samples of each length class
+  // (classes[k] holds the scores of sequences of lengths[k] residues).
+  static ScoreLaw fit_by_length(const std::vector<int>& lengths, const std::vector<std::vector<double>>& classes);
+
+ private:
+  Kind kind_ = Kind::none;
+  // local: location mu0 + ln(L) / lambda
+  double lambda_ = 0, mu0_ = 0;
+  // by_length: lambda(l) = exp(a + b (l - l_mid)), l = ln L clamped to the
+  // classes; locations at the classes' ln L.
+  double a_ = 0, b_ = 0, l_mid_ = 0;
+  std::vector<double> log_lengths_, locations_;
+  // Bulk statistics at bulk_log_lengths_.
+  std::vector<double> bulk_log_lengths_, bulk_means_, bulk_sds_;
+  double interpolate_bulk(const std::vector<double>& values, int length) const;
+};
+
+}  // namespace tormid

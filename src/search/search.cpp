@@ -1,0 +1,36 @@
+// search(): count, calibrate, search the source as one unit, report.
+#include "search/search.h"
+
+#include "search/calibration.h"
+#include "search/reporting.h"
+#include "search/units.h"
+
+namespace tormid {
+
+SearchResult search(std::span<const Profile> profiles, const SearchConfig& config, const SequenceSource& source,
+                    const ProgressCallback& progress) {
+  // With E-values over a Z known only at the end, a source that can be
+  // read twice is counted first: the score bound then meets the final
+  // threshold from the first record on, not a looser one.
+  RecordsKnown known;
+  const bool count_first =
+      config.filter && source.kind() != SequenceSource::Kind::standard_input && !config.database_size;
+  if (count_first) known.counted = count_records(source);
+  const std::unique_ptr<RecordStream> records = open_records(source);
+
+  SearchResult result;
+  std::vector<const Profile*> list;
+  for (const Profile& p : profiles) list.push_back(&p);
+  const std::vector<ScoreLaw> laws = calibrate_timed(list, config, result.calibration_seconds);
+  const UnitResult unit =
+      search_unit({profiles, laws, 0, static_cast<int>(profiles.size())}, config, *records, known, progress);
+  if (count_first && unit.stats.records != known.counted)
+    throw SearchError(source.name() + ": changed during the search (" + std::to_string(known.counted) +
+                      " records with letters, then " + std::to_string(unit.stats.records) + ")");
+  result.stats = unit.stats;
+  result.stats.database_size = config.database_size.value_or(static_cast<double>(unit.stats.records));
+  result.hits = reported_hits(unit.candidates, laws, config, result.stats.database_size);
+  return result;
+}
+
+}  // namespace tormid

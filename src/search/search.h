@@ -1,0 +1,187 @@
+// tormid's database search as a library: every record of a sequence source
+// against one or many profiles, several domains per sequence, calibrated
+// E-values, on every core.
+//
+// One call: search(profiles, config, source) -> SearchResult. SearchConfig
+// holds every choice of the search and its defaults, written once here;
+// what a run learns as it goes (records so far, progress) never enters it.
+// The stages inside are: reading batches of records, the score bound that
+// dismisses pairs which cannot pass, exact alignment with the domain
+// search, and significance (calibration, the composition correction,
+// E-values). Scores are bit for bit those of align() on each domain's
+// stretch, whatever the number of threads.
+//
+// Installed as <tormid/search.h>; link tormid::search.
+#pragma once
+
+#include <cmath>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <span>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include <tormid/engine.h>
+
+namespace tormid {
+
+// ---- Configuration ---------------------------------------------------------
+
+inline constexpr double kDefaultGapOpen = 11.0;
+inline constexpr double kDefaultGapExtend = 1.0;
+inline constexpr double kDefaultMaxEvalue = 10.0;
+// Without E-values (global mode) domains are reported by score alone.
+inline constexpr double kDefaultMinScore = 30.0;
+inline constexpr std::uint64_t kDefaultSeed = 42;
+
+// The free ends of a search: glocal (the whole profile inside a longer
+// sequence), local (any part of each), global (both whole).
+enum class SearchMode { glocal, local, global };
+
+// The alignment settings of a mode, with the same gap costs on both sides.
+Settings mode_settings(SearchMode mode, double open = kDefaultGapOpen, double extend = kDefaultGapExtend);
+
+struct SearchConfig {
+  Settings alignment = mode_settings(SearchMode::glocal);
+  // A domain is reported when its E-value is at most max_evalue and its
+  // score at least min_score (when set); where the settings give no
+  // E-values (no free end), when its score is at least min_score, or
+  // kDefaultMinScore when unset.
+  double max_evalue = kDefaultMaxEvalue;
+  std::optional<double> min_score;
+  // Z of the E-values; unset: the number of sequences searched.
+  std::optional<double> database_size;
+  // Seed of the calibration's random sequences and of the shuffles.
+  std::uint64_t seed = kDefaultSeed;
+  // Skip the pairs whose score bound proves them below the threshold; the
+  // hits are the same either way.
+  bool filter = true;
+  // Correct E-values for each sequence's own composition.
+  bool bias_correction = true;
+  // At most this many domains per sequence and profile, the first found
+  // (0: every domain that passes).
+  int max_domains = 0;
+  // Keep each domain's aligned lines in its hit.
+  bool alignments = false;
+  // 0: every core this process may use.
+  int threads = 0;
+
+  // Whether the settings have E-values (a free end).
+  bool has_evalues() const;
+  // The score threshold where there are no E-values.
+  double score_threshold() const { return min_score.value_or(kDefaultMinScore); }
+  // Whether a domain is reported in a search of z sequences, from its
+  // score and the expected number of chance domains this good per sequence
+  // (NaN where there is no law).
+  bool reports(double expected, double score, double z) const {
+    if (std::isnan(expected)) return score >= score_threshold();
+    if (min_score && score < *min_score) return false;
+    return expected * z <= max_evalue;
+  }
+  // threads, or every core when 0.
+  int thread_count() const;
+};
+
+// The CPUs this process may run on.
+int available_cores();
+
+// ---- Sequences -------------------------------------------------------------
+
+struct SequenceRecord {
+  std::string name;
+  std::string sequence;  // letters, either case; anything else is dropped, as from a FASTA file
+  std::string description;
+};
+
+// Where the sequences come from: a FASTA file (plain or gzip-compressed),
+// standard input, or the caller's records. Copies share the records.
+class SequenceSource {
+ public:
+  static SequenceSource file(std::string path);
+  static SequenceSource standard_input();  // named "-" in errors
+  static SequenceSource records(std::vector<SequenceRecord> records);
+
+  enum class Kind { file, standard_input, records };
+  Kind kind() const { return kind_; }
+  // The file's path, "-" for standard input, "records" for the caller's.
+  const std::string& name() const { return name_; }
+  // The caller's records (none for a file).
+  const std::vector<SequenceRecord>& record_list() const;
+
+ private:
+  SequenceSource(Kind kind, std::string name) : kind_(kind), name_(std::move(name)) {}
+  Kind kind_;
+  std::string name_;
+  std::shared_ptr<const std::vector<SequenceRecord>> records_;
+};
+
+// ---- Results ---------------------------------------------------------------
+
+// One domain of one sequence against one profile.
+struct Hit {
+  int profile = 0;           // index into the profiles searched
+  std::uint64_t record = 0;  // input order: a file's byte offset of the record, a list's index
+  std::string name, description;  // of the sequence
+  int seq_len = 0;
+  int domain = 0, n_domains = 0;  // k of n, numbered along the sequence
+  double score = 0.0;
+  // P(a random sequence of this length scores this well against the
+  // profile); the E-value, the number of domains this good expected by
+  // chance in the Z sequences searched; the score in bits. NaN where the
+  // settings give no E-values.
+  double pvalue = NAN, evalue = NAN, bits = NAN;
+  // How much the sequence's composition raises chance scores, as a score:
+  // the E-value is that of score - bias under the calibrated law (0 when
+  // the composition makes no difference).
+  double bias = 0;
+  int seq_from = 0, seq_to = 0, prf_from = 0, prf_to = 0;  // 1-based
+  std::string prf_line, seq_line;  // the aligned stretch, with alignments
+};
+
+struct SearchStats {
+  std::uint64_t records = 0;        // records with letters, searched
+  double database_size = 0;         // Z of the E-values
+  std::uint64_t empty_records = 0;  // records without letters, skipped
+  std::uint64_t residues = 0;
+  std::uint64_t cells = 0;          // every residue against every profile position
+  std::uint64_t aligned_cells = 0;  // cells the engine computed, domains and composition included
+  std::uint64_t pairs = 0;            // sequence-profile pairs searched
+  std::uint64_t pairs_dismissed = 0;  // of them, those whose score bound fell below the threshold
+};
+
+struct SearchResult {
+  std::vector<Hit> hits;  // in report order (see sort_hits)
+  SearchStats stats;
+  double calibration_seconds = 0;
+};
+
+// Report order: per profile in the order given, by score (highest first),
+// then input order, then position.
+void sort_hits(std::vector<Hit>& hits);
+
+// ---- Searching -------------------------------------------------------------
+
+// A search's progress, reported from its reading thread after each batch.
+struct Progress {
+  std::uint64_t records = 0;
+  std::uint64_t residues = 0;
+  std::uint64_t bytes = 0;  // of the sequence file read so far
+};
+using ProgressCallback = std::function<void(const Progress&)>;
+
+// An error of the search itself (a score that is not finite, a lack of
+// memory while aligning, a file that changed while it was read); problems
+// with the files throw InputError (<tormid/input.h>).
+class SearchError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// Searches every record of the source against every profile.
+SearchResult search(std::span<const Profile> profiles, const SearchConfig& config, const SequenceSource& source,
+                    const ProgressCallback& progress = {});
+
+}  // namespace tormid

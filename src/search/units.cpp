@@ -1,0 +1,206 @@
+// A unit of the search as a pipeline: one thread reads the records in
+// batches, a pool of threads runs the score bound over each batch and
+// aligns every pair it does not dismiss, each thread with its own
+// workspace, and the candidate domains of each batch are collected in
+// input order. At most a few batches are in flight, so memory is bounded
+// by them, the workspaces and the candidates, whatever the size of the
+// source.
+#include "search/units.h"
+
+#include <tbb/parallel_for.h>
+#include <tbb/parallel_pipeline.h>
+
+#include <algorithm>
+#include <memory>
+#include <numeric>
+
+#include "search/bound_filter.h"
+#include "search/composition.h"
+#include "search/threads.h"
+
+namespace tormid {
+
+namespace {
+
+constexpr std::size_t kBatchRecords = 1024;
+constexpr std::size_t kBatchResidues = 1 << 20;
+
+struct Record {
+  FastaRecord text;
+  std::uint64_t index;  // among the records with letters of the unit
+};
+
+struct Batch {
+  std::vector<Record> records;  // those with letters
+  std::uint64_t empty_records = 0;
+  // Per pair, record-major, then profile: its domains, the cells aligned,
+  // whether the bound dismissed it.
+  std::vector<std::vector<Domain>> found;
+  std::vector<std::uint64_t> cells;
+  std::vector<char> dismissed;
+};
+
+// Reads up to a batch of records; false when there are none left.
+bool read_batch(RecordStream& stream, Batch& batch, std::uint64_t& searched) {
+  FastaRecord record;
+  std::size_t residues = 0;
+  while (batch.records.size() < kBatchRecords && residues < kBatchResidues && stream.next(record)) {
+    if (record.sequence.empty()) {
+      ++batch.empty_records;
+      continue;
+    }
+    residues += record.sequence.size();
+    batch.records.push_back({std::move(record), searched++});
+  }
+  return !batch.records.empty() || batch.empty_records > 0;
+}
+
+// One sequence against one profile: its candidate domains, corrected for
+// composition; nothing when its bound rules it out (dismissed).
+std::vector<Domain> search_pair(const Profile& profile, std::size_t profile_index, const ScoreLaw& law,
+                                const SearchConfig& config, const std::string& sequence, double z, double bound,
+                                Workspace& workspace, std::uint64_t& cells, char& dismissed) {
+  const int length = static_cast<int>(sequence.size());
+  auto passes = [&](double score) { return config.reports(law.expected_count(score, length), score, z); };
+  if (!BoundFilter::may_pass(bound, law, length, passes)) {
+    dismissed = 1;
+    return {};
+  }
+  std::vector<Domain> found =
+      find_domains(profile, config.alignment, sequence, passes, config.alignments, workspace, cells);
+  if (config.bias_correction)
+    correct_for_composition(found, profile, profile_index, config.alignment, law, sequence, config.seed, workspace,
+                            cells);
+  return found;
+}
+
+class UnitSearch {
+ public:
+  UnitSearch(const UnitProfiles& profiles, const SearchConfig& config, RecordStream& stream,
+             const RecordsKnown& known, const ProgressCallback& progress)
+      : profiles_(profiles),
+        config_(config),
+        stream_(stream),
+        known_(known),
+        progress_callback_(progress),
+        filter_(profiles.all, profiles.laws, profiles.first, profiles.last, config),
+        count_(static_cast<std::size_t>(profiles.last - profiles.first)) {
+    for (int p = profiles.first; p < profiles.last; ++p)
+      positions_ += static_cast<std::uint64_t>(profiles.all[static_cast<std::size_t>(p)].length());
+  }
+
+  std::shared_ptr<Batch> next_batch(tbb::flow_control& control);
+  std::shared_ptr<Batch> align_batch(std::shared_ptr<Batch> batch);
+  void collect(std::shared_ptr<Batch> batch);
+  UnitResult& result() { return result_; }
+
+ private:
+  void align_pair(Batch& batch, std::size_t pair, const std::vector<double>& bounds);
+
+  const UnitProfiles& profiles_;
+  const SearchConfig& config_;
+  RecordStream& stream_;
+  const RecordsKnown& known_;
+  const ProgressCallback& progress_callback_;
+  BoundFilter filter_;
+  std::size_t count_;  // profiles of the unit
+  std::uint64_t positions_ = 0;
+  Workspaces workspaces_;
+  Progress progress_;
+  std::uint64_t searched_ = 0;
+  UnitResult result_;
+};
+
+std::shared_ptr<Batch> UnitSearch::next_batch(tbb::flow_control& control) {
+  auto batch = std::make_shared<Batch>();
+  if (!read_batch(stream_, *batch, searched_)) {
+    control.stop();
+    return nullptr;
+  }
+  progress_.records += batch->records.size() + batch->empty_records;
+  for (const Record& r : batch->records) progress_.residues += r.text.sequence.size();
+  progress_.bytes = stream_.bytes_read();
+  if (progress_callback_) progress_callback_(progress_);
+  return batch;
+}
+
+std::shared_ptr<Batch> UnitSearch::align_batch(std::shared_ptr<Batch> batch) {
+  const std::size_t pairs = batch->records.size() * count_;
+  batch->found.resize(pairs);
+  batch->cells.assign(pairs, 0);
+  batch->dismissed.assign(pairs, 0);
+  // First the score bounds, each profile against many sequences at once.
+  std::vector<std::string_view> sequences;
+  for (const Record& r : batch->records) sequences.emplace_back(r.text.sequence);
+  const std::vector<double> bounds = filter_.bounds(sequences, workspaces_);
+  tbb::parallel_for(std::size_t{0}, pairs, [&](std::size_t pair) { align_pair(*batch, pair, bounds); });
+  return batch;
+}
+
+void UnitSearch::align_pair(Batch& batch, std::size_t pair, const std::vector<double>& bounds) {
+  const Record& record = batch.records[pair / count_];
+  const std::size_t p = static_cast<std::size_t>(profiles_.first) + pair % count_;
+  const Profile& profile = profiles_.all[p];
+  try {
+    batch.found[pair] = search_pair(profile, p, profiles_.laws[p], config_, record.text.sequence,
+                                    known_.z(config_, record.index), bounds[pair], workspaces_.local(),
+                                    batch.cells[pair], batch.dismissed[pair]);
+  } catch (const SearchError& e) {
+    throw SearchError("profile " + profile.name() + " against sequence " +
+                      (record.text.name.empty() ? std::string("(unnamed)") : record.text.name) + ": " + e.what());
+  }
+}
+
+void UnitSearch::collect(std::shared_ptr<Batch> batch) {
+  SearchStats& stats = result_.stats;
+  stats.records += batch->records.size();
+  stats.empty_records += batch->empty_records;
+  for (const Record& r : batch->records) {
+    stats.residues += r.text.sequence.size();
+    stats.cells += r.text.sequence.size() * positions_;
+  }
+  stats.aligned_cells += std::accumulate(batch->cells.begin(), batch->cells.end(), std::uint64_t{0});
+  stats.pairs += batch->found.size();
+  stats.pairs_dismissed += static_cast<std::uint64_t>(std::count(batch->dismissed.begin(), batch->dismissed.end(), 1));
+  for (std::size_t pair = 0; pair < batch->found.size(); ++pair) {
+    if (batch->found[pair].empty()) continue;
+    const FastaRecord& r = batch->records[pair / count_].text;
+    result_.candidates.push_back({profiles_.first + static_cast<int>(pair % count_), r.offset, r.name,
+                                  r.description, static_cast<int>(r.sequence.size()),
+                                  std::move(batch->found[pair])});
+  }
+}
+
+}  // namespace
+
+void merge(UnitResult& into, UnitResult&& more) {
+  SearchStats& s = into.stats;
+  s.records += more.stats.records;
+  s.empty_records += more.stats.empty_records;
+  s.residues += more.stats.residues;
+  s.cells += more.stats.cells;
+  s.aligned_cells += more.stats.aligned_cells;
+  s.pairs += more.stats.pairs;
+  s.pairs_dismissed += more.stats.pairs_dismissed;
+  for (Candidates& c : more.candidates) into.candidates.push_back(std::move(c));
+}
+
+UnitResult search_unit(const UnitProfiles& profiles, const SearchConfig& config, RecordStream& records,
+                       const RecordsKnown& known, const ProgressCallback& progress) {
+  UnitSearch unit(profiles, config, records, known, progress);
+  using BatchPtr = std::shared_ptr<Batch>;
+  const int threads = config.thread_count();
+  run_on_threads(threads, [&] {
+    tbb::parallel_pipeline(
+        static_cast<std::size_t>(2 * threads),
+        tbb::make_filter<void, BatchPtr>(tbb::filter_mode::serial_in_order,
+                                         [&](tbb::flow_control& control) { return unit.next_batch(control); }) &
+            tbb::make_filter<BatchPtr, BatchPtr>(tbb::filter_mode::parallel,
+                                                 [&](BatchPtr batch) { return unit.align_batch(std::move(batch)); }) &
+            tbb::make_filter<BatchPtr, void>(tbb::filter_mode::serial_in_order,
+                                             [&](BatchPtr batch) { unit.collect(std::move(batch)); }));
+  });
+  return std::move(unit.result());
+}
+
+}  // namespace tormid
