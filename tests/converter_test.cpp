@@ -85,9 +85,23 @@ const Refusal kRefusals[] = {
      "not_hmm.txt:2: no column header (A R N D C Q E G H I L K M F P S T W Y V) found"},
     {"NoSuchModel", {"hmm", "two_models.hmm", "--name", "third"},
      "two_models.hmm: no model named 'third'"},
-    {"MissingFile", {"hmm", "none.hmm"}, "none.hmm: cannot open the file"},
-    {"Directory", {"pssm", "."}, ".: cannot open the file"},
+    {"MissingFile", {"hmm", "none.hmm"}, "none.hmm: cannot open the file (No such file or directory)"},
+    {"Directory", {"pssm", "."}, ".: cannot open the file (Is a directory)"},
     {"UnknownMode", {"params", "semiglobal"}, "unknown mode 'semiglobal' (glocal, local or global)"},
+    // Damaged lines of the right width elsewhere: a score missing, nodes
+    // out of order or repeated, a length beyond what is read.
+    {"MissingScore", {"hmm", "missing_score.hmm"},
+     "missing_score.hmm:24: node 1's match emission line (its number, 20 emission scores, 5 annotations in "
+     "HMMER3/f) has 25 fields where 26 are expected"},
+    {"NodesOutOfOrder", {"hmm", "misnumbered.hmm"},
+     "misnumbered.hmm:27: expected the match emission line of node 2 (2 and 20 emission scores)"},
+    {"NodeRepeated", {"hmm", "repeated_node.hmm"},
+     "repeated_node.hmm:30: expected the match emission line of node 3 (3 and 20 emission scores)"},
+    {"LengthTooLarge", {"hmm", "too_long.hmm"},
+     "too_long.hmm:5: LENG 100000000 is larger than the longest model tormid reads (10,000,000 positions)"},
+    {"PssmScoreMissing", {"pssm", "missing_score.pssm"},
+     "missing_score.pssm:4: position 1 has 43 fields where 42 or 44 are expected (its number, its residue, a "
+     "number for each column of the header, then perhaps two more)"},
 };
 
 class Refusals : public testing::TestWithParam<Refusal> {};

@@ -39,7 +39,7 @@ std::string described(const Hit& h) {
   char numbers[200];
   std::snprintf(numbers, sizeof numbers, "%d %d %d/%d %a %a %a %a %a %d-%d %d-%d", h.profile, h.seq_len, h.domain,
                 h.n_domains, h.score, h.pvalue, h.evalue, h.bits, h.bias, h.seq_from, h.seq_to, h.prf_from, h.prf_to);
-  return h.name + " " + h.description + " " + numbers + " " + h.prf_line + " " + h.seq_line;
+  return h.name() + " " + h.description() + " " + numbers + " " + h.prf_line + " " + h.seq_line;
 }
 
 TEST(SearchLibrary, AListOfRecordsFindsWhatTheFileFinds) {
@@ -89,18 +89,25 @@ TEST(SearchUnits, ByteRangesTogetherAreTheWholeFile) {
   const std::vector<Profile> profiles = profiles_of(fams);
   SearchConfig config;
   config.database_size = 1000;  // thresholds that do not depend on the unit
+  config.alignments = true;
   double seconds = 0;
   const std::vector<ScoreLaw> laws = calibrate_timed({&profiles[0], &profiles[1]}, config, seconds);
   auto unit = [&](RecordRange range, int first, int last) {
-    const std::unique_ptr<RecordStream> records = open_range(path, range);
+    const std::unique_ptr<RecordStream> records = open_range(path, range, kDefaultMaxRecordLength);
     return search_unit({profiles, laws, first, last}, config, *records, RecordsKnown{});
   };
+  // Every value of every candidate domain, in one order.
   auto key = [](const UnitResult& r) {
     std::vector<std::string> keys;
     for (const Candidates& c : r.candidates)
-      for (const Domain& d : c.found)
-        keys.push_back(std::to_string(c.profile) + "/" + std::to_string(c.record) + "/" + c.name + "/" +
-                       std::to_string(d.seq_from) + "/" + std::to_string(d.score));
+      for (const Domain& d : c.found) {
+        char numbers[300];
+        std::snprintf(numbers, sizeof numbers, "%d %llu %d %a %a %d-%d %d-%d %d-%d %d", c.profile,
+                      static_cast<unsigned long long>(c.record), c.seq_len, d.score, d.composition_expected,
+                      d.seq_from, d.seq_to, d.prf_from, d.prf_to, d.stretch_from, d.stretch_to, d.parent);
+        keys.push_back(c.label->name + " " + c.label->description + " " + numbers + " " + d.prf_line + " " +
+                       d.seq_line);
+      }
     std::sort(keys.begin(), keys.end());
     return keys;
   };
@@ -117,12 +124,17 @@ TEST(SearchUnits, ByteRangesTogetherAreTheWholeFile) {
       const RecordRange range{bounds[k], k + 2 == bounds.size() ? UINT64_MAX : bounds[k + 1]};
       for (const int profile : {0, 1}) {  // and by profile
         UnitResult part = unit(range, profile, profile + 1);
-        // Through bytes and back.
+        // Through bytes and back, every value kept.
         distributed::wire::Writer writer;
         distributed::wire::put(writer, part);
         distributed::wire::Reader reader(writer.bytes());
-        part = distributed::wire::get_unit_result(reader);
+        UnitResult received = distributed::wire::get_unit_result(reader);
         EXPECT_TRUE(reader.done());
+        EXPECT_EQ(key(received), key(part));
+        const SearchStats &a = part.stats, &b = received.stats;
+        EXPECT_EQ(std::tie(a.records, a.empty_records, a.residues, a.cells, a.aligned_cells, a.pairs, a.pairs_dismissed),
+                  std::tie(b.records, b.empty_records, b.residues, b.cells, b.aligned_cells, b.pairs, b.pairs_dismissed));
+        part = std::move(received);
         if (profile == 0) parts.stats.records += part.stats.records;
         for (auto& c : part.candidates) parts.candidates.push_back(std::move(c));
       }

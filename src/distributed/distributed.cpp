@@ -152,7 +152,8 @@ struct Job {
 // Searches one unit into `into`; returns the records it counts.
 std::uint64_t run_unit(const Job& job, long long unit, std::uint64_t records_before, UnitResult& into) {
   const auto chunk = static_cast<std::size_t>(unit % job.layout.chunks);
-  const std::unique_ptr<RecordStream> records = open_range(job.file, job.layout.range(unit));
+  const std::unique_ptr<RecordStream> records =
+      open_range(job.file, job.layout.range(unit), job.config.max_record_length);
   UnitResult result = search_unit({job.profiles, job.laws, job.layout.chunk_starts[chunk],
                                    job.layout.chunk_starts[chunk + 1]},
                                   job.config, *records, RecordsKnown{records_before, 0});
@@ -244,6 +245,7 @@ std::uint64_t work(const Job& job, UnitResult& mine) {
 JobResult search(std::span<const Profile> profiles, const SearchConfig& config, const std::string& sequence_file) {
   JobResult job_result;
   SearchResult& result = job_result.search;
+  on_every_process([&] { check_searchable(profiles, config.alignment); });
   // The database, as process 0 sees it; everyone checks that it can read it.
   std::uint64_t file_size = 0;
   on_every_process([&] { file_size = seekable_size(sequence_file); });

@@ -1,5 +1,8 @@
 #include "distributed/wire.h"
 
+#include <map>
+#include <memory>
+
 namespace tormid::distributed::wire {
 
 namespace {
@@ -29,12 +32,21 @@ void put(Writer& w, const UnitResult& result) {
   const SearchStats& s = result.stats;
   for (std::uint64_t v : {s.records, s.empty_records, s.residues, s.cells, s.aligned_cells, s.pairs, s.pairs_dismissed})
     w.put(v);
+  // Each sequence's label once, however many profiles it met.
+  std::map<const SequenceLabel*, std::uint64_t> labels;
+  for (const Candidates& c : result.candidates) labels.emplace(c.label.get(), labels.size());
+  std::vector<const SequenceLabel*> in_order(labels.size());
+  for (const auto& [label, index] : labels) in_order[index] = label;
+  w.put(static_cast<std::uint64_t>(in_order.size()));
+  for (const SequenceLabel* label : in_order) {
+    w.put(label->name);
+    w.put(label->description);
+  }
   w.put(static_cast<std::uint64_t>(result.candidates.size()));
   for (const Candidates& c : result.candidates) {
     w.put(c.profile);
     w.put(c.record);
-    w.put(c.name);
-    w.put(c.description);
+    w.put(labels.at(c.label.get()));
     w.put(c.seq_len);
     w.put(static_cast<std::uint64_t>(c.found.size()));
     for (const Domain& d : c.found) put(w, d);
@@ -47,13 +59,19 @@ UnitResult get_unit_result(Reader& r) {
   for (std::uint64_t* v :
        {&s.records, &s.empty_records, &s.residues, &s.cells, &s.aligned_cells, &s.pairs, &s.pairs_dismissed})
     *v = r.get<std::uint64_t>();
+  std::vector<std::shared_ptr<const SequenceLabel>> labels(r.get<std::uint64_t>());
+  for (auto& label : labels) {
+    std::string name = r.text();
+    label = std::make_shared<const SequenceLabel>(SequenceLabel{std::move(name), r.text()});
+  }
   const auto count = r.get<std::uint64_t>();
   for (std::uint64_t k = 0; k < count; ++k) {
     Candidates c;
     c.profile = r.get<int>();
     c.record = r.get<std::uint64_t>();
-    c.name = r.text();
-    c.description = r.text();
+    const auto label = r.get<std::uint64_t>();
+    if (label >= labels.size()) throw std::runtime_error("a result message with a label out of range");
+    c.label = labels[label];
     c.seq_len = r.get<int>();
     const auto domains = r.get<std::uint64_t>();
     for (std::uint64_t d = 0; d < domains; ++d) c.found.push_back(get_domain(r));

@@ -57,16 +57,31 @@ void read_first_record(LineReader& fasta, std::string& name, std::string& seq) {
   }
 }
 
-// Appends the letters of the lines up to the next header (kept in line_)
-// or the end of the file.
-void FastaReader::read_letters(std::string& sequence) {
-  while (lines_.next(line_)) {
-    if (is_header(line_)) {
+void FastaReader::read_letters(std::string& sequence, const std::string& name, bool skip) {
+  // Sequence lines in parts of this many bytes.
+  constexpr std::size_t kPart = 1 << 16;
+  std::string part;
+  for (LineReader::Part got; (got = lines_.next_part(part, kPart)) != LineReader::Part::none;) {
+    if (is_header(part)) {
+      line_ = part;
+      while (got == LineReader::Part::more) {
+        got = lines_.next_part(part, kPart);
+        line_ += part;
+      }
       have_header_ = true;
       header_offset_ = lines_.line_offset();
       return;
     }
-    add_seq(line_, sequence);
+    for (;;) {
+      if (!skip) add_seq(part, sequence);
+      if (sequence.size() > max_residues_)
+        throw InputError(lines_.path(), 0,
+                         "record " + (name.empty() ? std::string("(unnamed)") : name) + " is longer than " +
+                             std::to_string(max_residues_) + " residues",
+                         InputError::Kind::limit);
+      if (got != LineReader::Part::more) break;
+      got = lines_.next_part(part, kPart);
+    }
   }
 }
 
@@ -86,8 +101,7 @@ bool FastaReader::read_record(FastaRecord& record) {
     started_ = true;
     // Text before the first header: a nameless record if it has letters.
     record.offset = 0;
-    read_letters(record.sequence);
-    if (from_middle_) record.sequence.clear();
+    read_letters(record.sequence, record.name, from_middle_);
     if (!record.sequence.empty()) return true;
   }
   if (!have_header_) return false;
@@ -96,7 +110,7 @@ bool FastaReader::read_record(FastaRecord& record) {
   header_word(line_, record.name, &after);
   record.description = description_of(line_, after);
   have_header_ = false;
-  read_letters(record.sequence);
+  read_letters(record.sequence, record.name, false);
   return true;
 }
 

@@ -29,6 +29,13 @@ double half_bits(double minus_ln_p, int column) {
   return score < kImpossibleScore ? kImpossibleScore : without_negative_zero(score);
 }
 
+constexpr double kLongestModel = 1e7;
+
+// The annotation fields after the emissions of a match line: MAP, RF, CS;
+// from 3/e on also the consensus residue; from 3/f on also MM. Each is
+// "-" where the header says the model has none.
+std::size_t annotation_fields(char format) { return format >= 'f' ? 5 : format == 'e' ? 4 : 3; }
+
 // Reads one model; the "HMMER3/" line has been read.
 Model read_model(NumberedLines& in, char format) {
   Model m;
@@ -40,6 +47,12 @@ Model read_model(NumberedLines& in, char format) {
     if (!in.next(line)) in.fail("the file ends " + what_is_missing);
     words = split_words(line);
   };
+  // A line of numbers that must have `fields` of them.
+  auto expect_fields = [&](std::size_t fields, const std::string& what) {
+    if (words.size() != fields)
+      in.fail(what + " has " + std::to_string(words.size()) + " fields where " + std::to_string(fields) +
+              " are expected");
+  };
 
   // Header, up to the HMM line.
   for (;;) {
@@ -50,9 +63,10 @@ Model read_model(NumberedLines& in, char format) {
     if (tag == "NAME" && words.size() > 1) m.name = words[1];
     if (tag == "LENG") {
       double value = 0;
-      if (words.size() < 2 || !parse_number(words[1], value) || value < 1 || value > 1e7 ||
-          value != std::floor(value))
+      if (words.size() < 2 || !parse_number(words[1], value) || value < 1 || value != std::floor(value))
         in.fail("LENG is not a positive whole number");
+      if (value > kLongestModel)
+        in.fail("LENG " + words[1] + " is larger than the longest model tormid reads (10,000,000 positions)");
       length = static_cast<int>(value);
     }
     if (tag == "ALPH" && (words.size() < 2 || words[1] != "amino"))
@@ -71,8 +85,13 @@ Model read_model(NumberedLines& in, char format) {
   }
   next_line("after the HMM line");  // transition names
   next_line("before node 0");
-  if (!words.empty() && words[0] == "COMPO") next_line("before node 0");
-  next_line("inside node 0");  // node 0: insert emissions read, now transitions
+  if (!words.empty() && words[0] == "COMPO") {
+    expect_fields(21, "the COMPO line");
+    next_line("before node 0");
+  }
+  expect_fields(20, "node 0's insert emission line");
+  next_line("inside node 0");
+  expect_fields(7, "node 0's transition line");
 
   const bool consensus_column = format >= 'e' && has_consensus;
   for (int k = 1; k <= length; ++k) {
@@ -81,6 +100,9 @@ Model read_model(NumberedLines& in, char format) {
     if (words.size() < 21 || words[0] != std::to_string(k))
       in.fail("expected the match emission line of " + node + " (" + std::to_string(k) +
               " and 20 emission scores)");
+    expect_fields(21 + annotation_fields(format),
+                  node + "'s match emission line (its number, 20 emission scores, " +
+                      std::to_string(annotation_fields(format)) + " annotations in HMMER3/" + format + ")");
     ProfileRow scores{};
     int best = 0;
     double best_p = -1;
@@ -106,7 +128,9 @@ Model read_model(NumberedLines& in, char format) {
     m.labels.push_back(letter);
     m.rows.push_back(scores);
     next_line("inside " + node + ", before its insert emission line");
+    expect_fields(20, node + "'s insert emission line");
     next_line("inside " + node + ", before its transition line");
+    expect_fields(7, node + "'s transition line");
   }
   do {
     next_line("before the // that closes the model");
@@ -123,8 +147,7 @@ ConvertedProfile converted(Model m) {
 // Reads models one after the other until take(model) returns true; at the
 // end of the file that is an error when a model named `wanted` was sought.
 template <class Take>
-void read_models(const std::string& path, Take take, const std::string& wanted) {
-  NumberedLines in(path);
+void read_models(NumberedLines& in, Take take, const std::string& wanted) {
   std::string line;
   bool first = true;
   for (;;) {
@@ -132,7 +155,7 @@ void read_models(const std::string& path, Take take, const std::string& wanted) 
     while (!found && in.next(line)) found = !split_words(line).empty();
     if (!found) {
       if (first) in.fail("not an HMMER3 profile HMM file: it is empty");
-      if (!wanted.empty()) throw InputError(path, 0, "no model named '" + wanted + "'");
+      if (!wanted.empty()) throw InputError(in.path(), 0, "no model named '" + wanted + "'");
       return;
     }
     if (line.compare(0, 7, "HMMER3/") != 0)
@@ -145,10 +168,10 @@ void read_models(const std::string& path, Take take, const std::string& wanted) 
 
 }  // namespace
 
-std::vector<ConvertedProfile> read_hmm_models(const std::string& path) {
+std::vector<ConvertedProfile> read_hmm_models(NumberedLines& in) {
   std::vector<ConvertedProfile> models;
   read_models(
-      path,
+      in,
       [&](Model m) {
         models.push_back(converted(std::move(m)));
         return false;
@@ -157,10 +180,16 @@ std::vector<ConvertedProfile> read_hmm_models(const std::string& path) {
   return models;
 }
 
+std::vector<ConvertedProfile> read_hmm_models(const std::string& path) {
+  NumberedLines in(path);
+  return read_hmm_models(in);
+}
+
 ConvertedProfile read_hmm(const std::string& path, const std::string& name) {
+  NumberedLines in(path);
   std::optional<ConvertedProfile> chosen;
   read_models(
-      path,
+      in,
       [&](Model m) {
         if (!name.empty() && m.name != name) return false;
         chosen = converted(std::move(m));

@@ -39,6 +39,7 @@ class InputError : public std::runtime_error {
     open,     // the file did not open
     read,     // a read failed (a disk error, damaged compressed data)
     memory,   // a line or record too long for memory
+    limit,    // a record longer than the reader was told to take
     content,  // the file is not what it should be
   };
   InputError(std::string file, int line, std::string reason, Kind kind = Kind::content);
@@ -115,12 +116,22 @@ class LineReader {
   // decompressed bytes, counted from where reading began).
   std::uint64_t line_offset() const { return line_offset_; }
 
+  // Puts text back in front of what is still to be read, so that lines
+  // read to look at a file (a pipe cannot be opened twice) are read again.
+  void unread(const std::string& text);
+
   // Reads the next line, line end included, into line. A line is text: it
   // ends at its first NUL byte, as C string functions see it, and the bytes
   // after that NUL up to the line end are dropped. Returns false at the end
   // of the file. Throws InputError (read) when a read fails and
   // std::bad_alloc when a line does not fit in memory.
   bool next(std::string& line);
+
+  // The next line in parts of at most `limit` bytes, so that a huge line
+  // need not be held at once: `last` for the part that ends the line (the
+  // text rules of next() hold), `none` at the end of the file.
+  enum class Part { none, more, last };
+  Part next_part(std::string& part, std::size_t limit);
 
  private:
   bool fill();
@@ -131,6 +142,8 @@ class LineReader {
   std::size_t begin_ = 0, end_ = 0;
   std::uint64_t consumed_ = 0;  // text bytes before buffer_[begin_]
   std::uint64_t line_offset_ = 0;
+  bool in_line_ = false;     // a part of the current line was returned
+  bool line_ended_ = false;  // a NUL ended the current line's text
 };
 
 // ---- FASTA -----------------------------------------------------------------
@@ -163,20 +176,26 @@ struct FastaRecord {
 // are skipped.
 class FastaReader {
  public:
-  explicit FastaReader(LineReader& lines, bool from_middle = false) : lines_(lines), from_middle_(from_middle) {}
+  // Records of more than max_residues letters are refused; sequence lines
+  // are read in parts, so that memory holds the letters, not the lines.
+  explicit FastaReader(LineReader& lines, bool from_middle = false, std::size_t max_residues = SIZE_MAX)
+      : lines_(lines), from_middle_(from_middle), max_residues_(max_residues) {}
   // The next record; false at the end. Throws InputError (read; memory for
-  // a record too long for memory).
+  // a record too long for memory; limit beyond max_residues).
   bool next(FastaRecord& record);
 
  private:
   bool read_record(FastaRecord& record);
-  void read_letters(std::string& sequence);
+  // Appends the letters up to the next header (kept whole in line_) or the
+  // end of the file to sequence, unless they are to be skipped.
+  void read_letters(std::string& sequence, const std::string& name, bool skip);
 
   LineReader& lines_;
   std::string line_;
   bool have_header_ = false;  // line_ holds the next record's header
   std::uint64_t header_offset_ = 0;
   bool from_middle_ = false;
+  std::size_t max_residues_;
   bool started_ = false;
 };
 
@@ -192,7 +211,8 @@ Profile read_prf_file(const std::string& path, LineReader::Compression compressi
 // The parameter file's nine key lines (see ParamValues); the file is
 // accepted when its key lines add up to nine. Throws InputError with
 // tormid's messages (none where the key lines do not add up).
-ParamValues read_param_file(const std::string& path);
+ParamValues read_param_file(const std::string& path,
+                            LineReader::Compression compression = LineReader::Compression::none);
 
 // ---- Profiles from other formats -------------------------------------------
 // These throw InputError naming the file and the line.
@@ -225,7 +245,10 @@ enum class ProfileFormat { tormid, hmmer3, pssm };
 // that is not blank.
 ProfileFormat profile_format(const std::string& path);
 
-// Every profile of a file in any of these formats, in file order.
+// Every profile of a file in any of these formats, in file order; "-" is
+// standard input. The file is read once, so a pipe will do. A profile is
+// named after its model (HMMER3's NAME), else after its file without
+// directories and extensions.
 std::vector<Profile> read_profiles(const std::string& path);
 
 }  // namespace tormid

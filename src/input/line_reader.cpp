@@ -5,7 +5,9 @@
 #include <unistd.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 
 #include "input/input.h"
@@ -137,27 +139,63 @@ bool LineReader::fill() {
   return got > 0;
 }
 
-bool LineReader::next(std::string& line) {
-  line.clear();
-  line_offset_ = consumed_;
-  bool any = false;
-  bool ended = false;  // a NUL ended the line's text
+void LineReader::unread(const std::string& text) {
+  std::vector<char> joined(text.begin(), text.end());
+  joined.insert(joined.end(), buffer_.begin() + static_cast<std::ptrdiff_t>(begin_),
+                buffer_.begin() + static_cast<std::ptrdiff_t>(end_));
+  joined.resize(std::max(joined.size(), kBufferSize));
+  end_ = text.size() + (end_ - begin_);
+  begin_ = 0;
+  buffer_ = std::move(joined);
+  consumed_ -= text.size();
+}
+
+LineReader::Part LineReader::next_part(std::string& part, std::size_t limit) {
+  part.clear();
+  if (!in_line_) {
+    line_offset_ = consumed_;
+    line_ended_ = false;
+  }
+  bool any = in_line_;
+  std::size_t taken = 0;
   for (;;) {
-    if (begin_ == end_ && !fill()) return any;
+    if (begin_ == end_ && !fill()) {
+      in_line_ = false;
+      return any ? Part::last : Part::none;
+    }
     any = true;
     const char* start = buffer_.data() + begin_;
-    const std::size_t available = end_ - begin_;
+    const std::size_t available = std::min(end_ - begin_, limit - taken);
     const void* newline = std::memchr(start, '\n', available);
     const std::size_t take =
         newline ? static_cast<std::size_t>(static_cast<const char*>(newline) - start) + 1 : available;
-    if (!ended) {
+    if (!line_ended_) {
       const void* nul = std::memchr(start, '\0', take);
-      line.append(start, nul ? static_cast<std::size_t>(static_cast<const char*>(nul) - start) : take);
-      ended = nul != nullptr;
+      part.append(start, nul ? static_cast<std::size_t>(static_cast<const char*>(nul) - start) : take);
+      line_ended_ = nul != nullptr;
     }
     begin_ += take;
     consumed_ += take;
-    if (newline) return true;
+    taken += take;
+    if (newline) {
+      in_line_ = false;
+      return Part::last;
+    }
+    if (taken == limit) {
+      in_line_ = true;
+      return Part::more;
+    }
+  }
+}
+
+bool LineReader::next(std::string& line) {
+  line.clear();
+  std::string part;
+  for (;;) {
+    const Part got = next_part(part, SIZE_MAX);
+    if (got == Part::none) return false;
+    line += part;
+    if (got == Part::last) return true;
   }
 }
 

@@ -22,9 +22,22 @@ Message param_not_finite(const std::string& path, const std::string& key);
 // A failure of a reader with its one message.
 InputError refused(const std::string& path, Message message, InputError::Kind kind = InputError::Kind::content);
 
-// Opens path and runs read(LineReader&) -> T on it; a file that does not
-// open, a read that fails and a line too long for memory get their
-// messages.
+// Runs read() -> T on path's open file; a read that fails and a line too
+// long for memory get their messages.
+template <class Read>
+auto read_with_messages(const std::string& path, Read read) {
+  try {
+    return read();
+  } catch (const InputError& e) {
+    if (e.kind() != InputError::Kind::read) throw;
+    throw refused(path, cant_read(path), InputError::Kind::read);
+  } catch (const std::bad_alloc&) {
+    throw refused(path, string_alloc_fail(), InputError::Kind::memory);
+  }
+}
+
+// Opens path and runs read(LineReader&) -> T on it, with the messages of a
+// file that does not open and those of read_with_messages().
 template <class Read>
 auto read_text_file(const std::string& path, Read read,
                     LineReader::Compression compression = LineReader::Compression::none) {
@@ -34,14 +47,7 @@ auto read_text_file(const std::string& path, Read read,
   } catch (const InputError&) {
     throw refused(path, cant_open(path), InputError::Kind::open);
   }
-  try {
-    return read(*file);
-  } catch (const InputError& e) {
-    if (e.kind() != InputError::Kind::read) throw;
-    throw refused(path, cant_read(path), InputError::Kind::read);
-  } catch (const std::bad_alloc&) {
-    throw refused(path, string_alloc_fail(), InputError::Kind::memory);
-  }
+  return read_with_messages(path, [&] { return read(*file); });
 }
 
 }  // namespace tormid::messages

@@ -73,8 +73,9 @@ ParamValues read_values(LineReader& file, const std::string& path) {
 
 }  // namespace
 
-ParamValues read_param_file(const std::string& path) {
-  return messages::read_text_file(path, [&](LineReader& file) { return read_values(file, path); });
+ParamValues read_param_file(const std::string& path, LineReader::Compression compression) {
+  return messages::read_text_file(
+      path, [&](LineReader& file) { return read_values(file, path); }, compression);
 }
 
 }  // namespace tormid

@@ -6,7 +6,6 @@
 #include <climits>
 #include <cmath>
 #include <cstdio>
-#include <filesystem>
 #include <new>
 
 #include "input/input.h"
@@ -47,18 +46,15 @@ bool is_profile_header(const std::string& line, int& length) {
          parse_header_length(line, length);
 }
 
-std::string profile_name(const std::string& path) {
-  const std::string stem = std::filesystem::path(path).stem().string();
-  return stem.empty() ? path : stem;
-}
-
 Profile read_rows(LineReader& file, const std::string& path) {
   std::string line;
   int length = 0;
   if (!file.next(line) || !is_profile_header(line, length))
     throw messages::refused(path, messages::unrecognized_profile(path));
   file.next(line);  // column names, ignored
-  if (length <= 0) throw messages::refused(path, messages::matrix_alloc_fail(1));
+  if (length <= 0)
+    throw InputError::printed(InputError::Kind::content, path, {messages::matrix_alloc_fail(1)},
+                              "the header gives the profile " + std::to_string(length) + " positions");
 
   std::vector<ProfileRow> rows;
   try {
@@ -79,7 +75,7 @@ Profile read_rows(LineReader& file, const std::string& path) {
     }
   }
   try {
-    return Profile(std::move(rows), profile_name(path));
+    return Profile(std::move(rows), name_from_path(path));
   } catch (const std::bad_alloc&) {
     throw messages::refused(path, messages::matrix_alloc_fail(1), InputError::Kind::memory);
   }
@@ -90,6 +86,10 @@ Profile read_rows(LineReader& file, const std::string& path) {
 Profile read_prf_file(const std::string& path, LineReader::Compression compression) {
   return messages::read_text_file(
       path, [&](LineReader& file) { return read_rows(file, path); }, compression);
+}
+
+Profile read_prf(LineReader& file, const std::string& path) {
+  return messages::read_with_messages(path, [&] { return read_rows(file, path); });
 }
 
 }  // namespace tormid

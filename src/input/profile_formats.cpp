@@ -1,5 +1,6 @@
 // Profile files of any format, told apart by their content.
 #include "input/input.h"
+#include "input/text_lines.h"
 
 namespace tormid {
 
@@ -19,13 +20,14 @@ bool starts_pssm(const std::string& line) {
   return letters.rfind(alphabet, 0) == 0;
 }
 
-}  // namespace
-
-ProfileFormat profile_format(const std::string& path) {
-  LineReader file(path, LineReader::Compression::gzip);
-  std::string line;
+// The format of the file, from its first line that is not blank; the lines
+// read to tell are put back, so that a pipe is read once.
+ProfileFormat recognise(LineReader& file, const std::string& path) {
+  std::string line, seen;
   while (file.next(line)) {
+    seen += line;
     if (line.find_first_not_of(" \t\r\n") == std::string::npos) continue;
+    file.unread(seen);
     if (line.rfind("(Peptide)", 0) == 0) return ProfileFormat::tormid;
     if (line.rfind("HMMER3/", 0) == 0) return ProfileFormat::hmmer3;
     if (starts_pssm(line)) return ProfileFormat::pssm;
@@ -34,18 +36,36 @@ ProfileFormat profile_format(const std::string& path) {
   throw InputError(path, 0, std::string("the file is empty; ") + kExpected);
 }
 
+// Standard input is named "-".
+LineReader open_profile_file(const std::string& path) {
+  if (path == "-") return LineReader::standard_input(LineReader::Compression::gzip, path);
+  return LineReader(path, LineReader::Compression::gzip);
+}
+
+}  // namespace
+
+ProfileFormat profile_format(const std::string& path) {
+  LineReader file = open_profile_file(path);
+  return recognise(file, path);
+}
+
 std::vector<Profile> read_profiles(const std::string& path) {
+  LineReader file = open_profile_file(path);
   std::vector<Profile> profiles;
-  switch (profile_format(path)) {
+  switch (recognise(file, path)) {
     case ProfileFormat::tormid:
-      profiles.push_back(read_prf_file(path, LineReader::Compression::gzip));
+      profiles.push_back(read_prf(file, path));
       break;
-    case ProfileFormat::hmmer3:
-      for (ConvertedProfile& model : read_hmm_models(path)) profiles.push_back(std::move(model.profile));
+    case ProfileFormat::hmmer3: {
+      NumberedLines in(std::move(file), path);
+      for (ConvertedProfile& model : read_hmm_models(in)) profiles.push_back(std::move(model.profile));
       break;
-    case ProfileFormat::pssm:
-      profiles.push_back(read_pssm(path).profile);
+    }
+    case ProfileFormat::pssm: {
+      NumberedLines in(std::move(file), path);
+      profiles.push_back(read_pssm(in).profile);
       break;
+    }
   }
   return profiles;
 }

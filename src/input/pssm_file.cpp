@@ -5,7 +5,6 @@
 #include <cctype>
 #include <cmath>
 #include <cstring>
-#include <filesystem>
 
 #include "input/input.h"
 #include "input/text_lines.h"
@@ -34,9 +33,10 @@ bool starts_position(const std::vector<std::string>& words) {
   return words.size() >= 2 && parse_number(words[0], number);
 }
 
-// A word for the profile header: the file's name without its directories.
+// A word for the profile header: the file's name without its directories
+// and extensions.
 std::string header_word(const std::string& path) {
-  const std::string name = profile_word(std::filesystem::path(path).filename().string());
+  const std::string name = profile_word(name_from_path(path));
   return name.empty() ? "pssm" : name;
 }
 
@@ -44,15 +44,26 @@ std::string header_word(const std::string& path) {
 
 ConvertedProfile read_pssm(const std::string& path) {
   NumberedLines in(path);
+  return read_pssm(in);
+}
+
+ConvertedProfile read_pssm(NumberedLines& in) {
   std::string labels;
   std::vector<ProfileRow> rows;
   std::string line;
   int columns[20];
   bool header = false;
+  // A position line: its number, its residue, one number per column of the
+  // header (the scores, then the percentages), and perhaps the information
+  // and the weight.
+  std::size_t fields = 0;
   while (!header) {
     if (!in.next(line)) in.fail("no column header (A R N D C Q E G H I L K M F P S T W Y V) found");
     const std::vector<std::string> words = split_words(line);
-    if (is_column_header(words, columns)) header = true;
+    if (is_column_header(words, columns)) {
+      header = true;
+      fields = 2 + words.size();
+    }
     else if (starts_position(words))
       in.fail("a position line before the column header (A R N D C Q E G H I L K M F P S T W Y V)");
   }
@@ -65,6 +76,11 @@ ConvertedProfile read_pssm(const std::string& path) {
       in.fail("expected position " + std::to_string(position) + ", found '" + words[0] + "'");
     if (words.size() < 22)
       in.fail("position " + std::to_string(position) + " has fewer than 20 scores");
+    if (words.size() != fields && words.size() != fields + 2)
+      in.fail("position " + std::to_string(position) + " has " + std::to_string(words.size()) + " fields where " +
+              std::to_string(fields) + " or " + std::to_string(fields + 2) +
+              " are expected (its number, its residue, a number for each column of the header, then "
+              "perhaps two more)");
     if (words[1].size() != 1 || !std::isalpha(static_cast<unsigned char>(words[1][0])))
       in.fail("position " + std::to_string(position) + ": '" + words[1] + "' is not a residue letter");
     ProfileRow scores{};
@@ -79,7 +95,7 @@ ConvertedProfile read_pssm(const std::string& path) {
     rows.push_back(scores);
   }
   if (rows.empty()) in.fail("no position lines after the column header");
-  return {Profile(std::move(rows), header_word(path)), std::move(labels)};
+  return {Profile(std::move(rows), header_word(in.path())), std::move(labels)};
 }
 
 }  // namespace tormid

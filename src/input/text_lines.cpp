@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <filesystem>
 
 namespace tormid {
 
@@ -11,8 +12,8 @@ namespace {
 LineReader open_numbered(const std::string& path) {
   try {
     return LineReader(path, LineReader::Compression::gzip);
-  } catch (const InputError&) {
-    throw InputError(path, 0, "cannot open the file", InputError::Kind::open);
+  } catch (const InputError& e) {
+    throw InputError(path, 0, "cannot open the file (" + e.cause() + ")", InputError::Kind::open);
   }
 }
 
@@ -48,6 +49,13 @@ bool parse_number(const std::string& word, double& value) {
   char* end = nullptr;
   value = std::strtod(word.c_str(), &end);
   return *end == '\0' && std::isfinite(value);
+}
+
+std::string name_from_path(const std::string& path) {
+  std::filesystem::path name = std::filesystem::path(path).filename();
+  if (name.extension() == ".gz") name = name.stem();
+  if (!name.stem().empty()) name = name.stem();
+  return name.empty() ? path : name.string();
 }
 
 std::string profile_word(std::string name) {

@@ -14,6 +14,8 @@ class NumberedLines {
   // Opens path (gzip-compressed or not); throws InputError when it cannot.
   // Errors name the line being read.
   explicit NumberedLines(const std::string& path);
+  // Reads a file already open, named path.
+  NumberedLines(LineReader file, std::string path) : path_(std::move(path)), file_(std::move(file)) {}
   // The next line without its line end; false at the end of the file.
   // Throws InputError when the read fails.
   bool next(std::string& line);
@@ -46,5 +48,14 @@ inline double without_negative_zero(double value) { return value == 0.0 ? 0.0 : 
 // A name as one word of a profile header: every byte that tormid's reader
 // takes for white space becomes "_".
 std::string profile_word(std::string name);
+
+// A profile's name from its file's: without directories and extensions
+// ("zf" for "dir/zf.prf.gz").
+std::string name_from_path(const std::string& path);
+
+// The readers of each format on a file already open (pipes are read once).
+Profile read_prf(LineReader& file, const std::string& path);
+std::vector<ConvertedProfile> read_hmm_models(NumberedLines& in);
+ConvertedProfile read_pssm(NumberedLines& in);
 
 }  // namespace tormid

@@ -1,12 +1,17 @@
 // tormid-scan's command line, parsed by CLI11.
 #include "scan/options.h"
 
+#include <sys/stat.h>
+
 #include <CLI/CLI.hpp>
+#include <climits>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <sstream>
 
 #include "input/input.h"
+#include "scan/option_checks.h"
 #include "tormid_version.h"
 
 namespace tormid::scan {
@@ -75,17 +80,6 @@ std::string footer() {
   return text + "\n";
 }
 
-// A finite number.
-std::string finite(const std::string& text) {
-  try {
-    std::size_t used = 0;
-    const double value = std::stod(text, &used);
-    if (used == text.size() && std::isfinite(value)) return "";
-  } catch (const std::exception&) {
-  }
-  return "a finite number is expected, not '" + text + "'";
-}
-
 // The alignment settings of the command line, unless a parameter file
 // gives them.
 struct AlignmentChoice {
@@ -109,12 +103,14 @@ void add_alignment_options(CLI::App& app, ScanRequest& r, AlignmentChoice& choic
       ->check(CLI::IsMember({"glocal", "local", "global"}))
       ->excludes(params)
       ->capture_default_str();
+  // Negative penalties make gaps pay: scores, and E-values, then mean
+  // nothing.
   app.add_option("--open", choice.open, "gap opening penalty, both sides")
-      ->check(CLI::Validator(finite, "NUMBER"))
+      ->check(non_negative_check())
       ->excludes(params)
       ->capture_default_str();
   app.add_option("--extend", choice.extend, "gap deletion penalty per position, both sides")
-      ->check(CLI::Validator(finite, "NUMBER"))
+      ->check(non_negative_check())
       ->excludes(params)
       ->capture_default_str();
 }
@@ -124,15 +120,17 @@ void add_search_options(CLI::App& app, ScanRequest& r) {
   app.add_option("-E", c.max_evalue,
                  "report domains with an E-value at most this (default " + shown(kDefaultMaxEvalue) +
                      "; local and glocal modes)")
-      ->check(CLI::Validator(finite, "NUMBER"));
+      ->check(non_negative_check());
   app.add_option("--min-score", c.min_score,
                  "report domains scoring at least this (also with -E; default " + shown(kDefaultMinScore) +
                      " where there are no E-values)")
-      ->check(CLI::Validator(finite, "NUMBER"));
+      ->check(number_check());
   app.add_option("-Z", c.database_size,
                  "the number of sequences the E-values count with (default: the number searched)")
-      ->check(CLI::PositiveNumber);
-  app.add_option("--seed", c.seed, "seed of the random sequences that calibrate the E-values")->capture_default_str();
+      ->check(positive_check());
+  app.add_option("--seed", c.seed, "seed of the random sequences that calibrate the E-values")
+      ->check(whole_number_check(0, UINT64_MAX))
+      ->capture_default_str();
   app.add_flag_callback("--no-bias-correction", [&c] { c.bias_correction = false; },
                         "E-values without the correction for the composition around each domain");
   app.add_flag_callback("--no-filter", [&c] { c.filter = false; },
@@ -142,13 +140,33 @@ void add_search_options(CLI::App& app, ScanRequest& r) {
   app.add_option("--max-domains", c.max_domains,
                  "at most this many domains per sequence and profile, the first found: the sequence's best "
                  "alignment, then the best of what is left (0: all)")
-      ->check(CLI::NonNegativeNumber)
+      ->check(whole_number_check(0, INT_MAX, "NONNEGATIVE"))
       ->capture_default_str();
   app.add_option("--tblout", r.tblout, "also write the hits as a tab-separated table to this file");
   app.add_flag("--alignments", c.alignments, "print each hit's alignment");
-  app.add_option("--threads", c.threads, "threads to search with (default: every core this process may use)")
-      ->check(CLI::PositiveNumber);
+  app.add_option("--max-record-length", c.max_record_length,
+                 "refuse records longer than this many residues (a bound on the memory one record takes)")
+      ->check(whole_number_check(1, SIZE_MAX, "POSITIVE"))
+      ->capture_default_str();
+  app.add_option("--threads", c.threads,
+                 "threads to search with (default: every core this process may use; at most " +
+                     std::to_string(kThreadsPerCore) + " per core)")
+      ->check(whole_number_check(1, INT_MAX, "POSITIVE"));
   app.add_flag("--quiet", r.quiet, "no progress display and no elapsed time on standard error");
+}
+
+// For a command line that did not parse: a word that is an option to the
+// parser but a file on disk ("-x.fa") wants "--" before the files.
+std::string dash_hint(int argc, const char* const* argv) {
+  for (int k = 1; k < argc; ++k) {
+    const std::string word = argv[k];
+    if (word == "--") break;
+    struct stat info {};
+    if (word.size() > 1 && word[0] == '-' && ::stat(word.c_str(), &info) == 0)
+      return "tormid-scan: " + word + " is taken for an option; file names that start with - go after --, as in "
+             "tormid-scan [OPTIONS] -- PROFILE_FILE... SEQUENCE_FILE\n";
+  }
+  return "";
 }
 
 }  // namespace
@@ -179,7 +197,7 @@ Parsed parse_command_line(int argc, const char* const* argv) {
     std::ostringstream out, err;
     app.exit(e, out, err);
     parsed.out = out.str();
-    parsed.err = err.str();
+    parsed.err = err.str() + dash_hint(argc, argv);
     parsed.status = e.get_exit_code() == static_cast<int>(CLI::ExitCodes::Success) ? 0 : 2;
     return parsed;
   }
@@ -187,13 +205,14 @@ Parsed parse_command_line(int argc, const char* const* argv) {
   files.pop_back();
   r.profile_files = std::move(files);
   r.config.alignment = choice.settings();
+  r.max_evalue_given = app.count("-E") > 0;
   parsed.request = std::move(r);
   return parsed;
 }
 
 void apply_parameter_file(ScanRequest& request) {
   if (!request.params_file) return;
-  const ParamValues values = read_param_file(*request.params_file);
+  const ParamValues values = read_param_file(*request.params_file, LineReader::Compression::gzip);
   request.config.alignment = set_parameters(values);
   if (values.show_alignment) request.config.alignments = true;
 }

@@ -18,6 +18,7 @@ struct ScanRequest {
   std::vector<std::string> profile_files;
   std::string sequence_file;  // "-" is standard input
   std::optional<std::string> tblout;
+  bool max_evalue_given = false;  // -E was given (global mode has no E-values)
   bool bits = false;   // also show scores in bits
   bool quiet = false;  // no progress display, no elapsed time
 };

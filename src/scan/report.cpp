@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <map>
 #include <set>
 
 #include "search/calibration.h"
@@ -75,7 +76,36 @@ std::string gap_costs(const Settings& s) {
 
 std::string range(int from, int to) { return std::to_string(from) + "-" + std::to_string(to); }
 
-std::string sequence_name(const Hit& h) { return h.name.empty() ? "(unnamed)" : h.name; }
+// Text from the files as the report shows it: control bytes (tab, line
+// ends, escape ...) as \xHH, so that they cannot break the layout or reach
+// the terminal; at most `limit` bytes of it, ".." marking the cut.
+std::string shown(const std::string& text, std::size_t limit = 1000) {
+  std::string out;
+  for (std::size_t k = 0; k < text.size(); ++k) {
+    if (out.size() >= limit) return cut(out, limit);
+    const auto c = static_cast<unsigned char>(text[k]);
+    if (c < 0x20 || c == 0x7f) {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\x%02x", c);
+      out += escaped;
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return cut(out, limit);
+}
+
+bool is_control(char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7f; }
+
+// A table field: control bytes (tab, line ends ...) become blanks, so that
+// every row has its columns.
+std::string table_field(std::string text) {
+  for (char& c : text)
+    if (is_control(c)) c = ' ';
+  return text;
+}
+
+std::string sequence_name(const Hit& h) { return h.name().empty() ? "(unnamed)" : shown(h.name()); }
 
 // The line between consensus and sequence: the letter for an identity,
 // "+" for a pair the profile scores above zero.
@@ -102,7 +132,8 @@ void append_alignment(std::string& out, const Hit& h, const Profile& profile, bo
          std::to_string(h.seq_len) + "  positions " + range(h.prf_from, h.prf_to) + " of " +
          std::to_string(profile.length()) + "\n";
   const std::string marks = match_line(h, profile);
-  const std::size_t name_width = std::min<std::size_t>(24, std::max(profile.name().size(), sequence_name(h).size()));
+  const std::string profile_name = shown(profile.name());
+  const std::size_t name_width = std::min<std::size_t>(24, std::max(profile_name.size(), sequence_name(h).size()));
   const std::size_t number_width = std::to_string(std::max(h.seq_to, h.prf_to)).size();
   int position = h.prf_from, residue = h.seq_from;
   for (std::size_t at = 0; at < h.prf_line.size(); at += kBlockColumns) {
@@ -118,7 +149,7 @@ void append_alignment(std::string& out, const Hit& h, const Profile& profile, bo
              padded_left(std::to_string(shown_first), number_width) + " " + text + " " +
              std::to_string(first + n - 1) + "\n";
     };
-    numbered(profile.name(), position, positions, prf);
+    numbered(profile_name, position, positions, prf);
     out += "  " + std::string(name_width + number_width + 2, ' ') + marks.substr(at, kBlockColumns) + "\n";
     numbered(sequence_name(h), residue, residues, seq);
     out += "\n";
@@ -133,8 +164,8 @@ void append_hit_list(std::string& out, const ReportContext& context, int profile
   const Profile& profile = context.profiles.profiles[index];
   std::set<std::uint64_t> sequences;
   for (const Hit* h : hits) sequences.insert(h->record);
-  out += "Profile " + profile.name() + " (" + std::to_string(profile.length()) + " positions, " +
-         context.profiles.files[index] + "): ";
+  out += "Profile " + shown(profile.name()) + " (" + std::to_string(profile.length()) + " positions, " +
+         shown(context.profiles.files[index]) + "): ";
   if (hits.empty()) {
     out += "no hits\n\n";
     return;
@@ -167,7 +198,7 @@ void append_hit_list(std::string& out, const ReportContext& context, int profile
   for (const Hit* h : hits)
     row(score_text(h->score), evalue_text(h->evalue), bits_text(h->bits), sequence_name(*h), std::to_string(h->seq_len),
         std::to_string(h->domain) + "/" + std::to_string(h->n_domains), range(h->seq_from, h->seq_to),
-        range(h->prf_from, h->prf_to), h->description);
+        range(h->prf_from, h->prf_to), shown(h->description(), kLineWidth));
   out += "\n";
   if (context.request.config.alignments) {
     for (const Hit* h : hits) append_alignment(out, *h, profile, bits);
@@ -180,8 +211,8 @@ std::string header(const ReportContext& context, std::uint64_t positions) {
   const SearchConfig& c = r.config;
   std::string out = std::string("# tormid-scan ") + TORMID_VERSION + "\n";
   out += "# profiles:  " + grouped(context.profiles.profiles.size()) + " (" + grouped(positions) + " positions) from";
-  for (const std::string& f : r.profile_files) out += " " + f;
-  out += "\n# sequences: " + r.sequence_file + "\n";
+  for (const std::string& f : r.profile_files) out.append(" ").append(shown(f));
+  out.append("\n# sequences: ").append(shown(r.sequence_file)).append("\n");
   out += "# alignment: " + mode_name(c.alignment) + ", " + gap_costs(c.alignment) + "\n";
   out += "# reported:  ";
   if (c.has_evalues()) {
@@ -227,21 +258,28 @@ std::string hit_report(const ReportContext& context, const SearchResult& result)
   return out;
 }
 
-std::string hit_table(const ReportContext& context, const SearchResult& result) {
-  std::string out =
-      "#profile\tsequence\tseq_len\tdomain\tn_domains\tscore\tevalue\tbits\tbias\tseq_from\tseq_to\tprf_from\t"
-      "prf_to\tprf_len\tdescription\n";
+void write_hit_table(const ReportContext& context, const SearchResult& result,
+                     const std::function<void(std::string_view)>& write) {
+  write("#profile\tsequence\tseq_len\tdomain\tn_domains\tscore\tevalue\tbits\tbias\tseq_from\tseq_to\tprf_from\t"
+        "prf_to\tprf_len\tdescription\n");
+  std::string row;
+  // Whether each sequence's description has control bytes, looked at once:
+  // a long one is written as it is, not copied for every row.
+  std::map<const SequenceLabel*, bool> clean;
   for (const Hit& h : result.hits) {
     const Profile& profile = context.profiles.profiles[static_cast<std::size_t>(h.profile)];
-    std::string description = h.description;
-    std::replace(description.begin(), description.end(), '\t', ' ');
-    out += profile.name() + "\t" + h.name + "\t" + std::to_string(h.seq_len) + "\t" + std::to_string(h.domain) +
-           "\t" + std::to_string(h.n_domains) + "\t" + score_text(h.score) + "\t" + evalue_text(h.evalue) + "\t" +
-           bits_text(h.bits) + "\t" + format("%.1f", h.bias) + "\t" + std::to_string(h.seq_from) +
-           "\t" + std::to_string(h.seq_to) + "\t" + std::to_string(h.prf_from) + "\t" + std::to_string(h.prf_to) +
-           "\t" + std::to_string(profile.length()) + "\t" + description + "\n";
+    row = table_field(profile.name()) + "\t" + table_field(h.name()) + "\t" + std::to_string(h.seq_len) + "\t" +
+          std::to_string(h.domain) + "\t" + std::to_string(h.n_domains) + "\t" + score_text(h.score) + "\t" +
+          evalue_text(h.evalue) + "\t" + bits_text(h.bits) + "\t" + format("%.1f", h.bias) + "\t" +
+          std::to_string(h.seq_from) + "\t" + std::to_string(h.seq_to) + "\t" + std::to_string(h.prf_from) + "\t" +
+          std::to_string(h.prf_to) + "\t" + std::to_string(profile.length()) + "\t";
+    write(row);
+    auto [at, added] = clean.emplace(h.sequence.get(), false);
+    if (added) at->second = std::none_of(h.description().begin(), h.description().end(), is_control);
+    if (at->second) write(h.description());
+    else write(table_field(h.description()));
+    write("\n");
   }
-  return out;
 }
 
 }  // namespace tormid::scan

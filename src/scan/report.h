@@ -2,7 +2,9 @@
 // tab-separated table. Private to tormid-scan.
 #pragma once
 
+#include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "scan/options.h"
@@ -24,7 +26,9 @@ struct ReportContext {
 // The standard output: a header, per profile a ranked hit list, the
 // alignments when asked for, and a summary.
 std::string hit_report(const ReportContext& context, const SearchResult& result);
-// The tab-separated table, one line per domain.
-std::string hit_table(const ReportContext& context, const SearchResult& result);
+// The tab-separated table, one line per domain, handed to write a line at
+// a time (a description may be long, and every row holds it whole).
+void write_hit_table(const ReportContext& context, const SearchResult& result,
+                     const std::function<void(std::string_view)>& write);
 
 }  // namespace tormid::scan

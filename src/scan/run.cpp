@@ -1,7 +1,9 @@
 // tormid-scan's run: command line, profiles, search, reports.
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <map>
 #include <cstdio>
 #include <new>
 #include <optional>
@@ -27,11 +29,18 @@ bool write_stdout(const std::string& text) {
   return std::fwrite(text.data(), 1, text.size(), stdout) == text.size() && std::fflush(stdout) == 0;
 }
 
-// Every profile of every file, in order.
+// Every profile of every file, in order. Reports and tables tell profiles
+// apart by their names, so no two may share one.
 ProfileSet load_profiles(const std::vector<std::string>& files) {
   ProfileSet set;
+  std::map<std::string, std::string> file_of;  // name -> file
   for (const std::string& path : files)
     for (Profile& p : read_profiles(path)) {
+      const auto [at, added] = file_of.emplace(p.name(), path);
+      if (!added)
+        throw InputError(path, 0,
+                         "a profile named " + p.name() + " is already searched (from " + at->second +
+                             "); each profile needs a name of its own (rename the file or the model)");
       set.profiles.push_back(std::move(p));
       set.files.push_back(path);
     }
@@ -41,15 +50,33 @@ ProfileSet load_profiles(const std::vector<std::string>& files) {
 // Reads what every process of a job needs before searching: the profiles,
 // then the parameter file. The message of the first failure, if any.
 std::optional<std::string> prepare(ScanRequest& request, ProfileSet& profiles) {
+  const auto& files = request.profile_files;
+  if (std::count(files.begin(), files.end(), "-") + (request.sequence_file == "-") > 1)
+    return "-: standard input can give the profiles or the sequences, once";
   try {
-    profiles = load_profiles(request.profile_files);
+    profiles = load_profiles(files);
     apply_parameter_file(request);
+    if (request.tblout && distributed::rank() == 0) check_writable(*request.tblout);
   } catch (const InputError& e) {
+    return e.what();
+  } catch (const OutputError& e) {
     return e.what();
   } catch (const std::bad_alloc&) {
     return "out of memory";
   }
   return std::nullopt;
+}
+
+// What the search will do otherwise than asked, on standard error.
+void report_notes(const ScanRequest& request) {
+  if (distributed::rank() != 0) return;
+  const SearchConfig& c = request.config;
+  if (c.threads > c.thread_count())
+    std::fprintf(stderr, "tormid-scan: --threads %d is more than %d per core of the %d this process may use; "
+                 "searching with %d\n", c.threads, kThreadsPerCore, available_cores(), c.thread_count());
+  if (request.max_evalue_given && !c.has_evalues())
+    std::fprintf(stderr, "tormid-scan: -E has no effect in global mode, which has no E-values; --min-score "
+                 "sets the threshold\n");
 }
 
 // The search in this process, or spread over the job's processes.
@@ -101,21 +128,28 @@ int run_tormid_scan(int argc, const char* const* argv) {
     report_error(*failure);
     return 1;
   }
+  report_notes(request);
   try {
     std::uint64_t result_bytes = 0;
     const SearchResult result = run_search(request, profiles, result_bytes);
     if (distributed::rank() != 0) return 0;
     const ReportContext context{profiles, request};
-    if (request.tblout) write_file_atomically(*request.tblout, hit_table(context, result));
+    // The table only once the report is out: nothing is written on an error.
     if (!write_stdout(hit_report(context, result))) {
       report_error("cannot write the standard output");
       return 1;
+    }
+    if (request.tblout) {
+      OutputFile table(*request.tblout);
+      write_hit_table(context, result, [&](std::string_view text) { table.write(text); });
+      table.commit();
     }
     if (!request.quiet)
       report_time(request, result,
                   std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(), result_bytes);
   } catch (const InputError& e) {
-    report_error(e.what());
+    report_error(e.what() + std::string(e.kind() == InputError::Kind::limit ? "; --max-record-length raises the limit"
+                                                                              : ""));
     return 1;
   } catch (const SearchError& e) {
     report_error(e.what());

@@ -1,6 +1,9 @@
 // The search's configuration and its sources.
 #include <sched.h>
 
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
 #include <thread>
 
 #include "search/calibration.h"
@@ -19,7 +22,37 @@ Settings mode_settings(SearchMode mode, double open, double extend) {
 
 bool SearchConfig::has_evalues() const { return law_kind(alignment) != ScoreLaw::Kind::none; }
 
-int SearchConfig::thread_count() const { return threads > 0 ? threads : available_cores(); }
+int SearchConfig::thread_count() const {
+  const int cores = available_cores();
+  return threads > 0 ? std::min(threads, kThreadsPerCore * cores) : cores;
+}
+
+void check_searchable(std::span<const Profile> profiles, const Settings& s) {
+  auto number = [](double v) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%g", v);
+    return std::string(text);
+  };
+  const std::string penalties = "opening " + number(s.gap_open_penalty_prf) + " / " + number(s.gap_open_penalty_seq) +
+                                ", deletion " + number(s.deletion_penalty_prf) + " / " +
+                                number(s.deletion_penalty_seq) + " for profile / sequence gaps";
+  for (const double p : {s.gap_open_penalty_prf, s.gap_open_penalty_seq, s.deletion_penalty_prf, s.deletion_penalty_seq}) {
+    if (p < 0)
+      throw SearchError("negative gap penalties make gaps pay, and scores and E-values mean nothing; a search "
+                        "needs penalties of 0 or more (" + penalties + ")");
+    if (p > kLargestMagnitude)
+      throw SearchError("gap penalties beyond 1,000,000 leave scores and E-values without meaning (" + penalties + ")");
+  }
+  for (const Profile& profile : profiles)
+    for (int k = 0; k < profile.length(); ++k)
+      for (int a = 0; a < kAlphabetSize; ++a) {
+        const double score = profile.row(k)[static_cast<std::size_t>(a)];
+        if (!(std::fabs(score) <= kLargestMagnitude))
+          throw SearchError("profile " + profile.name() + ": position " + std::to_string(k + 1) + " scores " +
+                            number(score) + " for " + alphabet[a] +
+                            ", beyond +-1,000,000, where scores and E-values lose their meaning");
+      }
+}
 
 int available_cores() {
   cpu_set_t set;

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -30,7 +31,7 @@ struct Domain {
 struct Candidates {
   int profile = 0;
   std::uint64_t record = 0;  // the record's place in the input order
-  std::string name, description;
+  std::shared_ptr<const SequenceLabel> label;
   int seq_len = 0;
   std::vector<Domain> found;
 };

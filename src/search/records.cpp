@@ -1,13 +1,15 @@
 #include "search/records.h"
 
+#include <sys/stat.h>
+
 namespace tormid {
 
 namespace {
 
 class FileRecords : public RecordStream {
  public:
-  FileRecords(LineReader lines, RecordRange range)
-      : lines_(std::move(lines)), reader_(lines_, range.begin > 0), end_(range.end) {
+  FileRecords(LineReader lines, RecordRange range, std::size_t max_residues)
+      : lines_(std::move(lines)), reader_(lines_, range.begin > 0, max_residues), end_(range.end) {
     // A range starts one byte early, inside the line before its first
     // header or at its end: that line belongs to a record before it.
     std::string line;
@@ -24,7 +26,8 @@ class FileRecords : public RecordStream {
 
 class ListRecords : public RecordStream {
  public:
-  explicit ListRecords(const std::vector<SequenceRecord>& records) : records_(records) {}
+  ListRecords(const std::vector<SequenceRecord>& records, std::size_t max_residues)
+      : records_(records), max_residues_(max_residues) {}
   bool next(FastaRecord& record) override {
     if (at_ == records_.size()) return false;
     const SequenceRecord& r = records_[at_];
@@ -32,6 +35,10 @@ class ListRecords : public RecordStream {
     record.description = r.description;
     record.sequence.clear();
     add_seq(r.sequence, record.sequence);
+    if (record.sequence.size() > max_residues_)
+      throw InputError("records", 0,
+                       "record " + r.name + " is longer than " + std::to_string(max_residues_) + " residues",
+                       InputError::Kind::limit);
     record.offset = at_++;
     return true;
   }
@@ -39,6 +46,7 @@ class ListRecords : public RecordStream {
 
  private:
   const std::vector<SequenceRecord>& records_;
+  std::size_t max_residues_;
   std::size_t at_ = 0;
 };
 
@@ -50,17 +58,29 @@ LineReader open_lines(const SequenceSource& source) {
 
 }  // namespace
 
-std::unique_ptr<RecordStream> open_records(const SequenceSource& source) {
-  if (source.kind() == SequenceSource::Kind::records) return std::make_unique<ListRecords>(source.record_list());
-  return std::make_unique<FileRecords>(open_lines(source), RecordRange{});
+std::unique_ptr<RecordStream> open_records(const SequenceSource& source, std::size_t max_residues) {
+  if (source.kind() == SequenceSource::Kind::records)
+    return std::make_unique<ListRecords>(source.record_list(), max_residues);
+  return std::make_unique<FileRecords>(open_lines(source), RecordRange{}, max_residues);
 }
 
-std::unique_ptr<RecordStream> open_range(const std::string& path, RecordRange range) {
-  return std::make_unique<FileRecords>(LineReader::at_offset(path, range.begin > 0 ? range.begin - 1 : 0), range);
+std::unique_ptr<RecordStream> open_range(const std::string& path, RecordRange range, std::size_t max_residues) {
+  return std::make_unique<FileRecords>(LineReader::at_offset(path, range.begin > 0 ? range.begin - 1 : 0), range,
+                                       max_residues);
 }
 
-std::uint64_t count_records(const SequenceSource& source) {
-  const std::unique_ptr<RecordStream> records = open_records(source);
+bool can_read_twice(const SequenceSource& source) {
+  switch (source.kind()) {
+    case SequenceSource::Kind::records: return true;
+    case SequenceSource::Kind::standard_input: return false;
+    case SequenceSource::Kind::file: break;
+  }
+  struct stat info {};
+  return ::stat(source.name().c_str(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
+std::uint64_t count_records(const SequenceSource& source, std::size_t max_residues) {
+  const std::unique_ptr<RecordStream> records = open_records(source, max_residues);
   FastaRecord record;
   std::uint64_t count = 0;
   while (records->next(record)) count += !record.sequence.empty();

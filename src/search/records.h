@@ -24,8 +24,9 @@ class RecordStream {
   virtual std::uint64_t bytes_read() const = 0;
 };
 
-// Every record of the source. Throws InputError.
-std::unique_ptr<RecordStream> open_records(const SequenceSource& source);
+// Every record of the source; one of more than max_residues letters
+// throws InputError (limit), as do the source's own problems.
+std::unique_ptr<RecordStream> open_records(const SequenceSource& source, std::size_t max_residues);
 
 // The records of an uncompressed file whose header starts in [begin, end)
 // of the file; together, the ranges of a cut of the file hold each record
@@ -34,10 +35,14 @@ struct RecordRange {
   std::uint64_t begin = 0;
   std::uint64_t end = std::numeric_limits<std::uint64_t>::max();
 };
-std::unique_ptr<RecordStream> open_range(const std::string& path, RecordRange range);
+std::unique_ptr<RecordStream> open_range(const std::string& path, RecordRange range, std::size_t max_residues);
+
+// Whether the source can be read twice: a list, or a regular file (not
+// standard input, a pipe or a device, which give their records once).
+bool can_read_twice(const SequenceSource& source);
 
 // The records with letters of a source, read once through. Throws
 // InputError.
-std::uint64_t count_records(const SequenceSource& source);
+std::uint64_t count_records(const SequenceSource& source, std::size_t max_residues);
 
 }  // namespace tormid

@@ -36,8 +36,7 @@ Hit make_hit(const Candidates& c, const Domain& d, const ScoreLaw& law, double z
   Hit h;
   h.profile = c.profile;
   h.record = c.record;
-  h.name = c.name;
-  h.description = c.description;
+  h.sequence = c.label;
   h.seq_len = c.seq_len;
   h.score = d.score;
   const double count = expected_count(d, law, c.seq_len);

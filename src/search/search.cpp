@@ -9,14 +9,14 @@ namespace tormid {
 
 SearchResult search(std::span<const Profile> profiles, const SearchConfig& config, const SequenceSource& source,
                     const ProgressCallback& progress) {
+  check_searchable(profiles, config.alignment);
   // With E-values over a Z known only at the end, a source that can be
   // read twice is counted first: the score bound then meets the final
   // threshold from the first record on, not a looser one.
   RecordsKnown known;
-  const bool count_first =
-      config.filter && source.kind() != SequenceSource::Kind::standard_input && !config.database_size;
-  if (count_first) known.counted = count_records(source);
-  const std::unique_ptr<RecordStream> records = open_records(source);
+  const bool count_first = config.filter && !config.database_size && can_read_twice(source);
+  if (count_first) known.counted = count_records(source, config.max_record_length);
+  const std::unique_ptr<RecordStream> records = open_records(source, config.max_record_length);
 
   SearchResult result;
   std::vector<const Profile*> list;

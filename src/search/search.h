@@ -36,6 +36,10 @@ inline constexpr double kDefaultMaxEvalue = 10.0;
 // Without E-values (global mode) domains are reported by score alone.
 inline constexpr double kDefaultMinScore = 30.0;
 inline constexpr std::uint64_t kDefaultSeed = 42;
+// The longest record a search takes by default, in residues: a hundred
+// times the longest proteins known, and a bound on the memory one record
+// may take.
+inline constexpr std::size_t kDefaultMaxRecordLength = 10'000'000;
 
 // The free ends of a search: glocal (the whole profile inside a longer
 // sequence), local (any part of each), global (both whole).
@@ -66,8 +70,10 @@ struct SearchConfig {
   int max_domains = 0;
   // Keep each domain's aligned lines in its hit.
   bool alignments = false;
-  // 0: every core this process may use.
+  // 0: every core this process may use; at most kThreadsPerCore per core.
   int threads = 0;
+  // A longer record ends the search with an InputError (limit).
+  std::size_t max_record_length = kDefaultMaxRecordLength;
 
   // Whether the settings have E-values (a free end).
   bool has_evalues() const;
@@ -77,13 +83,20 @@ struct SearchConfig {
   // score and the expected number of chance domains this good per sequence
   // (NaN where there is no law).
   bool reports(double expected, double score, double z) const {
+    // With a local start a score of 0 pairs nothing worth having.
+    if (alignment.start == StartMode::local && !(score > 0)) return false;
     if (std::isnan(expected)) return score >= score_threshold();
     if (min_score && score < *min_score) return false;
     return expected * z <= max_evalue;
   }
-  // threads, or every core when 0.
+  // The threads a search runs: threads, or every core when 0, and at most
+  // kThreadsPerCore per core.
   int thread_count() const;
 };
+
+// More threads than this per core only slow a search down (and, by the
+// thousand, exhaust the process).
+inline constexpr int kThreadsPerCore = 4;
 
 // The CPUs this process may run on.
 int available_cores();
@@ -120,11 +133,19 @@ class SequenceSource {
 
 // ---- Results ---------------------------------------------------------------
 
+// A sequence's name and description, held once for all its hits (a
+// description may be long).
+struct SequenceLabel {
+  std::string name, description;
+};
+
 // One domain of one sequence against one profile.
 struct Hit {
   int profile = 0;           // index into the profiles searched
   std::uint64_t record = 0;  // input order: a file's byte offset of the record, a list's index
-  std::string name, description;  // of the sequence
+  std::shared_ptr<const SequenceLabel> sequence;
+  const std::string& name() const { return sequence->name; }
+  const std::string& description() const { return sequence->description; }
   int seq_len = 0;
   int domain = 0, n_domains = 0;  // k of n, numbered along the sequence
   double score = 0.0;
@@ -180,7 +201,14 @@ class SearchError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-// Searches every record of the source against every profile.
+// Refuses profiles and settings under which scores and E-values mean
+// nothing: negative gap penalties (gaps would pay), and scores or
+// penalties beyond kLargestMagnitude. Throws SearchError naming what.
+inline constexpr double kLargestMagnitude = 1e6;
+void check_searchable(std::span<const Profile> profiles, const Settings& settings);
+
+// Searches every record of the source against every profile; the
+// profiles and settings pass check_searchable() first.
 SearchResult search(std::span<const Profile> profiles, const SearchConfig& config, const SequenceSource& source,
                     const ProgressCallback& progress = {});
 

@@ -162,12 +162,15 @@ void UnitSearch::collect(std::shared_ptr<Batch> batch) {
   stats.aligned_cells += std::accumulate(batch->cells.begin(), batch->cells.end(), std::uint64_t{0});
   stats.pairs += batch->found.size();
   stats.pairs_dismissed += static_cast<std::uint64_t>(std::count(batch->dismissed.begin(), batch->dismissed.end(), 1));
+  // One label per record, shared by its candidates and hits.
+  std::vector<std::shared_ptr<const SequenceLabel>> labels(batch->records.size());
   for (std::size_t pair = 0; pair < batch->found.size(); ++pair) {
     if (batch->found[pair].empty()) continue;
-    const FastaRecord& r = batch->records[pair / count_].text;
-    result_.candidates.push_back({profiles_.first + static_cast<int>(pair % count_), r.offset, r.name,
-                                  r.description, static_cast<int>(r.sequence.size()),
-                                  std::move(batch->found[pair])});
+    FastaRecord& r = batch->records[pair / count_].text;
+    auto& label = labels[pair / count_];
+    if (!label) label = std::make_shared<const SequenceLabel>(SequenceLabel{std::move(r.name), std::move(r.description)});
+    result_.candidates.push_back({profiles_.first + static_cast<int>(pair % count_), r.offset, label,
+                                  static_cast<int>(r.sequence.size()), std::move(batch->found[pair])});
   }
 }
 

@@ -36,7 +36,7 @@ int main() {
       tormid::SequenceSource::records({{"plain", "GASTGASTGASTGASTGAST", ""},
                                        {"planted", std::string("GASTGASTGA") + word + "GASTG", "with the word"},
                                        {"empty", "", ""}}));
-  std::printf("search: %zu hit, %s %d-%d of %llu records\n", result.hits.size(), result.hits.at(0).name.c_str(),
+  std::printf("search: %zu hit, %s %d-%d of %llu records\n", result.hits.size(), result.hits.at(0).name().c_str(),
               result.hits.at(0).seq_from, result.hits.at(0).seq_to,
               static_cast<unsigned long long>(result.stats.records + result.stats.empty_records));
 }

@@ -138,6 +138,21 @@ for n, letter, scores in PSSM_ROWS:
 pssm += ["", "                      K         Lambda", "Standard Ungapped    0.1336     0.3176",
          "PSI Gapped           0.0410     0.2670"]
 write("tiny.pssm", pssm)
-write("tiny_pssm.prf", ["(Peptide) from tiny.pssm Length: 4", "Cons " + " ".join(COLUMNS)] +
+write("tiny_pssm.prf", ["(Peptide) from tiny Length: 4", "Cons " + " ".join(COLUMNS)] +
       [letter + "".join(f" {s}" for s in scores) for _, letter, scores in PSSM_ROWS])
 write("no_header.pssm", [l for l in pssm if "A   R   N" not in l])
+
+# Damaged in ways that keep every other line as it was.
+node1 = next(i for i, l in enumerate(tiny) if l.startswith("      1 "))
+fields = tiny[node1].split()
+write("missing_score.hmm", tiny[:node1] + ["      1 " + row(fields[1:20]) + "      1 C - - -"] + tiny[node1 + 1:])
+blocks = [next(i for i, l in enumerate(tiny) if l.startswith(f"      {k} ")) for k in (2, 3)]
+swapped = list(tiny)
+swapped[blocks[0]] = swapped[blocks[0]].replace("      2 ", "      3 ", 1)
+swapped[blocks[1]] = swapped[blocks[1]].replace("      3 ", "      2 ", 1)
+write("misnumbered.hmm", swapped)
+repeated = tiny[:blocks[1]] + tiny[blocks[0]:blocks[1]] + tiny[blocks[1]:]
+write("repeated_node.hmm", repeated)
+write("too_long.hmm", [l.replace("LENG  4", "LENG  100000000") for l in tiny])
+first = next(i for i, l in enumerate(pssm) if l.startswith("    1 M"))
+write("missing_score.pssm", pssm[:first] + [pssm[first].replace("  -1  -2  -2", "  -1  -2", 1)] + pssm[first + 1:])
