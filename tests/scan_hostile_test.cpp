@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <map>
@@ -88,9 +87,9 @@ TEST_F(ScanFiles, TableFollowsLinksAndKeepsWhatIsThere) {
 // Private device nodes (root only): a full device is a write error, and
 // neither node is replaced by a file.
 TEST_F(ScanFiles, TableToDevicesIsWrittenInPlace) {
-  if (::geteuid() != 0) GTEST_SKIP() << "making device nodes needs root";
-  ASSERT_EQ(::mknod((path() / "full").c_str(), S_IFCHR | 0666, makedev(1, 7)), 0);
-  ASSERT_EQ(::mknod((path() / "null").c_str(), S_IFCHR | 0666, makedev(1, 3)), 0);
+  if (::mknod((path() / "full").c_str(), S_IFCHR | 0666, makedev(1, 7)) != 0 ||
+      ::mknod((path() / "null").c_str(), S_IFCHR | 0666, makedev(1, 3)) != 0)
+    GTEST_SKIP() << "device nodes cannot be made here (root with CAP_MKNOD can)";
   fixtures::RunResult r = run_scan({"--quiet", "--tblout", "full", "w.prf", "db.fa"}, path());
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.err, "tormid-scan: full: cannot write (No space left on device)\n");
