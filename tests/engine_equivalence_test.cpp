@@ -55,6 +55,30 @@ TEST_P(EngineEquivalence, MatchesReferenceBitForBit) {
   }
 }
 
+// Every prefix's score from one pass is align()'s score of that prefix
+// alone, to the bit, with every start mode.
+TEST_P(EngineEquivalence, PrefixScoresAreThoseOfEachPrefix) {
+  Workspace fast(GetParam());
+  Workspace reference("reference");
+  std::mt19937 rng(11u + static_cast<unsigned>(GetParam().size()));
+  std::vector<double> scores;
+  for (int n = 0; n < 120; ++n) {
+    fixtures::RandomCase c = fixtures::random_case(rng, fixtures::varied_limits(n));
+    c.values.prf_free_end = true;
+    c.values.seq_free_end = false;
+    const Profile profile = c.profile();
+    const Settings settings = c.settings();
+    prefix_scores(profile, settings, c.seq, fast, scores);
+    ASSERT_EQ(scores.size(), c.seq.size());
+    for (std::size_t k = 0; k < c.seq.size(); ++k) {
+      const double expected = align(profile, settings, c.seq.substr(0, k + 1), reference, Detail::score).score;
+      ASSERT_EQ(std::bit_cast<std::uint64_t>(scores[k]), std::bit_cast<std::uint64_t>(expected))
+          << "case " << n << ", prefix " << k + 1 << ": " << scores[k] << " vs " << expected;
+    }
+  }
+  EXPECT_THROW(prefix_scores(Profile(), Settings{}, "A", fast, scores), std::invalid_argument);
+}
+
 // Every variant, and every strip height of those that pick one by profile
 // length.
 std::vector<std::string> all_kernels() {

@@ -309,9 +309,9 @@ TEST(ScanOutput, ReportLayout) {
   EXPECT_EQ(fixtures::read_file(dir.path() / "t.tsv"),
             "#profile\tsequence\tseq_len\tdomain\tn_domains\tscore\tevalue\tbits\tbias\tseq_from\tseq_to\tprf_from\t"
             "prf_to\tprf_len\tdescription\n"
-            "w\tsp|Q1|ONE\t27\t1\t2\t45.000\t3.9e-12\t-\t0.0\t4\t12\t1\t9\t9\tfirst protein, two copies\n"
-            "w\ttwo\t13\t1\t1\t45.000\t3.9e-12\t-\t0.0\t5\t13\t1\t9\t9\t\n"
-            "w\tsp|Q1|ONE\t27\t2\t2\t39.000\t2.5e-10\t-\t0.0\t17\t25\t1\t9\t9\tfirst protein, two copies\n");
+            "w\tsp|Q1|ONE\t27\t1\t2\t45.000\t2.5e-07\t-\t0.0\t4\t12\t1\t9\t9\tfirst protein, two copies\n"
+            "w\ttwo\t13\t1\t1\t45.000\t3.8e-07\t-\t5.4\t5\t13\t1\t9\t9\t\n"
+            "w\tsp|Q1|ONE\t27\t2\t2\t39.000\t2.4e-06\t-\t0.0\t17\t25\t1\t9\t9\tfirst protein, two copies\n");
 }
 
 struct ErrorCase {

@@ -53,7 +53,7 @@ TEST(ScoreLawFits, LengthFitRecoversSlopesAndLocations) {
   std::vector<std::vector<double>> classes(lengths.size());
   for (std::size_t c = 0; c < lengths.size(); ++c)
     for (int k = 0; k < 4000; ++k) classes[c].push_back(gumbel(rng, true_lambda(lengths[c]), true_mu(lengths[c])));
-  const ScoreLaw law = ScoreLaw::fit_by_length(lengths, classes);
+  const ScoreLaw law = ScoreLaw::fit_by_length(lengths, classes, 100);
   ASSERT_EQ(law.kind(), ScoreLaw::Kind::by_length);
   for (const int length : {30, 100, 700, 1000}) {
     EXPECT_NEAR(law.lambda(length), true_lambda(length), 0.1 * true_lambda(length)) << length;
@@ -68,7 +68,7 @@ TEST(ScoreLawFits, DegenerateSamplesGiveNoLaw) {
   std::vector<ScoreLaw::Sample> flat(500, {0.0, 100});
   EXPECT_FALSE(ScoreLaw::fit_local(flat).defined());
   std::vector<std::vector<double>> no_alignment(3, std::vector<double>(200, kScoreFloor));
-  EXPECT_FALSE(ScoreLaw::fit_by_length({30, 60, 120}, no_alignment).defined());
+  EXPECT_FALSE(ScoreLaw::fit_by_length({30, 60, 120}, no_alignment, 100).defined());
 }
 
 Settings mode(bool local) { return mode_settings(local ? SearchMode::local : SearchMode::glocal); }
@@ -189,6 +189,48 @@ TEST(Significance, GlocalTailMatchesSequencesItWasNotFittedOn) {
       }
       EXPECT_LT(std::fabs(log_ratio), std::log(1.5)) << positions << " positions, length " << length;
     }
+  }
+}
+
+// Glocal E-values from half to five times the profile's length: for
+// profiles of 60 and 150 positions, 10,000 random sequences at each length
+// with E-values for a search of 1,000 sequences, so that 10 are expected
+// at E <= 1 and 100 at E <= 10 (chance P-values of 1e-3 and 1e-2). Each
+// count must lie within a factor of 2 of that. Counts of chance hits are
+// Poisson: a correct law leaves 100 outside [50, 200] with probability
+// below 1e-6, but 10 outside [5, 20] with 3.4%, so E <= 1 is counted over
+// the four lengths of a profile together (40 outside [20, 80]: 0.08%).
+TEST(Significance, GlocalEValuesHoldFromHalfToFiveProfileLengths) {
+  synthetic::Random rng(9);
+  const Settings glocal = mode(false);
+  constexpr int kSequences = 10000;
+  constexpr double kSearched = 1000;
+  for (const int positions : {60, 150}) {
+    const Profile profile = synthetic::family(rng, "f", positions).profile;
+    const ScoreLaw law = calibrate({&profile}, glocal, 42, 2)[0];
+    int at_most_1 = 0;
+    for (const double times : {0.5, 1.0, 2.0, 5.0}) {
+      const int length = static_cast<int>(times * positions);
+      std::vector<double> evalues(kSequences);
+      auto score_half = [&](int half) {
+        Workspace ws;
+        for (int k = half; k < kSequences; k += 2) {
+          const double score = score_sequence(profile, glocal, random_sequence(2026, length, k, length), ws);
+          evalues[static_cast<std::size_t>(k)] = kSearched * law.expected_count(score, length);
+        }
+      };
+      std::thread other(score_half, 1);
+      score_half(0);
+      other.join();
+      const auto count = [&](double at_most) {
+        return std::count_if(evalues.begin(), evalues.end(), [&](double e) { return e <= at_most; });
+      };
+      at_most_1 += static_cast<int>(count(1));
+      EXPECT_GE(count(10), 50) << positions << " positions, length " << length;
+      EXPECT_LE(count(10), 200) << positions << " positions, length " << length;
+    }
+    EXPECT_GE(at_most_1, 20) << positions << " positions";
+    EXPECT_LE(at_most_1, 80) << positions << " positions";
   }
 }
 

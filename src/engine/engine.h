@@ -218,6 +218,14 @@ class Workspace {
 Alignment align(const Profile& profile, const Settings& settings, std::string_view sequence,
                 Workspace& workspace, Detail detail);
 
+// The scores align() gives every prefix of sequence (its first 1, 2, ...
+// residues) where the settings end in the last column (EndMode::prf_free),
+// all in one pass: scores[k] is the score of the first k + 1 residues.
+// What calibrating the glocal law at many lengths needs. Throws
+// std::invalid_argument for another end mode.
+void prefix_scores(const Profile& profile, const Settings& settings, std::string_view sequence,
+                   Workspace& workspace, std::vector<double>& scores);
+
 // The score of align() alone.
 inline double score_sequence(const Profile& profile, const Settings& settings,
                              std::string_view sequence, Workspace& workspace) {

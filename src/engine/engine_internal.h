@@ -69,6 +69,11 @@ Alignment align_reference(const Profile& profile, const Settings& settings, std:
 Alignment align_fast(const Profile& profile, const Settings& settings, std::string_view seq,
                      Workspace::Impl& ws, Detail detail);
 
+// prefix_scores() with the strip kernels; false where the sequence is too
+// long for them.
+bool prefix_scores_fast(const Profile& profile, const Settings& settings, std::string_view seq,
+                        Workspace::Impl& ws, std::vector<double>& scores);
+
 // A result that could not be computed for want of memory at `stage`.
 inline Alignment out_of_memory(int stage) {
   Alignment a;

@@ -1,6 +1,7 @@
 // The vectorised engine. The strip kernels fill the matrix; this file hands
 // them the problem, picks the end point and walks the 2-bit traceback back
 // to the alignment.
+#include <algorithm>
 #include <climits>
 #include <new>
 
@@ -67,7 +68,50 @@ void grow(std::vector<T>& v, std::size_t n) {
   if (v.size() < n) v.resize(n);
 }
 
+// The kernel's job for the problem, its edge arrays in the workspace.
+strips::Job make_job(const Profile& profile, const Settings& settings, std::string_view seq,
+                     Workspace::Impl& ws, std::size_t edge_size) {
+  const EdgeRules edges = edge_rules(settings.start);
+  strips::Job job;
+  job.len = static_cast<int>(seq.size());
+  job.prf = profile.length();
+  job.scores = profile.table();
+  job.score_stride = profile.row_stride();
+  job.seq = seq.data();
+  job.code_of = residue_codes();
+  job.open_prf = settings.gap_open_penalty_prf;
+  job.del_prf = settings.deletion_penalty_prf;
+  job.open_seq = settings.gap_open_penalty_seq;
+  job.del_seq = settings.deletion_penalty_seq;
+  job.free_row0 = edges.free_row0;
+  job.free_col0 = edges.free_col0;
+  job.local_start = edges.local_start;
+  job.end = kernel_end(settings.end);
+  job.best = {kScoreFloor, 0, 0};
+  job.edge_score = ws.edges.data();
+  job.edge_h = ws.edges.data() + edge_size;
+  job.edge_v = ws.edges.data() + 2 * edge_size;
+  return job;
+}
+
 }  // namespace
+
+bool prefix_scores_fast(const Profile& profile, const Settings& settings, std::string_view seq,
+                        Workspace::Impl& ws, std::vector<double>& scores) {
+  const strips::Kernel& kernel = strip_kernel_for(ws, profile.length());
+  if (seq.size() >= static_cast<std::size_t>(INT_MAX - kernel.lanes)) return false;
+  const std::size_t edge_size = strips::edge_length(kernel, profile.length());
+  grow(ws.edges, 3 * edge_size);
+  scores.resize(seq.size());
+  strips::Job job = make_job(profile, settings, seq, ws, edge_size);
+  job.row_ends = scores.data();
+  kernel.run(job);
+  // A prefix's score is its best end so far; strictly better ends win, from
+  // the floor, as in align().
+  double best = kScoreFloor;
+  for (double& s : scores) s = best = std::max(best, s);
+  return true;
+}
 
 Alignment align_fast(const Profile& profile, const Settings& settings, std::string_view seq,
                      Workspace::Impl& ws, Detail detail) {
@@ -93,26 +137,7 @@ Alignment align_fast(const Profile& profile, const Settings& settings, std::stri
     }
   }
 
-  const EdgeRules edges = edge_rules(settings.start);
-  strips::Job job;
-  job.len = len;
-  job.prf = prf;
-  job.scores = profile.table();
-  job.score_stride = profile.row_stride();
-  job.seq = seq.data();
-  job.code_of = residue_codes();
-  job.open_prf = settings.gap_open_penalty_prf;
-  job.del_prf = settings.deletion_penalty_prf;
-  job.open_seq = settings.gap_open_penalty_seq;
-  job.del_seq = settings.deletion_penalty_seq;
-  job.free_row0 = edges.free_row0;
-  job.free_col0 = edges.free_col0;
-  job.local_start = edges.local_start;
-  job.end = kernel_end(settings.end);
-  job.best = {kScoreFloor, 0, 0};
-  job.edge_score = ws.edges.data();
-  job.edge_h = ws.edges.data() + edge_size;
-  job.edge_v = ws.edges.data() + 2 * edge_size;
+  strips::Job job = make_job(profile, settings, seq, ws, edge_size);
   job.trace = keep_trace ? ws.trace.data() : nullptr;
   kernel.run(job);
 

@@ -69,7 +69,12 @@ struct Job {
   // cells win, so the first visited one keeps a tie.
   EndPoint best{};
   double last_cell = 0;  // score of cell (len, prf)
+  // With End::last_column, when set (len doubles): the last column's value
+  // of each row where a pair reaches it, kNoEnd where none does.
+  double* row_ends = nullptr;
 };
+
+inline constexpr double kNoEnd = -1e300;
 
 using KernelRun = void (*)(Job&);
 

@@ -279,6 +279,7 @@ struct StripRunner {
         const bool diagonal = (diag_bits[l / W] >> (l % W)) & 1;
         if (diagonal && last_column[l] > job.best.score)
           job.best = {last_column[l], first_row + 1 + l, job.prf};
+        if (job.row_ends) job.row_ends[first_row + l] = diagonal ? last_column[l] : kNoEnd;
       }
     }
     if constexpr (Track) {

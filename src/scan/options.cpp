@@ -33,8 +33,9 @@ right of it are searched again, each as a sequence of its own, so that a
 sequence with several domains reports each of them, non-overlapping.
 
 Significance: each profile is calibrated at start-up on random sequences of
-the background composition (1,200 of them, 30 to 1,000 residues, --seed),
-for the settings of the search. The E-value of a domain is the number of
+the background composition (glocal: lengths from a quarter of the profile's
+to 2.5 times it; local: 600 of 60 to 1,000 residues; --seed), for the
+settings of the search. The E-value of a domain is the number of
 domains this good expected by chance in a search of Z sequences (-Z, else
 the number searched), from the domain's score and its sequence's length.
 Global mode (no free end) has no E-values: "-", and domains are reported

@@ -250,8 +250,16 @@ std::string hit_report(const ReportContext& context, const SearchResult& result)
   out += "  hits:       " + grouped(result.hits.size()) + (result.hits.size() == 1 ? " domain" : " domains") +
          " in " + grouped(sequences.size()) + (sequences.size() == 1 ? " sequence\n" : " sequences\n");
   if (config.has_evalues()) {
-    out += "  E-values:   Z = " + number(s.database_size) + "; each profile calibrated on " +
-           grouped(calibration_plan(config.alignment).sequences()) + " random sequences (seed " +
+    // Glocal calibration depends on the profile's length.
+    std::size_t fewest = SIZE_MAX, most = 0;
+    for (const Profile& p : profiles) {
+      const std::size_t n = calibration_plan(config.alignment, p.length()).sequences();
+      fewest = std::min(fewest, n);
+      most = std::max(most, n);
+    }
+    const std::string calibrated = fewest >= most ? "each profile calibrated on " + grouped(most)
+                                                  : "each profile calibrated on " + grouped(fewest) + " to " + grouped(most);
+    out += "  E-values:   Z = " + number(s.database_size) + "; " + calibrated + " random sequences (seed " +
            std::to_string(config.seed) + ")" +
            (config.bias_correction ? ", corrected for composition\n" : ", no composition correction\n");
   }

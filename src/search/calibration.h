@@ -14,13 +14,20 @@ namespace tormid {
 // How a profile is calibrated under the search settings.
 struct CalibrationPlan {
   std::vector<int> lengths;  // the length classes
-  int samples = 0;           // random sequences per class
+  int samples = 0;           // scores per class
+  // Whether each random sequence of the longest length gives the scores of
+  // all classes through its prefixes (prefix_scores()), else each class has
+  // sequences of its own.
+  bool prefixes = false;
+  int profile_length = 0;
 
-  std::size_t sequences() const { return lengths.size() * static_cast<std::size_t>(samples); }
+  std::size_t scores() const { return lengths.size() * static_cast<std::size_t>(samples); }
+  std::size_t sequences() const { return prefixes ? static_cast<std::size_t>(samples) : scores(); }
 };
 // Which law the settings call for.
 ScoreLaw::Kind law_kind(const Settings& settings);
-CalibrationPlan calibration_plan(const Settings& settings);
+// How a profile of this many positions is calibrated.
+CalibrationPlan calibration_plan(const Settings& settings, int profile_length);
 
 // A random sequence drawn from the background composition; the same for
 // (seed, length class, index) on every machine.

@@ -42,10 +42,11 @@ Hit make_hit(const Candidates& c, const Domain& d, const ScoreLaw& law, double z
   const double count = expected_count(d, law, c.seq_len);
   h.evalue = count * z;
   h.pvalue = law.defined() ? -std::expm1(-count) : NAN;
-  // The score that has this expected count under the calibrated law.
-  const double equivalent =
-      law.defined() ? law.location(c.seq_len) - std::log(count) / law.lambda(c.seq_len) : d.score;
-  h.bias = std::max(0.0, d.score - equivalent);
+  // How far below its score the calibrated law would put this count: what
+  // the composition cost the domain.
+  h.bias = law.defined()
+               ? std::max(0.0, std::log(count / law.expected_count(d.score, c.seq_len)) / law.lambda(c.seq_len))
+               : 0.0;
   h.bits = law.has_bits() ? law.bits(d.score - h.bias) : NAN;
   h.seq_from = d.seq_from;
   h.seq_to = d.seq_to;

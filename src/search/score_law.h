@@ -6,13 +6,20 @@
 //   Gumbel law with one slope lambda for every length and a location that
 //   grows as ln(L) / lambda, as Karlin-Altschul theory says; two
 //   parameters, fitted by maximum likelihood on all samples;
-// - other modes with a free end (glocal and the mixed ones): the slope
-//   itself changes with the length and the upper tail is steeper than the
-//   body, so the law is fitted to the upper tenth of the samples of each
-//   of a few sequence lengths (censored maximum likelihood), with a slope
-//   that varies log-linearly with ln L and one location per length,
-//   interpolated in ln L; beyond the longest length the location grows as
-//   ln(L) / lambda;
+// - other modes with a free end (glocal and the mixed ones): the law
+//   changes with the length relative to the profile's (lowest slope and
+//   fastest change near it; sequences shorter than the profile score far
+//   lower), and the upper tail is steeper than the body. So it is fitted
+//   at length classes from a quarter of the profile's length to 2.5 times
+//   it, to the upper 5% of each (censored maximum likelihood), with each
+//   class's slope a shape factor over the spread of all its scores (the
+//   shape factor log-linear in ln L, two numbers for all classes) and one
+//   location per class; slope and location are interpolated in ln L.
+//   Below the shortest class the law of the shortest holds (shorter
+//   sequences score lower: conservative); beyond the longest the location
+//   grows at the larger of 1 / lambda and its growth over the last two
+//   classes (conservative). A longer sequence never gets a smaller chance
+//   count than a shorter one;
 // - global mode (both ends fixed): scores are no extreme values; no
 //   P-values.
 #pragma once
@@ -80,16 +87,19 @@ class ScoreLaw {
   static ScoreLaw fit_local(const std::vector<Sample>& samples);
   // The length-dependent law fitted to the samples of each length class
   // (classes[k] holds the scores of sequences of lengths[k] residues).
-  static ScoreLaw fit_by_length(const std::vector<int>& lengths, const std::vector<std::vector<double>>& classes);
+  // (The profile's length tells where the slope may bend.)
+  static ScoreLaw fit_by_length(const std::vector<int>& lengths, const std::vector<std::vector<double>>& classes,
+                                int profile_length);
 
  private:
   Kind kind_ = Kind::none;
   // local: location mu0 + ln(L) / lambda
   double lambda_ = 0, mu0_ = 0;
-  // by_length: lambda(l) = exp(a + b (l - l_mid)), l = ln L clamped to the
-  // classes; locations at the classes' ln L.
-  double a_ = 0, b_ = 0, l_mid_ = 0;
-  std::vector<double> log_lengths_, locations_;
+  // by_length: at each class's ln L the log slope and the location,
+  // interpolated linearly in ln L, and held beyond the classes (but see
+  // location()).
+  std::vector<double> log_lengths_, log_lambdas_, locations_;
+  double interpolate(const std::vector<double>& values, double log_length) const;
   // Bulk statistics at bulk_log_lengths_.
   std::vector<double> bulk_log_lengths_, bulk_means_, bulk_sds_;
   double interpolate_bulk(const std::vector<double>& values, int length) const;
