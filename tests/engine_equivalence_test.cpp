@@ -79,6 +79,45 @@ TEST_P(EngineEquivalence, PrefixScoresAreThoseOfEachPrefix) {
   EXPECT_THROW(prefix_scores(Profile(), Settings{}, "A", fast, scores), std::invalid_argument);
 }
 
+// The quick kernels: on integer scores and penalties every float operation
+// is exact, so they must give align()'s score; on any values, every
+// instruction set must give what the plain float kernel gives.
+TEST_P(EngineEquivalence, QuickScoresAreExactOnIntegersAndAlikeOnEveryKernel) {
+  Workspace fast(GetParam());
+  Workspace plain("scalar");
+  std::mt19937 rng(13u + static_cast<unsigned>(GetParam().size()));
+  std::vector<double> prefixes, plain_prefixes, exact_prefixes;
+  for (int n = 0; n < 1500; ++n) {
+    fixtures::RandomLimits limits = fixtures::varied_limits(n);
+    limits.huge_values = false;
+    fixtures::RandomCase c = fixtures::random_case(rng, limits);
+    if (c.seq.empty() || c.rows.empty()) continue;
+    if (n % 4 == 0) {
+      c.values.prf_free_end = true;
+      c.values.seq_free_end = false;
+    }
+    const Profile profile = c.profile();
+    const QuickProfile quick(profile);
+    const Settings settings = c.settings();
+    SCOPED_TRACE("case " + std::to_string(n) + ": seq " + c.seq + ", " + std::to_string(c.rows.size()) +
+                 " positions");
+    const double score = quick_score(quick, settings, c.seq, fast);
+    ASSERT_EQ(std::bit_cast<std::uint64_t>(score), std::bit_cast<std::uint64_t>(quick_score(quick, settings, c.seq, plain)));
+    if (!limits.fractional) {
+      ASSERT_EQ(score, align(profile, settings, c.seq, plain, Detail::score).score);
+    }
+    if (settings.end != EndMode::prf_free) continue;
+    quick_prefix_scores(quick, settings, c.seq, fast, prefixes);
+    quick_prefix_scores(quick, settings, c.seq, plain, plain_prefixes);
+    ASSERT_EQ(prefixes, plain_prefixes);
+    prefix_scores(profile, settings, c.seq, plain, exact_prefixes);
+    if (!limits.fractional) {
+      ASSERT_EQ(prefixes, exact_prefixes);
+    }
+  }
+  EXPECT_THROW(quick_score(QuickProfile(Profile()), Settings{}, "A", fast), std::invalid_argument);
+}
+
 // Every variant, and every strip height of those that pick one by profile
 // length.
 std::vector<std::string> all_kernels() {

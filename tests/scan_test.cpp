@@ -309,9 +309,9 @@ TEST(ScanOutput, ReportLayout) {
   EXPECT_EQ(fixtures::read_file(dir.path() / "t.tsv"),
             "#profile\tsequence\tseq_len\tdomain\tn_domains\tscore\tevalue\tbits\tbias\tseq_from\tseq_to\tprf_from\t"
             "prf_to\tprf_len\tdescription\n"
-            "w\tsp|Q1|ONE\t27\t1\t2\t45.000\t2.5e-07\t-\t0.0\t4\t12\t1\t9\t9\tfirst protein, two copies\n"
-            "w\ttwo\t13\t1\t1\t45.000\t3.8e-07\t-\t5.4\t5\t13\t1\t9\t9\t\n"
-            "w\tsp|Q1|ONE\t27\t2\t2\t39.000\t2.4e-06\t-\t0.0\t17\t25\t1\t9\t9\tfirst protein, two copies\n");
+            "w\tsp|Q1|ONE\t27\t1\t2\t45.000\t4.4e-08\t-\t0.0\t4\t12\t1\t9\t9\tfirst protein, two copies\n"
+            "w\ttwo\t13\t1\t1\t45.000\t8.5e-08\t-\t5.1\t5\t13\t1\t9\t9\t\n"
+            "w\tsp|Q1|ONE\t27\t2\t2\t39.000\t5.6e-07\t-\t0.0\t17\t25\t1\t9\t9\tfirst protein, two copies\n");
 }
 
 struct ErrorCase {
@@ -336,7 +336,7 @@ const ErrorCase kErrors[] = {
     {"DirectoryAsProfile", {".", "db.fa"}, "tormid-scan: .: cannot open (Is a directory)\n", 1},
     {"FastaAsProfile", {"db.fa", "db.fa"},
      "tormid-scan: db.fa: not a profile file: expected a tormid profile (\"(Peptide) ...\"), an HMMER3 model file "
-     "(\"HMMER3/...\") or a PSI-BLAST ASCII PSSM\n",
+     "(\"HMMER3/...\"), a PSI-BLAST ASCII PSSM or a prepared library\n",
      1},
     {"ShortProfile", {"short.prf", "db.fa"}, "tormid-scan: short.prf: profile file short.prf has 1 of 3 positions\n", 1},
     {"BrokenModel", {"w.prf", "broken.hmm", "db.fa"},

@@ -293,17 +293,20 @@ BiasedDatabase biased_database() {
 class BiasCorrection : public testing::TestWithParam<bool> {};
 
 // About ten shuffled proteins per profile reach E <= 10 with the
-// correction, as the E-value promises; without it hundreds do. Every
-// planted member significant without the correction (E <= 1e-3) stays so.
+// correction, as the E-value promises (on average over calibrations with
+// three seeds: one calibration alone moves the count by a third); without
+// it hundreds do. Every planted member significant without the correction
+// (E <= 0.01) stays so.
 TEST_P(BiasCorrection, ShuffledBiasedProteinsAreNotSignificant) {
   const bool local = GetParam();
   const BiasedDatabase data = biased_database();
   fixtures::TempDir dir;
   const std::string path = dir.write("db.fa", data.fasta);
   // Decoys at E <= 10, and each member's best E-value.
-  auto decoys_found = [&](bool correct, std::map<std::string, double>& members) {
+  auto decoys_found = [&](bool correct, std::uint64_t seed, std::map<std::string, double>& members) {
     SearchConfig c = config(local);
     c.bias_correction = correct;
+    c.seed = seed;
     int decoys = 0;
     for (const Hit& h : search(data.profiles, c, SequenceSource::file(path)).hits) {
       if (h.name().rfind("decoy", 0) == 0) ++decoys;
@@ -312,15 +315,18 @@ TEST_P(BiasCorrection, ShuffledBiasedProteinsAreNotSignificant) {
     return decoys;
   };
   std::map<std::string, double> uncorrected, corrected;
-  EXPECT_GT(decoys_found(false, uncorrected), 200);
-  const int decoys = decoys_found(true, corrected);
-  EXPECT_GE(decoys, 10);
-  EXPECT_LE(decoys, 40);
+  EXPECT_GT(decoys_found(false, 1, uncorrected), 200);
+  int decoys = 0;
+  for (const std::uint64_t seed : {1, 2, 3}) decoys += decoys_found(true, seed, corrected);
+  EXPECT_GE(decoys, 3 * 10);
+  EXPECT_LE(decoys, 3 * 40);
+  corrected.clear();
+  decoys_found(true, 1, corrected);
   int significant = 0;
   for (const auto& [name, evalue] : uncorrected) {
-    if (evalue > 1e-3) continue;
+    if (evalue > 1e-2) continue;
     ++significant;
-    EXPECT_LE(corrected[name], 1e-3) << name;
+    EXPECT_LE(corrected[name], 1e-2) << name;
   }
   EXPECT_GE(significant, 6);
 }

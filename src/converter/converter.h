@@ -19,4 +19,7 @@ std::string params_text(const std::string& mode);
 // The whole command line; returns the exit status.
 int run_tormid_prf(int argc, const char* const* argv);
 
+// tormid-prf press OPTIONS OUTPUT PROFILE_FILE...: a prepared library.
+int press(int argc, const char* const* argv);
+
 }  // namespace tormid::converter

@@ -15,7 +15,8 @@ void report_usage() {
   std::fprintf(stderr,
                "usage: tormid-prf hmm MODEL.hmm [--name NAME]   profile HMM (HMMER3) to profile\n"
                "       tormid-prf pssm MATRIX.pssm              PSI-BLAST ASCII PSSM to profile\n"
-               "       tormid-prf params glocal|local|global    a parameter file for that mode\n");
+               "       tormid-prf params glocal|local|global    a parameter file for that mode\n"
+               "       tormid-prf press [OPTIONS] OUTPUT PROFILE_FILE...  a prepared library\n");
 }
 
 const char kHelp[] = R"(tormid-prf: tormid profiles from the formats people already have
@@ -23,6 +24,7 @@ const char kHelp[] = R"(tormid-prf: tormid profiles from the formats people alre
 Usage: tormid-prf hmm MODEL.hmm [--name NAME]   profile HMM (HMMER3) to profile
        tormid-prf pssm MATRIX.pssm              PSI-BLAST ASCII PSSM to profile
        tormid-prf params glocal|local|global    a parameter file for that mode
+       tormid-prf press [OPTIONS] OUTPUT PROFILE_FILE...  a prepared library
        tormid-prf --help | --version
 
 hmm     one profile position per match state of an HMMER3 ASCII model (formats
@@ -35,6 +37,11 @@ pssm    the 20 scores of each position of a PSI-BLAST -out_ascii_pssm matrix.
 params  gap opening 11 and deletion 1 on both sides and the free ends of the
         mode: glocal (the whole profile inside a longer protein), local, or
         global; the alignment display on.
+press   every profile of the files (any format tormid-scan reads), calibrated
+        for the alignment settings of the options, written to OUTPUT as a
+        prepared library that tormid-scan loads without calibrating. Options,
+        with tormid-scan's defaults: --params FILE, or --mode glocal|local|
+        global, --open X, --extend Y; --seed N; --threads N; --quiet.
 
 The profile or parameter file goes to standard output; numbers are written
 so that tormid reads them back bit for bit.
@@ -77,6 +84,7 @@ int run_tormid_prf(int argc, const char* const* argv) {
         command == "--help" || command == "-h" ? std::string(kHelp) : std::string("tormid-prf " TORMID_VERSION "\n");
     return std::fputs(text.c_str(), stdout) >= 0 && std::fflush(stdout) == 0 ? 0 : 1;
   }
+  if (command == "press") return press(argc, argv);
   std::vector<std::string> words;
   std::optional<std::string> name;
   const bool understood = split_arguments(argc, argv, words, name) && words.size() == 1 &&

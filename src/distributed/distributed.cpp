@@ -6,8 +6,9 @@
 
 namespace tormid::distributed {
 
-JobResult search(std::span<const Profile> profiles, const SearchConfig& config, const std::string& sequence_file) {
-  return {tormid::search(profiles, config, SequenceSource::file(sequence_file)), 0};
+JobResult search(std::span<const Profile> profiles, const SearchConfig& config, const std::string& sequence_file,
+                 std::span<const StoredLaw> laws) {
+  return {tormid::search(profiles, config, SequenceSource::file(sequence_file), {}, laws), 0};
 }
 
 }  // namespace tormid::distributed
@@ -17,6 +18,7 @@ JobResult search(std::span<const Profile> profiles, const SearchConfig& config, 
 #include <mpi.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <new>
@@ -133,8 +135,10 @@ std::vector<ScoreLaw> calibrate_shared(std::span<const Profile> profiles, const 
   for (std::size_t at = 0; at < all.size();) {
     const auto index = static_cast<std::size_t>(all[at]);
     const auto n = static_cast<std::size_t>(all[at + 1]);
-    result[index] = ScoreLaw::deserialized(std::vector<double>(all.begin() + static_cast<std::ptrdiff_t>(at + 2),
-                                                               all.begin() + static_cast<std::ptrdiff_t>(at + 2 + n)));
+    std::optional<ScoreLaw> law = ScoreLaw::deserialized(std::vector<double>(
+        all.begin() + static_cast<std::ptrdiff_t>(at + 2), all.begin() + static_cast<std::ptrdiff_t>(at + 2 + n)));
+    if (!law) throw SearchError("a score law was damaged on its way between processes");
+    result[index] = std::move(*law);
     at += 2 + n;
   }
   return result;
@@ -242,16 +246,22 @@ std::uint64_t work(const Job& job, UnitResult& mine) {
 
 }  // namespace
 
-JobResult search(std::span<const Profile> profiles, const SearchConfig& config, const std::string& sequence_file) {
+JobResult search(std::span<const Profile> profiles, const SearchConfig& config, const std::string& sequence_file,
+                 std::span<const StoredLaw> stored) {
   JobResult job_result;
   SearchResult& result = job_result.search;
-  on_every_process([&] { check_searchable(profiles, config.alignment); });
+  on_every_process([&] { check_searchable(profiles, config.alignment, config.thread_count()); });
   // The database, as process 0 sees it; everyone checks that it can read it.
   std::uint64_t file_size = 0;
   on_every_process([&] { file_size = seekable_size(sequence_file); });
   MPI_Bcast(&file_size, 1, MPI_UINT64_T, 0, MPI_COMM_WORLD);
   std::vector<ScoreLaw> laws;
-  on_every_process([&] { laws = calibrate_shared(profiles, config, result.calibration_seconds); });
+  const bool all_hold = stored.size() == profiles.size() &&
+                        std::all_of(stored.begin(), stored.end(), [&](const StoredLaw& l) { return law_holds(l, config); });
+  on_every_process([&] {
+    laws = all_hold ? resolve_laws(profiles, stored, config, result.calibration_seconds)
+                    : calibrate_shared(profiles, config, result.calibration_seconds);
+  });
 
   const Layout l = layout(file_size, profiles, size());
   const Job job{profiles, laws, config, sequence_file, l};

@@ -44,6 +44,9 @@ struct JobResult {
 // search() of an uncompressed FASTA file spread over the job's processes,
 // with the same hits, E-values and statistics as one process. Throws
 // SearchError on every process when one of them fails.
-JobResult search(std::span<const Profile> profiles, const SearchConfig& config, const std::string& sequence_file);
+// laws as for tormid::search(); unless every profile's holds, the job
+// calibrates all of them, in shares.
+JobResult search(std::span<const Profile> profiles, const SearchConfig& config, const std::string& sequence_file,
+                 std::span<const StoredLaw> laws = {});
 
 }  // namespace tormid::distributed

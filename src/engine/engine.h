@@ -73,8 +73,10 @@ using ProfileRow = std::array<double, kAlphabetSize>;
 std::string build_consensus(const std::vector<ProfileRow>& rows);
 
 // A scoring profile: its rows, their consensus, and the residue-major score
-// table the vectorised kernels read, all built once. Immutable, so one
-// profile serves any number of threads.
+// table the vectorised kernels read; the last two are built once, when
+// first read (a library of thousands of profiles loads without them, and
+// one sequence against it aligns few). Immutable, so one profile serves
+// any number of threads; copies share what was built.
 class Profile {
  public:
   Profile() = default;
@@ -83,7 +85,7 @@ class Profile {
   int length() const { return static_cast<int>(rows_.size()); }
   const std::vector<ProfileRow>& rows() const { return rows_; }
   const ProfileRow& row(int k) const { return rows_[static_cast<std::size_t>(k)]; }
-  const std::string& consensus() const { return consensus_; }
+  const std::string& consensus() const;
   const std::string& name() const { return name_; }
 
   // The kernels' table: one row of row_stride() doubles per residue code
@@ -91,13 +93,13 @@ class Profile {
   // position k sits at index kTablePad + k, with zeros around it.
   static constexpr int kTablePad = 32;
   std::size_t row_stride() const { return rows_.size() + 3 * kTablePad; }
-  const double* table() const { return table_.data(); }
+  const double* table() const;
 
  private:
+  struct Built;
   std::vector<ProfileRow> rows_;
-  std::string consensus_;
   std::string name_;
-  std::vector<double> table_;
+  std::shared_ptr<Built> built_;
 };
 
 // ---- Settings --------------------------------------------------------------
@@ -231,6 +233,37 @@ inline double score_sequence(const Profile& profile, const Settings& settings,
                              std::string_view sequence, Workspace& workspace) {
   return align(profile, settings, sequence, workspace, Detail::score).score;
 }
+
+// ---- Quick scores ----------------------------------------------------------
+
+// A profile's scores in single precision, laid out for quick_score().
+class QuickProfile {
+ public:
+  explicit QuickProfile(const Profile& profile);
+  int length() const { return length_; }
+  // As Profile's table, with more padding: the quick kernels' strips are
+  // taller.
+  static constexpr int kTablePad = 64;
+  std::size_t row_stride() const { return static_cast<std::size_t>(length_) + 3 * kTablePad; }
+  const float* table() const { return table_.data(); }
+
+ private:
+  int length_ = 0;
+  std::vector<float> table_;
+};
+
+// align()'s score computed in single precision: the same recurrence on
+// floats (scores and penalties rounded to floats), twice the lanes per
+// vector, and the same result on every CPU. It differs from align()'s by
+// the rounding of floats, and where that breaks a tie otherwise, by the
+// score of another path. For what needs the scores of many random
+// sequences more than exact ones: calibrating significance. The sequence
+// and profile must not be empty (std::invalid_argument).
+double quick_score(const QuickProfile& profile, const Settings& settings, std::string_view sequence,
+                   Workspace& workspace);
+// prefix_scores() in single precision, as quick_score().
+void quick_prefix_scores(const QuickProfile& profile, const Settings& settings, std::string_view sequence,
+                         Workspace& workspace, std::vector<double>& scores);
 
 // ---- Score bound -----------------------------------------------------------
 

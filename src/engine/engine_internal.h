@@ -3,7 +3,10 @@
 // the engine.
 #pragma once
 
+#include <cmath>
 #include <cstdint>
+#include <limits>
+#include <type_traits>
 #include <string>
 #include <vector>
 
@@ -11,6 +14,19 @@
 #include "engine/strip_kernel.h"
 
 namespace tormid {
+
+// x as a T: for float the nearest, and beyond the floats' range an
+// infinity (a plain cast would be undefined there).
+template <class T>
+T narrowed(double x) {
+  if constexpr (std::is_same_v<T, double>) {
+    return x;
+  } else {
+    if (std::fabs(x) <= static_cast<double>(std::numeric_limits<float>::max())) return static_cast<float>(x);
+    if (std::isnan(x)) return std::numeric_limits<float>::quiet_NaN();
+    return x > 0 ? std::numeric_limits<float>::infinity() : -std::numeric_limits<float>::infinity();
+  }
+}
 
 // The matrix edges of a start mode, decided once for both engines.
 struct EdgeRules {
@@ -49,6 +65,9 @@ struct Workspace::Impl {
   bool fixed_height = false;
   // Vectorised engine: the strip edges and the 2-bit traceback.
   std::vector<double> edges;
+  // Quick scores: the same instruction set on floats.
+  const strips::QuickKernel* quick = nullptr;
+  std::vector<float> quick_edges, quick_row_ends;
   std::vector<std::uint8_t> trace;
   // Plain engine: two rows of cells and the anchor of every cell.
   std::vector<ScoreCell> cur, prev;
@@ -68,6 +87,9 @@ Alignment align_reference(const Profile& profile, const Settings& settings, std:
                           Workspace::Impl& ws, Detail detail);
 Alignment align_fast(const Profile& profile, const Settings& settings, std::string_view seq,
                      Workspace::Impl& ws, Detail detail);
+
+// The quick kernel of the workspace's instruction set for a profile.
+const strips::QuickKernel& quick_kernel_for(const Workspace::Impl& ws, int prf);
 
 // prefix_scores() with the strip kernels; false where the sequence is too
 // long for them.

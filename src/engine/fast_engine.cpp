@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <climits>
 #include <new>
+#include <stdexcept>
 
 #include "engine/alignment_walk.h"
 #include "engine/engine_internal.h"
@@ -68,30 +69,44 @@ void grow(std::vector<T>& v, std::size_t n) {
   if (v.size() < n) v.resize(n);
 }
 
-// The kernel's job for the problem, its edge arrays in the workspace.
-strips::Job make_job(const Profile& profile, const Settings& settings, std::string_view seq,
-                     Workspace::Impl& ws, std::size_t edge_size) {
-  const EdgeRules edges = edge_rules(settings.start);
-  strips::Job job;
+// The kernel's job for the problem (a Profile or a QuickProfile), its edge
+// arrays in `edges`.
+template <class T, class P>
+strips::JobOf<T> make_job(const P& profile, const Settings& settings, std::string_view seq, T* edges,
+                          std::size_t edge_size) {
+  const EdgeRules rules = edge_rules(settings.start);
+  strips::JobOf<T> job;
   job.len = static_cast<int>(seq.size());
   job.prf = profile.length();
   job.scores = profile.table();
   job.score_stride = profile.row_stride();
   job.seq = seq.data();
   job.code_of = residue_codes();
-  job.open_prf = settings.gap_open_penalty_prf;
-  job.del_prf = settings.deletion_penalty_prf;
-  job.open_seq = settings.gap_open_penalty_seq;
-  job.del_seq = settings.deletion_penalty_seq;
-  job.free_row0 = edges.free_row0;
-  job.free_col0 = edges.free_col0;
-  job.local_start = edges.local_start;
+  job.open_prf = narrowed<T>(settings.gap_open_penalty_prf);
+  job.del_prf = narrowed<T>(settings.deletion_penalty_prf);
+  job.open_seq = narrowed<T>(settings.gap_open_penalty_seq);
+  job.del_seq = narrowed<T>(settings.deletion_penalty_seq);
+  job.free_row0 = rules.free_row0;
+  job.free_col0 = rules.free_col0;
+  job.local_start = rules.local_start;
   job.end = kernel_end(settings.end);
-  job.best = {kScoreFloor, 0, 0};
-  job.edge_score = ws.edges.data();
-  job.edge_h = ws.edges.data() + edge_size;
-  job.edge_v = ws.edges.data() + 2 * edge_size;
+  job.best = {static_cast<T>(kScoreFloor), 0, 0};
+  job.edge_score = edges;
+  job.edge_h = edges + edge_size;
+  job.edge_v = edges + 2 * edge_size;
   return job;
+}
+
+// The quick kernel's job, or an exception where it cannot run.
+strips::QuickJob quick_job(const QuickProfile& profile, const Settings& settings, std::string_view seq,
+                           Workspace::Impl& ws, const strips::QuickKernel& kernel) {
+  if (seq.empty() || profile.length() == 0)
+    throw std::invalid_argument("quick scores need a sequence and a profile that are not empty");
+  if (seq.size() >= static_cast<std::size_t>(INT_MAX - kernel.lanes))
+    throw std::invalid_argument("a sequence too long for quick scores");
+  const std::size_t edge_size = strips::edge_length(kernel, profile.length());
+  grow(ws.quick_edges, 3 * edge_size);
+  return make_job<float>(profile, settings, seq, ws.quick_edges.data(), edge_size);
 }
 
 }  // namespace
@@ -103,7 +118,7 @@ bool prefix_scores_fast(const Profile& profile, const Settings& settings, std::s
   const std::size_t edge_size = strips::edge_length(kernel, profile.length());
   grow(ws.edges, 3 * edge_size);
   scores.resize(seq.size());
-  strips::Job job = make_job(profile, settings, seq, ws, edge_size);
+  strips::Job job = make_job<double>(profile, settings, seq, ws.edges.data(), edge_size);
   job.row_ends = scores.data();
   kernel.run(job);
   // A prefix's score is its best end so far; strictly better ends win, from
@@ -137,7 +152,7 @@ Alignment align_fast(const Profile& profile, const Settings& settings, std::stri
     }
   }
 
-  strips::Job job = make_job(profile, settings, seq, ws, edge_size);
+  strips::Job job = make_job<double>(profile, settings, seq, ws.edges.data(), edge_size);
   job.trace = keep_trace ? ws.trace.data() : nullptr;
   kernel.run(job);
 
@@ -157,6 +172,32 @@ Alignment align_fast(const Profile& profile, const Settings& settings, std::stri
   else if (keep_trace && moves.move(len, prf) != strips::kDiagonal) target = moves.last_pair_from(len, prf);
   finish_alignment(seq, profile, target, anchor_of, detail, result);
   return result;
+}
+
+double quick_score(const QuickProfile& profile, const Settings& settings, std::string_view sequence,
+                   Workspace& workspace) {
+  Workspace::Impl& ws = workspace.impl();
+  const strips::QuickKernel& kernel = quick_kernel_for(ws, profile.length());
+  strips::QuickJob job = quick_job(profile, settings, sequence, ws, kernel);
+  kernel.run(job);
+  return settings.end != EndMode::global ? job.best.score : job.last_cell;
+}
+
+void quick_prefix_scores(const QuickProfile& profile, const Settings& settings, std::string_view sequence,
+                         Workspace& workspace, std::vector<double>& scores) {
+  if (settings.end != EndMode::prf_free)
+    throw std::invalid_argument("prefix scores need alignments that end in the profile's last column");
+  Workspace::Impl& ws = workspace.impl();
+  const strips::QuickKernel& kernel = quick_kernel_for(ws, profile.length());
+  strips::QuickJob job = quick_job(profile, settings, sequence, ws, kernel);
+  std::vector<float>& ends = ws.quick_row_ends;
+  grow(ends, sequence.size());
+  job.row_ends = ends.data();
+  kernel.run(job);
+  // As prefix_scores_fast(): the best end so far, from the floor.
+  scores.resize(sequence.size());
+  double best = kScoreFloor;
+  for (std::size_t k = 0; k < sequence.size(); ++k) scores[k] = best = std::max(best, static_cast<double>(ends[k]));
 }
 
 }  // namespace tormid

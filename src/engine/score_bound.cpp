@@ -53,6 +53,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <mutex>
 #include <stdexcept>
 
 #include "engine/bound_kernel.h"
@@ -84,27 +85,29 @@ const std::vector<bounds::Kernel>& bound_kernel_list() {
 
 bool modelled(double x) { return std::isfinite(x) && std::fabs(x) <= kLargestModelled; }
 
-// scale * x rounded down or up; exact for a power-of-two scale unless the
-// product falls among the subnormals, which the correction covers.
+// scale * x rounded down (and, in the constructor, up); exact for a
+// power-of-two scale unless the product falls among the subnormals, which
+// the correction covers.
 std::int64_t scaled_floor(double x, double scale) {
   double v = std::floor(x * scale);
   if (v / scale > x) v -= 1;
   return static_cast<std::int64_t>(v);
 }
 
-double scaled_ceil(double x, double scale) {
-  double v = std::ceil(x * scale);
-  if (v / scale < x) v += 1;
-  return v;
-}
-
-// The largest finite score of the profile, or 0.
+// The largest finite score of the profile, or 0 (NaN and +infinity are
+// passed over; written without branches to run on vectors).
 double largest_score(const Profile& profile) {
   double largest = 0;
   for (const ProfileRow& row : profile.rows())
-    for (double s : row)
-      if (std::isfinite(s)) largest = std::max(largest, s);
+    for (const double s : row) largest = s > largest && s < HUGE_VAL ? s : largest;
   return largest;
+}
+
+// ceil(x) for |x| <= 2^52 through the integers, which every x86-64 has
+// (std::ceil is a library call without SSE4.1).
+double ceil_small(double x) {
+  const double t = static_cast<double>(static_cast<std::int64_t>(x));
+  return t < x ? t + 1 : t;
 }
 
 bool is_power_of_two_scale(double scale) {
@@ -121,10 +124,13 @@ struct ScoreBound::Tables {
   bool usable = false;
   int prf = 0;
   int segments = 0;
-  std::vector<std::int16_t> scores;  // striped, kCodes blocks
-  std::vector<std::int16_t> row0_d, row0_x;  // striped
   // Per position the 32 scores by code, and row 0 in position order.
   std::vector<std::int16_t> columns, row0_plain_d, row0_plain_x;
+  // The same striped for the kernel along the profile, built when first
+  // needed (many sequences at once never need them).
+  mutable std::once_flag striped_once;
+  mutable std::vector<std::int16_t> scores;          // kCodes blocks
+  mutable std::vector<std::int16_t> row0_d, row0_x;
   std::int16_t enter = 0, del_v = 0, del_h = 0;
   std::int16_t col0_first = 0, col0_step = 0, col0_bonus = 0;
   bool local_start = false;
@@ -143,6 +149,23 @@ struct ScoreBound::Tables {
     job.col0_first = col0_first;
     job.col0_step = col0_step;
     job.col0_bonus = col0_bonus;
+  }
+
+  // Lane l of vector k holds position l * segments + k.
+  void stripe() const {
+    std::call_once(striped_once, [this] {
+      const std::size_t width = static_cast<std::size_t>(kernel.width), lanes = bounds::kBatchLanes;
+      const std::size_t block = static_cast<std::size_t>(segments) * width;
+      scores.assign(kCodes * block, bounds::kLow);
+      row0_d.assign(block, bounds::kLow);
+      row0_x.assign(block, bounds::kLow);
+      for (std::size_t k = 0; k < static_cast<std::size_t>(prf); ++k) {
+        const std::size_t slot = k % static_cast<std::size_t>(segments) * width + k / static_cast<std::size_t>(segments);
+        for (std::size_t c = 0; c < kCodes; ++c) scores[c * block + slot] = columns[k * lanes + c];
+        row0_d[slot] = row0_plain_d[k];
+        row0_x[slot] = row0_plain_x[k];
+      }
+    });
   }
 
   // The bound from a kernel's integers (see 3. to 5. above).
@@ -188,15 +211,38 @@ ScoreBound::ScoreBound(const Profile& profile, const Settings& settings, double 
   const double del_seq = settings.deletion_penalty_seq, del_prf = settings.deletion_penalty_prf;
   bool usable = modelled(open_seq) && modelled(open_prf) && modelled(del_seq) && modelled(del_prf) &&
                 del_seq >= 0 && del_prf >= 0 && t->prf > 0;
-  for (const ProfileRow& row : profile.rows())
-    for (double s : row)
-      if (!modelled(s) || scaled_ceil(s, scale) > bounds::kHigh) usable = false;
+  // Scores in position order, rounded up (the batch kernels read them so;
+  // stripe() lays them out for the kernels along the profile), in one pass
+  // that also tells whether the integers hold them. As in scaled_floor();
+  // 1 / scale is exact too.
+  const std::size_t positions = static_cast<std::size_t>(t->prf);
+  const std::size_t lanes = bounds::kBatchLanes;
+  const double inverse = 1 / scale;
+  double largest = 0;
+  t->columns.assign(positions * lanes, bounds::kLow);
+  for (std::size_t k = 0; k < positions; ++k) {
+    const ProfileRow& row = profile.rows()[k];
+    std::int16_t* column = t->columns.data() + k * lanes;
+    bool fits = true;
+    for (std::size_t c = 0; c < kAlphabetSize; ++c) {
+      const double s = row[c];
+      const bool modelled_score = std::fabs(s) <= kLargestModelled;
+      double up = ceil_small(modelled_score ? s * scale : 0.0);
+      if (up * inverse < s) up += 1;
+      fits &= modelled_score && up <= bounds::kHigh;
+      largest = std::max(largest, s);
+      column[c] = static_cast<std::int16_t>(up >= bounds::kHigh ? bounds::kHigh : (up > bounds::kLow ? up : bounds::kLow));
+    }
+    column[kAlphabetSize] = 0;  // letters outside the alphabet score 0.0
+    usable &= fits;
+  }
   const std::int64_t o_seq = usable ? scaled_floor(open_seq, scale) : 0;
   const std::int64_t o_prf = usable ? scaled_floor(open_prf, scale) : 0;
   const std::int64_t enter = std::min({o_seq, o_prf, o_seq + o_prf});
   if (enter < -8192) usable = false;
   t->usable = usable;
   if (!usable) {
+    t->columns.clear();
     tables_ = std::move(t);
     return;
   }
@@ -206,7 +252,7 @@ ScoreBound::ScoreBound(const Profile& profile, const Settings& settings, double 
   t->enter = static_cast<std::int16_t>(std::min<std::int64_t>(enter, bounds::kHigh));
   t->del_v = penalty(del_prf);
   t->del_h = penalty(del_seq);
-  t->gain = largest_score(profile) + std::max(0.0, -open_seq) + std::max(0.0, -open_prf);
+  t->gain = largest + std::max(0.0, -open_seq) + std::max(0.0, -open_prf);
 
   const EdgeRules edges = edge_rules(settings.start);
   t->local_start = edges.local_start;
@@ -217,17 +263,7 @@ ScoreBound::ScoreBound(const Profile& profile, const Settings& settings, double 
     case EndMode::seq_free: t->end = bounds::End::last_row; break;
   }
 
-  // Scores and row 0 in position order first (the batch kernels read them
-  // so), then striped for the kernels along the profile: lane l of vector k
-  // holds position l * segments + k.
-  const std::size_t positions = static_cast<std::size_t>(t->prf);
-  const std::size_t lanes = bounds::kBatchLanes;
-  t->columns.assign(positions * lanes, bounds::kLow);
-  for (std::size_t k = 0; k < positions; ++k)
-    for (int c = 0; c < kCodes; ++c) {
-      const double up = scaled_ceil(c < kAlphabetSize ? profile.rows()[k][static_cast<std::size_t>(c)] : 0.0, scale);
-      t->columns[k * lanes + static_cast<std::size_t>(c)] = static_cast<std::int16_t>(std::max<double>(up, bounds::kLow));
-    }
+  // Row 0 in position order.
   auto clip = [](std::int64_t v) {
     return static_cast<std::int16_t>(std::clamp<std::int64_t>(v, bounds::kLow, bounds::kHigh));
   };
@@ -249,18 +285,7 @@ ScoreBound::ScoreBound(const Profile& profile, const Settings& settings, double 
   t->col0_bonus = clip(bonus_seq);
 
   const std::size_t width = static_cast<std::size_t>(t->kernel.width);
-  const std::size_t segments = (positions + width - 1) / width;
-  t->segments = static_cast<int>(segments);
-  const std::size_t block = segments * width;
-  t->scores.assign(kCodes * block, bounds::kLow);
-  t->row0_d.assign(block, bounds::kLow);
-  t->row0_x.assign(block, bounds::kLow);
-  for (std::size_t k = 0; k < positions; ++k) {
-    const std::size_t slot = k % segments * width + k / segments;
-    for (std::size_t c = 0; c < kCodes; ++c) t->scores[c * block + slot] = t->columns[k * lanes + c];
-    t->row0_d[slot] = t->row0_plain_d[k];
-    t->row0_x[slot] = t->row0_plain_x[k];
-  }
+  t->segments = static_cast<int>((positions + width - 1) / width);
   tables_ = std::move(t);
 }
 
@@ -278,6 +303,7 @@ double ScoreBound::bound(std::string_view sequence, Workspace& workspace) const 
   const Tables& t = *tables_;
   if (!t.usable || sequence.empty() || sequence.size() >= static_cast<std::size_t>(std::numeric_limits<int>::max()))
     return kUnknown;
+  t.stripe();
   Workspace::Impl& ws = workspace.impl();
   ws.bound_d.assign(t.row0_d.begin(), t.row0_d.end());
   ws.bound_x.assign(t.row0_x.begin(), t.row0_x.end());
@@ -299,7 +325,10 @@ void ScoreBound::bound_many(std::span<const std::string_view> sequences, std::sp
                             Workspace& workspace) const {
   const Tables& t = *tables_;
   if (sequences.size() != bounds.size()) throw std::invalid_argument("bound_many: as many bounds as sequences");
-  if (!t.usable || !t.kernel.run_batch) {
+  // A few sequences would leave most lanes of a batch idle: along the
+  // profile, each fills every lane (bench/engine_bench).
+  const bool few = 2 * sequences.size() < bounds::kBatchLanes && t.segments >= 2;
+  if (!t.usable || !t.kernel.run_batch || few) {
     for (std::size_t k = 0; k < sequences.size(); ++k) bounds[k] = bound(sequences[k], workspace);
     return;
   }

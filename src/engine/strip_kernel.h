@@ -7,6 +7,9 @@
 // the cell above is the lane below's previous cell, and all lanes of a step
 // are independent. Every cell is computed with the same double operations in
 // the same order as the plain engine, so the results are bit-identical.
+// The quick kernels run the same steps on floats: twice the lanes per
+// vector, and results that are the same on every instruction set (but not
+// align()'s to the last bit).
 //
 // This header is included by translation units built for different
 // instruction sets: it holds plain data and declarations only.
@@ -19,12 +22,16 @@
 
 namespace tormid::strips {
 
-// The score table is code-major: one row of `score_stride` doubles per
+// The score table is code-major: one row of `score_stride` values per
 // residue code, so that each lane (one residue) reads its scores as a
 // contiguous stream. Entry kScorePad + k holds profile position k; the rest
 // is zero padding, enough for every read of a kernel with at most
 // kScorePad rows per strip.
 inline constexpr int kScorePad = 32;
+// The quick kernels' tables (floats) pad for strips of up to 64 rows.
+inline constexpr int kQuickScorePad = 64;
+template <class T>
+inline constexpr int kPadOf = sizeof(T) == sizeof(float) ? kQuickScorePad : kScorePad;
 
 // The moves stored per cell for the traceback, 2 bits.
 enum Move : unsigned { kLeft = 0, kUp = 1, kDiagonal = 2, kRestart = 3 };
@@ -32,67 +39,87 @@ enum Move : unsigned { kLeft = 0, kUp = 1, kDiagonal = 2, kRestart = 3 };
 // Which cells reached by a diagonal move can end the alignment.
 enum class End { none, anywhere, last_column, last_row };
 
-struct EndPoint {
-  double score;
+template <class T>
+struct EndPointOf {
+  T score;
   int row;
   int col;
 };
 
-struct Job {
+// Where a row's last column has no pair: below any score.
+template <class T>
+struct NoEnd;
+template <>
+struct NoEnd<double> {
+  static constexpr double value = -1e300;
+};
+template <>
+struct NoEnd<float> {
+  static constexpr float value = -1e30f;
+};
+inline constexpr double kNoEnd = NoEnd<double>::value;
+
+template <class T>
+struct JobOf {
   // The problem. Rows are numbered from 1 to len, columns from 1 to prf.
   int len = 0;
   int prf = 0;
-  // kCodes rows of score_stride doubles (see above).
-  const double* scores = nullptr;
+  // kCodes rows of score_stride values (see above).
+  const T* scores = nullptr;
   std::size_t score_stride = 0;
   // The sequence (row i is seq[i - 1]) and the residue code of every byte.
   const char* seq = nullptr;
   const std::int8_t* code_of = nullptr;
-  double open_prf = 0, del_prf = 0, open_seq = 0, del_seq = 0;
+  T open_prf = 0, del_prf = 0, open_seq = 0, del_seq = 0;
   bool free_row0 = false;    // row 0 scores 0.0
   bool free_col0 = false;    // column 0 scores 0.0
   bool local_start = false;  // a cell at or below 0.0 restarts at 0.0
   End end = End::none;
 
-  // Work space, edge_length() doubles each: the row above the current strip
+  // Work space, edge_length() values each: the row above the current strip
   // as the previous strip's top vector left it, one whole vector per step
   // (the top lane holds the row): score, and the opening penalties of a
   // horizontal and of a vertical move out of the cell.
-  double* edge_score = nullptr;
-  double* edge_h = nullptr;
-  double* edge_v = nullptr;
+  T* edge_score = nullptr;
+  T* edge_h = nullptr;
+  T* edge_v = nullptr;
   // Traceback, or null: per strip, per step, two planes of `lanes` bits
   // (diagonal-or-restart, up-or-restart).
   std::uint8_t* trace = nullptr;
 
   // Results. The end point starts at the score floor; strictly better
   // cells win, so the first visited one keeps a tie.
-  EndPoint best{};
-  double last_cell = 0;  // score of cell (len, prf)
-  // With End::last_column, when set (len doubles): the last column's value
-  // of each row where a pair reaches it, kNoEnd where none does.
-  double* row_ends = nullptr;
+  EndPointOf<T> best{};
+  T last_cell = 0;  // score of cell (len, prf)
+  // With End::last_column, when set (len values): the last column's value
+  // of each row where a pair reaches it, NoEnd where none does.
+  T* row_ends = nullptr;
 };
 
-inline constexpr double kNoEnd = -1e300;
+using EndPoint = EndPointOf<double>;
+using Job = JobOf<double>;
+using QuickJob = JobOf<float>;
 
-using KernelRun = void (*)(Job&);
-
-struct Kernel {
+template <class T>
+struct KernelOf {
   const char* name;
   int lanes;   // rows per strip
   int width;   // rows per vector
-  KernelRun run;
+  void (*run)(JobOf<T>&);
   // The same instruction set with half the rows per strip, or null, and
   // the profile length below which it is faster: a strip spends lanes - 1
   // steps filling and draining, which a short profile cannot hide, while
   // fewer rows give the processor fewer independent vectors per step.
-  const Kernel* shorter = nullptr;
+  const KernelOf* shorter = nullptr;
   int shorter_below = 0;
 };
 
-// Doubles in each of the three edge arrays of a kernel.
-inline std::size_t edge_length(const Kernel& k, int prf) {
+using Kernel = KernelOf<double>;
+using QuickKernel = KernelOf<float>;
+
+// Values in each of the three edge arrays of a kernel.
+template <class T>
+std::size_t edge_length(const KernelOf<T>& k, int prf) {
   return (static_cast<std::size_t>(prf) + 2 * static_cast<std::size_t>(k.lanes)) *
          static_cast<std::size_t>(k.width);
 }
@@ -108,5 +135,9 @@ Kernel scalar_kernel();
 const Kernel* sse2_kernel();
 const Kernel* avx2_kernel();
 const Kernel* avx512_kernel();
+QuickKernel quick_scalar_kernel();
+const QuickKernel* quick_sse2_kernel();
+const QuickKernel* quick_avx2_kernel();
+const QuickKernel* quick_avx512_kernel();
 
 }  // namespace tormid::strips

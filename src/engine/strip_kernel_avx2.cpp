@@ -11,6 +11,7 @@ namespace tormid::strips {
 namespace {
 
 struct Avx2Ops {
+  using T = double;
   static constexpr int W = 4;
   using V = __m256d;
   using M = __m256d;
@@ -46,7 +47,60 @@ struct Avx2Ops {
   }
 };
 
+struct Avx2FloatOps {
+  using T = float;
+  static constexpr int W = 8;
+  using V = __m256;
+  using M = __m256;
+  static V zero() { return _mm256_setzero_ps(); }
+  static V set1(float x) { return _mm256_set1_ps(x); }
+  static V load(const float* p) { return _mm256_loadu_ps(p); }
+  static void store(float* p, V v) { _mm256_storeu_ps(p, v); }
+  static V add(V a, V b) { return _mm256_add_ps(a, b); }
+  static V sub(V a, V b) { return _mm256_sub_ps(a, b); }
+  static V max(V a, V b) { return _mm256_max_ps(a, b); }
+  static M ge(V a, V b) { return _mm256_cmp_ps(a, b, _CMP_GE_OQ); }
+  static M gt(V a, V b) { return _mm256_cmp_ps(a, b, _CMP_GT_OQ); }
+  static M le(V a, V b) { return _mm256_cmp_ps(a, b, _CMP_LE_OQ); }
+  static V select(M m, V a, V b) { return _mm256_blendv_ps(b, a, m); }
+  static V zero_unless(M m, V a) { return _mm256_and_ps(m, a); }
+  static V zero_if(M m, V a) { return _mm256_andnot_ps(m, a); }
+  static M and_(M a, M b) { return _mm256_and_ps(a, b); }
+  static M or_(M a, M b) { return _mm256_or_ps(a, b); }
+  static M andnot(M a, M b) { return _mm256_andnot_ps(b, a); }
+  static M no_lanes() { return _mm256_setzero_ps(); }
+  static unsigned bits(M m) { return static_cast<unsigned>(_mm256_movemask_ps(m)); }
+  static void transpose(V* r) {
+    V t[8], s[8];
+    for (int k = 0; k < 8; k += 2) {
+      t[k] = _mm256_unpacklo_ps(r[k], r[k + 1]);      // r_k0 r_{k+1}0 r_k1 r_{k+1}1 | same at 4, 5
+      t[k + 1] = _mm256_unpackhi_ps(r[k], r[k + 1]);  // columns 2, 3 | 6, 7
+    }
+    for (int k = 0; k < 8; k += 4) {
+      s[k] = _mm256_shuffle_ps(t[k], t[k + 2], _MM_SHUFFLE(1, 0, 1, 0));      // column 0 | 4 of rows k..k+3
+      s[k + 1] = _mm256_shuffle_ps(t[k], t[k + 2], _MM_SHUFFLE(3, 2, 3, 2));  // column 1 | 5
+      s[k + 2] = _mm256_shuffle_ps(t[k + 1], t[k + 3], _MM_SHUFFLE(1, 0, 1, 0));
+      s[k + 3] = _mm256_shuffle_ps(t[k + 1], t[k + 3], _MM_SHUFFLE(3, 2, 3, 2));
+    }
+    for (int c = 0; c < 4; ++c) {
+      r[c] = _mm256_permute2f128_ps(s[c], s[c + 4], 0x20);
+      r[c + 4] = _mm256_permute2f128_ps(s[c], s[c + 4], 0x31);
+    }
+  }
+  static V shift_in(V cur, V below) {
+    const V halves = _mm256_permute2f128_ps(below, cur, 0x21);  // below4..7 cur0..3
+    return _mm256_castsi256_ps(
+        _mm256_alignr_epi8(_mm256_castps_si256(cur), _mm256_castps_si256(halves), 12));  // below7 cur0..6
+  }
+};
+
 }  // namespace
+
+const QuickKernel* quick_avx2_kernel() {
+  static const QuickKernel kernel{"avx2", StripRunner<Avx2FloatOps, 2>::H, Avx2FloatOps::W,
+                                  &StripRunner<Avx2FloatOps, 2>::run};
+  return &kernel;
+}
 
 const Kernel* avx2_kernel() {
   static const Kernel kernel{"avx2", StripRunner<Avx2Ops, 2>::H, Avx2Ops::W, &StripRunner<Avx2Ops, 2>::run};
@@ -57,4 +111,5 @@ const Kernel* avx2_kernel() {
 
 #else
 const tormid::strips::Kernel* tormid::strips::avx2_kernel() { return nullptr; }
+const tormid::strips::QuickKernel* tormid::strips::quick_avx2_kernel() { return nullptr; }
 #endif

@@ -16,6 +16,7 @@ namespace tormid::strips {
 namespace {
 
 struct Avx512Ops {
+  using T = double;
   static constexpr int W = 8;
   using V = __m512d;
   using M = __mmask8;
@@ -60,7 +61,75 @@ struct Avx512Ops {
   }
 };
 
+struct Avx512FloatOps {
+  using T = float;
+  static constexpr int W = 16;
+  using V = __m512;
+  using M = __mmask16;
+  static V zero() { return _mm512_setzero_ps(); }
+  static V set1(float x) { return _mm512_set1_ps(x); }
+  static V load(const float* p) { return _mm512_loadu_ps(p); }
+  static void store(float* p, V v) { _mm512_storeu_ps(p, v); }
+  static V add(V a, V b) { return _mm512_add_ps(a, b); }
+  static V sub(V a, V b) { return _mm512_sub_ps(a, b); }
+  static V max(V a, V b) { return _mm512_max_ps(a, b); }
+  static M ge(V a, V b) { return _mm512_cmp_ps_mask(a, b, _CMP_GE_OQ); }
+  static M gt(V a, V b) { return _mm512_cmp_ps_mask(a, b, _CMP_GT_OQ); }
+  static M le(V a, V b) { return _mm512_cmp_ps_mask(a, b, _CMP_LE_OQ); }
+  static V select(M m, V a, V b) { return _mm512_mask_blend_ps(m, b, a); }
+  static V zero_unless(M m, V a) { return _mm512_maskz_mov_ps(m, a); }
+  static V zero_if(M m, V a) { return _mm512_mask_blend_ps(m, a, _mm512_setzero_ps()); }
+  static M and_(M a, M b) { return static_cast<M>(a & b); }
+  static M or_(M a, M b) { return static_cast<M>(a | b); }
+  static M andnot(M a, M b) { return static_cast<M>(a & ~b); }
+  static M no_lanes() { return 0; }
+  static unsigned bits(M m) { return m; }
+  static void transpose(V* r) {
+    V t[16], u[16];
+    // Pairs of rows interleaved, then pairs of pairs: u[4g + c] holds
+    // columns c, c + 4, c + 8, c + 12 of rows 4g to 4g + 3, one per 128 bits.
+    for (int k = 0; k < 16; k += 2) {
+      t[k] = _mm512_unpacklo_ps(r[k], r[k + 1]);
+      t[k + 1] = _mm512_unpackhi_ps(r[k], r[k + 1]);
+    }
+    for (int k = 0; k < 16; k += 4) {
+      const __m512d a = _mm512_castps_pd(t[k]), b = _mm512_castps_pd(t[k + 1]);
+      const __m512d c = _mm512_castps_pd(t[k + 2]), d = _mm512_castps_pd(t[k + 3]);
+      u[k] = _mm512_castpd_ps(_mm512_unpacklo_pd(a, c));
+      u[k + 1] = _mm512_castpd_ps(_mm512_unpackhi_pd(a, c));
+      u[k + 2] = _mm512_castpd_ps(_mm512_unpacklo_pd(b, d));
+      u[k + 3] = _mm512_castpd_ps(_mm512_unpackhi_pd(b, d));
+    }
+    // Then the 128-bit pieces gathered: column 4p + c from piece p of
+    // u[c], u[4 + c], u[8 + c], u[12 + c].
+    for (int c = 0; c < 4; ++c) {
+      const V v0 = _mm512_shuffle_f32x4(u[c], u[4 + c], 0x88), v1 = _mm512_shuffle_f32x4(u[c], u[4 + c], 0xdd);
+      const V w0 = _mm512_shuffle_f32x4(u[8 + c], u[12 + c], 0x88), w1 = _mm512_shuffle_f32x4(u[8 + c], u[12 + c], 0xdd);
+      r[c] = _mm512_shuffle_f32x4(v0, w0, 0x88);
+      r[4 + c] = _mm512_shuffle_f32x4(v1, w1, 0x88);
+      r[8 + c] = _mm512_shuffle_f32x4(v0, w0, 0xdd);
+      r[12 + c] = _mm512_shuffle_f32x4(v1, w1, 0xdd);
+    }
+  }
+  static V shift_in(V cur, V below) {
+    const __m512i order = _mm512_set_epi32(14, 13, 12, 11, 10, 9, 8, 7, 6, 5, 4, 3, 2, 1, 0, 31);
+    return _mm512_permutex2var_ps(cur, order, below);
+  }
+};
+
 }  // namespace
+
+// Four vectors per step, as with doubles, keep four chains of dependent
+// steps in flight; shorter strips for shorter profiles.
+const QuickKernel* quick_avx512_kernel() {
+  static const QuickKernel sixteen{"avx512", StripRunner<Avx512FloatOps, 1>::H, Avx512FloatOps::W,
+                                   &StripRunner<Avx512FloatOps, 1>::run};
+  static const QuickKernel thirty_two{"avx512", StripRunner<Avx512FloatOps, 2>::H, Avx512FloatOps::W,
+                                      &StripRunner<Avx512FloatOps, 2>::run, &sixteen, 40};
+  static const QuickKernel kernel{"avx512", StripRunner<Avx512FloatOps, 4>::H, Avx512FloatOps::W,
+                                  &StripRunner<Avx512FloatOps, 4>::run, &thirty_two, 120};
+  return &kernel;
+}
 
 // Crossovers measured with 450-residue sequences (bench/engine_bench):
 // 16 rows overtake 32 below about 160 positions, 8 overtake 16 near 30 and
@@ -78,4 +147,5 @@ const Kernel* avx512_kernel() {
 
 #else
 const tormid::strips::Kernel* tormid::strips::avx512_kernel() { return nullptr; }
+const tormid::strips::QuickKernel* tormid::strips::quick_avx512_kernel() { return nullptr; }
 #endif

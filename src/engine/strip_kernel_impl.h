@@ -3,8 +3,9 @@
 // here lives in an anonymous namespace so that no inline code compiled for
 // a wide instruction set can be shared with code that runs everywhere.
 //
-// The interface O provides, for W lanes of doubles:
-//   V, M              vector, lane mask
+// The interface O provides, for W lanes of T (double, or float for the
+// quick kernels):
+//   T, V, M           lane type, vector, lane mask
 //   zero, set1, load, store (unaligned)
 //   add, sub, max(a, b) = a > b ? a : b, ge, gt, le
 //   select(m, a, b) = m ? a : b, zero_unless(m, a), zero_if(m, a)
@@ -15,7 +16,7 @@
 // Cell state per lane: the score S, and the opening penalties that a
 // horizontal (Hp) and a vertical (Vp) move out of the cell would pay, 0.0
 // where the gap of that direction is already open. Subtracting 0.0 leaves
-// every double unchanged, so (S - Hp) - deletion is exactly what the plain
+// every value unchanged, so (S - Hp) - deletion is exactly what the plain
 // engine computes with or without the opening penalty.
 #pragma once
 
@@ -50,12 +51,19 @@ template <>
 struct TraceWord<32> {
   using type = std::uint32_t;
 };
+template <>
+struct TraceWord<64> {
+  using type = std::uint64_t;
+};
 
 template <class O, int NV>
 struct StripRunner {
   static constexpr int W = O::W;
   static constexpr int H = W * NV;  // rows per strip
-  static_assert(H <= kScorePad, "the score table's padding covers at most kScorePad rows");
+  using T = typename O::T;
+  static constexpr int kPad = kPadOf<T>;
+  static_assert(H <= kPad, "the score table's padding covers at most kPad rows");
+  using Job = JobOf<T>;
   using V = typename O::V;
   using M = typename O::M;
   using Word = typename TraceWord<H>::type;
@@ -63,13 +71,13 @@ struct StripRunner {
   // What stays in memory during a strip.
   struct Memory {
     int prf;
-    const double* scores;
-    double* es;
-    double* eh;
-    double* ev;
+    const T* scores;
+    T* es;
+    T* eh;
+    T* ev;
     std::uint8_t* trace;           // this strip's traceback
     std::ptrdiff_t score_base[H];  // lane L reads its score of step t at score_base[L] + t
-    alignas(64) double block[W * NV * W];  // scores of W steps, [step][vector][lane]
+    alignas(64) T block[W * NV * W];  // scores of W steps, [step][vector][lane]
   };
 
   // What the compiler keeps in registers: every index is a constant once
@@ -84,8 +92,8 @@ struct StripRunner {
     M held_diag[NV];  // whether each lane's latest cell came by a diagonal move
   };
 
-  static double column0(const Job& job, int row) {
-    return job.free_col0 ? 0.0 : -job.open_prf - row * job.del_prf;
+  static T column0(const Job& job, int row) {
+    return job.free_col0 ? T(0) : -job.open_prf - static_cast<T>(row) * job.del_prf;
   }
 
   // One anti-diagonal step t. Edge steps are those where some lanes lie
@@ -101,7 +109,7 @@ struct StripRunner {
     const V in_h = O::load(mem.eh + above);
     const V in_v = O::load(mem.ev + above);
     if (t % W == 0) fill_scores(mem, t);
-    const double* scores = mem.block + (t % W) * NV * W;
+    const T* scores = mem.block + (t % W) * NV * W;
     M active[NV];
     if constexpr (Edge) {
       const V last = O::set1(t), first = O::set1(t - mem.prf + 1);
@@ -216,7 +224,7 @@ struct StripRunner {
     st.del_seq = O::set1(job.del_seq);
     st.del_prf = O::set1(job.del_prf);
 
-    alignas(64) double values[H];
+    alignas(64) T values[H];
     const std::ptrdiff_t stride = static_cast<std::ptrdiff_t>(job.score_stride);
     for (int l = 0; l < H; ++l) {
       values[l] = column0(job, first_row + 1 + l);
@@ -224,7 +232,7 @@ struct StripRunner {
       // reads what they compute.
       const int row = first_row + l;
       const int code = row < job.len ? job.code_of[static_cast<unsigned char>(job.seq[row])] : kOutsideCode;
-      mem.score_base[l] = code * stride + kScorePad - l;
+      mem.score_base[l] = code * stride + kPad - l;
     }
     for (int v = 0; v < NV; ++v) {
       // Column 0: a horizontal move out of it opens a gap, a vertical one
@@ -235,16 +243,16 @@ struct StripRunner {
       st.held_diag[v] = O::no_lanes();
     }
     // The diagonal of lane 0 at step 0 is column 0 of the row above.
-    const double corner = first_row == 0 ? 0.0 : column0(job, first_row);
+    const T corner = first_row == 0 ? T(0) : column0(job, first_row);
     for (int v = 0; v < NV; ++v)
       st.last_up[v] = O::shift_in(st.S[v], v ? st.S[v - 1] : O::set1(corner));
-    for (int l = 0; l < H; ++l) values[l] = l;
+    for (int l = 0; l < H; ++l) values[l] = static_cast<T>(l);
     for (int v = 0; v < NV; ++v) st.lane[v] = O::load(values + v * W);
     if constexpr (Track) {
-      for (int l = 0; l < H; ++l) values[l] = (tracked_lanes >> l) & 1 ? 1.0 : 0.0;
+      for (int l = 0; l < H; ++l) values[l] = (tracked_lanes >> l) & 1 ? T(1) : T(0);
       for (int v = 0; v < NV; ++v) {
         st.tracked[v] = O::gt(O::load(values + v * W), O::zero());
-        st.best[v] = O::set1(kFloor);
+        st.best[v] = O::set1(static_cast<T>(kFloor));
         st.best_step[v] = O::zero();
       }
     }
@@ -267,7 +275,7 @@ struct StripRunner {
   template <bool Track>
   static STRIPS_INLINE void finish(Job& job, const Registers& st, int first_row,
                                    std::uint64_t tracked_lanes) {
-    alignas(64) double last_column[H];
+    alignas(64) T last_column[H];
     unsigned diag_bits[NV];
     for (int v = 0; v < NV; ++v) {
       O::store(last_column + v * W, st.S[v]);
@@ -279,16 +287,16 @@ struct StripRunner {
         const bool diagonal = (diag_bits[l / W] >> (l % W)) & 1;
         if (diagonal && last_column[l] > job.best.score)
           job.best = {last_column[l], first_row + 1 + l, job.prf};
-        if (job.row_ends) job.row_ends[first_row + l] = diagonal ? last_column[l] : kNoEnd;
+        if (job.row_ends) job.row_ends[first_row + l] = diagonal ? last_column[l] : NoEnd<T>::value;
       }
     }
     if constexpr (Track) {
-      alignas(64) double best[H], best_step[H];
+      alignas(64) T best[H], best_step[H];
       for (int v = 0; v < NV; ++v) {
         O::store(best + v * W, st.best[v]);
         O::store(best_step + v * W, st.best_step[v]);
       }
-      EndPoint& tracker = job.best;
+      EndPointOf<T>& tracker = job.best;
       for (int l = 0; l < H; ++l) {
         if (((tracked_lanes >> l) & 1) && best[l] > tracker.score)
           tracker = {best[l], first_row + 1 + l, static_cast<int>(best_step[l]) - l + 1};
@@ -309,15 +317,14 @@ struct StripRunner {
     const int prf = job.prf;
     // Row 0, laid out as if a strip above row 1 had left it: entry k holds
     // column k - H + 2. Out of the profile nothing is read that matters.
+    const V zero = O::zero(), open_prf = O::set1(job.open_prf);
     for (int k = 0; k < prf + 2 * H; ++k) {
       const int j = k - H + 2;
-      const double score = job.free_row0 ? 0.0 : -job.open_seq - j * job.del_seq;
-      for (int l = 0; l < W; ++l) {
-        const std::size_t at = static_cast<std::size_t>(k) * W + l;
-        job.edge_score[at] = (j >= 1 && j <= prf) ? score : 0.0;
-        job.edge_h[at] = 0.0;
-        job.edge_v[at] = job.open_prf;
-      }
+      const T score = job.free_row0 || j < 1 || j > prf ? T(0) : -job.open_seq - static_cast<T>(j) * job.del_seq;
+      const std::size_t at = static_cast<std::size_t>(k) * W;
+      O::store(job.edge_score + at, O::set1(score));
+      O::store(job.edge_h + at, zero);
+      O::store(job.edge_v + at, open_prf);
     }
     const int count = (job.len + H - 1) / H;
     for (int s = 0; s < count; ++s) {

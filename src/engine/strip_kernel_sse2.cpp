@@ -3,6 +3,7 @@
 
 #if defined(__x86_64__)
 #include <emmintrin.h>
+#include <xmmintrin.h>
 
 #include "engine/strip_kernel_impl.h"
 
@@ -10,6 +11,7 @@ namespace tormid::strips {
 namespace {
 
 struct Sse2Ops {
+  using T = double;
   static constexpr int W = 2;
   using V = __m128d;
   using M = __m128d;
@@ -39,7 +41,43 @@ struct Sse2Ops {
   static V shift_in(V cur, V below) { return _mm_shuffle_pd(below, cur, 1); }
 };
 
+struct Sse2FloatOps {
+  using T = float;
+  static constexpr int W = 4;
+  using V = __m128;
+  using M = __m128;
+  static V zero() { return _mm_setzero_ps(); }
+  static V set1(float x) { return _mm_set1_ps(x); }
+  static V load(const float* p) { return _mm_loadu_ps(p); }
+  static void store(float* p, V v) { _mm_storeu_ps(p, v); }
+  static V add(V a, V b) { return _mm_add_ps(a, b); }
+  static V sub(V a, V b) { return _mm_sub_ps(a, b); }
+  static V max(V a, V b) { return _mm_max_ps(a, b); }
+  static M ge(V a, V b) { return _mm_cmpge_ps(a, b); }
+  static M gt(V a, V b) { return _mm_cmpgt_ps(a, b); }
+  static M le(V a, V b) { return _mm_cmple_ps(a, b); }
+  static V select(M m, V a, V b) { return _mm_or_ps(_mm_and_ps(m, a), _mm_andnot_ps(m, b)); }
+  static V zero_unless(M m, V a) { return _mm_and_ps(m, a); }
+  static V zero_if(M m, V a) { return _mm_andnot_ps(m, a); }
+  static M and_(M a, M b) { return _mm_and_ps(a, b); }
+  static M or_(M a, M b) { return _mm_or_ps(a, b); }
+  static M andnot(M a, M b) { return _mm_andnot_ps(b, a); }
+  static M no_lanes() { return _mm_setzero_ps(); }
+  static unsigned bits(M m) { return static_cast<unsigned>(_mm_movemask_ps(m)); }
+  static void transpose(V* r) { _MM_TRANSPOSE4_PS(r[0], r[1], r[2], r[3]); }
+  static V shift_in(V cur, V below) {
+    const V edge = _mm_shuffle_ps(below, cur, _MM_SHUFFLE(0, 0, 3, 3));  // below3 below3 cur0 cur0
+    return _mm_shuffle_ps(edge, cur, _MM_SHUFFLE(2, 1, 2, 0));           // below3 cur0 cur1 cur2
+  }
+};
+
 }  // namespace
+
+const QuickKernel* quick_sse2_kernel() {
+  static const QuickKernel kernel{"sse2", StripRunner<Sse2FloatOps, 8>::H, Sse2FloatOps::W,
+                                  &StripRunner<Sse2FloatOps, 8>::run};
+  return &kernel;
+}
 
 const Kernel* sse2_kernel() {
   static const Kernel kernel{"sse2", StripRunner<Sse2Ops, 8>::H, Sse2Ops::W, &StripRunner<Sse2Ops, 8>::run};
@@ -50,4 +88,5 @@ const Kernel* sse2_kernel() {
 
 #else
 const tormid::strips::Kernel* tormid::strips::sse2_kernel() { return nullptr; }
+const tormid::strips::QuickKernel* tormid::strips::quick_sse2_kernel() { return nullptr; }
 #endif

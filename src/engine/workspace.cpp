@@ -26,6 +26,25 @@ const std::vector<strips::Kernel>& kernels() {
   return list;
 }
 
+std::vector<strips::QuickKernel> supported_quick() {
+  std::vector<strips::QuickKernel> list;
+  const CpuFeatures& cpu = cpu_features();
+  if (cpu.avx512f && strips::quick_avx512_kernel()) list.push_back(*strips::quick_avx512_kernel());
+  if (cpu.avx2 && strips::quick_avx2_kernel()) list.push_back(*strips::quick_avx2_kernel());
+  if (strips::quick_sse2_kernel()) list.push_back(*strips::quick_sse2_kernel());
+  list.push_back(strips::quick_scalar_kernel());
+  return list;
+}
+
+// The quick kernel of an instruction set by name; the plain one for the
+// reference engine.
+const strips::QuickKernel* quick_kernel_named(std::string_view name) {
+  static const std::vector<strips::QuickKernel> list = supported_quick();
+  for (const strips::QuickKernel& k : list)
+    if (name == k.name) return &k;
+  return &list.back();
+}
+
 }  // namespace
 
 std::vector<std::string> engine_kernels() {
@@ -42,6 +61,12 @@ std::vector<std::string> engine_kernel_heights() {
   return names;
 }
 
+const strips::QuickKernel& quick_kernel_for(const Workspace::Impl& ws, int prf) {
+  const strips::QuickKernel* k = ws.quick;
+  while (k->shorter && prf < k->shorter_below) k = k->shorter;
+  return *k;
+}
+
 const strips::Kernel& strip_kernel_for(const Workspace::Impl& ws, int prf) {
   const strips::Kernel* k = &ws.kernel;
   if (ws.fixed_height) return *k;
@@ -53,11 +78,13 @@ Workspace::Workspace() : Workspace(kernels().front().name) {}
 
 Workspace::Workspace(std::string_view kernel) : impl_(std::make_unique<Impl>()) {
   impl_->name = kernel;
+  impl_->quick = quick_kernel_named("scalar");
   if (kernel == kReference) {
     impl_->reference = true;
     return;
   }
   for (const strips::Kernel& k : kernels()) {
+    impl_->quick = quick_kernel_named(k.name);
     if (kernel == k.name) {
       impl_->kernel = k;
       return;

@@ -133,6 +133,9 @@ class LineReader {
   enum class Part { none, more, last };
   Part next_part(std::string& part, std::size_t limit);
 
+  // Appends every byte still to be read to out, as it is (binary files).
+  void read_rest(std::string& out);
+
  private:
   bool fill();
 
@@ -239,16 +242,47 @@ ConvertedProfile read_pssm(const std::string& path);
 
 // ---- Any profile file ------------------------------------------------------
 
-enum class ProfileFormat { tormid, hmmer3, pssm };
+enum class ProfileFormat { tormid, hmmer3, pssm, prepared };
 
 // The format of a profile file (compressed or not), told by its first line
 // that is not blank.
 ProfileFormat profile_format(const std::string& path);
 
+// A profile's score law as a prepared library stores it: the alignment
+// settings and seed it was calibrated for, and its numbers (the search
+// knows what they mean).
+struct StoredLaw {
+  Settings settings;
+  std::uint64_t seed = 0;
+  std::uint32_t model = 0;  // the search's version of its law; another version calibrates again
+  std::vector<double> numbers;
+};
+
+// The profiles of a file and, for a prepared library, their laws (one per
+// profile; empty for the other formats).
+struct ProfileLibrary {
+  std::vector<Profile> profiles;
+  std::vector<StoredLaw> laws;
+};
+
 // Every profile of a file in any of these formats, in file order; "-" is
 // standard input. The file is read once, so a pipe will do. A profile is
 // named after its model (HMMER3's NAME), else after its file without
-// directories and extensions.
+// directories and extensions. A prepared library is read on up to
+// `threads` threads.
+ProfileLibrary read_library(const std::string& path, int threads = 1);
 std::vector<Profile> read_profiles(const std::string& path);
+
+// ---- Prepared libraries ----------------------------------------------------
+// Profiles with their laws in a binary form that loads in one pass
+// (docs/prepared-library.md): a first line "TORMID-LIBRARY", a format
+// version, the payload's size and CRC-32, then the payload: an index of
+// the profiles and each profile's record.
+
+inline constexpr std::uint32_t kLibraryVersion = 1;
+
+// The bytes of a prepared library of the profiles and their laws (as
+// many).
+std::string prepared_library(const std::vector<Profile>& profiles, const std::vector<StoredLaw>& laws);
 
 }  // namespace tormid

@@ -188,6 +188,15 @@ LineReader::Part LineReader::next_part(std::string& part, std::size_t limit) {
   }
 }
 
+void LineReader::read_rest(std::string& out) {
+  for (;;) {
+    out.append(buffer_.data() + begin_, end_ - begin_);
+    consumed_ += end_ - begin_;
+    begin_ = end_;
+    if (!fill()) return;
+  }
+}
+
 bool LineReader::next(std::string& line) {
   line.clear();
   std::string part;

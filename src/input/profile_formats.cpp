@@ -7,8 +7,8 @@ namespace tormid {
 namespace {
 
 const char kExpected[] =
-    "expected a tormid profile (\"(Peptide) ...\"), an HMMER3 model file (\"HMMER3/...\") or a "
-    "PSI-BLAST ASCII PSSM";
+    "expected a tormid profile (\"(Peptide) ...\"), an HMMER3 model file (\"HMMER3/...\"), a "
+    "PSI-BLAST ASCII PSSM or a prepared library";
 
 // PSI-BLAST starts its ASCII PSSMs with this title, or (with some options)
 // directly with the column header.
@@ -30,6 +30,7 @@ ProfileFormat recognise(LineReader& file, const std::string& path) {
     file.unread(seen);
     if (line.rfind("(Peptide)", 0) == 0) return ProfileFormat::tormid;
     if (line.rfind("HMMER3/", 0) == 0) return ProfileFormat::hmmer3;
+    if (line == "TORMID-LIBRARY\n") return ProfileFormat::prepared;
     if (starts_pssm(line)) return ProfileFormat::pssm;
     throw InputError(path, 0, std::string("not a profile file: ") + kExpected);
   }
@@ -49,25 +50,30 @@ ProfileFormat profile_format(const std::string& path) {
   return recognise(file, path);
 }
 
-std::vector<Profile> read_profiles(const std::string& path) {
+ProfileLibrary read_library(const std::string& path, int threads) {
   LineReader file = open_profile_file(path);
-  std::vector<Profile> profiles;
+  ProfileLibrary library;
   switch (recognise(file, path)) {
     case ProfileFormat::tormid:
-      profiles.push_back(read_prf(file, path));
+      library.profiles.push_back(read_prf(file, path));
       break;
     case ProfileFormat::hmmer3: {
       NumberedLines in(std::move(file), path);
-      for (ConvertedProfile& model : read_hmm_models(in)) profiles.push_back(std::move(model.profile));
+      for (ConvertedProfile& model : read_hmm_models(in)) library.profiles.push_back(std::move(model.profile));
       break;
     }
     case ProfileFormat::pssm: {
       NumberedLines in(std::move(file), path);
-      profiles.push_back(read_pssm(in).profile);
+      library.profiles.push_back(read_pssm(in).profile);
       break;
     }
+    case ProfileFormat::prepared:
+      library = read_prepared_library(file, path, threads);
+      break;
   }
-  return profiles;
+  return library;
 }
+
+std::vector<Profile> read_profiles(const std::string& path) { return read_library(path).profiles; }
 
 }  // namespace tormid

@@ -57,5 +57,7 @@ std::string name_from_path(const std::string& path);
 Profile read_prf(LineReader& file, const std::string& path);
 std::vector<ConvertedProfile> read_hmm_models(NumberedLines& in);
 ConvertedProfile read_pssm(NumberedLines& in);
+// A prepared library whose first line the reader has seen (and put back).
+ProfileLibrary read_prepared_library(LineReader& file, const std::string& path, int threads);
 
 }  // namespace tormid

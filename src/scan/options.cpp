@@ -138,6 +138,9 @@ void add_search_options(CLI::App& app, ScanRequest& r) {
                         "align every sequence with every profile, also those whose score bound proves them below "
                         "the threshold (the same hits, slower)");
   app.add_flag("--bits", r.bits, "also show scores in bits (local mode: E is about Z * length * 2^-bits)");
+  app.add_flag("--per-sequence", r.per_sequence,
+               "report per sequence, in input order, its domains from every profile in sequence order, with "
+               "E-values counted over the profiles searched (Z = the number of profiles, as hmmscan does)");
   app.add_option("--max-domains", c.max_domains,
                  "at most this many domains per sequence and profile, the first found: the sequence's best "
                  "alignment, then the best of what is left (0: all)")

@@ -19,6 +19,7 @@ struct ScanRequest {
   std::string sequence_file;  // "-" is standard input
   std::optional<std::string> tblout;
   bool max_evalue_given = false;  // -E was given (global mode has no E-values)
+  bool per_sequence = false;  // a report per sequence, Z = the profiles searched
   bool bits = false;   // also show scores in bits
   bool quiet = false;  // no progress display, no elapsed time
 };

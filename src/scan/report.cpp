@@ -8,6 +8,8 @@
 #include <map>
 #include <set>
 
+#include "scan/per_sequence.h"
+#include "scan/report_text.h"
 #include "search/calibration.h"
 #include "tormid_version.h"
 
@@ -15,97 +17,7 @@ namespace tormid::scan {
 
 namespace {
 
-constexpr std::size_t kLineWidth = 100;
 constexpr std::size_t kBlockColumns = 60;
-
-std::string format(const char* pattern, double value) {
-  char text[64];
-  std::snprintf(text, sizeof text, pattern, value);
-  return text;
-}
-
-std::string score_text(double score) { return format("%.3f", score); }
-
-// "-" where there is no value (global mode).
-std::string evalue_text(double evalue) { return std::isnan(evalue) ? "-" : format("%.2g", evalue); }
-std::string bits_text(double bits) { return std::isnan(bits) ? "-" : format("%.1f", bits); }
-
-// 1234567 as "1,234,567".
-std::string grouped(std::uint64_t n) {
-  std::string digits = std::to_string(n), text;
-  for (std::size_t k = 0; k < digits.size(); ++k) {
-    if (k > 0 && (digits.size() - k) % 3 == 0) text += ',';
-    text += digits[k];
-  }
-  return text;
-}
-
-std::string padded_left(const std::string& text, std::size_t width) {
-  return text.size() >= width ? text : std::string(width - text.size(), ' ') + text;
-}
-
-std::string padded_right(const std::string& text, std::size_t width) {
-  return text.size() >= width ? text : text + std::string(width - text.size(), ' ');
-}
-
-// text cut to width, ".." marking the cut.
-std::string cut(const std::string& text, std::size_t width) {
-  if (text.size() <= width) return text;
-  if (width <= 2) return text.substr(0, width);
-  return text.substr(0, width - 2) + "..";
-}
-
-std::string mode_name(const Settings& s) {
-  if (s.start == StartMode::prf_free && s.end == EndMode::prf_free) return "glocal";
-  if (s.start == StartMode::local && s.end == EndMode::local) return "local";
-  if (s.start == StartMode::global && s.end == EndMode::global) return "global";
-  const char* names[] = {"global", "profile-free", "sequence-free", "local"};
-  return std::string("start ") + names[static_cast<int>(s.start)] + ", end " +
-         names[static_cast<int>(s.end)];
-}
-
-std::string number(double v) { return format("%g", v); }
-
-std::string gap_costs(const Settings& s) {
-  if (s.gap_open_penalty_prf == s.gap_open_penalty_seq && s.deletion_penalty_prf == s.deletion_penalty_seq)
-    return "gap opening " + number(s.gap_open_penalty_prf) + ", deletion " + number(s.deletion_penalty_prf);
-  return "gap opening " + number(s.gap_open_penalty_prf) + " / " + number(s.gap_open_penalty_seq) +
-         ", deletion " + number(s.deletion_penalty_prf) + " / " + number(s.deletion_penalty_seq) +
-         " (profile / sequence gaps)";
-}
-
-std::string range(int from, int to) { return std::to_string(from) + "-" + std::to_string(to); }
-
-// Text from the files as the report shows it: control bytes (tab, line
-// ends, escape ...) as \xHH, so that they cannot break the layout or reach
-// the terminal; at most `limit` bytes of it, ".." marking the cut.
-std::string shown(const std::string& text, std::size_t limit = 1000) {
-  std::string out;
-  for (std::size_t k = 0; k < text.size(); ++k) {
-    if (out.size() >= limit) return cut(out, limit);
-    const auto c = static_cast<unsigned char>(text[k]);
-    if (c < 0x20 || c == 0x7f) {
-      char escaped[8];
-      std::snprintf(escaped, sizeof escaped, "\\x%02x", c);
-      out += escaped;
-    } else {
-      out += static_cast<char>(c);
-    }
-  }
-  return cut(out, limit);
-}
-
-bool is_control(char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7f; }
-
-// A table field: control bytes (tab, line ends ...) become blanks, so that
-// every row has its columns.
-std::string table_field(std::string text) {
-  for (char& c : text)
-    if (is_control(c)) c = ' ';
-  return text;
-}
-
-std::string sequence_name(const Hit& h) { return h.name().empty() ? "(unnamed)" : shown(h.name()); }
 
 // The line between consensus and sequence: the letter for an identity,
 // "+" for a pair the profile scores above zero.
@@ -205,6 +117,54 @@ void append_hit_list(std::string& out, const ReportContext& context, int profile
   }
 }
 
+// Per sequence in input order: its domains from every profile along it
+// (its domain architecture), with the E-value of each profile on the whole
+// sequence, and how many others each domain overlaps (the table names them).
+void append_sequence_lists(std::string& out, const ReportContext& context, const std::vector<Hit>& hits) {
+  const std::vector<const Hit*> ordered = in_sequence_order(hits);
+  const std::vector<std::vector<std::size_t>> overlaps = overlapping(ordered);
+  const bool bits = context.request.bits;
+  auto profile_name = [&](const Hit& h) {
+    return shown(context.profiles.profiles[static_cast<std::size_t>(h.profile)].name());
+  };
+  for (std::size_t first = 0; first < ordered.size();) {
+    std::size_t last = first;
+    while (last < ordered.size() && ordered[last]->record == ordered[first]->record) ++last;
+    const Hit& head = *ordered[first];
+    out += "Sequence " + sequence_name(head) + " (" + std::to_string(head.seq_len) + " residues): " +
+           std::to_string(last - first) + (last - first == 1 ? " domain" : " domains");
+    if (!head.description().empty()) out += "  " + shown(head.description(), kLineWidth);
+    out += "\n";
+    std::size_t name_width = 7, residues_width = 8, positions_width = 9;
+    for (std::size_t k = first; k < last; ++k) {
+      name_width = std::max(name_width, std::min<std::size_t>(30, profile_name(*ordered[k]).size()));
+      residues_width = std::max(residues_width, range(ordered[k]->seq_from, ordered[k]->seq_to).size());
+      positions_width = std::max(positions_width, range(ordered[k]->prf_from, ordered[k]->prf_to).size());
+    }
+    auto row = [&](const std::string& score, const std::string& evalue, const std::string& sequence_evalue,
+                   const std::string& bit_score, const std::string& profile, const std::string& residues,
+                   const std::string& positions, const std::string& overlap) {
+      out += padded_left(score, 11) + "  " + padded_left(evalue, 7) + "  " + padded_left(sequence_evalue, 11) +
+             (bits ? "  " + padded_left(bit_score, 6) : std::string()) + "  " +
+             padded_right(cut(profile, name_width), name_width) + "  " + padded_left(residues, residues_width) +
+             "  " + padded_left(positions, positions_width) + "  " + padded_left(overlap, 8) + "\n";
+    };
+    row("score", "E-value", "seq E-value", "bits", "profile", "residues", "positions", "overlaps");
+    for (std::size_t k = first; k < last; ++k) {
+      const Hit& h = *ordered[k];
+      row(score_text(h.score), evalue_text(h.evalue), evalue_text(h.sequence_evalue), bits_text(h.bits),
+          profile_name(h), range(h.seq_from, h.seq_to), range(h.prf_from, h.prf_to),
+          overlaps[k].empty() ? std::string("-") : std::to_string(overlaps[k].size()));
+    }
+    out += "\n";
+    if (context.request.config.alignments)
+      for (std::size_t k = first; k < last; ++k)
+        append_alignment(out, *ordered[k], context.profiles.profiles[static_cast<std::size_t>(ordered[k]->profile)],
+                         bits);
+    first = last;
+  }
+}
+
 // What was searched, how, and what is reported.
 std::string header(const ReportContext& context, std::uint64_t positions) {
   const ScanRequest& r = context.request;
@@ -218,7 +178,10 @@ std::string header(const ReportContext& context, std::uint64_t positions) {
   if (c.has_evalues()) {
     out += "domains with E-value at most " + number(c.max_evalue);
     if (c.min_score) out += " and score at least " + number(*c.min_score);
-    out += c.database_size ? " (Z = " + number(*c.database_size) + ")" : " (Z = the number of sequences searched)";
+    if (r.per_sequence && c.database_size && *c.database_size == static_cast<double>(context.profiles.profiles.size()))
+      out += " (Z = " + number(*c.database_size) + ", the number of profiles searched)";
+    else
+      out += c.database_size ? " (Z = " + number(*c.database_size) + ")" : " (Z = the number of sequences searched)";
   } else {
     out += "domains scoring at least " + number(c.score_threshold()) + " (global mode has no E-values)";
   }
@@ -235,9 +198,13 @@ std::string hit_report(const ReportContext& context, const SearchResult& result)
   for (const Profile& p : profiles) positions += static_cast<std::uint64_t>(p.length());
   std::string out = header(context, positions);
 
-  std::vector<std::vector<const Hit*>> by_profile(profiles.size());
-  for (const Hit& h : result.hits) by_profile[static_cast<std::size_t>(h.profile)].push_back(&h);
-  for (std::size_t p = 0; p < profiles.size(); ++p) append_hit_list(out, context, static_cast<int>(p), by_profile[p]);
+  if (context.request.per_sequence) {
+    append_sequence_lists(out, context, result.hits);
+  } else {
+    std::vector<std::vector<const Hit*>> by_profile(profiles.size());
+    for (const Hit& h : result.hits) by_profile[static_cast<std::size_t>(h.profile)].push_back(&h);
+    for (std::size_t p = 0; p < profiles.size(); ++p) append_hit_list(out, context, static_cast<int>(p), by_profile[p]);
+  }
 
   std::set<std::uint64_t> sequences;
   for (const Hit& h : result.hits) sequences.insert(h.record);
@@ -268,13 +235,23 @@ std::string hit_report(const ReportContext& context, const SearchResult& result)
 
 void write_hit_table(const ReportContext& context, const SearchResult& result,
                      const std::function<void(std::string_view)>& write) {
+  const bool per_sequence = context.request.per_sequence;
   write("#profile\tsequence\tseq_len\tdomain\tn_domains\tscore\tevalue\tbits\tbias\tseq_from\tseq_to\tprf_from\t"
-        "prf_to\tprf_len\tdescription\n");
+        "prf_to\tprf_len\tdescription");
+  write(per_sequence ? "\toverlaps\tseq_evalue\n" : "\n");
+  std::vector<const Hit*> ordered;
+  for (const Hit& h : result.hits) ordered.push_back(&h);
+  std::vector<std::vector<std::size_t>> overlaps;
+  if (per_sequence) {
+    ordered = in_sequence_order(result.hits);
+    overlaps = overlapping(ordered);
+  }
   std::string row;
   // Whether each sequence's description has control bytes, looked at once:
   // a long one is written as it is, not copied for every row.
   std::map<const SequenceLabel*, bool> clean;
-  for (const Hit& h : result.hits) {
+  for (std::size_t k = 0; k < ordered.size(); ++k) {
+    const Hit& h = *ordered[k];
     const Profile& profile = context.profiles.profiles[static_cast<std::size_t>(h.profile)];
     row = table_field(profile.name()) + "\t" + table_field(h.name()) + "\t" + std::to_string(h.seq_len) + "\t" +
           std::to_string(h.domain) + "\t" + std::to_string(h.n_domains) + "\t" + score_text(h.score) + "\t" +
@@ -286,6 +263,16 @@ void write_hit_table(const ReportContext& context, const SearchResult& result,
     if (added) at->second = std::none_of(h.description().begin(), h.description().end(), is_control);
     if (at->second) write(h.description());
     else write(table_field(h.description()));
+    if (per_sequence) {
+      std::string overlap;
+      for (const std::size_t other : overlaps[k]) {
+        if (!overlap.empty()) overlap += ',';
+        overlap += table_field(context.profiles.profiles[static_cast<std::size_t>(ordered[other]->profile)].name());
+      }
+      write("\t");
+      write(overlap.empty() ? std::string("-") : overlap);
+      write("\t" + evalue_text(h.sequence_evalue));
+    }
     write("\n");
   }
 }

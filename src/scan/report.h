@@ -12,10 +12,12 @@
 
 namespace tormid::scan {
 
-// The profiles searched and the file each came from.
+// The profiles searched, the file each came from, and the laws of those
+// from prepared libraries (empty for the others).
 struct ProfileSet {
   std::vector<Profile> profiles;
   std::vector<std::string> files;
+  std::vector<StoredLaw> laws;
 };
 
 struct ReportContext {
@@ -23,7 +25,8 @@ struct ReportContext {
   const ScanRequest& request;
 };
 
-// The standard output: a header, per profile a ranked hit list, the
+// The standard output: a header, per profile a ranked hit list (or, with
+// --per-sequence, per sequence its domains from every profile), the
 // alignments when asked for, and a summary.
 std::string hit_report(const ReportContext& context, const SearchResult& result);
 // The tab-separated table, one line per domain, handed to write a line at

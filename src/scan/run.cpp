@@ -31,11 +31,16 @@ bool write_stdout(const std::string& text) {
 
 // Every profile of every file, in order. Reports and tables tell profiles
 // apart by their names, so no two may share one.
-ProfileSet load_profiles(const std::vector<std::string>& files) {
+ProfileSet load_profiles(const std::vector<std::string>& files, int threads) {
   ProfileSet set;
   std::map<std::string, std::string> file_of;  // name -> file
-  for (const std::string& path : files)
-    for (Profile& p : read_profiles(path)) {
+  for (const std::string& path : files) {
+    ProfileLibrary library = read_library(path, threads);
+    for (std::size_t k = 0; k < library.profiles.size(); ++k) {
+      Profile& p = library.profiles[k];
+      if (k < library.laws.size() && !law_readable(library.laws[k]))
+        throw InputError(path, 0, "a damaged prepared library (the score law of profile " + p.name() +
+                                      " is not one)");
       const auto [at, added] = file_of.emplace(p.name(), path);
       if (!added)
         throw InputError(path, 0,
@@ -43,7 +48,9 @@ ProfileSet load_profiles(const std::vector<std::string>& files) {
                              "); each profile needs a name of its own (rename the file or the model)");
       set.profiles.push_back(std::move(p));
       set.files.push_back(path);
+      set.laws.push_back(k < library.laws.size() ? std::move(library.laws[k]) : StoredLaw{});
     }
+  }
   return set;
 }
 
@@ -54,7 +61,7 @@ std::optional<std::string> prepare(ScanRequest& request, ProfileSet& profiles) {
   if (std::count(files.begin(), files.end(), "-") + (request.sequence_file == "-") > 1)
     return "-: standard input can give the profiles or the sequences, once";
   try {
-    profiles = load_profiles(files);
+    profiles = load_profiles(files, request.config.thread_count());
     apply_parameter_file(request);
     if (request.tblout && distributed::rank() == 0) check_writable(*request.tblout);
   } catch (const InputError& e) {
@@ -68,9 +75,17 @@ std::optional<std::string> prepare(ScanRequest& request, ProfileSet& profiles) {
 }
 
 // What the search will do otherwise than asked, on standard error.
-void report_notes(const ScanRequest& request) {
+void report_notes(const ScanRequest& request, const ProfileSet& profiles) {
   if (distributed::rank() != 0) return;
   const SearchConfig& c = request.config;
+  std::string last;
+  for (std::size_t p = 0; p < profiles.profiles.size(); ++p)
+    if (!profiles.laws[p].numbers.empty() && !law_holds(profiles.laws[p], c) && profiles.files[p] != last) {
+      last = profiles.files[p];
+      std::fprintf(stderr, "tormid-scan: %s was prepared %s; calibrating its profiles at start-up\n", last.c_str(),
+                   profiles.laws[p].model != kLawModel ? "by a version of tormid with other score laws"
+                                                       : "for other alignment settings or another seed");
+    }
   if (c.threads > c.thread_count())
     std::fprintf(stderr, "tormid-scan: --threads %d is more than %d per core of the %d this process may use; "
                  "searching with %d\n", c.threads, kThreadsPerCore, available_cores(), c.thread_count());
@@ -82,14 +97,16 @@ void report_notes(const ScanRequest& request) {
 // The search in this process, or spread over the job's processes.
 SearchResult run_search(const ScanRequest& request, const ProfileSet& profiles, std::uint64_t& result_bytes) {
   if (distributed::size() > 1) {
-    distributed::JobResult job = distributed::search(profiles.profiles, request.config, request.sequence_file);
+    distributed::JobResult job =
+        distributed::search(profiles.profiles, request.config, request.sequence_file, profiles.laws);
     result_bytes = job.result_bytes;
     return std::move(job.search);
   }
   ProgressLine progress(!request.quiet && ::isatty(STDERR_FILENO), file_size(request.sequence_file));
   const SequenceSource source = request.sequence_file == "-" ? SequenceSource::standard_input()
                                                              : SequenceSource::file(request.sequence_file);
-  return search(profiles.profiles, request.config, source, [&](const Progress& p) { progress.update(p); });
+  return search(profiles.profiles, request.config, source, [&](const Progress& p) { progress.update(p); },
+                profiles.laws);
 }
 
 // The elapsed time and the speed, on standard error.
@@ -128,7 +145,10 @@ int run_tormid_scan(int argc, const char* const* argv) {
     report_error(*failure);
     return 1;
   }
-  report_notes(request);
+  // Per sequence, E-values count the profiles each sequence met.
+  if (request.per_sequence && !request.config.database_size)
+    request.config.database_size = static_cast<double>(profiles.profiles.size());
+  report_notes(request, profiles);
   try {
     std::uint64_t result_bytes = 0;
     const SearchResult result = run_search(request, profiles, result_bytes);

@@ -30,20 +30,27 @@ double threshold_reach(const ScoreLaw& law, const SearchConfig& config) {
 
 BoundFilter::BoundFilter(std::span<const Profile> profiles, const std::vector<ScoreLaw>& laws, int first, int last,
                          const SearchConfig& config)
-    : bounds_(static_cast<std::size_t>(last - first)) {
-  if (!config.filter) return;
-  for (std::size_t k = 0; k < bounds_.size(); ++k) {
-    const std::size_t p = static_cast<std::size_t>(first) + k;
-    const Profile& profile = profiles[p];
-    ScoreBound bound(profile, config.alignment, bound_scale(profile, threshold_reach(laws[p], config)));
+    : profiles_(profiles),
+      laws_(laws),
+      first_(first),
+      config_(config),
+      built_(std::make_unique<std::once_flag[]>(static_cast<std::size_t>(last - first))),
+      bounds_(static_cast<std::size_t>(last - first)) {}
+
+const ScoreBound* BoundFilter::bound_of(std::size_t k) const {
+  std::call_once(built_[k], [&] {
+    const std::size_t p = static_cast<std::size_t>(first_) + k;
+    const Profile& profile = profiles_[p];
+    ScoreBound bound(profile, config_.alignment, bound_scale(profile, threshold_reach(laws_[p], config_)));
     if (bound.pays_off()) bounds_[k] = std::move(bound);
-  }
+  });
+  return bounds_[k] ? &*bounds_[k] : nullptr;
 }
 
 std::vector<double> BoundFilter::bounds(const std::vector<std::string_view>& sequences, Workspaces& workspaces) const {
   const std::size_t count = sequences.size(), profiles = bounds_.size();
   std::vector<double> bound(count * profiles, HUGE_VAL);
-  if (std::none_of(bounds_.begin(), bounds_.end(), [](const auto& b) { return b.has_value(); })) return bound;
+  if (!config_.filter) return bound;
   // Longest first, so that the bound's lanes run out of work together.
   std::vector<std::size_t> order(count);
   std::iota(order.begin(), order.end(), std::size_t{0});
@@ -53,11 +60,12 @@ std::vector<double> BoundFilter::bounds(const std::vector<std::string_view>& seq
   tbb::parallel_for(std::size_t{0}, groups * profiles, [&](std::size_t job) {
     const std::size_t p = job % profiles, first = job / profiles * kBoundGroup;
     const std::size_t last = std::min(count, first + kBoundGroup);
-    if (!bounds_[p]) return;
+    const ScoreBound* score_bound = bound_of(p);
+    if (!score_bound) return;
     std::vector<std::string_view> group;
     for (std::size_t k = first; k < last; ++k) group.push_back(sequences[order[k]]);
     std::vector<double> values(group.size());
-    bounds_[p]->bound_many(group, values, workspaces.local());
+    score_bound->bound_many(group, values, workspaces.local());
     for (std::size_t k = first; k < last; ++k) bound[order[k] * profiles + p] = values[k - first];
   });
   return bound;

@@ -6,6 +6,8 @@
 #include <tbb/enumerable_thread_specific.h>
 
 #include <functional>
+#include <memory>
+#include <mutex>
 #include <optional>
 #include <span>
 #include <string_view>
@@ -20,7 +22,9 @@ using Workspaces = tbb::enumerable_thread_specific<Workspace>;
 class BoundFilter {
  public:
   // The bounds of profiles[first, last) (none where it would not save
-  // time, or when the configuration turns the filter off).
+  // time, or when the configuration turns the filter off), each built by
+  // the thread that first needs it: a library of many profiles starts at
+  // once, on every thread.
   BoundFilter(std::span<const Profile> profiles, const std::vector<ScoreLaw>& laws, int first, int last,
               const SearchConfig& config);
 
@@ -39,7 +43,15 @@ class BoundFilter {
   }
 
  private:
-  std::vector<std::optional<ScoreBound>> bounds_;  // per profile of the range
+  const ScoreBound* bound_of(std::size_t k) const;
+
+  std::span<const Profile> profiles_;
+  const std::vector<ScoreLaw>& laws_;
+  int first_;
+  const SearchConfig& config_;
+  // Per profile of the range, built once.
+  std::unique_ptr<std::once_flag[]> built_;
+  mutable std::vector<std::optional<ScoreBound>> bounds_;
 };
 
 }  // namespace tormid

@@ -7,6 +7,7 @@
 #include <array>
 #include <cmath>
 #include <chrono>
+#include <optional>
 
 #include "search/threads.h"
 
@@ -42,9 +43,10 @@ namespace {
 constexpr double kLengthFactors[] = {0.25, 0.35, 0.5, 0.65, 0.8, 1, 1.25, 1.6, 2, 2.5};
 constexpr int kShortestClass = 8;
 constexpr int kLongClass = 600;
-// Residues aligned per profile (1.4 times the 392,000 of fixed classes),
-// shared out among the samples, within these bounds.
-constexpr double kResidues = 550000;
+// Residues aligned per profile, shared out among the samples, within these
+// bounds. (550,000 gave no better E-values on random sequences: the
+// calibration check of README "Significance", three seeds.)
+constexpr double kResidues = 420000;
 constexpr int kFewestSamples = 150, kMostSamples = 2000;
 
 CalibrationPlan by_length_plan(int profile_length, bool prefixes) {
@@ -81,21 +83,36 @@ CalibrationPlan calibration_plan(const Settings& settings, int profile_length) {
 }
 
 std::string random_sequence(std::uint64_t seed, int klass, int index, int length) {
-  static const std::array<double, kAlphabetSize> cumulative = [] {
-    std::array<double, kAlphabetSize> c{};
+  struct Draw {
+    std::array<double, kAlphabetSize> cumulative{};
+    // For each of 256 slices of [0, 1), the code of the slice's lowest
+    // value: the search for a residue starts there instead of at 0, and
+    // ends where it would have (cumulative only rises).
+    std::array<int, 256> first{};
+  };
+  static const Draw draw = [] {
+    Draw d;
     double total = 0;
     for (double f : background) total += f;
     double sum = 0;
-    for (int k = 0; k < kAlphabetSize; ++k) c[static_cast<std::size_t>(k)] = (sum += background[static_cast<std::size_t>(k)]) / total;
-    return c;
+    for (int k = 0; k < kAlphabetSize; ++k)
+      d.cumulative[static_cast<std::size_t>(k)] = (sum += background[static_cast<std::size_t>(k)]) / total;
+    for (int b = 0; b < 256; ++b) {
+      const double u = b / 256.0;
+      int k = 0;
+      while (k + 1 < kAlphabetSize && u >= d.cumulative[static_cast<std::size_t>(k)]) ++k;
+      d.first[static_cast<std::size_t>(b)] = k;
+    }
+    return d;
   }();
   std::uint64_t state = seed;
   state ^= mix(state) + static_cast<std::uint64_t>(klass) * 0x100000001B3ull + static_cast<std::uint64_t>(index);
   std::string s(static_cast<std::size_t>(length), 'A');
   for (char& c : s) {
-    const double u = static_cast<double>(mix(state) >> 11) * 0x1.0p-53;
-    int k = 0;
-    while (k + 1 < kAlphabetSize && u >= cumulative[static_cast<std::size_t>(k)]) ++k;
+    const std::uint64_t bits = mix(state) >> 11;
+    const double u = static_cast<double>(bits) * 0x1.0p-53;
+    int k = draw.first[static_cast<std::size_t>(bits >> 45)];
+    while (k + 1 < kAlphabetSize && u >= draw.cumulative[static_cast<std::size_t>(k)]) ++k;
     c = alphabet[k];
   }
   return s;
@@ -104,13 +121,16 @@ std::string random_sequence(std::uint64_t seed, int klass, int index, int length
 namespace {
 
 // Scores a plan's sequence `index` into scores (class-major: class c's
-// k-th score at c * samples + k).
-void score_sample(const Profile& profile, const Settings& settings, const CalibrationPlan& plan, std::uint64_t seed,
-                  std::size_t index, Workspace& workspace, std::vector<double>& prefix, std::vector<double>& scores) {
+// k-th score at c * samples + k). Quick scores: a law fitted to thousands
+// of chance scores does not see the rounding of floats, and they come
+// twice as fast.
+void score_sample(const QuickProfile& profile, const Settings& settings, const CalibrationPlan& plan,
+                  std::uint64_t seed, std::size_t index, Workspace& workspace, std::vector<double>& prefix,
+                  std::vector<double>& scores) {
   const auto samples = static_cast<std::size_t>(plan.samples);
   if (plan.prefixes) {
     const std::string seq = random_sequence(seed, 0, static_cast<int>(index), plan.lengths.back());
-    prefix_scores(profile, settings, seq, workspace, prefix);
+    quick_prefix_scores(profile, settings, seq, workspace, prefix);
     for (std::size_t c = 0; c < plan.lengths.size(); ++c)
       scores[c * samples + index] = prefix[static_cast<std::size_t>(plan.lengths[c]) - 1];
     return;
@@ -118,7 +138,7 @@ void score_sample(const Profile& profile, const Settings& settings, const Calibr
   const std::size_t klass = index / samples;
   const std::string seq =
       random_sequence(seed, static_cast<int>(klass), static_cast<int>(index % samples), plan.lengths[klass]);
-  scores[index] = align(profile, settings, seq, workspace, Detail::score).score;
+  scores[index] = quick_score(profile, settings, seq, workspace);
 }
 
 // The law of a profile from its calibration scores.
@@ -149,6 +169,7 @@ std::vector<ScoreLaw> calibrate(const std::vector<const Profile*>& profiles, con
   std::vector<CalibrationPlan> plans;
   std::vector<std::size_t> first = {0};
   std::vector<std::vector<double>> scores(profiles.size());
+  std::vector<std::optional<QuickProfile>> quick(profiles.size());
   for (std::size_t p = 0; p < profiles.size(); ++p) {
     plans.push_back(calibration_plan(settings, profiles[p]->length()));
     first.push_back(first.back() + plans.back().sequences());
@@ -160,10 +181,11 @@ std::vector<ScoreLaw> calibrate(const std::vector<const Profile*>& profiles, con
   };
   tbb::enumerable_thread_specific<Buffers> buffers;
   run_on_threads(threads, [&] {
+    tbb::parallel_for(std::size_t{0}, profiles.size(), [&](std::size_t p) { quick[p].emplace(*profiles[p]); });
     tbb::parallel_for(std::size_t{0}, first.back(), [&](std::size_t unit) {
       const auto p = static_cast<std::size_t>(std::upper_bound(first.begin(), first.end(), unit) - first.begin() - 1);
       Buffers& b = buffers.local();
-      score_sample(*profiles[p], settings, plans[p], seed, unit - first[p], b.workspace, b.prefix, scores[p]);
+      score_sample(*quick[p], settings, plans[p], seed, unit - first[p], b.workspace, b.prefix, scores[p]);
     });
     tbb::parallel_for(std::size_t{0}, profiles.size(),
                       [&](std::size_t p) { laws[p] = fit(kind, plans[p], scores[p]); });
@@ -177,6 +199,54 @@ std::vector<ScoreLaw> calibrate_timed(const std::vector<const Profile*>& profile
   std::vector<ScoreLaw> laws = calibrate(profiles, config.alignment, config.seed, config.thread_count());
   seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   return laws;
+}
+
+bool law_readable(const StoredLaw& law) { return ScoreLaw::deserialized(law.numbers).has_value(); }
+
+bool law_holds(const StoredLaw& law, const SearchConfig& config) {
+  const Settings& a = law.settings;
+  const Settings& b = config.alignment;
+  return law.model == kLawModel && law.seed == config.seed && a.gap_open_penalty_prf == b.gap_open_penalty_prf &&
+         a.deletion_penalty_prf == b.deletion_penalty_prf && a.gap_open_penalty_seq == b.gap_open_penalty_seq &&
+         a.deletion_penalty_seq == b.deletion_penalty_seq && a.start == b.start && a.end == b.end &&
+         law_readable(law);
+}
+
+std::vector<ScoreLaw> resolve_laws(std::span<const Profile> profiles, std::span<const StoredLaw> stored,
+                                   const SearchConfig& config, double& seconds) {
+  std::vector<ScoreLaw> laws(profiles.size());
+  std::vector<const Profile*> missing;
+  std::vector<std::size_t> where;
+  for (std::size_t p = 0; p < profiles.size(); ++p) {
+    std::optional<ScoreLaw> law;
+    if (p < stored.size() && law_holds(stored[p], config)) law = ScoreLaw::deserialized(stored[p].numbers);
+    if (law) {
+      laws[p] = std::move(*law);
+    } else {
+      missing.push_back(&profiles[p]);
+      where.push_back(p);
+    }
+  }
+  seconds = 0;
+  if (missing.empty()) return laws;
+  std::vector<ScoreLaw> fitted = calibrate_timed(missing, config, seconds);
+  for (std::size_t k = 0; k < where.size(); ++k) laws[where[k]] = std::move(fitted[k]);
+  return laws;
+}
+
+std::vector<StoredLaw> calibrate_laws(std::span<const Profile> profiles, const SearchConfig& config,
+                                      const std::function<void(std::size_t)>& progress) {
+  // In chunks, to tell the progress; each chunk keeps every thread busy.
+  constexpr std::size_t kChunk = 256;
+  std::vector<StoredLaw> stored;
+  for (std::size_t first = 0; first < profiles.size(); first += kChunk) {
+    std::vector<const Profile*> chunk;
+    for (std::size_t p = first; p < std::min(profiles.size(), first + kChunk); ++p) chunk.push_back(&profiles[p]);
+    for (const ScoreLaw& law : calibrate(chunk, config.alignment, config.seed, config.thread_count()))
+      stored.push_back({config.alignment, config.seed, kLawModel, law.serialized()});
+    if (progress) progress(stored.size());
+  }
+  return stored;
 }
 
 }  // namespace tormid

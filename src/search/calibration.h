@@ -42,4 +42,9 @@ std::vector<ScoreLaw> calibrate(const std::vector<const Profile*>& profiles, con
 std::vector<ScoreLaw> calibrate_timed(const std::vector<const Profile*>& profiles, const SearchConfig& config,
                                       double& seconds);
 
+// The laws of the profiles: the stored ones that hold for the
+// configuration, the others calibrated (and the seconds that took).
+std::vector<ScoreLaw> resolve_laws(std::span<const Profile> profiles, std::span<const StoredLaw> stored,
+                                   const SearchConfig& config, double& seconds);
+
 }  // namespace tormid

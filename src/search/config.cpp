@@ -1,5 +1,6 @@
 // The search's configuration and its sources.
 #include <sched.h>
+#include <tbb/parallel_for.h>
 
 #include <algorithm>
 #include <cmath>
@@ -8,6 +9,7 @@
 
 #include "search/calibration.h"
 #include "search/search.h"
+#include "search/threads.h"
 
 namespace tormid {
 
@@ -27,7 +29,7 @@ int SearchConfig::thread_count() const {
   return threads > 0 ? std::min(threads, kThreadsPerCore * cores) : cores;
 }
 
-void check_searchable(std::span<const Profile> profiles, const Settings& s) {
+void check_searchable(std::span<const Profile> profiles, const Settings& s, int threads) {
   auto number = [](double v) {
     char text[32];
     std::snprintf(text, sizeof text, "%g", v);
@@ -43,8 +45,21 @@ void check_searchable(std::span<const Profile> profiles, const Settings& s) {
     if (p > kLargestMagnitude)
       throw SearchError("gap penalties beyond 1,000,000 leave scores and E-values without meaning (" + penalties + ")");
   }
-  for (const Profile& profile : profiles)
-    for (int k = 0; k < profile.length(); ++k)
+  // A pass without branches first, on the threads: a library is large and
+  // almost always sound. Then the first profile at fault in order, in words.
+  std::vector<char> sound(profiles.size(), 1);
+  run_on_threads(threads, [&] {
+    tbb::parallel_for(std::size_t{0}, profiles.size(), [&](std::size_t p) {
+      bool ok = true;
+      for (const ProfileRow& row : profiles[p].rows())
+        for (const double score : row) ok &= std::fabs(score) <= kLargestMagnitude;
+      sound[p] = ok;
+    });
+  });
+  for (std::size_t p = 0; p < profiles.size(); ++p) {
+    if (sound[p]) continue;
+    const Profile& profile = profiles[p];
+    for (int k = 0; k < profile.length(); ++k) {
       for (int a = 0; a < kAlphabetSize; ++a) {
         const double score = profile.row(k)[static_cast<std::size_t>(a)];
         if (!(std::fabs(score) <= kLargestMagnitude))
@@ -52,6 +67,8 @@ void check_searchable(std::span<const Profile> profiles, const Settings& s) {
                             number(score) + " for " + alphabet[a] +
                             ", beyond +-1,000,000, where scores and E-values lose their meaning");
       }
+    }
+  }
 }
 
 int available_cores() {

@@ -77,11 +77,16 @@ std::vector<Hit> reported_hits(const std::vector<Candidates>& candidates, const 
     // Numbered along the sequence.
     std::sort(kept.begin(), kept.end(),
               [&](std::size_t a, std::size_t b) { return c.found[a].seq_from < c.found[b].seq_from; });
+    std::vector<double> counts;
+    if (law.defined())
+      for (std::size_t k : kept) counts.push_back(expected_count(c.found[k], law, c.seq_len));
+    const double sequence_evalue = counts.empty() ? NAN : domains_expected_count(counts) * z;
     int number = 0;
     for (std::size_t k : kept) {
       Hit h = make_hit(c, c.found[k], law, z);
       h.domain = ++number;
       h.n_domains = static_cast<int>(kept.size());
+      h.sequence_evalue = sequence_evalue;
       hits.push_back(std::move(h));
     }
   }

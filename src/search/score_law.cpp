@@ -325,6 +325,23 @@ ScoreLaw ScoreLaw::fit_by_length(const std::vector<int>& lengths, const std::vec
   return law;
 }
 
+double domains_expected_count(std::vector<double> counts) {
+  if (counts.empty()) return NAN;
+  std::sort(counts.begin(), counts.end());
+  double best = counts.front(), sum = 0;
+  double log_factorial = 0, log_factorial_before = 0;  // ln r!, ln (r - 1)!
+  for (std::size_t r = 1; r <= counts.size() && counts[r - 1] < 1; ++r) {
+    const double n = static_cast<double>(r);
+    sum += -std::log(counts[r - 1]);
+    log_factorial_before = log_factorial;
+    log_factorial += std::log(n);
+    if (r < 2) continue;
+    const double log_chance = -sum + (n - 1) * std::log(sum) - log_factorial - log_factorial_before + n * std::log(2.0);
+    best = std::min(best, std::exp(log_chance));
+  }
+  return best;
+}
+
 std::vector<double> ScoreLaw::serialized() const {
   std::vector<double> n = {static_cast<double>(kind_), lambda_, mu0_};
   for (const std::vector<double>* v :
@@ -335,18 +352,39 @@ std::vector<double> ScoreLaw::serialized() const {
   return n;
 }
 
-ScoreLaw ScoreLaw::deserialized(const std::vector<double>& n) {
+std::optional<ScoreLaw> ScoreLaw::deserialized(const std::vector<double>& n) {
   ScoreLaw law;
   std::size_t at = 0;
-  auto next = [&] { return at < n.size() ? n[at++] : 0.0; };
-  law.kind_ = static_cast<Kind>(static_cast<int>(next()));
+  bool sound = true;
+  auto next = [&] {
+    sound = sound && at < n.size() && std::isfinite(n[at]);
+    return sound ? n[at++] : 0.0;
+  };
+  const double kind = next();
+  if (kind != 0 && kind != 1 && kind != 2) return std::nullopt;
+  law.kind_ = static_cast<Kind>(static_cast<int>(kind));
   law.lambda_ = next();
   law.mu0_ = next();
   for (std::vector<double>* v : {&law.log_lengths_, &law.log_lambdas_, &law.locations_, &law.bulk_log_lengths_,
                                  &law.bulk_means_, &law.bulk_sds_}) {
-    const auto size = static_cast<std::size_t>(next());
-    for (std::size_t k = 0; k < size; ++k) v->push_back(next());
+    const double size = next();
+    if (!sound || size < 0 || size > static_cast<double>(n.size() - at) || size != std::floor(size))
+      return std::nullopt;
+    for (std::size_t k = 0; k < static_cast<std::size_t>(size); ++k) v->push_back(next());
   }
+  const auto increasing = [](const std::vector<double>& v) {
+    return std::adjacent_find(v.begin(), v.end(), std::greater_equal<double>()) == v.end();
+  };
+  const std::size_t classes = law.log_lengths_.size(), bulk = law.bulk_log_lengths_.size();
+  sound = sound && at == n.size() && law.log_lambdas_.size() == classes && law.locations_.size() == classes &&
+          increasing(law.log_lengths_) && law.bulk_means_.size() == bulk && law.bulk_sds_.size() == bulk &&
+          increasing(law.bulk_log_lengths_);
+  switch (law.kind_) {
+    case Kind::none: break;
+    case Kind::local: sound = sound && law.lambda_ > 0; break;
+    case Kind::by_length: sound = sound && classes > 0; break;
+  }
+  if (!sound) return std::nullopt;
   return law;
 }
 

@@ -26,6 +26,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 #include "search/search.h"
@@ -38,6 +39,16 @@ struct CompositionNull {
   double scale = 1.0;  // their spread over that of random sequences
   int length = 0;      // of the stretch shuffled
 };
+
+// The chance of several domains of one profile together in one random
+// sequence, from each one's expected chance count: the least of the best
+// domain's count and, for each r >= 2, the chance that the r best of a
+// Poisson process of chance domains sum to as much on the normalised scale
+// x = -ln(count) (Karlin and Altschul's sum statistic, for the r highest
+// of a process of intensity e^-x: e^-t t^(r-1) / (r! (r-1)!) at sum t),
+// times 2^r for having chosen r. Only domains with a count below 1 join a
+// sum. At most the best count; NaN without counts.
+double domains_expected_count(std::vector<double> counts);
 
 class ScoreLaw {
  public:
@@ -79,9 +90,10 @@ class ScoreLaw {
     double score;
     int length;
   };
-  // The law as numbers and back, to send it between processes.
+  // The law as numbers and back, to send it between processes and to
+  // store it; nothing where the numbers are not a law's (a damaged file).
   std::vector<double> serialized() const;
-  static ScoreLaw deserialized(const std::vector<double>& numbers);
+  static std::optional<ScoreLaw> deserialized(const std::vector<double>& numbers);
 
   // The local law fitted to samples of any lengths.
   static ScoreLaw fit_local(const std::vector<Sample>& samples);

@@ -8,8 +8,8 @@
 namespace tormid {
 
 SearchResult search(std::span<const Profile> profiles, const SearchConfig& config, const SequenceSource& source,
-                    const ProgressCallback& progress) {
-  check_searchable(profiles, config.alignment);
+                    const ProgressCallback& progress, std::span<const StoredLaw> stored) {
+  check_searchable(profiles, config.alignment, config.thread_count());
   // With E-values over a Z known only at the end, a source that can be
   // read twice is counted first: the score bound then meets the final
   // threshold from the first record on, not a looser one.
@@ -19,9 +19,7 @@ SearchResult search(std::span<const Profile> profiles, const SearchConfig& confi
   const std::unique_ptr<RecordStream> records = open_records(source, config.max_record_length);
 
   SearchResult result;
-  std::vector<const Profile*> list;
-  for (const Profile& p : profiles) list.push_back(&p);
-  const std::vector<ScoreLaw> laws = calibrate_timed(list, config, result.calibration_seconds);
+  const std::vector<ScoreLaw> laws = resolve_laws(profiles, stored, config, result.calibration_seconds);
   const UnitResult unit =
       search_unit({profiles, laws, 0, static_cast<int>(profiles.size())}, config, *records, known, progress);
   if (count_first && unit.stats.records != known.counted)

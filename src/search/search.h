@@ -25,6 +25,7 @@
 #include <vector>
 
 #include <tormid/engine.h>
+#include <tormid/input.h>
 
 namespace tormid {
 
@@ -154,6 +155,12 @@ struct Hit {
   // chance in the Z sequences searched; the score in bits. NaN where the
   // settings give no E-values.
   double pvalue = NAN, evalue = NAN, bits = NAN;
+  // The E-value of the sequence against the profile, from all the pair's
+  // reported domains together (the same on each of them): the chance of
+  // domains this good in one random sequence, times Z. At most the best
+  // domain's E-value; a protein of repeats, each weak alone, can be far
+  // more significant as a whole (score_law.h, domains_expected_count).
+  double sequence_evalue = NAN;
   // How much the sequence's composition raises chance scores, as a score:
   // the E-value is that of score - bias under the calibrated law (0 when
   // the composition makes no difference).
@@ -204,12 +211,34 @@ class SearchError : public std::runtime_error {
 // Refuses profiles and settings under which scores and E-values mean
 // nothing: negative gap penalties (gaps would pay), and scores or
 // penalties beyond kLargestMagnitude. Throws SearchError naming what.
+// Looks through the profiles on `threads` threads.
 inline constexpr double kLargestMagnitude = 1e6;
-void check_searchable(std::span<const Profile> profiles, const Settings& settings);
+void check_searchable(std::span<const Profile> profiles, const Settings& settings, int threads = 1);
+
+// ---- Calibration -----------------------------------------------------------
+
+// The profiles' score laws for the configuration's settings and seed, as
+// a prepared library stores them: what search() otherwise calibrates at
+// start-up. progress, when set, is called with the number of profiles done
+// so far (from the calling thread).
+std::vector<StoredLaw> calibrate_laws(std::span<const Profile> profiles, const SearchConfig& config,
+                                      const std::function<void(std::size_t)>& progress = {});
+
+// The version of the laws calibrate_laws() gives: a stored law of another
+// version is calibrated again.
+inline constexpr std::uint32_t kLawModel = 1;
+
+// Whether a stored law holds for the configuration: of this version,
+// calibrated for the same alignment settings and seed, and readable.
+bool law_holds(const StoredLaw& law, const SearchConfig& config);
+// Whether a stored law's numbers are a law's (else the file is damaged).
+bool law_readable(const StoredLaw& law);
 
 // Searches every record of the source against every profile; the
-// profiles and settings pass check_searchable() first.
+// profiles and settings pass check_searchable() first. laws, when given
+// (one per profile, from a prepared library), spare the calibration of
+// each profile whose law holds for the configuration.
 SearchResult search(std::span<const Profile> profiles, const SearchConfig& config, const SequenceSource& source,
-                    const ProgressCallback& progress = {});
+                    const ProgressCallback& progress = {}, std::span<const StoredLaw> laws = {});
 
 }  // namespace tormid

@@ -1,0 +1,173 @@
+// tormid-prf press: profiles of any format, calibrated once, written as a
+// prepared library that tormid-scan loads without calibrating.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "converter/converter.h"
+#include "search/search.h"
+
+namespace tormid::converter {
+
+namespace {
+
+struct PressRequest {
+  std::optional<std::string> params;
+  std::string mode = "glocal";
+  double open = kDefaultGapOpen, extend = kDefaultGapExtend;
+  SearchConfig config;
+  bool quiet = false;
+  std::string output;
+  std::vector<std::string> files;
+};
+
+bool whole_number(const std::string& text, unsigned long long& value) {
+  if (text.empty() || text.size() > 20 || text.find_first_not_of("0123456789") != std::string::npos) return false;
+  errno = 0;
+  value = std::strtoull(text.c_str(), nullptr, 10);
+  return errno == 0;
+}
+
+bool finite_number(const std::string& text, double& value) {
+  char* end = nullptr;
+  value = std::strtod(text.c_str(), &end);
+  return !text.empty() && *end == '\0' && std::isfinite(value);
+}
+
+// The command line after "press"; an empty message means it is understood.
+std::string parse(int argc, const char* const* argv, PressRequest& r) {
+  std::vector<std::string> words;
+  for (int k = 2; k < argc; ++k) {
+    const std::string arg = argv[k];
+    auto value = [&]() -> std::optional<std::string> {
+      if (k + 1 == argc) return std::nullopt;
+      return std::string(argv[++k]);
+    };
+    unsigned long long n = 0;
+    if (arg == "--quiet") {
+      r.quiet = true;
+    } else if (arg == "--params" || arg == "--mode" || arg == "--open" || arg == "--extend" || arg == "--seed" ||
+               arg == "--threads") {
+      const std::optional<std::string> v = value();
+      if (!v) return arg + " needs a value";
+      if (arg == "--params") r.params = *v;
+      if (arg == "--mode") {
+        if (*v != "glocal" && *v != "local" && *v != "global") return "--mode is glocal, local or global, not " + *v;
+        r.mode = *v;
+      }
+      if ((arg == "--open" || arg == "--extend") && (!finite_number(*v, arg == "--open" ? r.open : r.extend) ||
+                                                     (arg == "--open" ? r.open : r.extend) < 0))
+        return arg + " must be 0 or more, not " + *v;
+      if (arg == "--seed") {
+        if (!whole_number(*v, n)) return "--seed must be a whole number, not " + *v;
+        r.config.seed = n;
+      }
+      if (arg == "--threads") {
+        if (!whole_number(*v, n) || n < 1 || n > 1'000'000) return "--threads must be a whole number from 1, not " + *v;
+        r.config.threads = static_cast<int>(n);
+      }
+    } else if (arg.rfind("--", 0) == 0 && arg != "--") {
+      return "unknown option " + arg;
+    } else {
+      words.push_back(arg);
+    }
+  }
+  if (words.size() < 2) return "press needs an output file and at least one profile file";
+  r.output = words.front();
+  r.files.assign(words.begin() + 1, words.end());
+  return "";
+}
+
+// Every profile of the files; each needs a name of its own.
+std::vector<Profile> load(const std::vector<std::string>& files) {
+  std::vector<Profile> profiles;
+  std::map<std::string, std::string> file_of;
+  for (const std::string& path : files)
+    for (Profile& p : read_profiles(path)) {
+      const auto [at, added] = file_of.emplace(p.name(), path);
+      if (!added)
+        throw InputError(path, 0, "a profile named " + p.name() + " is already pressed (from " + at->second +
+                                      "); each profile needs a name of its own");
+      profiles.push_back(std::move(p));
+    }
+  return profiles;
+}
+
+// Writes bytes to a temporary file beside path and renames it onto path.
+void write_atomically(const std::string& path, const std::string& bytes) {
+  std::string temporary = path + ".XXXXXX";
+  const int fd = ::mkstemp(temporary.data());
+  auto fail = [&](int error) {
+    if (fd >= 0) std::remove(temporary.c_str());
+    throw InputError(path, 0, std::string("cannot write (") + std::strerror(error) + ")");
+  };
+  if (fd < 0) fail(errno);
+  const mode_t mask = ::umask(0);
+  ::umask(mask);
+  int error = ::fchmod(fd, 0666 & ~mask) == 0 ? 0 : errno;
+  for (std::size_t at = 0; !error && at < bytes.size();) {
+    const ssize_t n = ::write(fd, bytes.data() + at, bytes.size() - at);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) error = n < 0 ? errno : EIO;
+    else at += static_cast<std::size_t>(n);
+  }
+  if (!error && ::fsync(fd) != 0) error = errno;
+  if (::close(fd) != 0 && !error) error = errno;
+  if (!error && std::rename(temporary.c_str(), path.c_str()) != 0) error = errno;
+  if (error) fail(error);
+}
+
+}  // namespace
+
+int press(int argc, const char* const* argv) {
+  PressRequest r;
+  if (const std::string problem = parse(argc, argv, r); !problem.empty()) {
+    std::fprintf(stderr, "tormid-prf: %s\n", problem.c_str());
+    return 1;
+  }
+  const auto start = std::chrono::steady_clock::now();
+  const bool progress_shown = !r.quiet && ::isatty(STDERR_FILENO);
+  try {
+    const std::vector<Profile> profiles = load(r.files);
+    r.config.alignment = r.params ? set_parameters(read_param_file(*r.params, LineReader::Compression::gzip))
+                                  : mode_settings(r.mode == "local"    ? SearchMode::local
+                                                  : r.mode == "global" ? SearchMode::global
+                                                                       : SearchMode::glocal,
+                                                  r.open, r.extend);
+    check_searchable(profiles, r.config.alignment, r.config.thread_count());
+    const std::vector<StoredLaw> laws = calibrate_laws(profiles, r.config, [&](std::size_t done) {
+      if (progress_shown) std::fprintf(stderr, "\rcalibrated %zu of %zu profiles\033[K", done, profiles.size());
+    });
+    if (progress_shown) std::fprintf(stderr, "\r\033[K");
+    const std::string bytes = prepared_library(profiles, laws);
+    write_atomically(r.output, bytes);
+    if (!r.quiet) {
+      const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+      std::fprintf(stderr, "tormid-prf: %zu profiles calibrated on %d threads in %.1f s, %s written (%.1f MB)\n",
+                   profiles.size(), r.config.thread_count(), seconds, r.output.c_str(),
+                   static_cast<double>(bytes.size()) / 1e6);
+    }
+  } catch (const InputError& e) {
+    std::fprintf(stderr, "tormid-prf: %s\n", e.what());
+    return 1;
+  } catch (const SearchError& e) {
+    std::fprintf(stderr, "tormid-prf: %s\n", e.what());
+    return 1;
+  } catch (const std::bad_alloc&) {
+    std::fprintf(stderr, "tormid-prf: out of memory\n");
+    return 1;
+  }
+  return 0;
+}
+
+}  // namespace tormid::converter

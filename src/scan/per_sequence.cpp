@@ -1,0 +1,36 @@
+#include "scan/per_sequence.h"
+
+#include <algorithm>
+
+namespace tormid::scan {
+
+std::vector<const Hit*> in_sequence_order(const std::vector<Hit>& hits) {
+  std::vector<const Hit*> ordered;
+  for (const Hit& h : hits) ordered.push_back(&h);
+  std::sort(ordered.begin(), ordered.end(), [](const Hit* a, const Hit* b) {
+    if (a->record != b->record) return a->record < b->record;
+    if (a->seq_from != b->seq_from) return a->seq_from < b->seq_from;
+    if (a->seq_to != b->seq_to) return a->seq_to < b->seq_to;
+    return a->profile < b->profile;
+  });
+  return ordered;
+}
+
+std::vector<std::vector<std::size_t>> overlapping(const std::vector<const Hit*>& ordered) {
+  std::vector<std::vector<std::size_t>> overlaps(ordered.size());
+  for (std::size_t first = 0; first < ordered.size();) {
+    std::size_t last = first;  // one past this sequence's hits
+    while (last < ordered.size() && ordered[last]->record == ordered[first]->record) ++last;
+    // Sorted by start: a hit overlaps those after it that start before it ends.
+    for (std::size_t a = first; a < last; ++a)
+      for (std::size_t b = a + 1; b < last && ordered[b]->seq_from <= ordered[a]->seq_to; ++b) {
+        overlaps[a].push_back(b);
+        overlaps[b].push_back(a);
+      }
+    first = last;
+  }
+  for (auto& list : overlaps) std::sort(list.begin(), list.end());
+  return overlaps;
+}
+
+}  // namespace tormid::scan

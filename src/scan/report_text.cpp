@@ -1,0 +1,98 @@
+// Text of the reports: numbers, names and columns as they are shown.
+#include "scan/report_text.h"
+
+#include <cmath>
+#include <cstdio>
+
+namespace tormid::scan {
+
+std::string format(const char* pattern, double value) {
+  char text[64];
+  std::snprintf(text, sizeof text, pattern, value);
+  return text;
+}
+
+std::string score_text(double score) { return format("%.3f", score); }
+
+// "-" where there is no value (global mode).
+std::string evalue_text(double evalue) { return std::isnan(evalue) ? "-" : format("%.2g", evalue); }
+std::string bits_text(double bits) { return std::isnan(bits) ? "-" : format("%.1f", bits); }
+
+// 1234567 as "1,234,567".
+std::string grouped(std::uint64_t n) {
+  std::string digits = std::to_string(n), text;
+  for (std::size_t k = 0; k < digits.size(); ++k) {
+    if (k > 0 && (digits.size() - k) % 3 == 0) text += ',';
+    text += digits[k];
+  }
+  return text;
+}
+
+std::string padded_left(const std::string& text, std::size_t width) {
+  return text.size() >= width ? text : std::string(width - text.size(), ' ') + text;
+}
+
+std::string padded_right(const std::string& text, std::size_t width) {
+  return text.size() >= width ? text : text + std::string(width - text.size(), ' ');
+}
+
+// text cut to width, ".." marking the cut.
+std::string cut(const std::string& text, std::size_t width) {
+  if (text.size() <= width) return text;
+  if (width <= 2) return text.substr(0, width);
+  return text.substr(0, width - 2) + "..";
+}
+
+std::string mode_name(const Settings& s) {
+  if (s.start == StartMode::prf_free && s.end == EndMode::prf_free) return "glocal";
+  if (s.start == StartMode::local && s.end == EndMode::local) return "local";
+  if (s.start == StartMode::global && s.end == EndMode::global) return "global";
+  const char* names[] = {"global", "profile-free", "sequence-free", "local"};
+  return std::string("start ") + names[static_cast<int>(s.start)] + ", end " +
+         names[static_cast<int>(s.end)];
+}
+
+std::string number(double v) { return format("%g", v); }
+
+std::string gap_costs(const Settings& s) {
+  if (s.gap_open_penalty_prf == s.gap_open_penalty_seq && s.deletion_penalty_prf == s.deletion_penalty_seq)
+    return "gap opening " + number(s.gap_open_penalty_prf) + ", deletion " + number(s.deletion_penalty_prf);
+  return "gap opening " + number(s.gap_open_penalty_prf) + " / " + number(s.gap_open_penalty_seq) +
+         ", deletion " + number(s.deletion_penalty_prf) + " / " + number(s.deletion_penalty_seq) +
+         " (profile / sequence gaps)";
+}
+
+std::string range(int from, int to) { return std::to_string(from) + "-" + std::to_string(to); }
+
+// Text from the files as the report shows it: control bytes (tab, line
+// ends, escape ...) as \xHH, so that they cannot break the layout or reach
+// the terminal; at most `limit` bytes of it, ".." marking the cut.
+std::string shown(const std::string& text, std::size_t limit) {
+  std::string out;
+  for (std::size_t k = 0; k < text.size(); ++k) {
+    if (out.size() >= limit) return cut(out, limit);
+    const auto c = static_cast<unsigned char>(text[k]);
+    if (c < 0x20 || c == 0x7f) {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\x%02x", c);
+      out += escaped;
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return cut(out, limit);
+}
+
+bool is_control(char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7f; }
+
+// A table field: control bytes (tab, line ends ...) become blanks, so that
+// every row has its columns.
+std::string table_field(std::string text) {
+  for (char& c : text)
+    if (is_control(c)) c = ' ';
+  return text;
+}
+
+std::string sequence_name(const Hit& h) { return h.name().empty() ? "(unnamed)" : shown(h.name()); }
+
+}  // namespace tormid::scan
