@@ -153,8 +153,9 @@ int press(int argc, const char* const* argv) {
     write_atomically(r.output, bytes);
     if (!r.quiet) {
       const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-      std::fprintf(stderr, "tormid-prf: %zu profiles calibrated on %d threads in %.1f s, %s written (%.1f MB)\n",
-                   profiles.size(), r.config.thread_count(), seconds, r.output.c_str(),
+      std::fprintf(stderr, "tormid-prf: %zu profile%s calibrated on %d thread%s in %.1f s, %s written (%.1f MB)\n",
+                   profiles.size(), profiles.size() == 1 ? "" : "s", r.config.thread_count(),
+                   r.config.thread_count() == 1 ? "" : "s", seconds, r.output.c_str(),
                    static_cast<double>(bytes.size()) / 1e6);
     }
   } catch (const InputError& e) {

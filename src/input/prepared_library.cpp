@@ -92,8 +92,11 @@ class Reader {
     at_ += size;
     return t;
   }
-  void doubles(double* out, std::size_t count) {
+  void need_doubles(std::size_t count) const {
     if (count > (end_ - at_) / sizeof(double)) damaged("it ends too early");
+  }
+  void doubles(double* out, std::size_t count) {
+    need_doubles(count);
     if constexpr (std::endian::native == std::endian::little) {
       std::memcpy(out, bytes_.data() + at_, count * sizeof(double));
       at_ += count * sizeof(double);
@@ -158,6 +161,9 @@ void read_record(Reader& in, Profile& profile, StoredLaw& law) {
   std::string name = in.text();
   const auto positions = in.get<std::uint32_t>();
   if (positions == 0 || positions > kMostPositions) in.damaged("an impossible profile length");
+  // Sizes are checked against the bytes there before anything is
+  // allocated: a few damaged bytes must not ask for gigabytes.
+  in.need_doubles(std::size_t{positions} * kAlphabetSize);
   std::vector<ProfileRow> rows(positions);
   static_assert(sizeof(ProfileRow) == kAlphabetSize * sizeof(double));
   in.doubles(rows.front().data(), std::size_t{positions} * kAlphabetSize);
@@ -166,6 +172,7 @@ void read_record(Reader& in, Profile& profile, StoredLaw& law) {
   law.model = in.get<std::uint32_t>();
   const auto numbers = in.get<std::uint32_t>();
   if (numbers > kMostNumbers) in.damaged("an impossible score law");
+  in.need_doubles(numbers);
   law.numbers.resize(numbers);
   in.doubles(law.numbers.data(), numbers);
   if (!in.done()) in.damaged("a profile's record is longer than its contents");
@@ -236,9 +243,10 @@ ProfileLibrary parse_prepared_library(std::string_view bytes, const std::string&
     throw InputError(path, 0,
                      "a prepared library of format " + std::to_string(version) + ", where this tormid reads format " +
                          std::to_string(kLibraryVersion) + "; prepare it again with tormid-prf press");
-  header.get<std::uint32_t>();
+  const auto reserved = header.get<std::uint32_t>();
   const auto size = header.get<std::uint64_t>();
   const auto crc = header.get<std::uint32_t>();
+  if (reserved != 0 || header.get<std::uint32_t>() != 0) header.damaged("its header has been changed");
   if (size != bytes.size() - kHeader) header.damaged("its size is not what its header says: cut short, or added to");
   const std::string_view payload = bytes.substr(kHeader);
 

@@ -24,6 +24,10 @@ namespace {
 
 constexpr std::size_t kBatchRecords = 1024;
 constexpr std::size_t kBatchResidues = 1 << 20;
+// Every pair of a batch keeps its domains, cells and bound until the batch
+// is collected: with a library of many profiles, fewer records per batch
+// (20,000 profiles: 52 records, some 40 MB per batch).
+constexpr std::size_t kBatchPairs = 1 << 20;
 
 struct Record {
   FastaRecord text;
@@ -40,11 +44,12 @@ struct Batch {
   std::vector<char> dismissed;
 };
 
-// Reads up to a batch of records; false when there are none left.
-bool read_batch(RecordStream& stream, Batch& batch, std::uint64_t& searched) {
+// Reads up to a batch of records (at most `most`); false when there are
+// none left.
+bool read_batch(RecordStream& stream, std::size_t most, Batch& batch, std::uint64_t& searched) {
   FastaRecord record;
   std::size_t residues = 0;
-  while (batch.records.size() < kBatchRecords && residues < kBatchResidues && stream.next(record)) {
+  while (batch.records.size() < most && residues < kBatchResidues && stream.next(record)) {
     if (record.sequence.empty()) {
       ++batch.empty_records;
       continue;
@@ -113,7 +118,8 @@ class UnitSearch {
 
 std::shared_ptr<Batch> UnitSearch::next_batch(tbb::flow_control& control) {
   auto batch = std::make_shared<Batch>();
-  if (!read_batch(stream_, *batch, searched_)) {
+  const std::size_t most = std::clamp<std::size_t>(kBatchPairs / std::max<std::size_t>(count_, 1), 1, kBatchRecords);
+  if (!read_batch(stream_, most, *batch, searched_)) {
     control.stop();
     return nullptr;
   }

@@ -1,0 +1,363 @@
+// Profile libraries: the prepared-library format (round trip, and every
+// kind of damage refused), tormid-prf press and tormid-scan on what it
+// writes (the same results as the source files), per-sequence reports, and
+// the statistics they add.
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <bit>
+#include <cmath>
+#include <random>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "search/calibration.h"
+#include "search/score_law.h"
+#include "search/search.h"
+#include "support/fixtures.h"
+#include "support/synthetic.h"
+
+namespace {
+
+using namespace tormid;
+
+constexpr std::size_t kHeader = 40;
+
+fixtures::RunResult run_scan(const std::vector<std::string>& args, const std::filesystem::path& dir) {
+  return fixtures::run(TORMID_SCAN_BINARY, args, dir);
+}
+fixtures::RunResult run_prf(const std::vector<std::string>& args, const std::filesystem::path& dir) {
+  return fixtures::run(TORMID_PRF_BINARY, args, dir);
+}
+
+// Rewrites the header's size and checksum after the payload was changed:
+// what a file written to mislead would do.
+void reseal(std::string& bytes) {
+  const std::uint64_t size = bytes.size() - kHeader;
+  const auto crc = static_cast<std::uint32_t>(
+      ::crc32(0L, reinterpret_cast<const Bytef*>(bytes.data() + kHeader), static_cast<uInt>(size)));
+  for (int k = 0; k < 8; ++k) bytes[24 + static_cast<std::size_t>(k)] = static_cast<char>(size >> (8 * k));
+  for (int k = 0; k < 4; ++k) bytes[32 + static_cast<std::size_t>(k)] = static_cast<char>(crc >> (8 * k));
+}
+
+// A few generated profiles of different lengths and their laws.
+struct Pressed {
+  std::vector<Profile> profiles;
+  std::vector<StoredLaw> laws;
+};
+
+Pressed small_library(SearchMode mode = SearchMode::local) {
+  synthetic::Random rng(24);
+  Pressed p;
+  for (const int length : {12, 40, 75}) p.profiles.push_back(synthetic::family(rng, fixtures::numbered("f", length), length).profile);
+  SearchConfig config;
+  config.threads = 2;
+  config.alignment = mode_settings(mode, kDefaultGapOpen, kDefaultGapExtend);
+  p.laws = calibrate_laws(p.profiles, config);
+  return p;
+}
+
+TEST(PreparedLibrary, ReadsBackEveryBitOfProfilesAndLaws) {
+  const Pressed p = small_library();
+  fixtures::TempDir dir;
+  const std::string path = dir.write("lib.tlib", prepared_library(p.profiles, p.laws));
+  EXPECT_EQ(profile_format(path), ProfileFormat::prepared);
+  for (const int threads : {1, 3}) {
+    const ProfileLibrary back = read_library(path, threads);
+    ASSERT_EQ(back.profiles.size(), p.profiles.size());
+    for (std::size_t k = 0; k < p.profiles.size(); ++k) {
+      EXPECT_EQ(back.profiles[k].name(), p.profiles[k].name());
+      ASSERT_EQ(back.profiles[k].length(), p.profiles[k].length());
+      for (int r = 0; r < p.profiles[k].length(); ++r)
+        for (int a = 0; a < kAlphabetSize; ++a)
+          ASSERT_EQ(std::bit_cast<std::uint64_t>(back.profiles[k].row(r)[static_cast<std::size_t>(a)]),
+                    std::bit_cast<std::uint64_t>(p.profiles[k].row(r)[static_cast<std::size_t>(a)]));
+      EXPECT_EQ(back.laws[k].numbers, p.laws[k].numbers);
+      EXPECT_EQ(back.laws[k].seed, p.laws[k].seed);
+      EXPECT_EQ(back.laws[k].model, kLawModel);
+      EXPECT_TRUE(law_readable(back.laws[k]));
+    }
+  }
+  // Read from a pipe (no mapping) and from gzip, the same.
+  ASSERT_EQ(std::system(("gzip -c " + fixtures::shell_quote(path) + " > " +
+                         fixtures::shell_quote((dir.path() / "lib.tlib.gz").string()))
+                            .c_str()),
+            0);
+  EXPECT_EQ(read_library((dir.path() / "lib.tlib.gz").string()).laws[2].numbers, p.laws[2].numbers);
+}
+
+// Every cut and every changed byte of a library is refused with a message
+// that names the file, never read as something else.
+TEST(PreparedLibrary, RefusesEveryTruncationAndEveryChangedByte) {
+  const Pressed p = small_library();
+  const std::string bytes = prepared_library({p.profiles[0]}, {p.laws[0]});
+  fixtures::TempDir dir;
+  auto refusal = [&](const std::string& content) {
+    const std::string path = dir.write("bad.tlib", content);
+    try {
+      read_library(path);
+    } catch (const InputError& e) {
+      EXPECT_EQ(e.file(), path);
+      return e.reason();
+    }
+    return std::string("accepted");
+  };
+  for (std::size_t cut = 16; cut < bytes.size(); cut += 7) {
+    const std::string reason = refusal(bytes.substr(0, cut));
+    EXPECT_EQ(reason.rfind("a damaged prepared library", 0), 0u) << "cut at " << cut << ": " << reason;
+  }
+  for (std::size_t at = 16; at < bytes.size(); ++at) {
+    std::string changed = bytes;
+    changed[at] = static_cast<char>(changed[at] ^ 0x20);
+    const std::string reason = refusal(changed);
+    if (at >= 16 && at < 20) {
+      EXPECT_NE(reason.find("prepare it again with tormid-prf press"), std::string::npos) << reason;
+    } else {
+      EXPECT_EQ(reason.rfind("a damaged prepared library", 0), 0u) << "byte " << at << ": " << reason;
+    }
+  }
+  EXPECT_EQ(refusal(bytes + "x"),
+            "a damaged prepared library (its size is not what its header says: cut short, or added to)");
+  std::string version = bytes;
+  version[16] = 2;
+  EXPECT_EQ(refusal(version),
+            "a prepared library of format 2, where this tormid reads format 1; prepare it again with tormid-prf press");
+}
+
+// Past the checksum (a file written to mislead): an index or a record
+// that does not hold together is refused, not followed.
+TEST(PreparedLibrary, RefusesInconsistentContentsBehindAValidChecksum) {
+  const Pressed p = small_library();
+  const std::string bytes = prepared_library(p.profiles, p.laws);
+  fixtures::TempDir dir;
+  struct Case {
+    const char* what;
+    std::size_t at;  // payload offset of a u64 or u32 to overwrite
+    std::uint64_t value;
+    int width;
+    const char* reason;
+  };
+  const std::size_t first_record = 8 * (p.profiles.size() + 2);
+  const Case cases[] = {
+      {"count", 0, 1'000'000'000'000ull, 8, "an impossible number of profiles"},
+      {"first index entry", 8, 9, 8, "its index does not match its profiles"},
+      {"last index entry", 8 * (p.profiles.size() + 1), 5, 8, "its index does not match its profiles"},
+      {"name length", first_record, 1'000'000, 4, "it ends too early"},
+      {"length 0", first_record + 4 + p.profiles[0].name().size(), 0, 4, "an impossible profile length"},
+  };
+  for (const Case& c : cases) {
+    std::string changed = bytes;
+    for (int k = 0; k < c.width; ++k)
+      changed[kHeader + c.at + static_cast<std::size_t>(k)] = static_cast<char>(c.value >> (8 * k));
+    reseal(changed);
+    const std::string path = dir.write("bad.tlib", changed);
+    try {
+      read_library(path);
+      ADD_FAILURE() << c.what << ": accepted";
+    } catch (const InputError& e) {
+      EXPECT_EQ(e.reason(), std::string("a damaged prepared library (") + c.reason + ")") << c.what;
+    }
+  }
+  // A law that is not one passes the reader (it does not know laws) and
+  // is refused by tormid-scan.
+  Pressed odd = p;
+  odd.laws[1].numbers = {7, 1, 2};
+  dir.write("odd.tlib", prepared_library(odd.profiles, odd.laws));
+  dir.write("q.fa", ">q\nMKV\n");
+  const fixtures::RunResult r = run_scan({"--quiet", "--mode", "local", "odd.tlib", "q.fa"}, dir.path());
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err, "tormid-scan: odd.tlib: a damaged prepared library (the score law of profile f40 is not one)\n");
+}
+
+// Pressed and searched with the settings it was pressed for, a library
+// gives what its source file gives, without calibrating; with other
+// settings, it calibrates and says so, and still gives the same results.
+TEST(PressedLibrary, SearchesAsItsSourceWithOrWithoutItsLaws) {
+  fixtures::TempDir dir;
+  const std::string examples = std::string(TORMID_TEST_DATA) + "/../../examples/";
+  for (const char* mode : {"local", "glocal"}) {
+    SCOPED_TRACE(mode);
+    const fixtures::RunResult press =
+        run_prf({"press", "--mode", mode, "--threads", "2", "lib.tlib", examples + "zinc_finger.hmm",
+                 examples + "zinc_finger.prf"},
+                dir.path());
+    ASSERT_EQ(press.status, 0) << press.err;
+    EXPECT_EQ(press.out, "");
+    EXPECT_NE(press.err.find("tormid-prf: 2 profiles calibrated on 2 threads in "), std::string::npos) << press.err;
+    EXPECT_NE(press.err.find(" s, lib.tlib written ("), std::string::npos) << press.err;
+    const auto scan = [&](const std::vector<std::string>& files, const std::string& search_mode) {
+      std::vector<std::string> args = {"--mode", search_mode, "--threads", "2", "--tblout", "t.tsv"};
+      args.insert(args.end(), files.begin(), files.end());
+      args.push_back(examples + "proteome.fasta");
+      fixtures::RunResult r = run_scan(args, dir.path());
+      EXPECT_EQ(r.status, 0) << r.err;
+      // The file names in the report are the only difference.
+      static const std::regex file_name(R"(positions, [^)]*\))");
+      r.out = std::regex_replace(r.out, file_name, "positions, FILE)");
+      r.out += fixtures::read_file(dir.path() / "t.tsv");
+      return r;
+    };
+    const fixtures::RunResult source = scan({examples + "zinc_finger.hmm", examples + "zinc_finger.prf"}, mode);
+    const fixtures::RunResult pressed = scan({"lib.tlib"}, mode);
+    EXPECT_EQ(pressed.out.substr(pressed.out.find("# sequences")), source.out.substr(source.out.find("# sequences")));
+    EXPECT_NE(pressed.err.find("(calibration 0.00 s)"), std::string::npos) << pressed.err;
+    const std::string other = std::string(mode) == "local" ? "glocal" : "local";
+    const fixtures::RunResult recalibrated = scan({"lib.tlib"}, other);
+    EXPECT_EQ(recalibrated.err.rfind("tormid-scan: lib.tlib was prepared for other alignment settings or another "
+                                     "seed; calibrating its profiles at start-up\n",
+                                     0),
+              0u)
+        << recalibrated.err;
+    const fixtures::RunResult other_source = scan({examples + "zinc_finger.hmm", examples + "zinc_finger.prf"}, other);
+    EXPECT_EQ(recalibrated.out.substr(recalibrated.out.find("# sequences")),
+              other_source.out.substr(other_source.out.find("# sequences")));
+  }
+}
+
+TEST(PressedLibrary, CommandLineMistakesAreRefusedPlainly) {
+  fixtures::TempDir dir;
+  const std::string tiny = std::string(TORMID_TEST_DATA) + "/converter/tiny.hmm";
+  struct Case {
+    std::vector<std::string> args;
+    std::string err;
+  };
+  const Case cases[] = {
+      {{"press"}, "tormid-prf: press needs an output file and at least one profile file\n"},
+      {{"press", "out.tlib"}, "tormid-prf: press needs an output file and at least one profile file\n"},
+      {{"press", "--mode", "semi", "out.tlib", tiny}, "tormid-prf: --mode is glocal, local or global, not semi\n"},
+      {{"press", "--open", "-1", "out.tlib", tiny}, "tormid-prf: --open must be 0 or more, not -1\n"},
+      {{"press", "--threads", "0", "out.tlib", tiny}, "tormid-prf: --threads must be a whole number from 1, not 0\n"},
+      {{"press", "--speed", "out.tlib", tiny}, "tormid-prf: unknown option --speed\n"},
+      {{"press", "out.tlib", "missing.hmm"}, "tormid-prf: missing.hmm: cannot open (No such file or directory)\n"},
+      {{"press", "out.tlib", tiny, tiny},
+       "tormid-prf: " + tiny + ": a profile named tiny is already pressed (from " + tiny +
+           "); each profile needs a name of its own\n"},
+      {{"press", "no/such/dir/out.tlib", tiny}, "tormid-prf: no/such/dir/out.tlib: cannot write (No such file or directory)\n"},
+  };
+  for (const Case& c : cases) {
+    const fixtures::RunResult r = run_prf(c.args, dir.path());
+    EXPECT_EQ(r.status, 1) << c.err;
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, c.err);
+  }
+  EXPECT_FALSE(std::filesystem::exists(dir.path() / "out.tlib"));
+  // Nothing half-written is left beside the output either.
+  EXPECT_TRUE(std::filesystem::is_empty(dir.path()));
+}
+
+// --per-sequence: each sequence's domains in input order, along the
+// sequence, Z = the number of profiles, overlaps counted and named.
+TEST(PerSequence, ListsEachSequencesDomainsAlongItWithZFromTheProfiles) {
+  fixtures::TempDir dir;
+  dir.write("a.prf", fixtures::word_profile("ACDEFGHIK"));
+  dir.write("b.prf", fixtures::word_profile("GHIKLMNPQ"));
+  dir.write("c.prf", fixtures::word_profile("WWWWWWWWW"));
+  dir.write("db.fa",
+            ">second\nYYYYLMNPQYYYYACDEFYYYY\n>first desc\nACDEFGHIKLMNPQYY\n>none\nYYYYYYYY\n");
+  const fixtures::RunResult r = run_scan({"--quiet", "--per-sequence", "--mode", "local", "--tblout", "t.tsv", "a.prf",
+                                          "b.prf", "c.prf", "db.fa"},
+                                         dir.path());
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("(Z = 3, the number of profiles searched)"), std::string::npos) << r.out;
+  const auto second = r.out.find("Sequence second (22 residues): 2 domains");
+  const auto first = r.out.find("Sequence first (16 residues): 2 domains  desc");
+  ASSERT_NE(second, std::string::npos) << r.out;
+  ASSERT_NE(first, std::string::npos) << r.out;
+  EXPECT_LT(second, first);
+  EXPECT_EQ(r.out.find("Sequence none"), std::string::npos);
+  const std::string table = fixtures::read_file(dir.path() / "t.tsv");
+  std::vector<std::vector<std::string>> rows;
+  std::istringstream lines(table);
+  for (std::string line; std::getline(lines, line);) {
+    std::vector<std::string> fields;
+    std::istringstream split(line);
+    for (std::string f; std::getline(split, f, '\t');) fields.push_back(f);
+    rows.push_back(fields);
+  }
+  ASSERT_EQ(rows.size(), 5u) << table;
+  EXPECT_EQ(rows[0].back(), "seq_evalue");
+  EXPECT_EQ(rows[0][rows[0].size() - 2], "overlaps");
+  // In input order, then along the sequence: b then a in "second"; a and b
+  // overlap in "first" (GHIK is in both).
+  const std::vector<std::pair<std::string, std::string>> order = {
+      {"b", "second"}, {"a", "second"}, {"a", "first"}, {"b", "first"}};
+  for (std::size_t k = 0; k < order.size(); ++k) {
+    EXPECT_EQ(rows[k + 1][0], order[k].first) << k;
+    EXPECT_EQ(rows[k + 1][1], order[k].second) << k;
+  }
+  EXPECT_EQ(rows[1][rows[1].size() - 2], "-");
+  EXPECT_EQ(rows[3][rows[3].size() - 2], "b");
+  EXPECT_EQ(rows[4][rows[4].size() - 2], "a");
+  // -Z still sets Z.
+  const fixtures::RunResult fixed =
+      run_scan({"--quiet", "--per-sequence", "--mode", "local", "-Z", "1000", "a.prf", "b.prf", "c.prf", "db.fa"},
+               dir.path());
+  EXPECT_NE(fixed.out.find("(Z = 1000)"), std::string::npos) << fixed.out;
+}
+
+// The sequence E-value against a plain simulation: chance domains of a
+// sequence as a Poisson process whose count above x is e^-x (what every
+// domain's expected count means), the pair E-value's chance of reaching a
+// level alpha stays near alpha (within the 1.5 alpha that its choice of r
+// costs at most), and no sequence is ever less significant than its best
+// domain.
+TEST(SequenceEvalue, HoldsOnChanceDomainsAndNeverExceedsTheBestDomain) {
+  std::mt19937_64 rng(5);
+  std::exponential_distribution<double> gap(1.0);
+  const double mean_domains = 3;  // chance domains above x = -ln 3 per sequence
+  const int sequences = 200000;
+  int below[3] = {0, 0, 0};
+  const double levels[3] = {0.1, 0.01, 0.001};
+  for (int s = 0; s < sequences; ++s) {
+    // Points of a unit-rate process on u = e^-x, from the top: u_k = sum of k gaps.
+    std::vector<double> counts;
+    for (double u = gap(rng); u < mean_domains; u += gap(rng)) counts.push_back(u);
+    if (counts.empty()) continue;
+    const double pair = domains_expected_count(counts);
+    ASSERT_LE(pair, counts.front());
+    for (int k = 0; k < 3; ++k) below[k] += -std::expm1(-pair) <= levels[k];
+  }
+  for (int k = 0; k < 3; ++k) {
+    const double expected = sequences * levels[k];
+    EXPECT_LE(below[k], 1.5 * expected) << levels[k];
+    EXPECT_GE(below[k], 0.8 * expected) << levels[k];
+  }
+  EXPECT_EQ(domains_expected_count({0.25}), 0.25);
+  EXPECT_TRUE(std::isnan(domains_expected_count({})));
+  // Ten weak domains together are strong; ten chance-level ones are not.
+  EXPECT_LT(domains_expected_count(std::vector<double>(10, 1e-3)), 1e-12);
+  EXPECT_EQ(domains_expected_count(std::vector<double>(10, 2.0)), 2.0);
+}
+
+// The calibration's random residues, drawn through a table, are those of a
+// plain search of the cumulative composition.
+TEST(Calibration, RandomSequencesAreThoseOfThePlainDraw) {
+  std::array<double, kAlphabetSize> cumulative{};
+  double total = 0, sum = 0;
+  for (const double f : background) total += f;
+  for (int k = 0; k < kAlphabetSize; ++k) cumulative[static_cast<std::size_t>(k)] = (sum += background[static_cast<std::size_t>(k)]) / total;
+  for (const std::uint64_t seed : {1ull, 42ull, 0xFFFFFFFFFFFFFFFFull}) {
+    std::uint64_t state = seed;
+    auto mix = [&] {
+      std::uint64_t z = (state += 0x9E3779B97F4A7C15ull);
+      z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+      z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+      return z ^ (z >> 31);
+    };
+    const std::uint64_t start = seed;
+    state = seed;
+    state ^= mix() + 3 * 0x100000001B3ull + 7;
+    std::string plain;
+    for (int n = 0; n < 20000; ++n) {
+      const double u = static_cast<double>(mix() >> 11) * 0x1.0p-53;
+      int k = 0;
+      while (k + 1 < kAlphabetSize && u >= cumulative[static_cast<std::size_t>(k)]) ++k;
+      plain += alphabet[k];
+    }
+    EXPECT_EQ(random_sequence(start, 3, 7, 20000), plain) << seed;
+  }
+}
+
+}  // namespace
