@@ -246,12 +246,12 @@ int main(int argc, char** argv) {
     std::ofstream(at("models.hmm")) << library;
     const std::vector<std::string> scan = {"--threads", "2", at("models.hmm"), at("db.fa")};
     hmmer2 = bench::median_of(repeat, hmmsearch,
-                              {"--cpu", "2", "--noali", "--tblout", at("hmmer.tbl"), at("models.hmm"), at("db.fa")});
+                              {"--cpu", "2", "--noali", "--tsv", at("hmmer.tbl"), at("models.hmm"), at("db.fa")});
     hmm_filter2 = bench::median_of(repeat, TORMID_SCAN_BINARY, with(scan, {"--quiet"}));
     hmm_exact2 = bench::median_of(repeat, TORMID_SCAN_BINARY, with(scan, {"--quiet", "--no-filter"}));
-    bench::run_process(TORMID_SCAN_BINARY, with(scan, {"--tblout", at("filter.tbl")}), at("hmm-filter.out"),
+    bench::run_process(TORMID_SCAN_BINARY, with(scan, {"--tsv", at("filter.tbl")}), at("hmm-filter.out"),
                        at("hmm-filter.err"));
-    bench::run_process(TORMID_SCAN_BINARY, with(scan, {"--quiet", "--no-filter", "--tblout", at("exact.tbl")}),
+    bench::run_process(TORMID_SCAN_BINARY, with(scan, {"--quiet", "--no-filter", "--tsv", at("exact.tbl")}),
                        at("hmm-exact.out"));
     hmm_same = read_text(at("hmm-filter.out")) == read_text(at("hmm-exact.out")) &&
                read_text(at("filter.tbl")) == read_text(at("exact.tbl"));
@@ -268,7 +268,7 @@ int main(int argc, char** argv) {
   decoy_args.push_back(at("decoys.fa"));
   std::vector<std::vector<int>> chance;
   for (const char* mode : {"glocal", "local"}) {
-    bench::run_process(TORMID_SCAN_BINARY, with(decoy_args, {"--mode", mode, "-E", "10", "--tblout", at("decoys.tbl")}),
+    bench::run_process(TORMID_SCAN_BINARY, with(decoy_args, {"--mode", mode, "-E", "10", "--tsv", at("decoys.tbl")}),
                        at("decoys.out"));
     chance.push_back(rows_at_most(at("decoys.tbl"), thresholds));
   }

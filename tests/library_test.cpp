@@ -188,7 +188,7 @@ TEST(PressedLibrary, SearchesAsItsSourceWithOrWithoutItsLaws) {
     EXPECT_NE(press.err.find("tormid-prf: 2 profiles calibrated on 2 threads in "), std::string::npos) << press.err;
     EXPECT_NE(press.err.find(" s, lib.tlib written ("), std::string::npos) << press.err;
     const auto scan = [&](const std::vector<std::string>& files, const std::string& search_mode) {
-      std::vector<std::string> args = {"--mode", search_mode, "--threads", "2", "--tblout", "t.tsv"};
+      std::vector<std::string> args = {"--mode", search_mode, "--threads", "2", "--tsv", "t.tsv"};
       args.insert(args.end(), files.begin(), files.end());
       args.push_back(examples + "proteome.fasta");
       fixtures::RunResult r = run_scan(args, dir.path());
@@ -256,7 +256,7 @@ TEST(PerSequence, ListsEachSequencesDomainsAlongItWithZFromTheProfiles) {
   dir.write("c.prf", fixtures::word_profile("WWWWWWWWW"));
   dir.write("db.fa",
             ">second\nYYYYLMNPQYYYYACDEFYYYY\n>first desc\nACDEFGHIKLMNPQYY\n>none\nYYYYYYYY\n");
-  const fixtures::RunResult r = run_scan({"--quiet", "--per-sequence", "--mode", "local", "--tblout", "t.tsv", "a.prf",
+  const fixtures::RunResult r = run_scan({"--quiet", "--per-sequence", "--mode", "local", "--tsv", "t.tsv", "a.prf",
                                           "b.prf", "c.prf", "db.fa"},
                                          dir.path());
   ASSERT_EQ(r.status, 0) << r.err;

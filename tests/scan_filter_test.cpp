@@ -82,7 +82,7 @@ fixtures::TempDir* ScanFilter::dir_ = nullptr;
 TEST_P(ScanFilter, SameReportWithAndWithoutTheFilter) {
   auto run = [&](const std::string& table, bool filter) {
     std::vector<std::string> args = GetParam().options;
-    for (const char* a : {"--alignments", "--threads", "2", "--tblout"}) args.emplace_back(a);
+    for (const char* a : {"--alignments", "--threads", "2", "--tsv"}) args.emplace_back(a);
     args.push_back(table);
     if (!filter) args.emplace_back("--no-filter");
     for (const char* a : {"fam0.prf", "fam1.prf", "fam2.prf", "fam3.prf", "db.fa"}) args.emplace_back(a);

@@ -40,7 +40,7 @@ class ScanFiles : public testing::Test {
   void SetUp() override {
     dir_.write("w.prf", fixtures::word_profile("ACDEFGHIK"));
     dir_.write("db.fa", ">one first\nWWWACDEFGHIKWWWWACDQFGHIKWW\n>two\nMMMMACDEFGHIK\n>none\nWWWWWWWW\n");
-    const fixtures::RunResult r = run_scan({"--quiet", "--tblout", "reference.tsv", "w.prf", "db.fa"}, path());
+    const fixtures::RunResult r = run_scan({"--quiet", "--tsv", "reference.tsv", "w.prf", "db.fa"}, path());
     ASSERT_EQ(r.status, 0) << r.err;
     report_ = r.out;
     table_ = fixtures::read_file(path() / "reference.tsv");
@@ -57,7 +57,7 @@ class ScanFiles : public testing::Test {
 TEST_F(ScanFiles, TableFollowsLinksAndKeepsWhatIsThere) {
   // A link to standard output: the table follows the report there.
   fs::create_symlink("/proc/self/fd/1", path() / "stdout");
-  fixtures::RunResult r = run_scan({"--quiet", "--tblout", "stdout", "w.prf", "db.fa"}, path());
+  fixtures::RunResult r = run_scan({"--quiet", "--tsv", "stdout", "w.prf", "db.fa"}, path());
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out, report_ + table_);
   EXPECT_TRUE(fs::is_symlink(path() / "stdout"));
@@ -65,7 +65,7 @@ TEST_F(ScanFiles, TableFollowsLinksAndKeepsWhatIsThere) {
   dir_.write("target.tsv", "old");
   fs::permissions(path() / "target.tsv", fs::perms::owner_read | fs::perms::owner_write);
   fs::create_symlink("target.tsv", path() / "link.tsv");
-  r = run_scan({"--quiet", "--tblout", "link.tsv", "w.prf", "db.fa"}, path());
+  r = run_scan({"--quiet", "--tsv", "link.tsv", "w.prf", "db.fa"}, path());
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_TRUE(fs::is_symlink(path() / "link.tsv"));
   EXPECT_EQ(fixtures::read_file(path() / "target.tsv"), table_);
@@ -74,12 +74,12 @@ TEST_F(ScanFiles, TableFollowsLinksAndKeepsWhatIsThere) {
   // A file with two names: both see the table.
   dir_.write("a.tsv", "old");
   fs::create_hard_link(path() / "a.tsv", path() / "b.tsv");
-  r = run_scan({"--quiet", "--tblout", "a.tsv", "w.prf", "db.fa"}, path());
+  r = run_scan({"--quiet", "--tsv", "a.tsv", "w.prf", "db.fa"}, path());
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(fixtures::read_file(path() / "b.tsv"), table_);
   // A named pipe: its reader gets the table.
   ASSERT_EQ(::mkfifo((path() / "pipe").c_str(), 0600), 0);
-  r = shell("timeout 10 cat pipe > got & timeout 10 " + scan() + " --quiet --tblout pipe w.prf db.fa; status=$?; wait; exit $status");
+  r = shell("timeout 10 cat pipe > got & timeout 10 " + scan() + " --quiet --tsv pipe w.prf db.fa; status=$?; wait; exit $status");
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(fixtures::read_file(path() / "got"), table_);
 }
@@ -90,11 +90,11 @@ TEST_F(ScanFiles, TableToDevicesIsWrittenInPlace) {
   if (::mknod((path() / "full").c_str(), S_IFCHR | 0666, makedev(1, 7)) != 0 ||
       ::mknod((path() / "null").c_str(), S_IFCHR | 0666, makedev(1, 3)) != 0)
     GTEST_SKIP() << "device nodes cannot be made here (root with CAP_MKNOD can)";
-  fixtures::RunResult r = run_scan({"--quiet", "--tblout", "full", "w.prf", "db.fa"}, path());
+  fixtures::RunResult r = run_scan({"--quiet", "--tsv", "full", "w.prf", "db.fa"}, path());
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.err, "tormid-scan: full: cannot write (No space left on device)\n");
   EXPECT_TRUE(fs::is_character_file(path() / "full"));
-  r = run_scan({"--quiet", "--tblout", "null", "w.prf", "db.fa"}, path());
+  r = run_scan({"--quiet", "--tsv", "null", "w.prf", "db.fa"}, path());
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_TRUE(fs::is_character_file(path() / "null"));
 }
@@ -102,7 +102,7 @@ TEST_F(ScanFiles, TableToDevicesIsWrittenInPlace) {
 // Databases and profiles from pipes are read once: the same table as from
 // files, and no waiting on a second open.
 TEST_F(ScanFiles, PipesAreReadOnce) {
-  fixtures::RunResult r = shell("exec bash -c " + shell_quote("exec " + scan() + " --quiet --tblout t.tsv w.prf <(cat db.fa)"));
+  fixtures::RunResult r = shell("exec bash -c " + shell_quote("exec " + scan() + " --quiet --tsv t.tsv w.prf <(cat db.fa)"));
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(fixtures::read_file(path() / "t.tsv"), table_);
   ASSERT_EQ(::mkfifo((path() / "db.pipe").c_str(), 0600), 0);
@@ -110,17 +110,17 @@ TEST_F(ScanFiles, PipesAreReadOnce) {
   // The writers open the pipes inside timeout: a reader that never comes
   // fails the test instead of hanging it.
   r = shell("timeout 10 sh -c 'cat db.fa > db.pipe' & timeout 10 sh -c 'cat w.prf > w.pipe' & timeout 10 " + scan() +
-            " --quiet --tblout f.tsv w.pipe db.pipe; status=$?; wait; exit $status");
+            " --quiet --tsv f.tsv w.pipe db.pipe; status=$?; wait; exit $status");
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(fixtures::read_file(path() / "f.tsv"), table_);
-  r = shell("exec " + scan() + " --quiet --tblout s.tsv - db.fa < w.prf");
+  r = shell("exec " + scan() + " --quiet --tsv s.tsv - db.fa < w.prf");
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(split(fixtures::read_file(path() / "s.tsv"), '\n').size(), split(table_, '\n').size());
 }
 
 // With nowhere to put the report, the run fails and writes no table.
 TEST_F(ScanFiles, ClosedStandardOutputWritesNothing) {
-  const fixtures::RunResult r = shell("exec " + scan() + " --quiet --tblout t.tsv w.prf db.fa >&-");
+  const fixtures::RunResult r = shell("exec " + scan() + " --quiet --tsv t.tsv w.prf db.fa >&-");
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.err, "tormid-scan: cannot write the standard output\n");
   EXPECT_FALSE(fs::exists(path() / "t.tsv"));
@@ -141,9 +141,11 @@ TEST_F(ScanFiles, AcceptedOptionsAndTheirNotes) {
   EXPECT_EQ(r.err.rfind("tormid-scan: --threads 100000 is more than 4 per core", 0), 0u) << r.err;
   dir_.write("g.par", fixtures::params(11, 1, {"PRF_FREE_BEG", "PRF_FREE_END"}));
   ASSERT_EQ(shell("gzip -k g.par").status, 0);
-  r = run_scan({"--quiet", "--params", "g.par.gz", "--tblout", "z.tsv", "w.prf", "db.fa"}, path());
+  r = run_scan({"--quiet", "--params", "g.par.gz", "--tsv", "z.tsv", "w.prf", "db.fa"}, path());
   EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(fixtures::read_file(path() / "z.tsv"), table_);
+  r = run_scan({"--quiet", "--mode", "glocal", "--tsv", "glocal.tsv", "w.prf", "db.fa"}, path());
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(fixtures::read_file(path() / "z.tsv"), fixtures::read_file(path() / "glocal.tsv"));
 }
 
 // Control bytes from names and headers: the table keeps its columns, the
@@ -151,7 +153,7 @@ TEST_F(ScanFiles, AcceptedOptionsAndTheirNotes) {
 TEST_F(ScanFiles, ControlBytesNeitherBreakRowsNorReachTheTerminal) {
   dir_.write("w\tx.prf", fixtures::word_profile("ACDEFGHIK"));
   dir_.write("odd.fa", ">a\x1b[31mred\rback\tand\x01 more\nACDEFGHIK\n");
-  const fixtures::RunResult r = run_scan({"--quiet", "--tblout", "t.tsv", "w\tx.prf", "odd.fa"}, path());
+  const fixtures::RunResult r = run_scan({"--quiet", "--tsv", "t.tsv", "w\tx.prf", "odd.fa"}, path());
   ASSERT_EQ(r.status, 0) << r.err;
   for (const std::string& row : split(fixtures::read_file(path() / "t.tsv"), '\n')) {
     EXPECT_EQ(split(row, '\t').size(), 15u) << row;
@@ -163,11 +165,27 @@ TEST_F(ScanFiles, ControlBytesNeitherBreakRowsNorReachTheTerminal) {
   EXPECT_NE(r.out.find("Profile w\\x09x "), std::string::npos) << r.out;
 }
 
+// What the report makes readable: a nucleotide file is searched with a
+// warning; a long name leaves the description its room.
+TEST_F(ScanFiles, NucleotidesAreWarnedOfAndDescriptionsKeepTheirRoom) {
+  dir_.write("dna.fa", ">chr1 a genome\nACGTTGCAACGTNNACGTTTGACGGCATACGATTACGACGATCAGC\n>chr2\nACGUACGUACGGACDEFGHIK\n");
+  fixtures::RunResult r = run_scan({"--quiet", "w.prf", "dna.fa"}, path());
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.err, "tormid-scan: warning: dna.fa looks like nucleotide sequences (91% of its residues are A, C, G, "
+                   "T, U or N); tormid-scan compares protein sequences\n");
+  r = run_scan({"--quiet", "w.prf", "db.fa"}, path());
+  EXPECT_EQ(r.err, "");
+  const std::string name(60, 'n'), description = "mitogen-activated protein kinase kinase kinase 7";
+  dir_.write("long.fa", ">" + name + " " + description + "\nWWWACDEFGHIKWW\n");
+  r = run_scan({"--quiet", "w.prf", "long.fa"}, path());
+  EXPECT_NE(r.out.find("  mitogen-activated protein kinase kinas..\n"), std::string::npos) << r.out;
+}
+
 // Equal scores: in input order of the records, then along each record.
 TEST_F(ScanFiles, TiesAreInInputOrder) {
   const std::string copies = "WWWACDEFGHIKWWWWACDEFGHIKWW\n";
   dir_.write("ties.fa", ">c\n" + copies + ">a\n" + copies + ">b\n" + copies);
-  const fixtures::RunResult r = run_scan({"--quiet", "--tblout", "t.tsv", "w.prf", "ties.fa"}, path());
+  const fixtures::RunResult r = run_scan({"--quiet", "--mode", "glocal", "--tsv", "t.tsv", "w.prf", "ties.fa"}, path());
   ASSERT_EQ(r.status, 0) << r.err;
   std::vector<std::string> order;
   for (const std::string& row : split(fixtures::read_file(path() / "t.tsv"), '\n'))
@@ -184,7 +202,7 @@ TEST_F(ScanFiles, LocalDomainsScoreAboveZero) {
   row[static_cast<std::size_t>(getIndex('A'))] = 0;
   dir_.write("one.prf", fixtures::rows_profile({row}));
   const fixtures::RunResult r =
-      run_scan({"--quiet", "--mode", "local", "-E", "1e300", "--tblout", "t.tsv", "one.prf", "db.fa"}, path());
+      run_scan({"--quiet", "--mode", "local", "-E", "1e300", "--tsv", "t.tsv", "one.prf", "db.fa"}, path());
   EXPECT_EQ(r.status, 0) << r.err;
   std::vector<std::string> scores;
   for (const std::string& line : split(fixtures::read_file(path() / "t.tsv"), '\n'))
@@ -199,7 +217,7 @@ TEST(ScanReport, TableRowsAreTheReportsRows) {
   synthetic::Random rng(31);
   std::vector<synthetic::Family> families;
   fixtures::TempDir dir;
-  std::vector<std::string> args = {"--quiet", "--mode", "local", "--tblout", "t.tsv"};
+  std::vector<std::string> args = {"--quiet", "--mode", "local", "--tsv", "t.tsv"};
   for (int k = 0; k < 3; ++k) {
     families.push_back(synthetic::family(rng, fixtures::numbered("fam", k), 40 + 20 * k));
     args.push_back(dir.write(fixtures::numbered("fam", k) + ".prf", synthetic::profile_text(families.back().profile)));

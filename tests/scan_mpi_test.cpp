@@ -71,7 +71,7 @@ TEST_F(MpiScan, SameOutputAsOneProcess) {
        {std::vector<std::string>{"--quiet"}, {"--quiet", "--mode", "local", "--alignments", "-E", "100"},
         {"--quiet", "--max-domains", "1", "--bits", "--mode", "local"}}) {
     std::vector<std::string> with_table = options;
-    with_table.insert(with_table.end(), {"--tblout", "one.tsv"});
+    with_table.insert(with_table.end(), {"--tsv", "one.tsv"});
     const fixtures::RunResult one = scan("", with_table);
     ASSERT_EQ(one.status, 0) << one.err;
     const std::string table = fixtures::read_file(dir.path() / "one.tsv");
@@ -89,8 +89,8 @@ TEST_F(MpiScan, SameOutputAsOneProcess) {
 // Process 1 is given a database it cannot open (as on a node without the
 // shared file system): one message, from process 0, a failed job, no table.
 TEST_F(MpiScan, AFailingProcessEndsTheJobWithOneMessage) {
-  std::vector<std::string> good = {"--quiet", "--tblout", "t.tsv", "fam0.prf", "db.fa"};
-  std::vector<std::string> bad = {"--quiet", "--tblout", "t.tsv", "fam0.prf", "missing.fa"};
+  std::vector<std::string> good = {"--quiet", "--tsv", "t.tsv", "fam0.prf", "db.fa"};
+  std::vector<std::string> bad = {"--quiet", "--tsv", "t.tsv", "fam0.prf", "missing.fa"};
   std::string command = mpirun(1);
   command.append(" ").append(scan_command(good)).append(" : -np 1 ").append(scan_command(bad));
   const fixtures::RunResult r = fixtures::run_shell(command, dir.path());

@@ -32,7 +32,7 @@ std::vector<std::string> split(const std::string& text, char separator) {
   return parts;
 }
 
-// The rows of a --tblout table, each a map from column name to value.
+// The rows of a --tsv table, each a map from column name to value.
 std::vector<std::map<std::string, std::string>> table_rows(const std::filesystem::path& path) {
   const std::vector<std::string> lines = split(fixtures::read_file(path), '\n');
   std::vector<std::map<std::string, std::string>> rows;
@@ -142,7 +142,7 @@ TEST(ScanExactness, BestDomainIsTormidsScoreForTheRecordAlone) {
     }
     dir.write("all.fa", fasta);
     const fixtures::RunResult scan = run_scan({"--quiet", "--params", "g.par", "--min-score", "-1e300", "-E", "1e300",
-                                               "--max-domains", "1", "--tblout", "t.tsv", "p.prf", "all.fa"},
+                                               "--max-domains", "1", "--tsv", "t.tsv", "p.prf", "all.fa"},
                                               dir.path());
     ASSERT_EQ(scan.status, 0) << scan.err;
     std::map<std::string, std::string> best;  // sequence name -> score
@@ -230,7 +230,8 @@ TEST(ScanDomains, PlantedDomainsAreFoundWhereTheyAre) {
   dir.write("fam.prf", synthetic::profile_text(family.profile));
   dir.write("db.fa", synthetic::fasta({{"host", "three copies", seq},
                                        {"decoy", "", synthetic::protein(rng, 400)}}));
-  const fixtures::RunResult r = run_scan({"--quiet", "-E", "1e-3", "--tblout", "t.tsv", "fam.prf", "db.fa"}, dir.path());
+  const fixtures::RunResult r =
+      run_scan({"--quiet", "--mode", "glocal", "-E", "1e-3", "--tsv", "t.tsv", "fam.prf", "db.fa"}, dir.path());
   ASSERT_EQ(r.status, 0) << r.err;
   auto rows = table_rows(dir.path() / "t.tsv");
   ASSERT_EQ(rows.size(), 3u);
@@ -266,7 +267,7 @@ TEST(ScanOutput, SameWhateverTheThreadsAndTheWayTheDatabaseArrives) {
             0);
 
   auto run = [&](const std::string& threads, const std::string& input) {
-    return run_scan({"--quiet", "--alignments", "--threads", threads, "--tblout", "t" + threads + ".tsv", "a.prf",
+    return run_scan({"--quiet", "--alignments", "--threads", threads, "--tsv", "t" + threads + ".tsv", "a.prf",
                      "b.prf", "c.prf", input},
                     dir.path());
   };
@@ -296,11 +297,12 @@ TEST(ScanOutput, SameWhateverTheThreadsAndTheWayTheDatabaseArrives) {
 TEST(ScanOutput, ReportLayout) {
   fixtures::TempDir dir;
   dir.write("w.prf", fixtures::word_profile("ACDEFGHIK"));
+  dir.write("y.prf", fixtures::word_profile("YVYVYVYVY"));  // no hits
   dir.write("db.fa",
             ">sp|Q1|ONE first protein, two copies\nWWWACDEFGHIKWWWWACDQFGHIKWW\n"
             ">two\nMMMMACDEFGHIK\n>none\nWWWWWWWW\n>empty\n\n");
-  const fixtures::RunResult r =
-      run_scan({"--quiet", "--alignments", "--min-score", "20", "--tblout", "t.tsv", "w.prf", "db.fa"}, dir.path());
+  const fixtures::RunResult r = run_scan(
+      {"--quiet", "--alignments", "--min-score", "20", "--tsv", "t.tsv", "w.prf", "y.prf", "db.fa"}, dir.path());
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.err, "");
   std::string expected = fixtures::read_file(std::string(TORMID_TEST_DATA) + "/scan/report_layout.txt");
@@ -309,9 +311,9 @@ TEST(ScanOutput, ReportLayout) {
   EXPECT_EQ(fixtures::read_file(dir.path() / "t.tsv"),
             "#profile\tsequence\tseq_len\tdomain\tn_domains\tscore\tevalue\tbits\tbias\tseq_from\tseq_to\tprf_from\t"
             "prf_to\tprf_len\tdescription\n"
-            "w\tsp|Q1|ONE\t27\t1\t2\t45.000\t4.4e-08\t-\t0.0\t4\t12\t1\t9\t9\tfirst protein, two copies\n"
-            "w\ttwo\t13\t1\t1\t45.000\t8.5e-08\t-\t5.1\t5\t13\t1\t9\t9\t\n"
-            "w\tsp|Q1|ONE\t27\t2\t2\t39.000\t5.6e-07\t-\t0.0\t17\t25\t1\t9\t9\tfirst protein, two copies\n");
+            "w\ttwo\t13\t1\t1\t40.000\t2.8e-08\t30.4\t0.0\t6\t13\t2\t9\t9\t\n"
+            "w\tsp|Q1|ONE\t27\t1\t2\t40.000\t5.8e-08\t30.4\t0.0\t5\t12\t2\t9\t9\tfirst protein, two copies\n"
+            "w\tsp|Q1|ONE\t27\t2\t2\t34.000\t1.5e-06\t25.6\t0.0\t18\t25\t2\t9\t9\tfirst protein, two copies\n");
 }
 
 struct ErrorCase {
@@ -348,8 +350,14 @@ const ErrorCase kErrors[] = {
     {"MissingDatabase", {"w.prf", "none.fa"}, "tormid-scan: none.fa: cannot open (No such file or directory)\n", 1},
     {"TruncatedDatabase", {"w.prf", "cut.fa.gz"}, "tormid-scan: cut.fa.gz: cannot read (the compressed data ends too early)\n",
      1},
-    {"TableInMissingDirectory", {"--tblout", "no/such/dir/t.tsv", "w.prf", "db.fa"},
+    {"TableInMissingDirectory", {"--tsv", "no/such/dir/t.tsv", "w.prf", "db.fa"},
      "tormid-scan: no/such/dir/t.tsv: cannot write (No such file or directory)\n", 1},
+    {"DomainTableInMissingDirectory", {"--domtblout", "no/such/dir/t.tbl", "w.prf", "db.fa"},
+     "tormid-scan: no/such/dir/t.tbl: cannot write (No such file or directory)\n", 1},
+    {"HmmerTablesNeedEValues", {"--mode", "global", "--tblout", "t.tbl", "w.prf", "db.fa"},
+     "tormid-scan: --tblout and --domtblout write HMMER's tables, which need E-values, and global mode has none; "
+     "--tsv writes tormid's table\n",
+     1},
     // Option values, refused in plain sentences.
     {"ZNotANumber", {"-Z", "nan", "w.prf", "db.fa"}, "-Z: a finite number is expected, not 'nan'\n...", 2},
     {"ZZero", {"-Z", "0", "w.prf", "db.fa"}, "-Z: must be a positive number, not 0\n...", 2},
@@ -384,7 +392,7 @@ const ErrorCase kErrors[] = {
      1},
     {"RecordTooLong", {"--max-record-length", "10", "w.prf", "db.fa"},
      "tormid-scan: db.fa: record s is longer than 10 residues; --max-record-length raises the limit\n", 1},
-    {"TableIsAFolder", {"--tblout", "sub", "w.prf", "db.fa"}, "tormid-scan: sub: cannot write (Is a directory)\n", 1},
+    {"TableIsAFolder", {"--tsv", "sub", "w.prf", "db.fa"}, "tormid-scan: sub: cannot write (Is a directory)\n", 1},
     {"AbsurdScores", {"huge.prf", "db.fa"},
      "tormid-scan: profile huge: position 1 scores 1e+308 for A, beyond +-1,000,000, where scores and E-values "
      "lose their meaning\n",
@@ -484,7 +492,7 @@ TEST(ScanSignificance, ZScalesEValuesAndGlobalModeHasNone) {
   dir.write("w.prf", fixtures::word_profile("ACDEFGHIK"));
   dir.write("db.fa", ">one\nWWWACDEFGHIKWWWWACDQFGHIKWW\n>two\nMMMMACDEFGHIK\n");
   auto evalues = [&](const std::vector<std::string>& extra) {
-    std::vector<std::string> args = {"--quiet", "--min-score", "20", "--tblout", "t.tsv"};
+    std::vector<std::string> args = {"--quiet", "--min-score", "20", "--tsv", "t.tsv"};
     args.insert(args.end(), extra.begin(), extra.end());
     args.insert(args.end(), {"w.prf", "db.fa"});
     EXPECT_EQ(run_scan(args, dir.path()).status, 0);

@@ -5,8 +5,10 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cmath>
 #include <random>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "distributed/layout.h"
@@ -73,6 +75,48 @@ TEST(SearchLibrary, AListOfRecordsFindsWhatTheFileFinds) {
     EXPECT_EQ(std::tie(a.records, a.empty_records, a.residues, a.cells, a.aligned_cells, a.pairs, a.pairs_dismissed),
               std::tie(b.records, b.empty_records, b.residues, b.cells, b.aligned_cells, b.pairs, b.pairs_dismissed));
     EXPECT_EQ(a.database_size, b.database_size);
+  }
+}
+
+// Hits per profile in order of significance (by score where there are no
+// E-values); bits read as E = Z * L * 2^-bits in every mode with E-values;
+// a sequence is at least as significant as its best domain; the residues
+// that look like nucleotides are counted.
+TEST(SearchLibrary, HitsComeInOrderOfSignificanceWithBitsThatReadAsTheirEValues) {
+  synthetic::Random rng(7);
+  const std::vector<synthetic::Family> fams = families(rng, 2);
+  std::vector<SequenceRecord> list;
+  std::uint64_t nucleotides = 0;
+  for (const synthetic::Record& r : synthetic::planted_records(rng, fams, 300)) {
+    list.push_back({r.name, r.sequence, r.description});
+    nucleotides += static_cast<std::uint64_t>(std::count_if(r.sequence.begin(), r.sequence.end(), [](char c) {
+      return std::string_view("ACGTUNacgtun").find(c) != std::string_view::npos;
+    }));
+  }
+  for (const SearchMode mode : {SearchMode::glocal, SearchMode::local, SearchMode::global}) {
+    SCOPED_TRACE(static_cast<int>(mode));
+    SearchConfig config;
+    config.alignment = mode_settings(mode);
+    config.threads = 2;
+    const SearchResult result = search(profiles_of(fams), config, SequenceSource::records(list));
+    ASSERT_GT(result.hits.size(), 10u);
+    EXPECT_EQ(result.stats.nucleotides, nucleotides);
+    const double z = result.stats.database_size;
+    for (std::size_t k = 0; k < result.hits.size(); ++k) {
+      const Hit& h = result.hits[k];
+      if (mode == SearchMode::global) {
+        EXPECT_TRUE(std::isnan(h.bits) && std::isnan(h.sequence_bits));
+      } else {
+        EXPECT_NEAR(std::log2(z * h.seq_len / h.evalue), h.bits, 1e-9 * std::abs(h.bits) + 1e-9) << k;
+        EXPECT_GE(h.bias_bits, 0);
+        EXPECT_GE(h.sequence_bits, h.bits);
+        EXPECT_LE(h.sequence_evalue, h.evalue * (1 + 1e-12) + 1e-300);
+      }
+      if (k == 0 || result.hits[k - 1].profile != h.profile) continue;
+      const Hit& before = result.hits[k - 1];
+      if (mode == SearchMode::global) EXPECT_GE(before.score, h.score) << k;
+      else EXPECT_TRUE(before.evalue < h.evalue || (before.evalue == h.evalue && before.score >= h.score)) << k;
+    }
   }
 }
 

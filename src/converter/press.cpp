@@ -23,7 +23,7 @@ namespace {
 
 struct PressRequest {
   std::optional<std::string> params;
-  std::string mode = "glocal";
+  std::string mode = "local";
   double open = kDefaultGapOpen, extend = kDefaultGapExtend;
   SearchConfig config;
   bool quiet = false;

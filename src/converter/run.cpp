@@ -40,8 +40,9 @@ params  gap opening 11 and deletion 1 on both sides and the free ends of the
 press   every profile of the files (any format tormid-scan reads), calibrated
         for the alignment settings of the options, written to OUTPUT as a
         prepared library that tormid-scan loads without calibrating. Options,
-        with tormid-scan's defaults: --params FILE, or --mode glocal|local|
-        global, --open X, --extend Y; --seed N; --threads N; --quiet.
+        with tormid-scan's defaults: --params FILE, or --mode local|glocal|
+        global (default local), --open X, --extend Y; --seed N; --threads N;
+        --quiet.
 
 The profile or parameter file goes to standard output; numbers are written
 so that tormid reads them back bit for bit.

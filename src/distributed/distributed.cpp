@@ -163,7 +163,8 @@ std::uint64_t run_unit(const Job& job, long long unit, std::uint64_t records_bef
                                   job.config, *records, RecordsKnown{records_before, 0});
   // Each byte range is searched once per range of profiles; its records
   // count once.
-  if (chunk != 0) result.stats.records = result.stats.empty_records = result.stats.residues = 0;
+  if (chunk != 0)
+    result.stats.records = result.stats.empty_records = result.stats.residues = result.stats.nucleotides = 0;
   const std::uint64_t counted = result.stats.records;
   merge(into, std::move(result));
   return counted;

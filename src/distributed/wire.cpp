@@ -30,7 +30,8 @@ Domain get_domain(Reader& r) {
 
 void put(Writer& w, const UnitResult& result) {
   const SearchStats& s = result.stats;
-  for (std::uint64_t v : {s.records, s.empty_records, s.residues, s.cells, s.aligned_cells, s.pairs, s.pairs_dismissed})
+  for (std::uint64_t v :
+       {s.records, s.empty_records, s.residues, s.nucleotides, s.cells, s.aligned_cells, s.pairs, s.pairs_dismissed})
     w.put(v);
   // Each sequence's label once, however many profiles it met.
   std::map<const SequenceLabel*, std::uint64_t> labels;
@@ -57,7 +58,8 @@ UnitResult get_unit_result(Reader& r) {
   UnitResult result;
   SearchStats& s = result.stats;
   for (std::uint64_t* v :
-       {&s.records, &s.empty_records, &s.residues, &s.cells, &s.aligned_cells, &s.pairs, &s.pairs_dismissed})
+       {&s.records, &s.empty_records, &s.residues, &s.nucleotides, &s.cells, &s.aligned_cells, &s.pairs,
+        &s.pairs_dismissed})
     *v = r.get<std::uint64_t>();
   std::vector<std::shared_ptr<const SequenceLabel>> labels(r.get<std::uint64_t>());
   for (auto& label : labels) {

@@ -84,7 +84,7 @@ std::string footer() {
 // The alignment settings of the command line, unless a parameter file
 // gives them.
 struct AlignmentChoice {
-  std::string mode = "glocal";
+  std::string mode = "local";
   double open = kDefaultGapOpen;
   double extend = kDefaultGapExtend;
 
@@ -100,7 +100,9 @@ void add_alignment_options(CLI::App& app, ScanRequest& r, AlignmentChoice& choic
                                 "alignment settings from a tormid parameter file (its SHOW_ALIGNMENT YES "
                                 "also turns on --alignments)")
                      ->check(CLI::ExistingFile);
-  app.add_option("--mode", choice.mode, "glocal (the whole profile inside the sequence), local or global")
+  app.add_option("--mode", choice.mode,
+                 "local (the best-scoring part of profile and sequence), glocal (the whole profile inside the "
+                 "sequence) or global")
       ->check(CLI::IsMember({"glocal", "local", "global"}))
       ->excludes(params)
       ->capture_default_str();
@@ -137,7 +139,7 @@ void add_search_options(CLI::App& app, ScanRequest& r) {
   app.add_flag_callback("--no-filter", [&c] { c.filter = false; },
                         "align every sequence with every profile, also those whose score bound proves them below "
                         "the threshold (the same hits, slower)");
-  app.add_flag("--bits", r.bits, "also show scores in bits (local mode: E is about Z * length * 2^-bits)");
+  app.add_flag("--bits", r.bits, "also show scores in bits (E = Z * length * 2^-bits)");
   app.add_flag("--per-sequence", r.per_sequence,
                "report per sequence, in input order, its domains from every profile in sequence order, with "
                "E-values counted over the profiles searched (Z = the number of profiles, as hmmscan does)");
@@ -146,7 +148,10 @@ void add_search_options(CLI::App& app, ScanRequest& r) {
                  "alignment, then the best of what is left (0: all)")
       ->check(whole_number_check(0, INT_MAX, "NONNEGATIVE"))
       ->capture_default_str();
-  app.add_option("--tblout", r.tblout, "also write the hits as a tab-separated table to this file");
+  app.add_option("--tblout", r.tblout,
+                 "also write HMMER3's per-sequence table (a line per sequence and profile) to this file");
+  app.add_option("--domtblout", r.domtblout, "also write HMMER3's per-domain table to this file");
+  app.add_option("--tsv", r.tsv, "also write tormid's tab-separated table (a line per domain) to this file");
   app.add_flag("--alignments", c.alignments, "print each hit's alignment");
   app.add_option("--max-record-length", c.max_record_length,
                  "refuse records longer than this many residues (a bound on the memory one record takes)")
@@ -210,6 +215,8 @@ Parsed parse_command_line(int argc, const char* const* argv) {
   r.profile_files = std::move(files);
   r.config.alignment = choice.settings();
   r.max_evalue_given = app.count("-E") > 0;
+  r.command_line = "tormid-scan";
+  for (int k = 1; k < argc; ++k) r.command_line.append(" ").append(argv[k]);
   parsed.request = std::move(r);
   return parsed;
 }

@@ -17,7 +17,10 @@ struct ScanRequest {
   std::optional<std::string> params_file;
   std::vector<std::string> profile_files;
   std::string sequence_file;  // "-" is standard input
-  std::optional<std::string> tblout;
+  std::optional<std::string> tblout;     // HMMER3's per-sequence table
+  std::optional<std::string> domtblout;  // HMMER3's per-domain table
+  std::optional<std::string> tsv;        // tormid's own table
+  std::string command_line;              // as typed, for the tables' record of it
   bool max_evalue_given = false;  // -E was given (global mode has no E-values)
   bool per_sequence = false;  // a report per sequence, Z = the profiles searched
   bool bits = false;   // also show scores in bits

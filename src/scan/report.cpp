@@ -18,6 +18,16 @@ namespace tormid::scan {
 namespace {
 
 constexpr std::size_t kBlockColumns = 60;
+constexpr std::size_t kLeastDescription = 40;
+// Profiles without hits are named in one line, up to this many.
+constexpr std::size_t kNamedWithoutHits = 10;
+
+std::string without_hits(const std::vector<std::string>& names) {
+  std::string line = "No hits for " + grouped(names.size()) + (names.size() == 1 ? " profile: " : " profiles: ");
+  for (std::size_t k = 0; k < names.size() && k < kNamedWithoutHits; ++k) line.append(k > 0 ? ", " : "").append(names[k]);
+  if (names.size() > kNamedWithoutHits) line += ", and " + grouped(names.size() - kNamedWithoutHits) + " more";
+  return line + "\n\n";
+}
 
 // The line between consensus and sequence: the letter for an identity,
 // "+" for a pair the profile scores above zero.
@@ -78,10 +88,6 @@ void append_hit_list(std::string& out, const ReportContext& context, int profile
   for (const Hit* h : hits) sequences.insert(h->record);
   out += "Profile " + shown(profile.name()) + " (" + std::to_string(profile.length()) + " positions, " +
          shown(context.profiles.files[index]) + "): ";
-  if (hits.empty()) {
-    out += "no hits\n\n";
-    return;
-  }
   out += std::to_string(hits.size()) + (hits.size() == 1 ? " domain" : " domains") + " in " +
          std::to_string(sequences.size()) + (sequences.size() == 1 ? " sequence\n" : " sequences\n");
 
@@ -102,8 +108,9 @@ void append_hit_list(std::string& out, const ReportContext& context, int profile
                        padded_right(cut(name, name_width), name_width) + "  " +
                        padded_left(length, length_width) + "  " + padded_left(domain, domain_width) + "  " +
                        padded_left(residues, residues_width) + "  " + padded_left(positions, positions_width);
-    if (!description.empty() && line.size() + 2 < kLineWidth)
-      line += "  " + cut(description, kLineWidth - line.size() - 2);
+    // The description takes the rest of the line, and at least a readable
+    // part of it where long names leave little.
+    if (!description.empty()) line += "  " + cut(description, std::max(kLineWidth - std::min(kLineWidth, line.size() + 2), kLeastDescription));
     out += line + "\n";
   };
   row("score", "E-value", "bits", "sequence", "length", "domain", "residues", "positions", "description");
@@ -203,7 +210,12 @@ std::string hit_report(const ReportContext& context, const SearchResult& result)
   } else {
     std::vector<std::vector<const Hit*>> by_profile(profiles.size());
     for (const Hit& h : result.hits) by_profile[static_cast<std::size_t>(h.profile)].push_back(&h);
-    for (std::size_t p = 0; p < profiles.size(); ++p) append_hit_list(out, context, static_cast<int>(p), by_profile[p]);
+    std::vector<std::string> without;
+    for (std::size_t p = 0; p < profiles.size(); ++p) {
+      if (by_profile[p].empty()) without.push_back(shown(profiles[p].name()));
+      else append_hit_list(out, context, static_cast<int>(p), by_profile[p]);
+    }
+    if (!without.empty()) out += without_hits(without);
   }
 
   std::set<std::uint64_t> sequences;

@@ -11,6 +11,7 @@
 #include "distributed/distributed.h"
 #include "input/input.h"
 #include "scan/options.h"
+#include "scan/hmmer_tables.h"
 #include "scan/output.h"
 #include "scan/progress.h"
 #include "scan/report.h"
@@ -19,6 +20,9 @@
 namespace tormid::scan {
 
 namespace {
+
+// Proteins have about a quarter of these letters; DNA nearly all.
+constexpr double kNucleotideShare = 0.9;
 
 // Process 0 of a job speaks for it.
 void report_error(const std::string& what) {
@@ -63,7 +67,12 @@ std::optional<std::string> prepare(ScanRequest& request, ProfileSet& profiles) {
   try {
     profiles = load_profiles(files, request.config.thread_count());
     apply_parameter_file(request);
-    if (request.tblout && distributed::rank() == 0) check_writable(*request.tblout);
+    if ((request.tblout || request.domtblout) && !request.config.has_evalues())
+      return "--tblout and --domtblout write HMMER's tables, which need E-values, and global mode has none; "
+             "--tsv writes tormid's table";
+    if (distributed::rank() == 0)
+      for (const auto* table : {&request.tblout, &request.domtblout, &request.tsv})
+        if (*table) check_writable(**table);
   } catch (const InputError& e) {
     return e.what();
   } catch (const OutputError& e) {
@@ -92,6 +101,17 @@ void report_notes(const ScanRequest& request, const ProfileSet& profiles) {
   if (request.max_evalue_given && !c.has_evalues())
     std::fprintf(stderr, "tormid-scan: -E has no effect in global mode, which has no E-values; --min-score "
                  "sets the threshold\n");
+}
+
+// A database of nucleotide sequences is searched as proteins would be, and
+// finds nothing: say what it looks like.
+void report_nucleotides(const ScanRequest& request, const SearchStats& s) {
+  if (s.residues == 0 || static_cast<double>(s.nucleotides) < kNucleotideShare * static_cast<double>(s.residues))
+    return;
+  std::fprintf(stderr,
+               "tormid-scan: warning: %s looks like nucleotide sequences (%.0f%% of its residues are A, C, G, T, U "
+               "or N); tormid-scan compares protein sequences\n",
+               request.sequence_file.c_str(), 100.0 * static_cast<double>(s.nucleotides) / static_cast<double>(s.residues));
 }
 
 // The search in this process, or spread over the job's processes.
@@ -153,17 +173,22 @@ int run_tormid_scan(int argc, const char* const* argv) {
     std::uint64_t result_bytes = 0;
     const SearchResult result = run_search(request, profiles, result_bytes);
     if (distributed::rank() != 0) return 0;
+    report_nucleotides(request, result.stats);
     const ReportContext context{profiles, request};
     // The table only once the report is out: nothing is written on an error.
     if (!write_stdout(hit_report(context, result))) {
       report_error("cannot write the standard output");
       return 1;
     }
-    if (request.tblout) {
-      OutputFile table(*request.tblout);
-      write_hit_table(context, result, [&](std::string_view text) { table.write(text); });
+    const auto write_table = [&](const std::optional<std::string>& path, auto writer) {
+      if (!path) return;
+      OutputFile table(*path);
+      writer(context, result, [&](std::string_view text) { table.write(text); });
       table.commit();
-    }
+    };
+    write_table(request.tblout, write_pair_table);
+    write_table(request.domtblout, write_domain_table);
+    write_table(request.tsv, write_hit_table);
     if (!request.quiet)
       report_time(request, result,
                   std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(), result_bytes);

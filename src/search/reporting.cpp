@@ -7,10 +7,16 @@ namespace tormid {
 
 namespace {
 
-// The expected chance count of a domain: the calibrated law's, or the one
-// its sequence's composition gives, whichever is larger.
+// -ln of a domain's expected chance count: from the calibrated law, or from
+// its sequence's composition, whichever gives the larger count. As a log,
+// it stays finite where the count itself underflows.
+double chance_nats(const Domain& d, const ScoreLaw& law, int seq_len) {
+  const double own = d.composition_expected > 0 ? -std::log(d.composition_expected) : INFINITY;
+  return std::min(law.chance_nats(d.score, seq_len), own);
+}
+
 double expected_count(const Domain& d, const ScoreLaw& law, int seq_len) {
-  return std::max(law.expected_count(d.score, seq_len), d.composition_expected);
+  return std::exp(-chance_nats(d, law, seq_len));
 }
 
 // The domains that are reported, in the order found. A domain is reported
@@ -39,15 +45,18 @@ Hit make_hit(const Candidates& c, const Domain& d, const ScoreLaw& law, double z
   h.sequence = c.label;
   h.seq_len = c.seq_len;
   h.score = d.score;
-  const double count = expected_count(d, law, c.seq_len);
-  h.evalue = count * z;
-  h.pvalue = law.defined() ? -std::expm1(-count) : NAN;
-  // How far below its score the calibrated law would put this count: what
-  // the composition cost the domain.
-  h.bias = law.defined()
-               ? std::max(0.0, std::log(count / law.expected_count(d.score, c.seq_len)) / law.lambda(c.seq_len))
-               : 0.0;
-  h.bits = law.has_bits() ? law.bits(d.score - h.bias) : NAN;
+  if (law.defined()) {
+    const double nats = chance_nats(d, law, c.seq_len);
+    const double calibrated = law.chance_nats(d.score, c.seq_len);
+    const double count = std::exp(-nats);
+    h.evalue = count * z;
+    h.pvalue = -std::expm1(-count);
+    // How far below its score the calibrated law would put this count: what
+    // the composition cost the domain, as a score and in bits.
+    h.bias = std::max(0.0, (calibrated - nats) / law.lambda(c.seq_len));
+    h.bias_bits = std::max(0.0, (calibrated - nats) / std::log(2.0));
+    h.bits = (nats + std::log(static_cast<double>(c.seq_len))) / std::log(2.0);
+  }
   h.seq_from = d.seq_from;
   h.seq_to = d.seq_to;
   h.prf_from = d.prf_from;
@@ -62,6 +71,8 @@ Hit make_hit(const Candidates& c, const Domain& d, const ScoreLaw& law, double z
 void sort_hits(std::vector<Hit>& hits) {
   std::sort(hits.begin(), hits.end(), [](const Hit& a, const Hit& b) {
     if (a.profile != b.profile) return a.profile < b.profile;
+    // Without E-values (global mode) both are NaN and the score decides.
+    if (a.evalue < b.evalue || b.evalue < a.evalue) return a.evalue < b.evalue;
     if (a.score != b.score) return a.score > b.score;
     if (a.record != b.record) return a.record < b.record;
     return a.seq_from < b.seq_from;
@@ -80,13 +91,24 @@ std::vector<Hit> reported_hits(const std::vector<Candidates>& candidates, const 
     std::vector<double> counts;
     if (law.defined())
       for (std::size_t k : kept) counts.push_back(expected_count(c.found[k], law, c.seq_len));
-    const double sequence_evalue = counts.empty() ? NAN : domains_expected_count(counts) * z;
+    const double sequence_count = counts.empty() ? NAN : domains_expected_count(counts);
     int number = 0;
+    std::vector<Hit> pair;
     for (std::size_t k : kept) {
       Hit h = make_hit(c, c.found[k], law, z);
       h.domain = ++number;
       h.n_domains = static_cast<int>(kept.size());
-      h.sequence_evalue = sequence_evalue;
+      h.sequence_evalue = sequence_count * z;
+      pair.push_back(std::move(h));
+    }
+    // The sequence's bits read from its count as a domain's are; at least
+    // the best domain's (also where the count underflows).
+    double best_bits = -INFINITY;
+    for (const Hit& h : pair) best_bits = std::max(best_bits, h.bits);
+    const double sequence_bits =
+        sequence_count > 0 ? (std::log(static_cast<double>(c.seq_len) / sequence_count)) / std::log(2.0) : best_bits;
+    for (Hit& h : pair) {
+      h.sequence_bits = law.defined() ? std::max(best_bits, sequence_bits) : NAN;
       hits.push_back(std::move(h));
     }
   }

@@ -159,19 +159,21 @@ double ScoreLaw::location(int length) const {
   return 0;
 }
 
-double ScoreLaw::expected_count(double score, int length) const {
+double ScoreLaw::chance_nats(double score, int length) const {
   if (kind_ == Kind::none) return NAN;
-  double count = std::exp(-lambda(length) * (score - location(length)));
+  double nats = lambda(length) * (score - location(length));
   if (kind_ == Kind::by_length) {
     // A sequence scores at least what its first residues score, so chance
     // scores grow with the length; where the laws of two lengths cross (a
     // longer sequence's tail can be steeper), the longer takes the larger.
     const double l = std::log(static_cast<double>(std::max(length, 1)));
     for (std::size_t k = 0; k < log_lengths_.size() && log_lengths_[k] < l; ++k)
-      count = std::max(count, std::exp(-std::exp(log_lambdas_[k]) * (score - locations_[k])));
+      nats = std::min(nats, std::exp(log_lambdas_[k]) * (score - locations_[k]));
   }
-  return count;
+  return nats;
 }
+
+double ScoreLaw::expected_count(double score, int length) const { return std::exp(-chance_nats(score, length)); }
 
 double ScoreLaw::pvalue(double score, int length) const {
   if (kind_ == Kind::none) return NAN;
@@ -237,7 +239,9 @@ double ScoreLaw::expected_count(double score, int length, const CompositionNull&
   return expected_count(standardized, own.length) * stretches;
 }
 
-double ScoreLaw::bits(double score) const { return lambda_ * (score - mu0_) / std::log(2.0); }
+double ScoreLaw::bits(double score, int length) const {
+  return (chance_nats(score, length) + std::log(static_cast<double>(std::max(length, 1)))) / std::log(2.0);
+}
 
 ScoreLaw ScoreLaw::fit_local(const std::vector<Sample>& samples) {
   std::vector<Sample> usable;

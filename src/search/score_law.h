@@ -64,9 +64,12 @@ class ScoreLaw {
   double expected_count(double score, int length) const;
   // P(best score >= score) for such a sequence: 1 - exp(-expected_count).
   double pvalue(double score, int length) const;
-  // The score in bits, such that E is about Z * L * 2^-bits: local mode only.
-  bool has_bits() const { return kind_ == Kind::local; }
-  double bits(double score) const;
+  // -ln(expected_count): finite where the count itself would underflow.
+  double chance_nats(double score, int length) const;
+  // The score in bits: E = Z * L * 2^-bits for a sequence of L residues.
+  // In local mode it does not depend on L (lambda (score - mu0) / ln 2);
+  // in the other modes it is the same reading of the length's own law.
+  double bits(double score, int length) const;
 
   // The slope and location at a length.
   double lambda(int length) const;

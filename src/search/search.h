@@ -152,8 +152,9 @@ struct Hit {
   double score = 0.0;
   // P(a random sequence of this length scores this well against the
   // profile); the E-value, the number of domains this good expected by
-  // chance in the Z sequences searched; the score in bits. NaN where the
-  // settings give no E-values.
+  // chance in the Z sequences searched; the score in bits, such that
+  // E = Z * seq_len * 2^-bits (in local mode lambda (score - mu0) / ln 2,
+  // whatever the length). NaN where the settings give no E-values.
   double pvalue = NAN, evalue = NAN, bits = NAN;
   // The E-value of the sequence against the profile, from all the pair's
   // reported domains together (the same on each of them): the chance of
@@ -161,10 +162,14 @@ struct Hit {
   // domain's E-value; a protein of repeats, each weak alone, can be far
   // more significant as a whole (score_law.h, domains_expected_count).
   double sequence_evalue = NAN;
+  // The sequence E-value read as bits the same way (at least the best
+  // domain's bits).
+  double sequence_bits = NAN;
   // How much the sequence's composition raises chance scores, as a score:
   // the E-value is that of score - bias under the calibrated law (0 when
   // the composition makes no difference).
   double bias = 0;
+  double bias_bits = 0;  // the same in bits
   int seq_from = 0, seq_to = 0, prf_from = 0, prf_to = 0;  // 1-based
   std::string prf_line, seq_line;  // the aligned stretch, with alignments
 };
@@ -174,6 +179,7 @@ struct SearchStats {
   double database_size = 0;         // Z of the E-values
   std::uint64_t empty_records = 0;  // records without letters, skipped
   std::uint64_t residues = 0;
+  std::uint64_t nucleotides = 0;    // of the residues, A, C, G, T, U and N: a DNA file looks like it
   std::uint64_t cells = 0;          // every residue against every profile position
   std::uint64_t aligned_cells = 0;  // cells the engine computed, domains and composition included
   std::uint64_t pairs = 0;            // sequence-profile pairs searched
@@ -186,8 +192,8 @@ struct SearchResult {
   double calibration_seconds = 0;
 };
 
-// Report order: per profile in the order given, by score (highest first),
-// then input order, then position.
+// Report order: per profile in the order given, by E-value (lowest first;
+// without E-values, by score), then score, then input order, then position.
 void sort_hits(std::vector<Hit>& hits);
 
 // ---- Searching -------------------------------------------------------------

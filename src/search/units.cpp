@@ -11,6 +11,8 @@
 #include <tbb/parallel_pipeline.h>
 
 #include <algorithm>
+#include <array>
+#include <string_view>
 #include <memory>
 #include <numeric>
 
@@ -23,6 +25,13 @@ namespace tormid {
 namespace {
 
 constexpr std::size_t kBatchRecords = 1024;
+
+// The letters of nucleotide sequences, in either case.
+constexpr auto kNucleotide = [] {
+  std::array<bool, 256> is{};
+  for (const char c : std::string_view("ACGTUNacgtun")) is[static_cast<unsigned char>(c)] = true;
+  return is;
+}();
 constexpr std::size_t kBatchResidues = 1 << 20;
 // Every pair of a batch keeps its domains, cells and bound until the batch
 // is collected: with a library of many profiles, fewer records per batch
@@ -163,6 +172,8 @@ void UnitSearch::collect(std::shared_ptr<Batch> batch) {
   stats.empty_records += batch->empty_records;
   for (const Record& r : batch->records) {
     stats.residues += r.text.sequence.size();
+    stats.nucleotides += static_cast<std::uint64_t>(std::count_if(
+        r.text.sequence.begin(), r.text.sequence.end(), [](char c) { return kNucleotide[static_cast<unsigned char>(c)]; }));
     stats.cells += r.text.sequence.size() * positions_;
   }
   stats.aligned_cells += std::accumulate(batch->cells.begin(), batch->cells.end(), std::uint64_t{0});
@@ -187,6 +198,7 @@ void merge(UnitResult& into, UnitResult&& more) {
   s.records += more.stats.records;
   s.empty_records += more.stats.empty_records;
   s.residues += more.stats.residues;
+  s.nucleotides += more.stats.nucleotides;
   s.cells += more.stats.cells;
   s.aligned_cells += more.stats.aligned_cells;
   s.pairs += more.stats.pairs;
