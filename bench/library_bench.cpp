@@ -209,7 +209,7 @@ int main(int argc, char** argv) {
         bench::median_of(times, hmmscan, {"--cpu", "2", "--noali", "-o", "/dev/null", at("models.hmm"), q});
     const bench::ProcessRun t = bench::median_of(
         times, TORMID_SCAN_BINARY, {"--quiet", "--per-sequence", "--mode", "local", "--threads", "2", at("models.tlib"), q});
-    bench::run_process(hmmscan, {"--cpu", "2", "--noali", "-o", "/dev/null", "--tsv", at("h.tbl"), at("models.hmm"), q});
+    bench::run_process(hmmscan, {"--cpu", "2", "--noali", "-o", "/dev/null", "--tblout", at("h.tbl"), at("models.hmm"), q});
     bench::run_process(TORMID_SCAN_BINARY, {"--quiet", "--per-sequence", "--mode", "local", "--threads", "2", "--tsv",
                                             at("t.tsv"), at("models.tlib"), q});
     const auto expected = hmmer_pairs(at("h.tbl"), 1e-5), found = tormid_pairs(at("t.tsv"), 1e-5);

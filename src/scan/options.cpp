@@ -24,8 +24,8 @@ const char kDescription[] =
     "Scores are bit for bit those of tormid on each sequence alone.\n";
 
 const char kFooter[] = R"(Profiles: tormid profiles, HMMER3 model files (one or many models, e.g. a
-Pfam library) and PSI-BLAST ASCII PSSMs, recognised by their content. Every
-file may be gzip-compressed. SEQUENCE_FILE is FASTA, plain or
+Pfam library), PSI-BLAST ASCII PSSMs and prepared libraries (tormid-prf
+press), recognised by their content. Every file may be gzip-compressed. SEQUENCE_FILE is FASTA, plain or
 gzip-compressed, or - for standard input; every record is searched.
 
 Domains: after the best alignment of a sequence, the residues left and
@@ -45,10 +45,11 @@ stretch, so that coiled-coil or low-complexity proteins do not make
 significant hits by composition alone (--no-bias-correction turns it off;
 the table's bias column says by how much it lowered a score).
 
-Output: per profile a ranked list of domains (score, E-value, sequence,
+Output: per profile its domains by E-value (score, E-value, sequence,
 length, domain k/n, residues from-to, profile positions from-to, description),
-then a summary; --tblout writes the same as a tab-separated table whose
-first line names the columns; --alignments adds each alignment (profile
+then a summary; --tblout and --domtblout write HMMER3's per-sequence and
+per-domain tables (scores in bits), --tsv tormid's own tab-separated table
+whose first line names the columns; --alignments adds each alignment (profile
 consensus above, sequence below, identities and positive scores between).
 The elapsed time goes to standard error, so that standard output is the
 same whatever the number of threads.

@@ -50,7 +50,7 @@ enum class SearchMode { glocal, local, global };
 Settings mode_settings(SearchMode mode, double open = kDefaultGapOpen, double extend = kDefaultGapExtend);
 
 struct SearchConfig {
-  Settings alignment = mode_settings(SearchMode::glocal);
+  Settings alignment = mode_settings(SearchMode::local);  // as tormid-scan and HMMER search
   // A domain is reported when its E-value is at most max_evalue and its
   // score at least min_score (when set); where the settings give no
   // E-values (no free end), when its score is at least min_score, or

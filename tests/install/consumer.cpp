@@ -29,7 +29,7 @@ int main() {
 
   const char word[] = "WYVHKMFPCW";
   const std::vector<tormid::Profile> profiles = {word_profile(word, 10)};
-  tormid::SearchConfig config;  // glocal: the whole profile inside a sequence
+  tormid::SearchConfig config;  // local, as tormid-scan searches
   config.max_evalue = 1e-3;
   const tormid::SearchResult result = tormid::search(
       profiles, config,
