@@ -22,6 +22,22 @@ write_basic_package_version_file(${CMAKE_BINARY_DIR}/tormidConfigVersion.cmake C
 install(FILES ${CMAKE_BINARY_DIR}/tormidConfig.cmake ${CMAKE_BINARY_DIR}/tormidConfigVersion.cmake
         DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/tormid)
 
+# The Python module goes where the system's python3 looks: the version's
+# dist-packages under the prefix (/usr/lib/python3.X/dist-packages in the
+# Debian package, /usr/local/... otherwise), or the user's site-packages
+# for a prefix of ~/.local.
+if(TORMID_PYTHON)
+  install(CODE "
+    set(python_dir lib/python${TORMID_PYTHON_VERSION}/dist-packages)
+    if(\"\${CMAKE_INSTALL_PREFIX}\" STREQUAL \"\$ENV{HOME}/.local\")
+      set(python_dir lib/python${TORMID_PYTHON_VERSION}/site-packages)
+    endif()
+    file(INSTALL \"$<TARGET_FILE:tormid_python>\" \"${CMAKE_SOURCE_DIR}/src/python/tormid.pyi\"
+         DESTINATION \"\${CMAKE_INSTALL_PREFIX}/\${python_dir}\")
+  ")
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS "python3 (>= ${TORMID_PYTHON_VERSION}), python3 (<< ${TORMID_PYTHON_VERSION}.99)")
+endif()
+
 set(CPACK_PACKAGE_NAME tormid)
 set(CPACK_PACKAGE_VENDOR "the tormid developers")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${PROJECT_DESCRIPTION}")

@@ -14,7 +14,11 @@ be the block. KEEP is a comma-separated list of
     ...      a "[...]" line
     cols:A-B of the lines kept after it, columns A to B (1-based), "[...]"
              marking what was cut at either end
-An empty KEEP keeps everything.
+An empty KEEP keeps everything. A block after
+
+    <!-- file: PATH -->
+
+must be the file's text (a script of examples/, shown whole).
 
 usage: readme_examples.py BUILD_DIR [--update]
   checks every example (status 1 and a diff where one differs), or with
@@ -28,10 +32,12 @@ import sys
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 MARKER = re.compile(r"^<!-- output: (.*?)(?: \| (.*?))? -->$")
+FILE_MARKER = re.compile(r"^<!-- file: (.*?) -->$")
 
 
 def run(command, build):
-    env = dict(os.environ, PATH=os.path.abspath(build) + os.pathsep + os.environ.get("PATH", ""))
+    env = dict(os.environ, PATH=os.path.abspath(build) + os.pathsep + os.environ.get("PATH", ""),
+               PYTHONPATH=os.path.join(os.path.abspath(build), "python"))
     done = subprocess.run(["bash", "-c", command], cwd=ROOT, env=env, capture_output=True, text=True)
     if done.returncode != 0:
         sys.exit("README example failed (status %d): %s\n%s" % (done.returncode, command, done.stderr))
@@ -76,14 +82,20 @@ def main():
     out, k, stale, count = [], 0, 0, 0
     while k < len(lines):
         out.append(lines[k])
-        match = MARKER.match(lines[k])
+        match = MARKER.match(lines[k]) or FILE_MARKER.match(lines[k])
         if not match:
             k += 1
             continue
         if k + 1 >= len(lines) or not lines[k + 1].startswith("```"):
             sys.exit("README.md:%d: an output marker without a code block after it" % (k + 1))
         end = next(j for j in range(k + 2, len(lines)) if lines[j].startswith("```"))
-        wanted = cut(run(match.group(1), build), match.group(2))
+        if match.re is FILE_MARKER:
+            wanted = open(os.path.join(ROOT, match.group(1))).read().rstrip("\n").split("\n")
+        elif match.group(1).startswith("python3 ") and not os.path.isdir(os.path.join(build, "python")):
+            print("skipped (this build has no Python module): " + match.group(1))
+            wanted = lines[k + 2:end]
+        else:
+            wanted = cut(run(match.group(1), build), match.group(2))
         shown = lines[k + 2:end]
         count += 1
         if shown != wanted:

@@ -4,18 +4,6 @@
 
 namespace tormid::scan {
 
-std::vector<const Hit*> in_sequence_order(const std::vector<Hit>& hits) {
-  std::vector<const Hit*> ordered;
-  for (const Hit& h : hits) ordered.push_back(&h);
-  std::sort(ordered.begin(), ordered.end(), [](const Hit* a, const Hit* b) {
-    if (a->record != b->record) return a->record < b->record;
-    if (a->seq_from != b->seq_from) return a->seq_from < b->seq_from;
-    if (a->seq_to != b->seq_to) return a->seq_to < b->seq_to;
-    return a->profile < b->profile;
-  });
-  return ordered;
-}
-
 std::vector<std::vector<std::size_t>> overlapping(const std::vector<const Hit*>& ordered) {
   std::vector<std::vector<std::size_t>> overlaps(ordered.size());
   for (std::size_t first = 0; first < ordered.size();) {

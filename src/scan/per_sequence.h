@@ -9,9 +9,6 @@
 
 namespace tormid::scan {
 
-// The hits by sequence (input order), then position, then profile.
-std::vector<const Hit*> in_sequence_order(const std::vector<Hit>& hits);
-
 // For each hit of `ordered`, the other hits of its sequence whose residues
 // overlap its own (indices into ordered).
 std::vector<std::vector<std::size_t>> overlapping(const std::vector<const Hit*>& ordered);

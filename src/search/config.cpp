@@ -91,6 +91,12 @@ const std::vector<SequenceRecord>& SequenceSource::record_list() const {
   return records_ ? *records_ : none;
 }
 
+SequenceSource SequenceSource::generated(RecordGenerator next) {
+  SequenceSource source(Kind::generated, "records");
+  source.generator_ = std::make_shared<const RecordGenerator>(std::move(next));
+  return source;
+}
+
 SequenceSource SequenceSource::records(std::vector<SequenceRecord> records) {
   SequenceSource source(Kind::records, "records");
   source.records_ = std::make_shared<const std::vector<SequenceRecord>>(std::move(records));

@@ -24,22 +24,27 @@ class FileRecords : public RecordStream {
   std::uint64_t end_;
 };
 
+// A caller's record as a FASTA reader gives it: letters only, upper case;
+// its offset is its index.
+void as_fasta(const SequenceRecord& r, std::uint64_t index, std::size_t max_residues, FastaRecord& record) {
+  record.name = r.name;
+  record.description = r.description;
+  record.sequence.clear();
+  add_seq(r.sequence, record.sequence);
+  if (record.sequence.size() > max_residues)
+    throw InputError("records", 0, "record " + r.name + " is longer than " + std::to_string(max_residues) + " residues",
+                     InputError::Kind::limit);
+  record.offset = index;
+}
+
 class ListRecords : public RecordStream {
  public:
   ListRecords(const std::vector<SequenceRecord>& records, std::size_t max_residues)
       : records_(records), max_residues_(max_residues) {}
   bool next(FastaRecord& record) override {
     if (at_ == records_.size()) return false;
-    const SequenceRecord& r = records_[at_];
-    record.name = r.name;
-    record.description = r.description;
-    record.sequence.clear();
-    add_seq(r.sequence, record.sequence);
-    if (record.sequence.size() > max_residues_)
-      throw InputError("records", 0,
-                       "record " + r.name + " is longer than " + std::to_string(max_residues_) + " residues",
-                       InputError::Kind::limit);
-    record.offset = at_++;
+    as_fasta(records_[at_], at_, max_residues_, record);
+    ++at_;
     return true;
   }
   std::uint64_t bytes_read() const override { return 0; }
@@ -48,6 +53,24 @@ class ListRecords : public RecordStream {
   const std::vector<SequenceRecord>& records_;
   std::size_t max_residues_;
   std::size_t at_ = 0;
+};
+
+class GeneratedRecords : public RecordStream {
+ public:
+  GeneratedRecords(const SequenceSource::RecordGenerator& next, std::size_t max_residues)
+      : next_(next), max_residues_(max_residues) {}
+  bool next(FastaRecord& record) override {
+    if (!next_(record_)) return false;
+    as_fasta(record_, at_++, max_residues_, record);
+    return true;
+  }
+  std::uint64_t bytes_read() const override { return 0; }
+
+ private:
+  const SequenceSource::RecordGenerator& next_;
+  std::size_t max_residues_;
+  std::uint64_t at_ = 0;
+  SequenceRecord record_;
 };
 
 LineReader open_lines(const SequenceSource& source) {
@@ -61,6 +84,8 @@ LineReader open_lines(const SequenceSource& source) {
 std::unique_ptr<RecordStream> open_records(const SequenceSource& source, std::size_t max_residues) {
   if (source.kind() == SequenceSource::Kind::records)
     return std::make_unique<ListRecords>(source.record_list(), max_residues);
+  if (source.kind() == SequenceSource::Kind::generated)
+    return std::make_unique<GeneratedRecords>(source.generator(), max_residues);
   return std::make_unique<FileRecords>(open_lines(source), RecordRange{}, max_residues);
 }
 
@@ -72,7 +97,8 @@ std::unique_ptr<RecordStream> open_range(const std::string& path, RecordRange ra
 bool can_read_twice(const SequenceSource& source) {
   switch (source.kind()) {
     case SequenceSource::Kind::records: return true;
-    case SequenceSource::Kind::standard_input: return false;
+    case SequenceSource::Kind::standard_input:
+    case SequenceSource::Kind::generated: return false;
     case SequenceSource::Kind::file: break;
   }
   struct stat info {};

@@ -68,6 +68,18 @@ Hit make_hit(const Candidates& c, const Domain& d, const ScoreLaw& law, double z
 
 }  // namespace
 
+std::vector<const Hit*> in_sequence_order(const std::vector<Hit>& hits) {
+  std::vector<const Hit*> ordered;
+  for (const Hit& h : hits) ordered.push_back(&h);
+  std::sort(ordered.begin(), ordered.end(), [](const Hit* a, const Hit* b) {
+    if (a->record != b->record) return a->record < b->record;
+    if (a->seq_from != b->seq_from) return a->seq_from < b->seq_from;
+    if (a->seq_to != b->seq_to) return a->seq_to < b->seq_to;
+    return a->profile < b->profile;
+  });
+  return ordered;
+}
+
 void sort_hits(std::vector<Hit>& hits) {
   std::sort(hits.begin(), hits.end(), [](const Hit& a, const Hit& b) {
     if (a.profile != b.profile) return a.profile < b.profile;

@@ -117,19 +117,26 @@ class SequenceSource {
   static SequenceSource file(std::string path);
   static SequenceSource standard_input();  // named "-" in errors
   static SequenceSource records(std::vector<SequenceRecord> records);
+  // Records from the caller one at a time, read once (as a pipe is): next
+  // fills a record and returns true, or returns false at the end. It is
+  // called from the search's reading thread, one call at a time.
+  using RecordGenerator = std::function<bool(SequenceRecord&)>;
+  static SequenceSource generated(RecordGenerator next);
 
-  enum class Kind { file, standard_input, records };
+  enum class Kind { file, standard_input, records, generated };
   Kind kind() const { return kind_; }
   // The file's path, "-" for standard input, "records" for the caller's.
   const std::string& name() const { return name_; }
   // The caller's records (none for a file).
   const std::vector<SequenceRecord>& record_list() const;
+  const RecordGenerator& generator() const { return *generator_; }
 
  private:
   SequenceSource(Kind kind, std::string name) : kind_(kind), name_(std::move(name)) {}
   Kind kind_;
   std::string name_;
   std::shared_ptr<const std::vector<SequenceRecord>> records_;
+  std::shared_ptr<const RecordGenerator> generator_;
 };
 
 // ---- Results ---------------------------------------------------------------
@@ -195,6 +202,9 @@ struct SearchResult {
 // Report order: per profile in the order given, by E-value (lowest first;
 // without E-values, by score), then score, then input order, then position.
 void sort_hits(std::vector<Hit>& hits);
+// The order of a report per sequence (tormid-scan --per-sequence): by
+// sequence in input order, then along it, then by profile.
+std::vector<const Hit*> in_sequence_order(const std::vector<Hit>& hits);
 
 // ---- Searching -------------------------------------------------------------
 
