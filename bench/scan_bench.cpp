@@ -220,6 +220,31 @@ int main(int argc, char** argv) {
   const bench::ProcessRun exact2 = bench::median_of(repeat, TORMID_SCAN_BINARY, with(args, {"--no-filter", "--threads", "2"}));
   const bench::ProcessRun filter1 = bench::median_of(repeat, TORMID_SCAN_BINARY, with(args, {"--threads", "1"}));
   const bench::ProcessRun filter2 = bench::median_of(repeat, TORMID_SCAN_BINARY, with(args, {"--threads", "2"}));
+  // The same search on each instruction set this CPU has (TORMID_ISA), in
+  // local mode too, with the output compared: a regression on one shows.
+  struct IsaRun {
+    std::string isa, mode;
+    bench::ProcessRun run;
+    bool same;
+  };
+  std::vector<IsaRun> isa_runs;
+  for (const char* mode : {"glocal", "local"}) {
+    std::vector<std::string> isa_args = with(args, {"--threads", "2"});
+    isa_args[std::find(isa_args.begin(), isa_args.end(), "--mode") - isa_args.begin() + 1] = mode;
+    std::string widest_out;
+    // The plain C++ kernels are left out: some 30 times slower, they are
+    // in engine_bench.
+    for (const std::string& isa : engine_kernels()) {
+      if (isa == "scalar") continue;
+      ::setenv("TORMID_ISA", isa.c_str(), 1);
+      const bench::ProcessRun run = bench::median_of(repeat, TORMID_SCAN_BINARY, isa_args);
+      bench::run_process(TORMID_SCAN_BINARY, isa_args, at("isa.out"));
+      ::unsetenv("TORMID_ISA");
+      const std::string out = read_text(at("isa.out"));
+      if (widest_out.empty()) widest_out = out;
+      isa_runs.push_back({isa, mode, run, out == widest_out});
+    }
+  }
   // The same report either way, and how many pairs the bound dismissed.
   std::vector<std::string> loud = with(args, {"--threads", "2"});
   loud.erase(std::find(loud.begin(), loud.end(), "--quiet"));
@@ -306,6 +331,13 @@ int main(int argc, char** argv) {
   std::printf("filter speed-up, 2 threads:             %.2fx; pairs dismissed: %s\n", exact2.seconds / filter2.seconds,
               share.c_str());
   std::printf("report with the filter = without:       %s\n", same ? "yes" : "NO");
+  std::printf("\nEach instruction set (TORMID_ISA), tormid-scan --threads 2:\n");
+  std::printf("%-8s %-8s %9s %14s %s\n", "mode", "isa", "seconds", "vs the widest", "same report");
+  for (const IsaRun& r : isa_runs) {
+    const IsaRun& widest = *std::find_if(isa_runs.begin(), isa_runs.end(), [&](const IsaRun& w) { return w.mode == r.mode; });
+    std::printf("%-8s %-8s %9.2f %13.2fx %s\n", r.mode.c_str(), r.isa.c_str(), r.run.seconds,
+                r.run.seconds / widest.run.seconds, r.same ? "yes" : "NO");
+  }
   std::printf("\nCalibration: chance hits among %d decoys (shuffled, compositions of real proteins), 8 profiles\n",
               records);
   std::printf("%-8s %10s %10s %10s\n", "", "E <= 0.1", "E <= 1", "E <= 10");
@@ -325,5 +357,7 @@ int main(int argc, char** argv) {
   } else {
     std::printf("\nhmmbuild/hmmsearch not found: install Debian hmmer to compare with hmmsearch\n");
   }
-  return exact1.status || exact2.status || filter1.status || filter2.status || !same || (hmmer && !hmm_same);
+  const bool isa_same = std::all_of(isa_runs.begin(), isa_runs.end(), [](const IsaRun& r) { return r.same; });
+  return exact1.status || exact2.status || filter1.status || filter2.status || !same || !isa_same ||
+         (hmmer && !hmm_same);
 }

@@ -25,16 +25,16 @@ const std::string kVersion = TORMID_VERSION_STRING;
 const HelpCase kCases[] = {
     {"TormidHelp", TORMID_BINARY, {"--help"}, "tormid: aligns one protein sequence", "", 0},
     {"TormidShortHelp", TORMID_BINARY, {"-h"}, "tormid: aligns one protein sequence", "", 0},
-    {"TormidVersion", TORMID_BINARY, {"--version"}, "tormid " + kVersion + "\n", "", 0},
-    {"TormidShortVersion", TORMID_BINARY, {"-V"}, "tormid " + kVersion + "\n", "", 0},
+    {"TormidVersion", TORMID_BINARY, {"--version"}, "tormid " + kVersion + "\nkernels: ", "", 0},
+    {"TormidShortVersion", TORMID_BINARY, {"-V"}, "tormid " + kVersion + "\nkernels: ", "", 0},
     {"TormidHelpWithMore", TORMID_BINARY, {"--help", "x"}, "", "\nUsage: tormid  fasta_file prf_file param_file\n", 1},
     {"TormidVersionAmongFiles", TORMID_BINARY, {"--version", "a"}, "", "\nUsage: tormid  fasta_file prf_file param_file\n", 1},
     {"PrfHelp", TORMID_PRF_BINARY, {"--help"}, "tormid-prf: tormid profiles", "", 0},
-    {"PrfVersion", TORMID_PRF_BINARY, {"-V"}, "tormid-prf " + kVersion + "\n", "", 0},
+    {"PrfVersion", TORMID_PRF_BINARY, {"-V"}, "tormid-prf " + kVersion + "\nkernels: ", "", 0},
     {"PrfVersionWithMore", TORMID_PRF_BINARY, {"--version", "x"}, "", "usage: tormid-prf hmm", 1},
     {"ScanHelp", TORMID_SCAN_BINARY, {"-h"}, "Searches every record", "", 0},
-    {"ScanVersion", TORMID_SCAN_BINARY, {"--version"}, "tormid-scan " + kVersion + "\n", "", 0},
-    {"ScanShortVersion", TORMID_SCAN_BINARY, {"-V"}, "tormid-scan " + kVersion + "\n", "", 0},
+    {"ScanVersion", TORMID_SCAN_BINARY, {"--version"}, "tormid-scan " + kVersion + "\nkernels: ", "", 0},
+    {"ScanShortVersion", TORMID_SCAN_BINARY, {"-V"}, "tormid-scan " + kVersion + "\nkernels: ", "", 0},
 };
 
 class HelpAndVersion : public testing::TestWithParam<HelpCase> {};

@@ -79,10 +79,15 @@ bool split_arguments(int argc, const char* const* argv, std::vector<std::string>
 }  // namespace
 
 int run_tormid_prf(int argc, const char* const* argv) {
+  if (const IsaCap& cap = isa_cap(); !cap.problem.empty()) {
+    std::fprintf(stderr, "tormid-prf: %s\n", cap.problem.c_str());
+    if (cap.refused) return 2;
+  }
   const std::string command = argc > 1 ? argv[1] : "";
   if (argc == 2 && (command == "--help" || command == "-h" || command == "--version" || command == "-V")) {
-    const std::string text =
-        command == "--help" || command == "-h" ? std::string(kHelp) : std::string("tormid-prf " TORMID_VERSION "\n");
+    const std::string text = command == "--help" || command == "-h"
+                                 ? std::string(kHelp)
+                                 : std::string("tormid-prf " TORMID_VERSION "\n") + kernels_line() + "\n";
     return std::fputs(text.c_str(), stdout) >= 0 && std::fflush(stdout) == 0 ? 0 : 1;
   }
   if (command == "press") return press(argc, argv);

@@ -96,8 +96,12 @@ void print_result(const std::string& name, const std::string& label, const Align
 }  // namespace
 
 int run_tormid(int argc, const char* const* argv, std::string_view kernel) {
+  if (const IsaCap& cap = isa_cap(); !cap.problem.empty()) {
+    std::fprintf(stderr, "tormid: %s\n", cap.problem.c_str());
+    if (cap.refused) return 1;
+  }
   if (is_help(argc, argv)) return write_out(kHelp) ? 0 : 1;
-  if (is_version(argc, argv)) return write_out("tormid " TORMID_VERSION "\n") ? 0 : 1;
+  if (is_version(argc, argv)) return write_out(("tormid " TORMID_VERSION "\n" + kernels_line() + "\n").c_str()) ? 0 : 1;
   if (argc != 4) {
     report_usage();
     return 1;

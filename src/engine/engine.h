@@ -186,6 +186,22 @@ struct Alignment {
 // ("avx512", "avx2", "sse2", "scalar"). Besides these, "reference" names the
 // plain cell-by-cell engine that every variant matches bit for bit.
 std::vector<std::string> engine_kernels();
+
+// The environment variable TORMID_ISA (avx512, avx2, sse2, neon or scalar)
+// caps the instruction set of every kernel, never above what the CPU has:
+// to reproduce a report from another machine, or to measure a fallback.
+// What was asked for, and what a program should tell about it: a value the
+// CPU lacks (the widest it has is used) or one that names no instruction
+// set (refused: the programs stop; the library runs uncapped).
+struct IsaCap {
+  std::string requested;  // empty without TORMID_ISA
+  std::string problem;    // one line, empty when there is nothing to tell
+  bool refused = false;
+};
+const IsaCap& isa_cap();
+// "kernels: avx512bw (bound), avx512 (exact)": the widest kernels of each
+// family that will run, for --version.
+std::string kernels_line();
 // The strip heights of those variants that pick one by profile length, as
 // names a Workspace takes ("avx512/32", "avx512/16", ...): all give the
 // same results; the heights exist for tests and benchmarks.

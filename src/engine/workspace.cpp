@@ -16,7 +16,7 @@ std::vector<strips::Kernel> supported() {
   const CpuFeatures& cpu = cpu_features();
   if (cpu.avx512f && strips::avx512_kernel()) list.push_back(*strips::avx512_kernel());
   if (cpu.avx2 && strips::avx2_kernel()) list.push_back(*strips::avx2_kernel());
-  if (strips::sse2_kernel()) list.push_back(*strips::sse2_kernel());
+  if (cpu.sse2 && strips::sse2_kernel()) list.push_back(*strips::sse2_kernel());
   list.push_back(strips::scalar_kernel());
   return list;
 }
@@ -31,7 +31,7 @@ std::vector<strips::QuickKernel> supported_quick() {
   const CpuFeatures& cpu = cpu_features();
   if (cpu.avx512f && strips::quick_avx512_kernel()) list.push_back(*strips::quick_avx512_kernel());
   if (cpu.avx2 && strips::quick_avx2_kernel()) list.push_back(*strips::quick_avx2_kernel());
-  if (strips::quick_sse2_kernel()) list.push_back(*strips::quick_sse2_kernel());
+  if (cpu.sse2 && strips::quick_sse2_kernel()) list.push_back(*strips::quick_sse2_kernel());
   list.push_back(strips::quick_scalar_kernel());
   return list;
 }

@@ -242,6 +242,8 @@ PYBIND11_MODULE(tormid, m) {
   m.doc() = "Protein sequence analysis with position-specific scoring profiles: read profiles, align one "
             "sequence, search many (the engine of tormid and tormid-scan).";
   m.attr("__version__") = TORMID_VERSION;
+  m.attr("kernels") = kernels_line().substr(std::string("kernels: ").size());
+  if (const IsaCap& cap = isa_cap(); !cap.problem.empty()) PyErr_WarnEx(PyExc_RuntimeWarning, cap.problem.c_str(), 1);
 
   py::class_<PyProfile>(m, "Profile", "A scoring profile: a row of 20 scores per position.")
       .def_property_readonly("name", [](const PyProfile& p) { return p.profile->name(); })

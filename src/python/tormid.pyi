@@ -9,6 +9,7 @@ import os
 from typing import Iterable, Optional, Sequence, Tuple, Union
 
 __version__: str
+kernels: str  # e.g. "avx512bw (bound), avx512 (exact)"; TORMID_ISA caps them
 
 class Profile:
     """A scoring profile: a row of 20 scores per position."""

@@ -184,7 +184,7 @@ std::string dash_hint(int argc, const char* const* argv) {
 Parsed parse_command_line(int argc, const char* const* argv) {
   CLI::App app(kDescription, "tormid-scan");
   app.footer(footer());
-  app.set_version_flag("-V,--version", std::string("tormid-scan ") + TORMID_VERSION);
+  app.set_version_flag("-V,--version", std::string("tormid-scan ") + TORMID_VERSION + "\n" + kernels_line());
   auto formatter = std::make_shared<Formatter>();
   formatter->column_width(30);
   app.formatter(formatter);

@@ -149,6 +149,10 @@ void report_time(const ScanRequest& request, const SearchResult& result, double 
 }  // namespace
 
 int run_tormid_scan(int argc, const char* const* argv) {
+  if (const IsaCap& cap = isa_cap(); !cap.problem.empty()) {
+    report_error(cap.problem);
+    if (cap.refused) return 2;
+  }
   const Parsed parsed = parse_command_line(argc, argv);
   if (!parsed.request) {
     if (distributed::rank() == 0) {
