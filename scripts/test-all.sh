@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Builds tormid and runs every test: the g++ and clang++ release builds, the
 # AddressSanitizer + UndefinedBehaviorSanitizer build, tormid-scan over MPI
-# against one process, a check of the Debian package, and a short run of
-# each fuzz harness (set FUZZ_SECONDS=0 to skip it).
+# against one process, the engine's NEON kernels cross-built for AArch64
+# and checked under qemu-user, a check of the Debian package, and a short
+# run of each fuzz harness (set FUZZ_SECONDS=0 to skip it).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -17,6 +18,11 @@ echo "=== mpi ==="
 cmake --preset mpi >/dev/null
 cmake --build --preset mpi
 ctest --preset mpi
+
+echo "=== aarch64: the engine cross-built, its kernels checked under qemu-user ==="
+cmake --preset aarch64 >/dev/null
+cmake --build --preset aarch64
+ctest --preset aarch64
 
 scripts/package.sh
 

@@ -107,5 +107,6 @@ Kernel scalar_kernel();
 const Kernel* sse2_kernel();
 const Kernel* avx2_kernel();
 const Kernel* avx512_kernel();
+const Kernel* neon_kernel();
 
 }  // namespace tormid::bounds

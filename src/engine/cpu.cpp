@@ -22,6 +22,8 @@ CpuFeatures probe_cpu() {
   f.avx2 = __builtin_cpu_supports("avx2");
   f.avx512f = __builtin_cpu_supports("avx512f");
   f.avx512bw = __builtin_cpu_supports("avx512bw");
+#elif defined(__aarch64__)
+  f.neon = true;  // every AArch64 CPU
 #endif
   return f;
 }
@@ -31,6 +33,7 @@ std::string_view widest(const CpuFeatures& f) {
   if (f.avx512f) return "avx512";
   if (f.avx2) return "avx2";
   if (f.sse2) return "sse2";
+  if (f.neon) return "neon";
   return "scalar";
 }
 
@@ -56,7 +59,7 @@ Probed probe() {
     return p;
   }
   const bool has = wanted == "scalar" || (wanted == "sse2" && f.sse2) || (wanted == "avx2" && f.avx2) ||
-                   (wanted == "avx512" && f.avx512f);
+                   (wanted == "avx512" && f.avx512f) || (wanted == "neon" && f.neon);
   if (!has) {
     // Below what was asked for, the widest this CPU has.
     p.cap.problem = "TORMID_ISA=" + std::string(wanted) + ": this CPU has no " + std::string(wanted) + "; using " +
@@ -65,7 +68,7 @@ Probed probe() {
   }
   if (wanted != "avx512") f.avx512f = f.avx512bw = false;
   if (wanted != "avx512" && wanted != "avx2") f.avx2 = false;
-  if (wanted == "scalar") f.sse2 = false;
+  if (wanted == "scalar") f.sse2 = f.neon = false;
   return p;
 }
 

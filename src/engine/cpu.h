@@ -6,6 +6,7 @@ namespace tormid {
 
 struct CpuFeatures {
   bool sse2 = false;
+  bool neon = false;
   bool avx2 = false;
   bool avx512f = false;
   bool avx512bw = false;

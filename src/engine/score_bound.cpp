@@ -74,6 +74,7 @@ std::vector<bounds::Kernel> supported_bounds() {
   if (cpu.avx512bw && bounds::avx512_kernel()) list.push_back(*bounds::avx512_kernel());
   if (cpu.avx2 && bounds::avx2_kernel()) list.push_back(*bounds::avx2_kernel());
   if (cpu.sse2 && bounds::sse2_kernel()) list.push_back(*bounds::sse2_kernel());
+  if (cpu.neon && bounds::neon_kernel()) list.push_back(*bounds::neon_kernel());
   list.push_back(bounds::scalar_kernel());
   return list;
 }

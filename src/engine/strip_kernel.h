@@ -135,9 +135,11 @@ Kernel scalar_kernel();
 const Kernel* sse2_kernel();
 const Kernel* avx2_kernel();
 const Kernel* avx512_kernel();
+const Kernel* neon_kernel();
 QuickKernel quick_scalar_kernel();
 const QuickKernel* quick_sse2_kernel();
 const QuickKernel* quick_avx2_kernel();
 const QuickKernel* quick_avx512_kernel();
+const QuickKernel* quick_neon_kernel();
 
 }  // namespace tormid::strips

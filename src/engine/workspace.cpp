@@ -17,6 +17,7 @@ std::vector<strips::Kernel> supported() {
   if (cpu.avx512f && strips::avx512_kernel()) list.push_back(*strips::avx512_kernel());
   if (cpu.avx2 && strips::avx2_kernel()) list.push_back(*strips::avx2_kernel());
   if (cpu.sse2 && strips::sse2_kernel()) list.push_back(*strips::sse2_kernel());
+  if (cpu.neon && strips::neon_kernel()) list.push_back(*strips::neon_kernel());
   list.push_back(strips::scalar_kernel());
   return list;
 }
@@ -32,6 +33,7 @@ std::vector<strips::QuickKernel> supported_quick() {
   if (cpu.avx512f && strips::quick_avx512_kernel()) list.push_back(*strips::quick_avx512_kernel());
   if (cpu.avx2 && strips::quick_avx2_kernel()) list.push_back(*strips::quick_avx2_kernel());
   if (cpu.sse2 && strips::quick_sse2_kernel()) list.push_back(*strips::quick_sse2_kernel());
+  if (cpu.neon && strips::quick_neon_kernel()) list.push_back(*strips::quick_neon_kernel());
   list.push_back(strips::quick_scalar_kernel());
   return list;
 }
