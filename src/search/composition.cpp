@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <array>
+#include <optional>
 #include <cmath>
 #include <string>
 #include <utility>
@@ -81,10 +82,14 @@ std::size_t below(std::uint64_t& state, std::size_t n) {
 
 // How the composition of `stretch` moves chance scores: its shuffles
 // against the profile, standardized by the calibration's random sequences
-// of the same length.
-CompositionNull composition_null(const Profile& profile, const Settings& settings, const ScoreLaw& law,
-                                 std::string_view stretch, std::uint64_t seed, Workspace& workspace,
-                                 std::uint64_t& cells) {
+// of the same length. In local mode the shuffles are scored as the
+// calibration scores its random sequences, in single precision (twice the
+// lanes): their statistics are compared with those, not with any one exact
+// score. (In glocal mode single precision let 3 times the chance hits
+// through among shuffled real proteins; there they are scored exactly.)
+CompositionNull composition_null(const Profile& profile, const QuickProfile* quick, const Settings& settings,
+                                 const ScoreLaw& law, std::string_view stretch, std::uint64_t seed,
+                                 Workspace& workspace, std::uint64_t& cells) {
   const int length = static_cast<int>(stretch.size());
   const double random_mean = law.bulk_mean(length), random_sd = law.bulk_sd(length);
   if (!law.defined() || stretch.empty() || std::isnan(random_mean)) return {};
@@ -93,7 +98,8 @@ CompositionNull composition_null(const Profile& profile, const Settings& setting
   double n = 0, sum = 0, squares = 0;
   for (int k = 0; k < kCompositionShuffles; ++k) {
     for (std::size_t i = shuffled.size(); i > 1; --i) std::swap(shuffled[i - 1], shuffled[below(state, i)]);
-    const double score = align(profile, settings, shuffled, workspace, Detail::score).score;
+    const double score = quick ? quick_score(*quick, settings, shuffled, workspace)
+                               : align(profile, settings, shuffled, workspace, Detail::score).score;
     cells += stretch.size() * static_cast<std::size_t>(profile.length());
     // A shuffle without any alignment: this composition scores low.
     if (score <= kNoAlignment) return {};
@@ -130,8 +136,11 @@ void correct_for_composition(std::vector<Domain>& domains, const Profile& profil
     return sequence.substr(static_cast<std::size_t>(stretch.first - 1),
                            static_cast<std::size_t>(stretch.second - stretch.first + 1));
   };
+  std::optional<QuickProfile> quick;  // made when a stretch is first shuffled, in local mode
   auto null_of = [&](std::pair<int, int> stretch) {
-    return composition_null(profile, settings, law, part(stretch), seed, workspace, cells);
+    if (!quick && settings.start == StartMode::local) quick.emplace(profile);
+    return composition_null(profile, quick ? &*quick : nullptr, settings, law, part(stretch), seed, workspace,
+                            cells);
   };
   std::pair<int, int> last_stretch{0, 0};
   CompositionNull sequence_null;
