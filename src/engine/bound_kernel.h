@@ -64,7 +64,7 @@ using KernelRun = void (*)(Job&);
 // takes the next one): the same recurrence along the whole profile for
 // each, with no correction pass, since the horizontal chain stays inside a
 // lane. For instruction sets that can look up a lane's score by its
-// residue code in one step.
+// residue code in one step (AVX-512BW) or a few (AVX2, NEON).
 struct BatchJob {
   int prf = 0;
   // Per position, one vector of 32 scores by residue code (kLow beyond

@@ -121,5 +121,171 @@ struct BoundRunner {
   }
 };
 
+// Many sequences at once, one per lane, for instruction sets whose lanes
+// look up their scores in a few steps: the batch's kBatchLanes lanes in
+// groups of O::W, besides the interface above
+//   Index, index(codes): a row's lookup indices from its lanes' codes
+//   Table, table(column): a position's scores by code (kBatchLanes values)
+//   lookup(table, index): each lane's score
+// The recurrence is that of the strips, along the whole profile for each
+// lane (no correction pass: the horizontal chain stays in the lane); a
+// lane that ends its sequence takes the next. The groups' chains are
+// independent, which hides each other's latency.
+template <class O>
+struct GroupedBatch {
+  static constexpr int W = kBatchLanes;
+  static constexpr int H = W / O::W;  // vectors per row of lanes
+  static_assert(H * O::W == W);
+  using V = typename O::V;
+
+  template <bool Local, End E, bool EnterIsBonus, bool SameDeletion>
+  static void rows(BatchJob& job) {
+    const int prf = job.prf;
+    const V enter = O::set1(job.enter), del_v = O::set1(job.del_v), del_h = O::set1(job.del_h);
+    const V zero = O::set1(0), bonus = O::set1(job.col0_bonus);
+    std::int16_t* const d = job.d;
+    std::int16_t* const x = job.x;
+
+    // Lanes: the sequence each works on, where it started and ends (in row
+    // steps), or -1 when idle.
+    int seq_of[W];
+    long start[W], finish[W];
+    alignas(64) std::int16_t codes[W];
+    int next = 0;
+    long row = 0;
+    std::uint32_t fresh = 0;
+    auto take = [&](int lane) {
+      if (next < job.count) {
+        seq_of[lane] = next;
+        start[lane] = row;
+        finish[lane] = row + job.lens[next];
+        ++next;
+        fresh |= std::uint32_t{1} << lane;
+      } else {
+        seq_of[lane] = -1;
+        finish[lane] = -1;
+        codes[lane] = kCodes - 1;
+      }
+    };
+    for (int lane = 0; lane < W; ++lane) take(lane);
+    auto first_finish = [&] {
+      long first = -1;
+      for (int lane = 0; lane < W; ++lane)
+        if (seq_of[lane] >= 0 && (first < 0 || finish[lane] < first)) first = finish[lane];
+      return first;
+    };
+    long next_finish = first_finish();
+
+    alignas(64) std::int16_t col_prev[W], col_step[W], end[W], top[W];
+    for (int lane = 0; lane < W; ++lane) col_prev[lane] = col_step[lane] = 0, end[lane] = top[lane] = kLow;
+    while (next_finish >= 0) {
+      if (fresh) {  // row 0 of the lanes' new sequences
+        for (int lane = 0; lane < W; ++lane) {
+          if (!(fresh >> lane & 1)) continue;
+          for (int j = 0; j < prf; ++j) {
+            d[j * W + lane] = job.row0_d[j];
+            x[j * W + lane] = job.row0_x[j];
+          }
+          col_prev[lane] = 0;
+          col_step[lane] = job.col0_first;
+          end[lane] = top[lane] = kLow;
+        }
+        fresh = 0;
+      }
+      for (int lane = 0; lane < W; ++lane)
+        if (seq_of[lane] >= 0)
+          codes[lane] = job.code_of[static_cast<unsigned char>(job.seqs[seq_of[lane]][row - start[lane]])];
+      typename O::Index idx[H];
+      V diag[H], f[H], m[H], row_best[H], end_v[H], top_v[H], col_cur[H];
+      for (int h = 0; h < H; ++h) {
+        idx[h] = O::index(O::load(codes + O::W * h));
+        const V prev = O::load(col_prev + O::W * h);
+        col_cur[h] = O::subs(prev, O::load(col_step + O::W * h));
+        // With a local start every G is at least 0, so every D is: only the
+        // diagonal out of column 0 needs the restart.
+        diag[h] = Local ? O::max(prev, zero) : prev;
+        // Out of column 0: with equal deletions, f holds X before the deletion.
+        const V left0 = O::adds(col_cur[h], bonus);
+        f[h] = SameDeletion ? left0 : O::subs(left0, del_h);
+        row_best[h] = O::set1(kLow);
+        m[h] = zero;
+        end_v[h] = O::load(end + O::W * h);
+        top_v[h] = O::load(top + O::W * h);
+      }
+      for (int j = 0; j < prf; ++j) {
+        const typename O::Table table = O::table(job.columns + j * W);
+        for (int h = 0; h < H; ++h) {
+          std::int16_t* const dj = d + j * W + O::W * h;
+          std::int16_t* const xj = x + j * W + O::W * h;
+          const V d_up = O::load(dj);
+          const V x_up = O::load(xj);
+          m[h] = O::adds(diag[h], O::lookup(table, idx[h]));
+          V g = SameDeletion ? O::subs(O::max(x_up, f[h]), del_v) : O::max(O::subs(x_up, del_v), f[h]);
+          if constexpr (Local) g = O::max(g, zero);
+          const V dd = O::max(m[h], g);
+          const V xx = O::max(O::subs(m[h], enter), g);
+          O::store(dj, dd);
+          O::store(xj, xx);
+          // With L >= 0, X <= D: D alone shows a clipped value.
+          top_v[h] = O::max(top_v[h], EnterIsBonus ? O::max(dd, xx) : dd);
+          if constexpr (E == End::anywhere) end_v[h] = O::max(end_v[h], m[h]);
+          if constexpr (E == End::last_row) row_best[h] = O::max(row_best[h], m[h]);
+          f[h] = SameDeletion ? xx : O::subs(xx, del_h);
+          diag[h] = d_up;
+        }
+      }
+      for (int h = 0; h < H; ++h) {
+        if constexpr (E == End::last_column) end_v[h] = O::max(end_v[h], m[h]);
+        O::store(end + O::W * h, end_v[h]);
+        O::store(top + O::W * h, top_v[h]);
+        O::store(col_prev + O::W * h, col_cur[h]);
+        O::store(col_step + O::W * h, O::set1(job.col0_step));
+      }
+      ++row;
+
+      if (row == next_finish) {
+        alignas(64) std::int16_t ends[W];
+        for (int h = 0; h < H; ++h)
+          O::store(ends + O::W * h, E == End::last_row ? row_best[h]
+                                    : E == End::last_cell ? O::load(d + (prf - 1) * W + O::W * h)
+                                                          : end_v[h]);
+        for (int lane = 0; lane < W; ++lane)
+          if (seq_of[lane] >= 0 && finish[lane] == row) {
+            job.best[seq_of[lane]] = ends[lane];
+            job.top[seq_of[lane]] = top[lane];
+            take(lane);
+          }
+        next_finish = first_finish();
+      }
+    }
+  }
+
+  template <bool Local, End E>
+  static void by_bonus(BatchJob& job) {
+    const bool same = job.del_v == job.del_h;
+    if (job.enter < 0)
+      same ? rows<Local, E, true, true>(job) : rows<Local, E, true, false>(job);
+    else
+      same ? rows<Local, E, false, true>(job) : rows<Local, E, false, false>(job);
+  }
+
+  template <bool Local>
+  static void by_end(BatchJob& job) {
+    switch (job.end) {
+      case End::last_cell: by_bonus<Local, End::last_cell>(job); break;
+      case End::anywhere: by_bonus<Local, End::anywhere>(job); break;
+      case End::last_column: by_bonus<Local, End::last_column>(job); break;
+      case End::last_row: by_bonus<Local, End::last_row>(job); break;
+    }
+  }
+
+  static void run(BatchJob& job) {
+    if (job.local_start)
+      by_end<true>(job);
+    else
+      by_end<false>(job);
+  }
+};
+
 }  // namespace
 }  // namespace tormid::bounds
