@@ -97,6 +97,7 @@ class Reader {
   }
   void doubles(double* out, std::size_t count) {
     need_doubles(count);
+    if (count == 0) return;  // out may be the null data() of an empty vector
     if constexpr (std::endian::native == std::endian::little) {
       std::memcpy(out, bytes_.data() + at_, count * sizeof(double));
       at_ += count * sizeof(double);
