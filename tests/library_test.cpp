@@ -21,15 +21,11 @@
 namespace {
 
 using namespace tormid;
+using fixtures::run_scan;
+using fixtures::split;
+using fixtures::run_prf;
 
 constexpr std::size_t kHeader = 40;
-
-fixtures::RunResult run_scan(const std::vector<std::string>& args, const std::filesystem::path& dir) {
-  return fixtures::run(TORMID_SCAN_BINARY, args, dir);
-}
-fixtures::RunResult run_prf(const std::vector<std::string>& args, const std::filesystem::path& dir) {
-  return fixtures::run(TORMID_PRF_BINARY, args, dir);
-}
 
 // Rewrites the header's size and checksum after the payload was changed:
 // what a file written to mislead would do.
@@ -269,13 +265,7 @@ TEST(PerSequence, ListsEachSequencesDomainsAlongItWithZFromTheProfiles) {
   EXPECT_EQ(r.out.find("Sequence none"), std::string::npos);
   const std::string table = fixtures::read_file(dir.path() / "t.tsv");
   std::vector<std::vector<std::string>> rows;
-  std::istringstream lines(table);
-  for (std::string line; std::getline(lines, line);) {
-    std::vector<std::string> fields;
-    std::istringstream split(line);
-    for (std::string f; std::getline(split, f, '\t');) fields.push_back(f);
-    rows.push_back(fields);
-  }
+  for (const std::string& line : split(table, '\n')) rows.push_back(split(line, '\t'));
   ASSERT_EQ(rows.size(), 5u) << table;
   EXPECT_EQ(rows[0].back(), "seq_evalue");
   EXPECT_EQ(rows[0][rows[0].size() - 2], "overlaps");

@@ -19,20 +19,10 @@
 namespace {
 
 using namespace tormid;
+using fixtures::run_scan;
+using fixtures::split;
 namespace fs = std::filesystem;
 using fixtures::shell_quote;
-
-fixtures::RunResult run_scan(const std::vector<std::string>& args, const fs::path& dir) {
-  return fixtures::run(TORMID_SCAN_BINARY, args, dir);
-}
-
-std::vector<std::string> split(const std::string& text, char separator) {
-  std::vector<std::string> parts;
-  std::string part;
-  std::istringstream in(text);
-  while (std::getline(in, part, separator)) parts.push_back(part);
-  return parts;
-}
 
 // A word profile and a small database with a few hits.
 class ScanFiles : public testing::Test {

@@ -18,19 +18,9 @@
 namespace {
 
 using namespace tormid;
+using fixtures::run_scan;
+using fixtures::split;
 using fixtures::numbered;
-
-fixtures::RunResult run_scan(const std::vector<std::string>& args, const std::filesystem::path& dir) {
-  return fixtures::run(TORMID_SCAN_BINARY, args, dir);
-}
-
-std::vector<std::string> split(const std::string& text, char separator) {
-  std::vector<std::string> parts;
-  std::string part;
-  std::istringstream in(text);
-  while (std::getline(in, part, separator)) parts.push_back(part);
-  return parts;
-}
 
 // The rows of a --tsv table, each a map from column name to value.
 std::vector<std::map<std::string, std::string>> table_rows(const std::filesystem::path& path) {

@@ -5,15 +5,18 @@
 namespace tormid::strips {
 namespace {
 
+// Plain numbers of type T (double for the exact kernel, float for the
+// quick one), one lane.
+template <class Number>
 struct ScalarOps {
-  using T = double;
+  using T = Number;
   static constexpr int W = 1;
-  using V = double;
+  using V = Number;
   using M = bool;
-  static V zero() { return 0.0; }
-  static V set1(double x) { return x; }
-  static V load(const double* p) { return *p; }
-  static void store(double* p, V v) { *p = v; }
+  static V zero() { return V(0); }
+  static V set1(T x) { return x; }
+  static V load(const T* p) { return *p; }
+  static void store(T* p, V v) { *p = v; }
   static V add(V a, V b) { return a + b; }
   static V sub(V a, V b) { return a - b; }
   static V max(V a, V b) { return a > b ? a : b; }
@@ -21,35 +24,8 @@ struct ScalarOps {
   static M gt(V a, V b) { return a > b; }
   static M le(V a, V b) { return a <= b; }
   static V select(M m, V a, V b) { return m ? a : b; }
-  static V zero_unless(M m, V a) { return m ? a : 0.0; }
-  static V zero_if(M m, V a) { return m ? 0.0 : a; }
-  static M and_(M a, M b) { return a && b; }
-  static M or_(M a, M b) { return a || b; }
-  static M andnot(M a, M b) { return a && !b; }
-  static M no_lanes() { return false; }
-  static unsigned bits(M m) { return m ? 1u : 0u; }
-  static void transpose(V*) {}
-  static V shift_in(V, V below) { return below; }
-};
-
-struct ScalarFloatOps {
-  using T = float;
-  static constexpr int W = 1;
-  using V = float;
-  using M = bool;
-  static V zero() { return 0.0f; }
-  static V set1(float x) { return x; }
-  static V load(const float* p) { return *p; }
-  static void store(float* p, V v) { *p = v; }
-  static V add(V a, V b) { return a + b; }
-  static V sub(V a, V b) { return a - b; }
-  static V max(V a, V b) { return a > b ? a : b; }
-  static M ge(V a, V b) { return a >= b; }
-  static M gt(V a, V b) { return a > b; }
-  static M le(V a, V b) { return a <= b; }
-  static V select(M m, V a, V b) { return m ? a : b; }
-  static V zero_unless(M m, V a) { return m ? a : 0.0f; }
-  static V zero_if(M m, V a) { return m ? 0.0f : a; }
+  static V zero_unless(M m, V a) { return m ? a : V(0); }
+  static V zero_if(M m, V a) { return m ? V(0) : a; }
   static M and_(M a, M b) { return a && b; }
   static M or_(M a, M b) { return a || b; }
   static M andnot(M a, M b) { return a && !b; }
@@ -61,10 +37,12 @@ struct ScalarFloatOps {
 
 }  // namespace
 
-Kernel scalar_kernel() { return {"scalar", StripRunner<ScalarOps, 8>::H, 1, &StripRunner<ScalarOps, 8>::run}; }
+Kernel scalar_kernel() {
+  return {"scalar", StripRunner<ScalarOps<double>, 8>::H, 1, &StripRunner<ScalarOps<double>, 8>::run};
+}
 
 QuickKernel quick_scalar_kernel() {
-  return {"scalar", StripRunner<ScalarFloatOps, 8>::H, 1, &StripRunner<ScalarFloatOps, 8>::run};
+  return {"scalar", StripRunner<ScalarOps<float>, 8>::H, 1, &StripRunner<ScalarOps<float>, 8>::run};
 }
 
 }  // namespace tormid::strips

@@ -23,10 +23,19 @@ using namespace tormid;
 
 namespace {
 
-// A profile and, from a prepared library, the law stored with it.
+// The profiles of one file, with their laws (empty ones where the file
+// holds none), shared by the Profile objects made from it: a search of a
+// whole file's profiles in file order hands them over as they are.
+struct SharedProfiles {
+  std::vector<Profile> profiles;
+  std::vector<StoredLaw> laws;  // one per profile
+};
+
 struct PyProfile {
-  std::shared_ptr<const Profile> profile;
-  StoredLaw law;
+  std::shared_ptr<const SharedProfiles> file;
+  std::size_t index = 0;
+  const Profile& profile() const { return file->profiles[index]; }
+  const StoredLaw& law() const { return file->laws[index]; }
 };
 
 // Alignment settings as Python sees them: immutable, with the mode they
@@ -87,14 +96,15 @@ std::vector<PyProfile> profiles_of_file(const std::filesystem::path& file, int t
   } catch (const InputError& e) {
     raise_input_error(e);
   }
-  std::vector<PyProfile> out;
-  for (std::size_t k = 0; k < library.profiles.size(); ++k) {
-    const StoredLaw law = k < library.laws.size() ? library.laws[k] : StoredLaw{};
-    if (!law.numbers.empty() && !law_readable(law))
+  library.laws.resize(library.profiles.size());
+  for (std::size_t k = 0; k < library.profiles.size(); ++k)
+    if (!library.laws[k].numbers.empty() && !law_readable(library.laws[k]))
       throw py::value_error(path + ": a damaged prepared library (the score law of profile " +
                             library.profiles[k].name() + " is not one)");
-    out.push_back({std::make_shared<const Profile>(std::move(library.profiles[k])), law});
-  }
+  const auto file_profiles =
+      std::make_shared<const SharedProfiles>(SharedProfiles{std::move(library.profiles), std::move(library.laws)});
+  std::vector<PyProfile> out;
+  for (std::size_t k = 0; k < file_profiles->profiles.size(); ++k) out.push_back({file_profiles, k});
   return out;
 }
 
@@ -129,7 +139,7 @@ Alignment align_one(const PyProfile& p, const std::string& sequence, const PySet
   {
     py::gil_scoped_release unlocked;
     thread_local Workspace workspace;
-    a = align(*p.profile, s.settings, letters, workspace, Detail::display);
+    a = align(p.profile(), s.settings, letters, workspace, Detail::display);
   }
   if (a.status == AlignStatus::out_of_memory) throw std::bad_alloc();
   return a;
@@ -195,12 +205,20 @@ std::vector<PyHit> search_records(const std::vector<PyProfile>& profiles, const 
   config.alignments = alignments;
   if (per_sequence && !z) config.database_size = static_cast<double>(profiles.size());
 
-  std::vector<Profile> searched;
-  std::vector<StoredLaw> laws;
-  for (const PyProfile& p : profiles) {
-    searched.push_back(*p.profile);
-    laws.push_back(p.law);
-  }
+  // All of one file's profiles in file order are searched where they are;
+  // any other list is copied into one.
+  bool whole_file = !profiles.empty() && profiles.size() == profiles.front().file->profiles.size();
+  for (std::size_t k = 0; whole_file && k < profiles.size(); ++k)
+    whole_file = profiles[k].file == profiles.front().file && profiles[k].index == k;
+  SharedProfiles copied;
+  if (!whole_file)
+    for (const PyProfile& p : profiles) {
+      copied.profiles.push_back(p.profile());
+      copied.laws.push_back(p.law());
+    }
+  const SharedProfiles& chosen = whole_file ? *profiles.front().file : copied;
+  const std::vector<Profile>& searched = chosen.profiles;
+  const std::vector<StoredLaw>& laws = chosen.laws;
   std::unique_ptr<IterableRecords> iterable;
   std::optional<SequenceSource> source;
   if (py::isinstance<py::str>(sequences) || py::hasattr(sequences, "__fspath__")) {
@@ -246,13 +264,13 @@ PYBIND11_MODULE(tormid, m) {
   if (const IsaCap& cap = isa_cap(); !cap.problem.empty()) PyErr_WarnEx(PyExc_RuntimeWarning, cap.problem.c_str(), 1);
 
   py::class_<PyProfile>(m, "Profile", "A scoring profile: a row of 20 scores per position.")
-      .def_property_readonly("name", [](const PyProfile& p) { return p.profile->name(); })
-      .def_property_readonly("length", [](const PyProfile& p) { return p.profile->length(); })
-      .def_property_readonly("consensus", [](const PyProfile& p) { return p.profile->consensus(); },
+      .def_property_readonly("name", [](const PyProfile& p) { return p.profile().name(); })
+      .def_property_readonly("length", [](const PyProfile& p) { return p.profile().length(); })
+      .def_property_readonly("consensus", [](const PyProfile& p) { return p.profile().consensus(); },
                              "The best-scoring residue of each position, in lower case.")
-      .def("__len__", [](const PyProfile& p) { return p.profile->length(); })
+      .def("__len__", [](const PyProfile& p) { return p.profile().length(); })
       .def("__repr__", [](const PyProfile& p) {
-        return "<tormid.Profile " + p.profile->name() + ", " + std::to_string(p.profile->length()) + " positions>";
+        return "<tormid.Profile " + p.profile().name() + ", " + std::to_string(p.profile().length()) + " positions>";
       });
 
   py::class_<PySettings>(m, "Settings", "Alignment settings: gap costs and free ends. Immutable.")

@@ -74,6 +74,20 @@ RunResult run_tormid(const std::vector<std::string>& args, const fs::path& dir) 
   return run(TORMID_BINARY, args, dir);
 }
 
+RunResult run_prf(const std::vector<std::string>& args, const fs::path& dir) { return run(TORMID_PRF_BINARY, args, dir); }
+
+RunResult run_scan(const std::vector<std::string>& args, const fs::path& dir) {
+  return run(TORMID_SCAN_BINARY, args, dir);
+}
+
+std::vector<std::string> split(const std::string& text, char separator) {
+  std::vector<std::string> parts;
+  std::string part;
+  std::istringstream in(text);
+  while (std::getline(in, part, separator)) parts.push_back(part);
+  return parts;
+}
+
 RunResult run_tormid_on(const std::string& fasta, const std::string& profile,
                         const std::string& params, const std::vector<std::string>& args) {
   TempDir dir;

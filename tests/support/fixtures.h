@@ -49,6 +49,11 @@ RunResult run(const std::string& program, const std::vector<std::string>& args,
               const std::filesystem::path& dir);
 // The same for the built tormid binary.
 RunResult run_tormid(const std::vector<std::string>& args, const std::filesystem::path& dir);
+// tormid-prf and tormid-scan with these arguments, from inside dir.
+RunResult run_prf(const std::vector<std::string>& args, const std::filesystem::path& dir);
+RunResult run_scan(const std::vector<std::string>& args, const std::filesystem::path& dir);
+// text cut at every separator (no empty last part for a final one).
+std::vector<std::string> split(const std::string& text, char separator);
 
 // Writes s.fa, p.prf and g.par into a fresh directory and runs tormid there,
 // on those three files unless other arguments are given.
