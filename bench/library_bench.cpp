@@ -32,25 +32,17 @@
 #include <string>
 #include <vector>
 
+#include "bench_files.h"
 #include "process_run.h"
 #include "search/search.h"
 #include "support/synthetic.h"
 
 using namespace tormid;
+using bench::find_on_path;
 
 namespace {
 
 const char kProteins[] = "/usr/share/doc/mmseqs2/example-data/DB.fasta.gz";
-
-std::string find_on_path(const std::string& name) {
-  const char* path = std::getenv("PATH");
-  std::stringstream dirs(path ? path : "");
-  for (std::string dir; std::getline(dirs, dir, ':');) {
-    const std::filesystem::path candidate = std::filesystem::path(dir) / name;
-    if (!dir.empty() && ::access(candidate.c_str(), X_OK) == 0) return candidate.string();
-  }
-  return "";
-}
 
 std::vector<FastaRecord> read_proteins(const std::string& path) {
   LineReader lines(path, LineReader::Compression::gzip);

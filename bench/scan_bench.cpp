@@ -4,7 +4,10 @@
 // and against HMMER's hmmsearch on the same models when it is installed
 // (Debian hmmer; only for this comparison).
 //
-//   build/test/scan_bench [--records N] [--repeat N] [--keep DIR]
+//   build/test/scan_bench [--records N] [--repeat N] [--keep DIR] [--real-only]
+//
+// Then the searches on real data (real_searches.h): a real proteome
+// against hmmsearch, and records of repeats; --real-only runs just those.
 //
 // The database: N records (20,000 by default) of realistic lengths (mean
 // about 450 residues), 5% of them carrying a member of one of 8 families;
@@ -28,10 +31,16 @@
 #include <vector>
 
 #include "engine/engine.h"
+#include "bench_files.h"
 #include "process_run.h"
+#include "real_searches.h"
 #include "support/synthetic.h"
 
 using namespace tormid;
+using bench::dismissed_share;
+using bench::find_on_path;
+using bench::median;
+using bench::read_text;
 
 namespace {
 
@@ -121,17 +130,6 @@ std::vector<int> rows_at_most(const std::string& path, const std::vector<double>
   return counts;
 }
 
-// The full path of a program on PATH, or "".
-std::string find_on_path(const std::string& name) {
-  const char* path = std::getenv("PATH");
-  std::stringstream dirs(path ? path : "");
-  for (std::string dir; std::getline(dirs, dir, ':');) {
-    const std::string candidate = dir + "/" + name;
-    if (!dir.empty() && access(candidate.c_str(), X_OK) == 0) return candidate;
-  }
-  return "";
-}
-
 // An ungapped alignment of `count` members drawn from the family's
 // emissions, for hmmbuild.
 std::string member_alignment(synthetic::Random& rng, const synthetic::Family& f, int count) {
@@ -144,13 +142,6 @@ std::string member_alignment(synthetic::Random& rng, const synthetic::Family& f,
   return text;
 }
 
-std::string read_text(const std::string& path) {
-  std::ifstream in(path);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
 // Lines of a table that are not comments.
 int table_rows(const std::string& path) {
   std::ifstream in(path);
@@ -160,30 +151,15 @@ int table_rows(const std::string& path) {
   return rows;
 }
 
-// The "dismissed X of Y pairs" of tormid-scan's closing line.
-std::string dismissed_share(const std::string& stderr_text) {
-  const std::size_t at = stderr_text.find("dismissed ");
-  if (at == std::string::npos) return "?";
-  unsigned long long dismissed = 0, pairs = 0;
-  if (std::sscanf(stderr_text.c_str() + at, "dismissed %llu of %llu", &dismissed, &pairs) != 2 || pairs == 0)
-    return "?";
-  char text[64];
-  std::snprintf(text, sizeof text, "%.1f%% (%llu of %llu)", 100.0 * static_cast<double>(dismissed) / static_cast<double>(pairs),
-                dismissed, pairs);
-  return text;
-}
-
-double median(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  return v[v.size() / 2];
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
   int records = 20000, repeat = 3;
   std::string keep;
-  for (int k = 1; k + 1 < argc; k += 2) {
+  bool real_only = false;
+  for (int k = 1; k < argc; ++k) {
+    if (std::strcmp(argv[k], "--real-only") == 0) real_only = true;
+    if (k + 1 >= argc) break;
     if (std::strcmp(argv[k], "--records") == 0) records = std::atoi(argv[k + 1]);
     if (std::strcmp(argv[k], "--repeat") == 0) repeat = std::max(1, std::atoi(argv[k + 1]));
     if (std::strcmp(argv[k], "--keep") == 0) keep = argv[k + 1];
@@ -193,6 +169,16 @@ int main(int argc, char** argv) {
       keep.empty() ? fs::temp_directory_path() / ("tormid-scan-bench-" + std::to_string(getpid())) : fs::path(keep);
   fs::create_directories(dir);
   auto at = [&](const std::string& name) { return (dir / name).string(); };
+  // The searches on real data, and records of repeats.
+  auto real_searches = [&] {
+    return bench::real_proteome_search(dir.string(), repeat, TORMID_SCAN_BINARY) &
+           bench::repeat_records(dir.string(), repeat, TORMID_SCAN_BINARY, TORMID_ZINC_FINGER_MODEL);
+  };
+  if (real_only) {
+    const bool ok = real_searches();
+    if (keep.empty()) fs::remove_all(dir);
+    return ok ? 0 : 1;
+  }
   std::vector<std::string> args = {"--quiet", "--mode", "glocal", "--min-score", "30"};
   for (const int length : kProfileLengths) args.push_back(at("family" + std::to_string(length) + ".prf"));
   args.push_back(at("db.fa"));
@@ -308,7 +294,6 @@ int main(int argc, char** argv) {
   std::vector<double> engine_runs;
   for (int k = 0; k < repeat; ++k) engine_runs.push_back(engine_seconds(w, glocal));
   const double engine = median(engine_runs);
-  if (keep.empty()) fs::remove_all(dir);
 
   const double gcells = w.cells / 1e9;
   std::printf("Scan benchmark: %d records, %zu profiles (100-400 positions), %.2f billion cells, glocal 11/1\n",
@@ -358,6 +343,8 @@ int main(int argc, char** argv) {
     std::printf("\nhmmbuild/hmmsearch not found: install Debian hmmer to compare with hmmsearch\n");
   }
   const bool isa_same = std::all_of(isa_runs.begin(), isa_runs.end(), [](const IsaRun& r) { return r.same; });
-  return exact1.status || exact2.status || filter1.status || filter2.status || !same || !isa_same ||
+  const bool real_ok = real_searches();
+  if (keep.empty()) fs::remove_all(dir);
+  return !real_ok || exact1.status || exact2.status || filter1.status || filter2.status || !same || !isa_same ||
          (hmmer && !hmm_same);
 }

@@ -79,6 +79,59 @@ TEST_P(EngineEquivalence, PrefixScoresAreThoseOfEachPrefix) {
   EXPECT_THROW(prefix_scores(Profile(), Settings{}, "A", fast, scores), std::invalid_argument);
 }
 
+// Row ends, per row, are what align() of each prefix ends in (score to the
+// bit and the row and column); and where a suffix's matrix is said to meet
+// the whole sequence's, the suffix's own row ends are the met rows' and,
+// after them, the whole sequence's (at or below 0.0 a local start may
+// differ, see rows_meet()).
+TEST_P(EngineEquivalence, RowEndsAreThoseOfEachPrefixAndMetRowsStayMet) {
+  Workspace fast(GetParam());
+  Workspace reference("reference");
+  std::mt19937 rng(17u + static_cast<unsigned>(GetParam().size()));
+  std::vector<RowEnd> ends, suffix_ends, met;
+  int meetings = 0;
+  for (int n = 0; n < 300; ++n) {
+    fixtures::RandomCase c = fixtures::random_case(rng, fixtures::varied_limits(n));
+    if (n % 3 == 0) c.values.seq_free_beg = c.values.prf_free_beg = true;  // a local start
+    c.values.prf_free_end = true;
+    c.values.seq_free_end = n % 2 == 0;
+    const Profile profile = c.profile();
+    const Settings settings = c.settings();
+    SCOPED_TRACE("case " + std::to_string(n) + ": seq " + c.seq + ", " + std::to_string(c.rows.size()) +
+                 " positions");
+    row_ends(profile, settings, c.seq, fast, ends);
+    ASSERT_EQ(ends.size(), c.seq.size());
+    double best = kScoreFloor;
+    int best_row = 0, best_col = 0;
+    for (std::size_t k = 0; k < c.seq.size(); ++k) {
+      if (ends[k].score > best) best = ends[k].score, best_row = static_cast<int>(k) + 1, best_col = ends[k].col;
+      const Alignment a = align(profile, settings, c.seq.substr(0, k + 1), reference, Detail::path);
+      ASSERT_EQ(std::bit_cast<std::uint64_t>(best), std::bit_cast<std::uint64_t>(a.score)) << "prefix " << k + 1;
+      if (a.status == AlignStatus::aligned && a.seq_to > 0) {
+        ASSERT_EQ(best_row, a.seq_to);
+        ASSERT_EQ(best_col, a.prf_to);
+      }
+    }
+    if (c.seq.size() < 2) continue;
+    const std::size_t from = std::uniform_int_distribution<std::size_t>(1, c.seq.size() - 1)(rng);
+    std::uint64_t cells = 0;
+    const int rows = rows_meet(profile, settings, c.seq, from, static_cast<int>(c.seq.size()), met, cells);
+    if (rows < 0) continue;
+    ++meetings;
+    row_ends(profile, settings, std::string_view(c.seq).substr(from), reference, suffix_ends);
+    const bool local_start = settings.start == StartMode::local;
+    for (std::size_t k = 0; k < suffix_ends.size(); ++k) {
+      const RowEnd expected = k < met.size() ? met[k] : ends[from + k];
+      if (local_start && expected.score <= 0.0 && suffix_ends[k].score <= 0.0) continue;
+      ASSERT_EQ(std::bit_cast<std::uint64_t>(suffix_ends[k].score), std::bit_cast<std::uint64_t>(expected.score))
+          << "from " << from << ", met after " << rows << ", row " << k + 1;
+      ASSERT_EQ(suffix_ends[k].col, expected.col);
+    }
+  }
+  EXPECT_GT(meetings, 30);
+  EXPECT_THROW(row_ends(Profile(), Settings{}, "A", fast, ends), std::invalid_argument);
+}
+
 // The quick kernels: on integer scores and penalties every float operation
 // is exact, so they must give align()'s score; on any values, every
 // instruction set must give what the plain float kernel gives.

@@ -3,7 +3,11 @@
 // threads or on how the database arrives; every error has its message.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <bit>
 #include <cstdio>
+#include <functional>
+#include <tuple>
 #include <map>
 #include <random>
 #include <sstream>
@@ -203,6 +207,94 @@ TEST(ScanExactness, EachDomainIsTormidsScoreForItsStretch) {
     }
   }
   EXPECT_GT(checked, 100);
+}
+
+// The domain search as its definition reads, every stretch aligned afresh:
+// the best alignment of the best pending stretch (then the one further
+// left) is the next domain, and its flanks become stretches.
+std::vector<Domain> domains_by_definition(const Profile& profile, const Settings& settings, const std::string& seq,
+                                          const std::function<bool(double)>& passes, Workspace& ws) {
+  struct Stretch {
+    double score;
+    int from, to, parent;
+  };
+  std::vector<Stretch> pending;
+  auto offer = [&](int from, int to, int parent) {
+    if (to < from) return;
+    const Alignment a = align(profile, settings, seq.substr(from - 1, to - from + 1), ws, Detail::score);
+    if (a.status == AlignStatus::aligned && passes(a.score)) pending.push_back({a.score, from, to, parent});
+  };
+  std::vector<Domain> found;
+  offer(1, static_cast<int>(seq.size()), -1);
+  while (!pending.empty()) {
+    auto next = std::min_element(pending.begin(), pending.end(), [](const Stretch& a, const Stretch& b) {
+      return a.score != b.score ? a.score > b.score : a.from < b.from;
+    });
+    const Stretch s = *next;
+    pending.erase(next);
+    const Alignment a = align(profile, settings, seq.substr(s.from - 1, s.to - s.from + 1), ws, Detail::path);
+    if (a.seq_from == 0) continue;
+    found.push_back({a.score, a.seq_from + s.from - 1, a.seq_to + s.from - 1, a.prf_from, a.prf_to, s.from, s.to,
+                     s.parent, "", ""});
+    const int index = static_cast<int>(found.size()) - 1;
+    offer(s.from, found.back().seq_from - 1, index);
+    offer(found.back().seq_to + 1, s.to, index);
+  }
+  return found;
+}
+
+// The search re-aligns only what a domain changes; its domains must be the
+// definition's, in the same order, on records of repeats (identical ones
+// tie and are found left to right, the case that meets rows most), with
+// integer scores (many ties) and with every end mode.
+TEST(ScanDomains, SameDomainsAsAligningEveryStretchAfresh) {
+  std::mt19937 rng(4242);
+  Workspace fast, plain("reference");
+  int domains = 0;
+  for (int n = 0; n < 36; ++n) {
+    fixtures::RandomLimits limits;
+    limits.max_prf = 6 + n % 30;
+    limits.max_len = 1;
+    limits.score_range = n % 4 == 0 ? 9 : 4;
+    limits.fractional = n % 5 == 1;
+    fixtures::RandomCase c = fixtures::random_case(rng, limits);
+    if (c.rows.empty()) continue;
+    const int mode = n % 4;  // local, glocal, local start with last-column ends, last-row ends
+    c.values.prf_free_beg = true;
+    c.values.seq_free_beg = mode != 1;
+    c.values.prf_free_end = mode != 3;
+    c.values.seq_free_end = mode == 0 || mode == 3;
+    const Profile profile = c.profile();
+    const Settings settings = c.settings();
+    std::string unit;
+    for (int i = 0; i < 8 + n % 30; ++i) unit += alphabet[std::uniform_int_distribution<int>(0, 19)(rng)];
+    std::string seq;
+    const int copies = n < 12 ? 20 : 200;  // up to some 7,000 residues: long flanks meet rows
+    for (int k = 0; k < copies; ++k) {
+      std::string copy = unit;
+      if (n % 3 != 0)  // mutated copies; every third case identical ones
+        for (char& ch : copy)
+          if (std::uniform_int_distribution<int>(0, 9)(rng) == 0) ch = alphabet[std::uniform_int_distribution<int>(0, 19)(rng)];
+      seq += copy;
+    }
+    const double threshold = std::uniform_int_distribution<int>(1, 12)(rng);
+    const auto passes = [&](double score) { return score >= threshold; };
+    Workspace& ws = n % 6 == 5 ? plain : fast;
+    std::uint64_t cells = 0;
+    const std::vector<Domain> found = find_domains(profile, settings, seq, passes, false, ws, cells);
+    const std::vector<Domain> expected = domains_by_definition(profile, settings, seq, passes, plain);
+    ASSERT_EQ(found.size(), expected.size()) << "case " << n;
+    for (std::size_t k = 0; k < found.size(); ++k) {
+      const Domain& a = found[k];
+      const Domain& b = expected[k];
+      ASSERT_EQ(std::bit_cast<std::uint64_t>(a.score), std::bit_cast<std::uint64_t>(b.score)) << "case " << n << " domain " << k;
+      ASSERT_EQ(std::tie(a.seq_from, a.seq_to, a.prf_from, a.prf_to, a.stretch_from, a.stretch_to, a.parent),
+                std::tie(b.seq_from, b.seq_to, b.prf_from, b.prf_to, b.stretch_from, b.stretch_to, b.parent))
+          << "case " << n << " domain " << k;
+    }
+    domains += static_cast<int>(found.size());
+  }
+  EXPECT_GT(domains, 1000);
 }
 
 // A strong family planted three times, between unrelated stretches.

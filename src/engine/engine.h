@@ -244,6 +244,37 @@ Alignment align(const Profile& profile, const Settings& settings, std::string_vi
 void prefix_scores(const Profile& profile, const Settings& settings, std::string_view sequence,
                    Workspace& workspace, std::vector<double>& scores);
 
+// ---- Row by row ------------------------------------------------------------
+
+// The best end in one row of align()'s matrix for an end mode that does
+// not depend on the sequence's length (EndMode::local or prf_free): the
+// score and column of the row's first best cell that the end mode takes,
+// or score kNoRowEnd and column 0 where it takes none.
+inline constexpr double kNoRowEnd = -1e300;
+struct RowEnd {
+  double score = kNoRowEnd;
+  int col = 0;
+};
+
+// Every row's end in one pass: ends[i] for row i + 1. The matrix of a
+// prefix is that of the whole sequence's first rows, so align() of the
+// first k residues ends in the first row among ends[0..k-1] whose score is
+// strictly the best, from kScoreFloor up. Throws std::invalid_argument for
+// another end mode.
+void row_ends(const Profile& profile, const Settings& settings, std::string_view sequence, Workspace& workspace,
+              std::vector<RowEnd>& ends);
+
+// Where the matrix of a suffix of sequence, the residues from `from` on,
+// meets the matrix of the whole sequence: the first row k of the suffix
+// (1 to max_rows) whose cells are those of the whole sequence's row
+// from + k in everything later rows read, so that every later row of the
+// two is the same. ends gets the suffix's rows 1 to k (as row_ends()), and
+// cells the matrix cells computed. -1 where the rows do not meet within
+// max_rows (or where a later row could still tell them apart: column 0 of
+// a penalised edge that may be chosen). Same end modes as row_ends().
+int rows_meet(const Profile& profile, const Settings& settings, std::string_view sequence, std::size_t from,
+              int max_rows, std::vector<RowEnd>& ends, std::uint64_t& cells);
+
 // The score of align() alone.
 inline double score_sequence(const Profile& profile, const Settings& settings,
                              std::string_view sequence, Workspace& workspace) {

@@ -71,6 +71,9 @@ struct Workspace::Impl {
   std::vector<std::uint8_t> trace;
   // Plain engine: two rows of cells and the anchor of every cell.
   std::vector<ScoreCell> cur, prev;
+  // Row ends: the kernel's scores and columns of each row.
+  std::vector<double> row_scores;
+  std::vector<int> row_cols;
   std::vector<Anchor> anchors;
   // The bound: one row of D and X values.
   std::vector<std::int16_t> bound_d, bound_x;
@@ -95,6 +98,11 @@ const strips::QuickKernel& quick_kernel_for(const Workspace::Impl& ws, int prf);
 // long for them.
 bool prefix_scores_fast(const Profile& profile, const Settings& settings, std::string_view seq,
                         Workspace::Impl& ws, std::vector<double>& scores);
+
+// row_ends() with the strip kernels; false where the sequence is too long
+// for them.
+bool row_ends_fast(const Profile& profile, const Settings& settings, std::string_view seq, Workspace::Impl& ws,
+                   std::vector<RowEnd>& ends);
 
 // A result that could not be computed for want of memory at `stage`.
 inline Alignment out_of_memory(int stage) {

@@ -128,6 +128,26 @@ bool prefix_scores_fast(const Profile& profile, const Settings& settings, std::s
   return true;
 }
 
+bool row_ends_fast(const Profile& profile, const Settings& settings, std::string_view seq, Workspace::Impl& ws,
+                   std::vector<RowEnd>& ends) {
+  const strips::Kernel& kernel = strip_kernel_for(ws, profile.length());
+  if (seq.size() >= static_cast<std::size_t>(INT_MAX - kernel.lanes)) return false;
+  const std::size_t edge_size = strips::edge_length(kernel, profile.length());
+  grow(ws.edges, 3 * edge_size);
+  grow(ws.row_scores, seq.size());
+  grow(ws.row_cols, seq.size());
+  strips::Job job = make_job<double>(profile, settings, seq, ws.edges.data(), edge_size);
+  job.row_ends = ws.row_scores.data();
+  job.row_end_cols = ws.row_cols.data();
+  kernel.run(job);
+  ends.resize(seq.size());
+  for (std::size_t k = 0; k < seq.size(); ++k) {
+    const bool found = ws.row_scores[k] > strips::kNoEnd;
+    ends[k] = {found ? ws.row_scores[k] : kNoRowEnd, found ? ws.row_cols[k] : 0};
+  }
+  return true;
+}
+
 Alignment align_fast(const Profile& profile, const Settings& settings, std::string_view seq,
                      Workspace::Impl& ws, Detail detail) {
   const strips::Kernel& kernel = strip_kernel_for(ws, profile.length());

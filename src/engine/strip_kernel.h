@@ -91,9 +91,12 @@ struct JobOf {
   // cells win, so the first visited one keeps a tie.
   EndPointOf<T> best{};
   T last_cell = 0;  // score of cell (len, prf)
-  // With End::last_column, when set (len values): the last column's value
-  // of each row where a pair reaches it, NoEnd where none does.
+  // When set (len values), each row's end: with End::last_column the last
+  // column's value where a pair reaches it, with End::anywhere the row's
+  // best pair (the first column keeps a tie); NoEnd where there is none.
   T* row_ends = nullptr;
+  // When set with row_ends, the column of each row's end (0 for NoEnd).
+  int* row_end_cols = nullptr;
 };
 
 using EndPoint = EndPointOf<double>;

@@ -288,6 +288,7 @@ struct StripRunner {
         if (diagonal && last_column[l] > job.best.score)
           job.best = {last_column[l], first_row + 1 + l, job.prf};
         if (job.row_ends) job.row_ends[first_row + l] = diagonal ? last_column[l] : NoEnd<T>::value;
+        if (job.row_end_cols) job.row_end_cols[first_row + l] = diagonal ? job.prf : 0;
       }
     }
     if constexpr (Track) {
@@ -300,6 +301,13 @@ struct StripRunner {
       for (int l = 0; l < H; ++l) {
         if (((tracked_lanes >> l) & 1) && best[l] > tracker.score)
           tracker = {best[l], first_row + 1 + l, static_cast<int>(best_step[l]) - l + 1};
+      }
+      if (job.row_ends && job.end == End::anywhere) {
+        for (int l = 0; l < rows; ++l) {
+          const bool found = best[l] > static_cast<T>(kFloor);
+          job.row_ends[first_row + l] = found ? best[l] : NoEnd<T>::value;
+          if (job.row_end_cols) job.row_end_cols[first_row + l] = found ? static_cast<int>(best_step[l]) - l + 1 : 0;
+        }
       }
     }
     if (first_row + rows == job.len) job.last_cell = last_column[rows - 1];

@@ -2,10 +2,21 @@
 // sequence is the first domain; the residues left and right of it become
 // stretches searched as sequences of their own; the best-scoring stretch
 // gives the next domain, and so on while stretches pass the threshold.
+//
+// Aligning every flank afresh costs the square of the record where the
+// domains come left to right (identical repeats tie, and the leftmost
+// wins): each flank is nearly the whole rest. With ends that do not depend
+// on a stretch's length (local and last-column ends) the search keeps one
+// best end per row instead: a left flank's matrix is the first rows of
+// its stretch's, and a right flank's meets its stretch's a few rows after
+// the domain, so only those rows are computed again (in the plain engine,
+// row by row, until they meet). A domain's traceback covers its stretch
+// up to the row the domain ends in.
 #include <cmath>
 #include <queue>
 #include <string_view>
 
+#include "search/best_ends.h"
 #include "search/domains.h"
 
 namespace tormid {
@@ -43,11 +54,11 @@ struct Later {
   }
 };
 
-}  // namespace
-
-std::vector<Domain> find_domains(const Profile& profile, const Settings& settings,
-                                 const std::string& sequence, const std::function<bool(double)>& passes,
-                                 bool lines, Workspace& workspace, std::uint64_t& cells) {
+// Where the ends depend on the stretch's length (global or last-row ends),
+// each stretch is aligned afresh.
+std::vector<Domain> domains_by_stretches(const Profile& profile, const Settings& settings,
+                                         const std::string& sequence, const std::function<bool(double)>& passes,
+                                         bool lines, Workspace& workspace, std::uint64_t& cells) {
   const std::string_view whole(sequence);
   const auto positions = static_cast<std::uint64_t>(profile.length());
   auto part = [&](int from, int to) {
@@ -79,6 +90,99 @@ std::vector<Domain> find_domains(const Profile& profile, const Settings& setting
     const int index = static_cast<int>(found.size()) - 1;
     const int left_end = found.back().seq_from - 1, right_start = found.back().seq_to + 1;
     offer(s.from, left_end, index);
+    offer(right_start, s.to, index);
+  }
+  return found;
+}
+
+// A fresh pass over the rest of a stretch costs its rows in the vector
+// kernels; catching up with the stretch's own matrix costs rows of the
+// plain engine, about this many times dearer each.
+constexpr std::size_t kPlainRowCost = 32;
+
+}  // namespace
+
+std::vector<Domain> find_domains(const Profile& profile, const Settings& settings,
+                                 const std::string& sequence, const std::function<bool(double)>& passes,
+                                 bool lines, Workspace& workspace, std::uint64_t& cells) {
+  if (settings.end != EndMode::local && settings.end != EndMode::prf_free)
+    return domains_by_stretches(profile, settings, sequence, passes, lines, workspace, cells);
+  // Each row's best end, for the stretch that holds the row: a stretch's
+  // best alignment ends in its first row with the best end. The matrix of
+  // a stretch's left flank is the first rows of the stretch's own, so its
+  // rows keep their ends; the right flank's matrix meets the stretch's a
+  // few rows after the domain, and only those rows change.
+  const std::string_view whole(sequence);
+  const auto positions = static_cast<std::uint64_t>(profile.length());
+  std::vector<RowEnd> ends;
+  row_ends(profile, settings, whole, workspace, ends);
+  cells += sequence.size() * positions;
+  BestEnds best_ends(ends);
+  auto part = [&](int from, int to) {
+    return whole.substr(static_cast<std::size_t>(from - 1), static_cast<std::size_t>(to - from + 1));
+  };
+
+  struct Pending {
+    Stretch stretch;
+    int end_row;  // where its best alignment ends
+  };
+  struct PendingLater {
+    bool operator()(const Pending& a, const Pending& b) const { return Later()(a.stretch, b.stretch); }
+  };
+  std::priority_queue<Pending, std::vector<Pending>, PendingLater> pending;
+  auto offer = [&](int from, int to, int parent) {
+    if (to < from) return;
+    const int row = best_ends.first_best(static_cast<std::size_t>(from - 1), static_cast<std::size_t>(to - 1));
+    const double score = row >= 0 && ends[static_cast<std::size_t>(row)].score > kScoreFloor
+                             ? ends[static_cast<std::size_t>(row)].score
+                             : kScoreFloor;
+    if (!std::isfinite(score)) throw SearchError("score overflow: profile scores or penalties are too large");
+    if (score > kNoAlignment && passes(score)) pending.push({{score, from, to, parent}, row + 1});
+  };
+  // The rows from `from` to `to` as the matrix of a stretch starting at
+  // `from` has them, where they were those of a stretch from `start`.
+  std::vector<RowEnd> met;
+  std::vector<RowEnd> fresh;
+  auto refresh = [&](int start, int from, int to) {
+    if (to < from) return;
+    const auto rest = static_cast<std::size_t>(to - from + 1);
+    const auto before = static_cast<std::size_t>(from - start);
+    if (rest > kPlainRowCost * (before + 64)) {
+      const int budget = static_cast<int>((rest / kPlainRowCost - before) / 2);
+      const int rows = rows_meet(profile, settings, part(start, to), before, budget, met, cells);
+      for (std::size_t k = 0; k < met.size(); ++k) ends[static_cast<std::size_t>(from - 1) + k] = met[k];
+      if (rows > 0) {
+        for (std::size_t k = 0; k < met.size(); ++k) best_ends.changed(static_cast<std::size_t>(from - 1) + k);
+        return;
+      }
+    }
+    row_ends(profile, settings, part(from, to), workspace, fresh);
+    cells += rest * positions;
+    for (std::size_t k = 0; k < rest; ++k) {
+      ends[static_cast<std::size_t>(from - 1) + k] = fresh[k];
+      best_ends.changed(static_cast<std::size_t>(from - 1) + k);
+    }
+  };
+
+  std::vector<Domain> found;
+  offer(1, static_cast<int>(sequence.size()), -1);
+  while (!pending.empty()) {
+    const Stretch s = pending.top().stretch;
+    const int end_row = pending.top().end_row;
+    pending.pop();
+    // The stretch's matrix up to the row its best alignment ends in.
+    Alignment a = checked(align(profile, settings, part(s.from, end_row), workspace,
+                                lines ? Detail::display : Detail::path));
+    cells += static_cast<std::uint64_t>(end_row - s.from + 1) * positions;
+    if (a.seq_from == 0) continue;
+    if (lines) keep_paired_stretch(a);
+    const int offset = s.from - 1;
+    found.push_back({a.score, a.seq_from + offset, a.seq_to + offset, a.prf_from, a.prf_to, s.from, s.to,
+                     s.parent, std::move(a.prf_line), std::move(a.seq_line)});
+    const int index = static_cast<int>(found.size()) - 1;
+    const int left_end = found.back().seq_from - 1, right_start = found.back().seq_to + 1;
+    offer(s.from, left_end, index);
+    refresh(s.from, right_start, s.to);
     offer(right_start, s.to, index);
   }
   return found;

@@ -1,0 +1,48 @@
+#include "bench_files.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+namespace bench {
+
+std::string find_on_path(const std::string& name) {
+  const char* path = std::getenv("PATH");
+  std::stringstream dirs(path ? path : "");
+  for (std::string dir; std::getline(dirs, dir, ':');) {
+    const std::string candidate = dir + "/" + name;
+    if (!dir.empty() && access(candidate.c_str(), X_OK) == 0) return candidate;
+  }
+  return "";
+}
+
+std::string read_text(const std::string& path) {
+  std::ifstream in(path);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+std::string dismissed_share(const std::string& stderr_text) {
+  const std::size_t at = stderr_text.find("dismissed ");
+  if (at == std::string::npos) return "?";
+  unsigned long long dismissed = 0, pairs = 0;
+  if (std::sscanf(stderr_text.c_str() + at, "dismissed %llu of %llu", &dismissed, &pairs) != 2 || pairs == 0)
+    return "?";
+  char text[64];
+  std::snprintf(text, sizeof text, "%.1f%% (%llu of %llu)",
+                100.0 * static_cast<double>(dismissed) / static_cast<double>(pairs), dismissed, pairs);
+  return text;
+}
+
+double median(std::vector<double> values) {
+  if (values.empty()) return 0;
+  std::sort(values.begin(), values.end());
+  return values[values.size() / 2];
+}
+
+}  // namespace bench

@@ -1,0 +1,23 @@
+// The searches of scan_bench on real data, each printing its section:
+//
+// - A real proteome: 8 HMMER example models (Debian hmmer-examples) against
+//   20,000 proteins of mmseqs2's example data (Debian mmseqs2-examples)
+//   and a shuffle of each, tormid-scan in local and glocal mode against
+//   hmmsearch (Debian hmmer, one run per model) on the same 2 cores; and
+//   how many true hits each ranks before its first shuffle.
+// - Records of identical zinc-finger repeats, 800 and 3,200 of them (the
+//   domain search's worst case: each domain is found left of the rest).
+//
+// Each returns false where a run failed.
+#pragma once
+
+#include <string>
+
+namespace bench {
+
+bool real_proteome_search(const std::string& dir, int repeat, const std::string& scan_binary);
+
+bool repeat_records(const std::string& dir, int repeat, const std::string& scan_binary,
+                    const std::string& zinc_finger_model);
+
+}  // namespace bench
