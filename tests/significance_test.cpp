@@ -12,6 +12,8 @@
 #include <vector>
 
 #include "search/calibration.h"
+#include "search/composition.h"
+#include "search/domains.h"
 #include "search/search.h"
 #include "support/fixtures.h"
 #include "support/synthetic.h"
@@ -260,6 +262,7 @@ namespace {
 // composition and a plain one; and planted members of both families.
 struct BiasedDatabase {
   std::vector<Profile> profiles;
+  std::vector<synthetic::Record> records;
   std::string fasta;
 };
 
@@ -287,7 +290,8 @@ BiasedDatabase biased_database() {
     host.insert(150, synthetic::member(rng, k % 2 ? biased : plain));
     db.push_back({numbered(k % 2 ? "coiled_member" : "plain_member", k), "", host});
   }
-  return {{biased.profile, plain.profile}, synthetic::fasta(db)};
+  std::string fasta = synthetic::fasta(db);
+  return {{biased.profile, plain.profile}, std::move(db), std::move(fasta)};
 }
 
 class BiasCorrection : public testing::TestWithParam<bool> {};
@@ -329,6 +333,45 @@ TEST_P(BiasCorrection, ShuffledBiasedProteinsAreNotSignificant) {
     EXPECT_LE(corrected[name], 1e-2) << name;
   }
   EXPECT_GE(significant, 6);
+}
+
+// The correction stops shuffling early only where no domain could be
+// reported: on the biased proteins every domain is reported or not as with
+// all shuffles, those reported with the same chance count, and the stops
+// save shuffles.
+TEST_P(BiasCorrection, StoppingEarlyChangesNoReportedDomain) {
+  const BiasedDatabase data = biased_database();
+  const SearchConfig c = config(GetParam());
+  const std::vector<ScoreLaw> laws = calibrate({&data.profiles[0], &data.profiles[1]}, c.alignment, c.seed, 2);
+  const double z = static_cast<double>(data.records.size());
+  const auto reportable = [&](double count, double score) { return c.reports(count, score, z); };
+  Workspace ws;
+  std::uint64_t all_cells = 0, early_cells = 0;
+  int reported = 0;
+  for (std::size_t p = 0; p < data.profiles.size(); ++p) {
+    const ScoreLaw& law = laws[p];
+    for (const synthetic::Record& r : data.records) {
+      const int length = static_cast<int>(r.sequence.size());
+      const auto passes = [&](double score) { return reportable(law.expected_count(score, length), score); };
+      std::uint64_t cells = 0;
+      std::vector<Domain> all = find_domains(data.profiles[p], c.alignment, r.sequence, passes, false, ws, cells);
+      std::vector<Domain> early = all;
+      correct_for_composition(all, data.profiles[p], p, c.alignment, law, r.sequence, c.seed,
+                              [](double, double) { return true; }, ws, all_cells);
+      correct_for_composition(early, data.profiles[p], p, c.alignment, law, r.sequence, c.seed, reportable, ws,
+                              early_cells);
+      for (std::size_t k = 0; k < all.size(); ++k) {
+        const double calibrated = law.expected_count(all[k].score, length);
+        const bool shown = reportable(std::max(calibrated, all[k].composition_expected), all[k].score);
+        ASSERT_EQ(shown, reportable(std::max(calibrated, early[k].composition_expected), early[k].score)) << r.name;
+        if (!shown) continue;
+        ++reported;
+        ASSERT_EQ(early[k].composition_expected, all[k].composition_expected) << r.name;
+      }
+    }
+  }
+  EXPECT_GE(reported, 5);
+  EXPECT_LT(early_cells, all_cells);
 }
 
 INSTANTIATE_TEST_SUITE_P(Significance, BiasCorrection, testing::Values(false, true),

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string_view>
 #include <vector>
 
@@ -17,10 +18,14 @@ namespace tormid {
 // for the composition of its sequence (and, for a domain of low
 // complexity, of its own surroundings). The search's seed and the
 // profile's index make the shuffles the same on every run; cells counts
-// the matrix cells aligned.
+// the matrix cells aligned. reportable(count, score) says whether a domain
+// of that chance count and score could be reported: a domain that could
+// not, even with many times fewer chance domains than the shuffles so far
+// say, may get its count from fewer shuffles (it is not shown).
 void correct_for_composition(std::vector<Domain>& domains, const Profile& profile, std::size_t profile_index,
                              const Settings& settings, const ScoreLaw& law, std::string_view sequence,
-                             std::uint64_t search_seed, Workspace& workspace, std::uint64_t& cells);
+                             std::uint64_t search_seed, const std::function<bool(double, double)>& reportable,
+                             Workspace& workspace, std::uint64_t& cells);
 
 // The Shannon entropy of a stretch's residue composition, in bits.
 double composition_entropy(std::string_view stretch);

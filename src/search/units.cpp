@@ -83,7 +83,8 @@ std::vector<Domain> search_pair(const Profile& profile, std::size_t profile_inde
   std::vector<Domain> found =
       find_domains(profile, config.alignment, sequence, passes, config.alignments, workspace, cells);
   if (config.bias_correction)
-    correct_for_composition(found, profile, profile_index, config.alignment, law, sequence, config.seed, workspace,
+    correct_for_composition(found, profile, profile_index, config.alignment, law, sequence, config.seed,
+                            [&](double count, double score) { return config.reports(count, score, z); }, workspace,
                             cells);
   return found;
 }
