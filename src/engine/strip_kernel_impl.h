@@ -67,6 +67,7 @@ struct StripRunner {
   using V = typename O::V;
   using M = typename O::M;
   using Word = typename TraceWord<H>::type;
+  static constexpr bool kQuick = sizeof(T) == sizeof(float);
 
   // What stays in memory during a strip.
   struct Memory {
@@ -149,7 +150,12 @@ struct StripRunner {
         h = O::zero_if(restart, h);
         vp = O::zero_if(restart, vp);
       }
-      if constexpr (Track) {
+      if constexpr (Track && kQuick) {
+        // The quick kernels give scores only: the best, without its column.
+        M takes = O::and_(is_diag, st.tracked[v]);
+        if constexpr (Edge) takes = O::and_(takes, active[v]);
+        st.best[v] = O::select(takes, O::max(s, st.best[v]), st.best[v]);
+      } else if constexpr (Track) {
         M better = O::and_(O::and_(is_diag, st.tracked[v]), O::gt(s, st.best[v]));
         if constexpr (Edge) better = O::and_(better, active[v]);
         st.best[v] = O::select(better, s, st.best[v]);
