@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -12,6 +13,7 @@
 #include <vector>
 
 #include "bench_files.h"
+#include "engine/engine.h"
 #include "input/input.h"
 #include "process_run.h"
 
@@ -163,6 +165,30 @@ bool real_proteome_search(const std::string& dir, int repeat, const std::string&
     std::printf("%-30s %9.2f %12.2fx %8s %22s %d\n", (std::string("tormid-scan --mode ") + mode).c_str(),
                 run.seconds, run.seconds / hmmer, target_text, dismissed_share(read_text(at("tormid.err"))).c_str(),
                 true_before_first_shuffle(pairs));
+  }
+  // Local mode on each narrower instruction set this CPU has (TORMID_ISA),
+  // against the widest, with the table compared.
+  const std::vector<std::string> local = {"--mode", "local", "--threads", "2", at("real.hmm"), at("real.fa")};
+  const std::vector<std::string> isas = tormid::engine_kernels();
+  double widest = 0;
+  std::string widest_table;
+  std::printf("local mode on each instruction set:\n");
+  for (const std::string& isa : isas) {
+    if (isa == "scalar") continue;  // some 30 times slower; engine_bench has it
+    ::setenv("TORMID_ISA", isa.c_str(), 1);
+    std::vector<std::string> quiet = local;
+    quiet.insert(quiet.begin(), "--quiet");
+    const ProcessRun run = median_of(repeat, scan_binary, quiet);
+    std::vector<std::string> tabled = local;
+    tabled.insert(tabled.begin(), {"--quiet", "--tsv", at("isa.tsv")});
+    ok = ok && run.status == 0 && run_process(scan_binary, tabled).status == 0;
+    ::unsetenv("TORMID_ISA");
+    const std::string table = read_text(at("isa.tsv"));
+    if (widest == 0) widest = run.seconds, widest_table = table;
+    const bool same = table == widest_table;
+    ok = ok && same;
+    std::printf("  %-28s %9.2f %12.2fx   %.2fx the widest, same table: %s\n", isa.c_str(), run.seconds,
+                run.seconds / hmmer, run.seconds / widest, same ? "yes" : "NO");
   }
   return ok;
 }

@@ -3,8 +3,9 @@
 // - A real proteome: 8 HMMER example models (Debian hmmer-examples) against
 //   20,000 proteins of mmseqs2's example data (Debian mmseqs2-examples)
 //   and a shuffle of each, tormid-scan in local and glocal mode against
-//   hmmsearch (Debian hmmer, one run per model) on the same 2 cores; and
-//   how many true hits each ranks before its first shuffle.
+//   hmmsearch (Debian hmmer, one run per model) on the same 2 cores; how
+//   many true hits each ranks before its first shuffle; and local mode on
+//   each instruction set the CPU has (TORMID_ISA), with the table compared.
 // - Records of identical zinc-finger repeats, 800 and 3,200 of them (the
 //   domain search's worst case: each domain is found left of the rest).
 //

@@ -101,6 +101,12 @@ TEST_P(EngineEquivalence, RowEndsAreThoseOfEachPrefixAndMetRowsStayMet) {
                  " positions");
     row_ends(profile, settings, c.seq, fast, ends);
     ASSERT_EQ(ends.size(), c.seq.size());
+    row_ends(profile, settings, c.seq, reference, suffix_ends);
+    for (std::size_t k = 0; k < ends.size(); ++k) {
+      ASSERT_EQ(std::bit_cast<std::uint64_t>(ends[k].score), std::bit_cast<std::uint64_t>(suffix_ends[k].score))
+          << "row " << k + 1;
+      ASSERT_EQ(ends[k].col, suffix_ends[k].col) << "row " << k + 1;
+    }
     double best = kScoreFloor;
     int best_row = 0, best_col = 0;
     for (std::size_t k = 0; k < c.seq.size(); ++k) {

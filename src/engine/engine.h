@@ -248,8 +248,9 @@ void prefix_scores(const Profile& profile, const Settings& settings, std::string
 
 // The best end in one row of align()'s matrix for an end mode that does
 // not depend on the sequence's length (EndMode::local or prf_free): the
-// score and column of the row's first best cell that the end mode takes,
-// or score kNoRowEnd and column 0 where it takes none.
+// score and column of the row's first best cell that the end mode takes
+// (reached by a pair, above kScoreFloor), or score kNoRowEnd and column 0
+// where it takes none.
 inline constexpr double kNoRowEnd = -1e300;
 struct RowEnd {
   double score = kNoRowEnd;

@@ -141,8 +141,10 @@ bool row_ends_fast(const Profile& profile, const Settings& settings, std::string
   job.row_end_cols = ws.row_cols.data();
   kernel.run(job);
   ends.resize(seq.size());
+  // As align()'s end tracker, which starts at the floor, no cell at or
+  // below it is an end.
   for (std::size_t k = 0; k < seq.size(); ++k) {
-    const bool found = ws.row_scores[k] > strips::kNoEnd;
+    const bool found = ws.row_scores[k] > kScoreFloor;
     ends[k] = {found ? ws.row_scores[k] : kNoRowEnd, found ? ws.row_cols[k] : 0};
   }
   return true;

@@ -1,9 +1,9 @@
 // The engine's kernels against the reference on generated cases, without
 // GoogleTest, so that a cross build (AArch64 under qemu-user) runs it with
 // nothing but the engine: every kernel this CPU has gives the reference's
-// scores, ends and lines bit for bit; the quick kernels agree with each
-// other; every bound kernel gives the plain kernel's bound, never below
-// the exact score, one by one and many at once.
+// scores, ends, lines and row ends bit for bit; the quick kernels agree
+// with each other; every bound kernel gives the plain kernel's bound,
+// never below the exact score, one by one and many at once.
 //
 //   engine_check [CASES]     (default 3000; exit status 0 when all hold)
 #include <bit>
@@ -64,6 +64,17 @@ int main(int argc, char** argv) {
       const double want = quick_score(quick, settings, c.seq, plain);
       for (std::size_t k = 0; k < spaces.size(); ++k)
         check(bits(quick_score(quick, settings, c.seq, spaces[k])) == bits(want), where + ", quick " + names[k]);
+    }
+    if (settings.end == EndMode::local || settings.end == EndMode::prf_free) {
+      std::vector<RowEnd> want, got;
+      row_ends(profile, settings, c.seq, reference, want);
+      for (std::size_t k = 0; k < spaces.size(); ++k) {
+        row_ends(profile, settings, c.seq, spaces[k], got);
+        bool same = got.size() == want.size();
+        for (std::size_t r = 0; same && r < got.size(); ++r)
+          same = bits(got[r].score) == bits(want[r].score) && got[r].col == want[r].col;
+        check(same, where + ", row ends " + names[k]);
+      }
     }
     const double exact = align(profile, settings, c.seq, reference, Detail::score).score;
     const std::string part = c.seq.substr(0, c.seq.size() / 2);
