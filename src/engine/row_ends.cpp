@@ -1,10 +1,13 @@
 // The matrix row by row: each row's best end, and where the matrix of a
 // suffix meets the matrix of the whole sequence (what lets a search for
 // several domains re-align only the rows a found domain changes).
+#include <algorithm>
 #include <bit>
 #include <climits>
 #include <cstdint>
 #include <stdexcept>
+#include <string_view>
+#include <vector>
 
 #include "engine/engine_internal.h"
 #include "engine/reference_rows.h"

@@ -97,8 +97,12 @@ std::vector<Domain> domains_by_stretches(const Profile& profile, const Settings&
 
 // A fresh pass over the rest of a stretch costs its rows in the vector
 // kernels; catching up with the stretch's own matrix costs rows of the
-// plain engine, about this many times dearer each.
+// plain engine, about this many times dearer each, from the stretch's
+// start to the domain and then, twice, until the matrices meet (some rows
+// past the domain; an attempt gives up where it would cost more than the
+// fresh pass).
 constexpr std::size_t kPlainRowCost = 32;
+constexpr std::size_t kRowsToMeet = 64;
 
 }  // namespace
 
@@ -147,7 +151,7 @@ std::vector<Domain> find_domains(const Profile& profile, const Settings& setting
     if (to < from) return;
     const auto rest = static_cast<std::size_t>(to - from + 1);
     const auto before = static_cast<std::size_t>(from - start);
-    if (rest > kPlainRowCost * (before + 64)) {
+    if (rest > kPlainRowCost * (before + kRowsToMeet)) {
       const int budget = static_cast<int>((rest / kPlainRowCost - before) / 2);
       const int rows = rows_meet(profile, settings, part(start, to), before, budget, met, cells);
       for (std::size_t k = 0; k < met.size(); ++k) ends[static_cast<std::size_t>(from - 1) + k] = met[k];
