@@ -13,6 +13,7 @@
 // row by row, until they meet). A domain's traceback covers its stretch
 // up to the row the domain ends in.
 #include <cmath>
+#include <optional>
 #include <queue>
 #include <string_view>
 
@@ -54,6 +55,25 @@ struct Later {
   }
 };
 
+// The best alignment of a stretch as a domain in the whole sequence's
+// coordinates, from the stretch's matrix up to last_row (the stretch's end,
+// or the row its best alignment ends in); nothing for an alignment without
+// a single pair.
+std::optional<Domain> domain_of(const Profile& profile, const Settings& settings, std::string_view whole,
+                                const Stretch& s, int last_row, bool lines, Workspace& workspace,
+                                std::uint64_t& cells) {
+  Alignment a = checked(align(profile, settings,
+                              whole.substr(static_cast<std::size_t>(s.from - 1),
+                                           static_cast<std::size_t>(last_row - s.from + 1)),
+                              workspace, lines ? Detail::display : Detail::path));
+  cells += static_cast<std::uint64_t>(last_row - s.from + 1) * static_cast<std::uint64_t>(profile.length());
+  if (a.seq_from == 0) return std::nullopt;  // a global alignment without a single pair
+  if (lines) keep_paired_stretch(a);
+  const int offset = s.from - 1;
+  return Domain{a.score, a.seq_from + offset, a.seq_to + offset, a.prf_from, a.prf_to, s.from, s.to,
+                s.parent, std::move(a.prf_line), std::move(a.seq_line)};
+}
+
 // Where the ends depend on the stretch's length (global or last-row ends),
 // each stretch is aligned afresh.
 std::vector<Domain> domains_by_stretches(const Profile& profile, const Settings& settings,
@@ -79,14 +99,9 @@ std::vector<Domain> domains_by_stretches(const Profile& profile, const Settings&
   while (!pending.empty()) {
     const Stretch s = pending.top();
     pending.pop();
-    Alignment a = checked(align(profile, settings, part(s.from, s.to), workspace,
-                                lines ? Detail::display : Detail::path));
-    cells += static_cast<std::uint64_t>(s.to - s.from + 1) * positions;
-    if (a.seq_from == 0) continue;  // a global alignment without a single pair
-    if (lines) keep_paired_stretch(a);
-    const int offset = s.from - 1;
-    found.push_back({a.score, a.seq_from + offset, a.seq_to + offset, a.prf_from, a.prf_to, s.from, s.to,
-                     s.parent, std::move(a.prf_line), std::move(a.seq_line)});
+    std::optional<Domain> domain = domain_of(profile, settings, whole, s, s.to, lines, workspace, cells);
+    if (!domain) continue;
+    found.push_back(std::move(*domain));
     const int index = static_cast<int>(found.size()) - 1;
     const int left_end = found.back().seq_from - 1, right_start = found.back().seq_to + 1;
     offer(s.from, left_end, index);
@@ -175,14 +190,9 @@ std::vector<Domain> find_domains(const Profile& profile, const Settings& setting
     const int end_row = pending.top().end_row;
     pending.pop();
     // The stretch's matrix up to the row its best alignment ends in.
-    Alignment a = checked(align(profile, settings, part(s.from, end_row), workspace,
-                                lines ? Detail::display : Detail::path));
-    cells += static_cast<std::uint64_t>(end_row - s.from + 1) * positions;
-    if (a.seq_from == 0) continue;
-    if (lines) keep_paired_stretch(a);
-    const int offset = s.from - 1;
-    found.push_back({a.score, a.seq_from + offset, a.seq_to + offset, a.prf_from, a.prf_to, s.from, s.to,
-                     s.parent, std::move(a.prf_line), std::move(a.seq_line)});
+    std::optional<Domain> domain = domain_of(profile, settings, whole, s, end_row, lines, workspace, cells);
+    if (!domain) continue;
+    found.push_back(std::move(*domain));
     const int index = static_cast<int>(found.size()) - 1;
     const int left_end = found.back().seq_from - 1, right_start = found.back().seq_to + 1;
     offer(s.from, left_end, index);
