@@ -88,8 +88,10 @@ struct StripRunner {
     V S[NV], Hp[NV], Vp[NV];
     V last_up[NV];  // the cells above at the previous step: this step's diagonals
     V lane[NV];     // lane numbers, for the masks of the first and last steps
+    // Per lane, the best cell reached by a pair and its step. Every lane
+    // keeps one; finish() takes only the tracked lanes' (rows past the end
+    // of the sequence, or not the last row where only that row ends).
     V best[NV], best_step[NV];
-    M tracked[NV];
     M held_diag[NV];  // whether each lane's latest cell came by a diagonal move
   };
 
@@ -152,11 +154,11 @@ struct StripRunner {
       }
       if constexpr (Track && kQuick) {
         // The quick kernels give scores only: the best, without its column.
-        M takes = O::and_(is_diag, st.tracked[v]);
+        M takes = is_diag;
         if constexpr (Edge) takes = O::and_(takes, active[v]);
         st.best[v] = O::select(takes, O::max(s, st.best[v]), st.best[v]);
       } else if constexpr (Track) {
-        M better = O::and_(O::and_(is_diag, st.tracked[v]), O::gt(s, st.best[v]));
+        M better = O::and_(is_diag, O::gt(s, st.best[v]));
         if constexpr (Edge) better = O::and_(better, active[v]);
         st.best[v] = O::select(better, s, st.best[v]);
         st.best_step[v] = O::select(better, step_number, st.best_step[v]);
@@ -255,9 +257,7 @@ struct StripRunner {
     for (int l = 0; l < H; ++l) values[l] = static_cast<T>(l);
     for (int v = 0; v < NV; ++v) st.lane[v] = O::load(values + v * W);
     if constexpr (Track) {
-      for (int l = 0; l < H; ++l) values[l] = (tracked_lanes >> l) & 1 ? T(1) : T(0);
       for (int v = 0; v < NV; ++v) {
-        st.tracked[v] = O::gt(O::load(values + v * W), O::zero());
         st.best[v] = O::set1(static_cast<T>(kFloor));
         st.best_step[v] = O::zero();
       }
