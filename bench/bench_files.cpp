@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
+#include <utility>
 
 namespace bench {
 
@@ -43,6 +44,16 @@ double median(std::vector<double> values) {
   if (values.empty()) return 0;
   std::sort(values.begin(), values.end());
   return values[values.size() / 2];
+}
+
+std::vector<tormid::FastaRecord> standard_proteins(const std::string& path, std::size_t most) {
+  tormid::LineReader lines(path, tormid::LineReader::Compression::gzip);
+  tormid::FastaReader reader(lines);
+  std::vector<tormid::FastaRecord> kept;
+  for (tormid::FastaRecord r; kept.size() < most && reader.next(r);)
+    if (r.sequence.size() >= 80 && r.sequence.find_first_not_of("ACDEFGHIKLMNPQRSTVWY") == std::string::npos)
+      kept.push_back(std::move(r));
+  return kept;
 }
 
 }  // namespace bench

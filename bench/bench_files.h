@@ -2,8 +2,12 @@
 // text, and what tormid-scan's closing line says.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <string>
 #include <vector>
+
+#include "input/input.h"
 
 namespace bench {
 
@@ -18,5 +22,12 @@ std::string read_text(const std::string& path);
 std::string dismissed_share(const std::string& stderr_text);
 
 double median(std::vector<double> values);
+
+// The proteins of mmseqs2's example data (Debian mmseqs2-examples).
+inline constexpr char kExampleProteins[] = "/usr/share/doc/mmseqs2/example-data/DB.fasta.gz";
+
+// The first `most` records of a FASTA file (plain or gzip) of standard
+// letters only and at least 80 residues.
+std::vector<tormid::FastaRecord> standard_proteins(const std::string& path, std::size_t most = SIZE_MAX);
 
 }  // namespace bench

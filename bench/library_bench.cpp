@@ -39,20 +39,10 @@
 
 using namespace tormid;
 using bench::find_on_path;
+using bench::kExampleProteins;
+using bench::standard_proteins;
 
 namespace {
-
-const char kProteins[] = "/usr/share/doc/mmseqs2/example-data/DB.fasta.gz";
-
-std::vector<FastaRecord> read_proteins(const std::string& path) {
-  LineReader lines(path, LineReader::Compression::gzip);
-  FastaReader reader(lines);
-  std::vector<FastaRecord> all;
-  for (FastaRecord r; reader.next(r);)
-    if (r.sequence.size() >= 80 && r.sequence.find_first_not_of("ACDEFGHIKLMNPQRSTVWY") == std::string::npos)
-      all.push_back(r);
-  return all;
-}
 
 void write_fasta(const std::string& path, const std::vector<FastaRecord>& records) {
   std::ofstream out(path);
@@ -146,8 +136,8 @@ int main(int argc, char** argv) {
   const Options o = parse(argc, argv);
   const std::string hmmbuild = find_on_path("hmmbuild"), hmmpress = find_on_path("hmmpress"),
                     hmmscan = find_on_path("hmmscan");
-  if (hmmbuild.empty() || hmmpress.empty() || hmmscan.empty() || !std::filesystem::exists(kProteins)) {
-    std::printf("needs hmmbuild, hmmpress and hmmscan (Debian hmmer) and %s (Debian mmseqs2-examples)\n", kProteins);
+  if (hmmbuild.empty() || hmmpress.empty() || hmmscan.empty() || !std::filesystem::exists(kExampleProteins)) {
+    std::printf("needs hmmbuild, hmmpress and hmmscan (Debian hmmer) and %s (Debian mmseqs2-examples)\n", kExampleProteins);
     return 0;
   }
   const std::filesystem::path dir =
@@ -157,11 +147,11 @@ int main(int argc, char** argv) {
   auto at = [&](const std::string& name) { return (dir / name).string(); };
 
   // Models from one set of proteins, queries from the others.
-  std::vector<FastaRecord> proteins = read_proteins(kProteins);
+  std::vector<FastaRecord> proteins = standard_proteins(kExampleProteins);
   std::mt19937_64 rng(7);
   std::shuffle(proteins.begin(), proteins.end(), rng);
   if (proteins.size() < static_cast<std::size_t>(o.models + o.proteins)) {
-    std::printf("%s has too few proteins for %d models and %d queries\n", kProteins, o.models, o.proteins);
+    std::printf("%s has too few proteins for %d models and %d queries\n", kExampleProteins, o.models, o.proteins);
     return 1;
   }
   {

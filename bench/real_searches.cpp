@@ -21,7 +21,6 @@ namespace bench {
 
 namespace {
 
-const char kProteins[] = "/usr/share/doc/mmseqs2/example-data/DB.fasta.gz";
 const char kExamples[] = "/usr/share/doc/hmmer/examples/";
 const char* const kModels[] = {"tutorial/Pkinase.hmm",       "tutorial/globins4.hmm",  "tutorial/fn3.hmm",
                                "testsuite/RRM_1.hmm.gz",     "testsuite/SMC_N.hmm.gz", "testsuite/Caudal_act.hmm.gz",
@@ -40,19 +39,16 @@ std::string decompressed(const std::string& path) {
 // least 80 residues, each followed by a shuffle of itself; count gets how
 // many.
 std::string proteins_and_shuffles(int& count) {
-  tormid::LineReader lines(kProteins, tormid::LineReader::Compression::gzip);
-  tormid::FastaReader reader(lines);
   std::mt19937 rng(2026);
   std::string text;
-  count = 0;
-  for (tormid::FastaRecord r; count < kRealProteins && reader.next(r);) {
-    if (r.sequence.size() < 80 || r.sequence.find_first_not_of("ACDEFGHIKLMNPQRSTVWY") != std::string::npos) continue;
+  const std::vector<tormid::FastaRecord> proteins = standard_proteins(kExampleProteins, kRealProteins);
+  for (const tormid::FastaRecord& r : proteins) {
     std::string shuffled = r.sequence;
     std::shuffle(shuffled.begin(), shuffled.end(), rng);
     text += '>' + r.name + '\n' + r.sequence + '\n';
     text += '>' + std::string(kShufflePrefix) + r.name + '\n' + shuffled + '\n';
-    ++count;
   }
+  count = static_cast<int>(proteins.size());
   return text;
 }
 
@@ -105,12 +101,12 @@ int true_before_first_shuffle(const Pairs& pairs) {
 bool real_proteome_search(const std::string& dir, int repeat, const std::string& scan_binary) {
   namespace fs = std::filesystem;
   const std::string hmmsearch = find_on_path("hmmsearch");
-  bool present = fs::exists(kProteins) && !hmmsearch.empty();
+  bool present = fs::exists(kExampleProteins) && !hmmsearch.empty();
   for (const char* model : kModels) present = present && fs::exists(std::string(kExamples) + model);
   std::printf("\nReal proteins: 8 HMMER example models against proteins of mmseqs2's examples and a shuffle of "
               "each, 2 threads:\n");
   if (!present) {
-    std::printf("needs hmmsearch (Debian hmmer), %s (hmmer-examples) and %s (mmseqs2-examples)\n", kExamples, kProteins);
+    std::printf("needs hmmsearch (Debian hmmer), %s (hmmer-examples) and %s (mmseqs2-examples)\n", kExamples, kExampleProteins);
     return true;
   }
   auto at = [&](const std::string& name) { return (fs::path(dir) / name).string(); };

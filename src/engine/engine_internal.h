@@ -94,11 +94,6 @@ Alignment align_fast(const Profile& profile, const Settings& settings, std::stri
 // The quick kernel of the workspace's instruction set for a profile.
 const strips::QuickKernel& quick_kernel_for(const Workspace::Impl& ws, int prf);
 
-// prefix_scores() with the strip kernels; false where the sequence is too
-// long for them.
-bool prefix_scores_fast(const Profile& profile, const Settings& settings, std::string_view seq,
-                        Workspace::Impl& ws, std::vector<double>& scores);
-
 // row_ends() with the strip kernels; false where the sequence is too long
 // for them.
 bool row_ends_fast(const Profile& profile, const Settings& settings, std::string_view seq, Workspace::Impl& ws,

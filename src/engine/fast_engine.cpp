@@ -111,23 +111,6 @@ strips::QuickJob quick_job(const QuickProfile& profile, const Settings& settings
 
 }  // namespace
 
-bool prefix_scores_fast(const Profile& profile, const Settings& settings, std::string_view seq,
-                        Workspace::Impl& ws, std::vector<double>& scores) {
-  const strips::Kernel& kernel = strip_kernel_for(ws, profile.length());
-  if (seq.size() >= static_cast<std::size_t>(INT_MAX - kernel.lanes)) return false;
-  const std::size_t edge_size = strips::edge_length(kernel, profile.length());
-  grow(ws.edges, 3 * edge_size);
-  scores.resize(seq.size());
-  strips::Job job = make_job<double>(profile, settings, seq, ws.edges.data(), edge_size);
-  job.row_ends = scores.data();
-  kernel.run(job);
-  // A prefix's score is its best end so far; strictly better ends win, from
-  // the floor, as in align().
-  double best = kScoreFloor;
-  for (double& s : scores) s = best = std::max(best, s);
-  return true;
-}
-
 bool row_ends_fast(const Profile& profile, const Settings& settings, std::string_view seq, Workspace::Impl& ws,
                    std::vector<RowEnd>& ends) {
   const strips::Kernel& kernel = strip_kernel_for(ws, profile.length());
@@ -216,7 +199,7 @@ void quick_prefix_scores(const QuickProfile& profile, const Settings& settings, 
   grow(ends, sequence.size());
   job.row_ends = ends.data();
   kernel.run(job);
-  // As prefix_scores_fast(): the best end so far, from the floor.
+  // As prefix_scores(): the best end so far, from the floor.
   scores.resize(sequence.size());
   double best = kScoreFloor;
   for (std::size_t k = 0; k < sequence.size(); ++k) scores[k] = best = std::max(best, static_cast<double>(ends[k]));

@@ -1,6 +1,7 @@
-// The matrix row by row: each row's best end, and where the matrix of a
-// suffix meets the matrix of the whole sequence (what lets a search for
-// several domains re-align only the rows a found domain changes).
+// The matrix row by row: each row's best end (and from them each prefix's
+// score), and where the matrix of a suffix meets the matrix of the whole
+// sequence (what lets a search for several domains re-align only the rows
+// a found domain changes).
 #include <algorithm>
 #include <bit>
 #include <climits>
@@ -101,6 +102,19 @@ void row_ends(const Profile& profile, const Settings& settings, std::string_view
   ends.resize(sequence.size());
   PlainRows rows(profile, settings);
   for (std::size_t k = 0; k < sequence.size(); ++k) ends[k] = rows.next(static_cast<int>(k) + 1, sequence[k]);
+}
+
+void prefix_scores(const Profile& profile, const Settings& settings, std::string_view sequence,
+                   Workspace& workspace, std::vector<double>& scores) {
+  if (settings.end != EndMode::prf_free)
+    throw std::invalid_argument("prefix scores need alignments that end in the profile's last column");
+  std::vector<RowEnd> ends;
+  row_ends(profile, settings, sequence, workspace, ends);
+  // A prefix's score is its best end so far; strictly better ends win, from
+  // the floor, as in align().
+  scores.resize(ends.size());
+  double best = kScoreFloor;
+  for (std::size_t k = 0; k < ends.size(); ++k) scores[k] = best = std::max(best, ends[k].score);
 }
 
 int rows_meet(const Profile& profile, const Settings& settings, std::string_view sequence, std::size_t from,

@@ -117,18 +117,4 @@ Alignment align(const Profile& profile, const Settings& settings, std::string_vi
   return align_fast(profile, settings, sequence, ws, detail);
 }
 
-void prefix_scores(const Profile& profile, const Settings& settings, std::string_view sequence,
-                   Workspace& workspace, std::vector<double>& scores) {
-  if (settings.end != EndMode::prf_free)
-    throw std::invalid_argument("prefix scores need alignments that end in the profile's last column");
-  Workspace::Impl& ws = workspace.impl();
-  if (!ws.reference && !sequence.empty() && profile.length() > 0 &&
-      prefix_scores_fast(profile, settings, sequence, ws, scores))
-    return;
-  // The plain engine, one prefix at a time.
-  scores.resize(sequence.size());
-  for (std::size_t k = 0; k < sequence.size(); ++k)
-    scores[k] = align_reference(profile, settings, sequence.substr(0, k + 1), ws, Detail::score).score;
-}
-
 }  // namespace tormid
