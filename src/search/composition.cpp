@@ -97,11 +97,13 @@ std::size_t below(std::uint64_t& state, std::size_t n) {
 
 // How the composition of `stretch` moves chance scores: its shuffles
 // against the profile, standardized by the calibration's random sequences
-// of the same length. In local mode the shuffles are scored as the
-// calibration scores its random sequences, in single precision (twice the
-// lanes): their statistics are compared with those, not with any one exact
-// score. (In glocal mode single precision let 3 times the chance hits
-// through among shuffled real proteins; there they are scored exactly.)
+// of the same length. The shuffles are scored as the calibration scores
+// its random sequences, in single precision (twice the lanes): their
+// statistics are compared with those, not with any one exact score.
+// (Glocal shuffles were once scored exactly, against single-precision
+// calibration scores; scoring both alike cut 14% of a glocal search of
+// real proteins and left the chance hits among their shuffles as they
+// were.)
 // The estimate from the shuffles so far: mean, and spread against that of
 // random sequences of the stretch's length.
 CompositionNull estimate(double n, double sum, double squares, double random_sd, int length) {
@@ -112,7 +114,7 @@ CompositionNull estimate(double n, double sum, double squares, double random_sd,
 
 // hopeless, when set, tells from an estimate whether no domain sharing the
 // shuffles could be reported.
-CompositionNull composition_null(const Profile& profile, const QuickProfile* quick, const Settings& settings,
+CompositionNull composition_null(const QuickProfile& profile, const Settings& settings,
                                  const ScoreLaw& law, std::string_view stretch, std::uint64_t seed,
                                  Workspace& workspace, std::uint64_t& cells,
                                  const std::function<bool(const CompositionNull&)>& hopeless) {
@@ -124,8 +126,7 @@ CompositionNull composition_null(const Profile& profile, const QuickProfile* qui
   double n = 0, sum = 0, squares = 0;
   for (int k = 0; k < kCompositionShuffles; ++k) {
     for (std::size_t i = shuffled.size(); i > 1; --i) std::swap(shuffled[i - 1], shuffled[below(state, i)]);
-    const double score = quick ? quick_score(*quick, settings, shuffled, workspace)
-                               : align(profile, settings, shuffled, workspace, Detail::score).score;
+    const double score = quick_score(profile, settings, shuffled, workspace);
     cells += stretch.size() * static_cast<std::size_t>(profile.length());
     // A shuffle without any alignment: this composition scores low.
     if (score <= kNoAlignment) return {};
@@ -165,11 +166,10 @@ void correct_for_composition(std::vector<Domain>& domains, const Profile& profil
     return sequence.substr(static_cast<std::size_t>(stretch.first - 1),
                            static_cast<std::size_t>(stretch.second - stretch.first + 1));
   };
-  std::optional<QuickProfile> quick;  // made when a stretch is first shuffled, in local mode
+  std::optional<QuickProfile> quick;  // made when a stretch is first shuffled
   auto null_of = [&](std::pair<int, int> stretch, const std::function<bool(const CompositionNull&)>& hopeless) {
-    if (!quick && settings.start == StartMode::local) quick.emplace(profile);
-    return composition_null(profile, quick ? &*quick : nullptr, settings, law, part(stretch), seed, workspace,
-                            cells, hopeless);
+    if (!quick) quick.emplace(profile);
+    return composition_null(*quick, settings, law, part(stretch), seed, workspace, cells, hopeless);
   };
   auto stretch_of = [&](const Domain& d) {
     return composition_stretch(d.seq_from, d.seq_to, length, profile.length());
