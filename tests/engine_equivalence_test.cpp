@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <cmath>
 #include <cstdint>
 #include <random>
 #include <stdexcept>
@@ -175,6 +176,59 @@ TEST_P(EngineEquivalence, QuickScoresAreExactOnIntegersAndAlikeOnEveryKernel) {
     }
   }
   EXPECT_THROW(quick_score(QuickProfile(Profile()), Settings{}, "A", fast), std::invalid_argument);
+}
+
+// Local quick scores run on 16-bit integers: scores and penalties times
+// the profile's scale, rounded. Wherever that problem's best score lies
+// above 0 and below the top of the range, the quick score is exactly it,
+// scaled back (the plain engine is exact on such integers); a score beyond
+// the range comes from the floats.
+TEST_P(EngineEquivalence, LocalQuickScoresAreThoseOfTheRoundedProblem) {
+  Workspace fast(GetParam());
+  Workspace plain("reference");
+  std::mt19937 rng(29u + static_cast<unsigned>(GetParam().size()));
+  int compared = 0;
+  for (int n = 0; n < 1500; ++n) {
+    fixtures::RandomLimits limits = fixtures::varied_limits(n);
+    limits.huge_values = false;
+    fixtures::RandomCase c = fixtures::random_case(rng, limits);
+    if (c.seq.empty() || c.rows.empty()) continue;
+    c.values.prf_free_beg = c.values.prf_free_end = c.values.seq_free_beg = c.values.seq_free_end = true;
+    const QuickProfile quick(c.profile());
+    const Settings settings = c.settings();
+    const double scale = quick.short_scale();
+    std::vector<ProfileRow> rows = c.rows;
+    for (ProfileRow& row : rows)
+      for (double& score : row) score = std::round(score * scale);
+    Settings rounded = settings;
+    bool fits = true;
+    for (double* penalty : {&rounded.gap_open_penalty_prf, &rounded.deletion_penalty_prf,
+                            &rounded.gap_open_penalty_seq, &rounded.deletion_penalty_seq}) {
+      fits = fits && *penalty >= 0 && *penalty * scale <= QuickProfile::kShortPenaltyLimit;
+      *penalty = std::round(*penalty * scale);
+    }
+    if (!fits) continue;
+    const double exact = align(Profile(rows), rounded, c.seq, plain, Detail::score).score;
+    if (exact <= 0 || exact > INT16_MAX - QuickProfile::kShortScoreLimit) continue;
+    SCOPED_TRACE("case " + std::to_string(n) + ": seq " + c.seq + ", scale " + std::to_string(scale));
+    ASSERT_EQ(quick_score(quick, settings, c.seq, fast), exact / scale);
+    ++compared;
+  }
+  EXPECT_GT(compared, 800);
+
+  // 600 pairs of 10: far beyond 16 bits at any scale that keeps 10 exact.
+  std::vector<ProfileRow> rows(600);
+  for (ProfileRow& row : rows) {
+    row.fill(-1.0);
+    row[0] = 10.0;
+  }
+  const Profile profile(rows);
+  const QuickProfile high(profile);
+  const std::string seq(600, 'A');
+  const Settings local = set_parameters({11, 1, 11, 1, true, true, true, true});
+  const double exact = align(profile, local, seq, plain, Detail::score).score;
+  EXPECT_GT(exact * high.short_scale(), INT16_MAX);
+  EXPECT_EQ(quick_score(high, local, seq, fast), exact);
 }
 
 // Every variant, and every strip height of those that pick one by profile

@@ -284,7 +284,8 @@ inline double score_sequence(const Profile& profile, const Settings& settings,
 
 // ---- Quick scores ----------------------------------------------------------
 
-// A profile's scores in single precision, laid out for quick_score().
+// A profile's scores in single precision, and as 16-bit integers, laid
+// out for quick_score().
 class QuickProfile {
  public:
   explicit QuickProfile(const Profile& profile);
@@ -295,16 +296,35 @@ class QuickProfile {
   std::size_t row_stride() const { return static_cast<std::size_t>(length_) + 3 * kTablePad; }
   const float* table() const { return table_.data(); }
 
+  // The scores times short_scale(), rounded to integers: the power of two
+  // that brings the largest score in magnitude to between 512 and 1024
+  // (0 where there is none: scores that are not finite). Padded for strips
+  // of up to 128 rows.
+  static constexpr int kShortTablePad = 128;
+  static constexpr int kShortScoreLimit = 1024;
+  // Penalties above this many units of the scale (or below 0) are left to
+  // the floats.
+  static constexpr int kShortPenaltyLimit = 4096;
+  std::size_t short_row_stride() const { return static_cast<std::size_t>(length_) + 3 * kShortTablePad; }
+  const std::int16_t* short_table() const { return short_table_.data(); }
+  double short_scale() const { return short_scale_; }
+
  private:
   int length_ = 0;
   std::vector<float> table_;
+  std::vector<std::int16_t> short_table_;
+  double short_scale_ = 0;
 };
 
 // align()'s score computed in single precision: the same recurrence on
 // floats (scores and penalties rounded to floats), twice the lanes per
 // vector, and the same result on every CPU. It differs from align()'s by
 // the rounding of floats, and where that breaks a tie otherwise, by the
-// score of another path. For what needs the scores of many random
+// score of another path. Local alignments (local start and end) run on
+// 16-bit integers instead, four times the lanes: scores and penalties
+// times short_scale(), rounded, and the result divided by it; in single
+// precision where the penalties do not fit that scale or the score
+// reaches the top of the range. For what needs the scores of many random
 // sequences more than exact ones: calibrating significance. The sequence
 // and profile must not be empty (std::invalid_argument).
 double quick_score(const QuickProfile& profile, const Settings& settings, std::string_view sequence,

@@ -68,6 +68,10 @@ struct Workspace::Impl {
   // Quick scores: the same instruction set on floats.
   const strips::QuickKernel* quick = nullptr;
   std::vector<float> quick_edges, quick_row_ends;
+  // Quick local scores on 16-bit integers: the same instruction set, or
+  // the widest below it that has them (AVX-512F without BW).
+  const strips::ShortKernel* short_kernel = nullptr;
+  std::vector<std::int16_t> short_edges;
   std::vector<std::uint8_t> trace;
   // Plain engine: two rows of cells and the anchor of every cell.
   std::vector<ScoreCell> cur, prev;

@@ -3,7 +3,9 @@
 // to the alignment.
 #include <algorithm>
 #include <climits>
+#include <cmath>
 #include <new>
+#include <optional>
 #include <stdexcept>
 
 #include "engine/alignment_walk.h"
@@ -109,6 +111,58 @@ strips::QuickJob quick_job(const QuickProfile& profile, const Settings& settings
   return make_job<float>(profile, settings, seq, ws.quick_edges.data(), edge_size);
 }
 
+// The short kernel's local score, or nothing where it does not apply: not
+// a local alignment, penalties negative or too large for the profile's
+// scale, a profile too long for 16-bit step numbers, a score so high that
+// some cell may have saturated (every cell is at most the best plus one
+// score), or none above 0 (the borders saturate low, which only a cell
+// that restarts reads; whether any cell took a pair at all is then left
+// to the floats).
+std::optional<double> short_score(const QuickProfile& profile, const Settings& settings, std::string_view seq,
+                                  Workspace::Impl& ws) {
+  constexpr int kCeiling = INT16_MAX - QuickProfile::kShortScoreLimit;
+  const double scale = profile.short_scale();
+  if (settings.start != StartMode::local || settings.end != EndMode::local || scale == 0 ||
+      profile.length() > INT16_MAX - 2 * QuickProfile::kShortTablePad)
+    return std::nullopt;
+  std::int16_t penalties[4];
+  const double values[4] = {settings.gap_open_penalty_prf, settings.deletion_penalty_prf,
+                            settings.gap_open_penalty_seq, settings.deletion_penalty_seq};
+  for (int k = 0; k < 4; ++k) {
+    const double scaled = values[k] * scale;
+    if (!(scaled >= 0 && scaled <= QuickProfile::kShortPenaltyLimit)) return std::nullopt;
+    penalties[k] = static_cast<std::int16_t>(std::lround(scaled));
+  }
+  const strips::ShortKernel* shorter = ws.short_kernel;
+  while (shorter->shorter && profile.length() < shorter->shorter_below) shorter = shorter->shorter;
+  const strips::ShortKernel& kernel = *shorter;
+  const std::size_t edge_size = strips::edge_length(kernel, profile.length());
+  grow(ws.short_edges, 3 * edge_size);
+  const EdgeRules rules = edge_rules(settings.start);
+  strips::ShortJob job;
+  job.len = static_cast<int>(seq.size());
+  job.prf = profile.length();
+  job.scores = profile.short_table();
+  job.score_stride = profile.short_row_stride();
+  job.seq = seq.data();
+  job.code_of = residue_codes();
+  job.open_prf = penalties[0];
+  job.del_prf = penalties[1];
+  job.open_seq = penalties[2];
+  job.del_seq = penalties[3];
+  job.free_row0 = rules.free_row0;
+  job.free_col0 = rules.free_col0;
+  job.local_start = rules.local_start;
+  job.end = strips::End::anywhere;
+  job.best = {strips::NoEnd<std::int16_t>::value, 0, 0};
+  job.edge_score = ws.short_edges.data();
+  job.edge_h = job.edge_score + edge_size;
+  job.edge_v = job.edge_score + 2 * edge_size;
+  kernel.run(job);
+  if (job.best.score > kCeiling || job.best.score <= 0) return std::nullopt;
+  return job.best.score / scale;
+}
+
 }  // namespace
 
 bool row_ends_fast(const Profile& profile, const Settings& settings, std::string_view seq, Workspace::Impl& ws,
@@ -184,6 +238,7 @@ double quick_score(const QuickProfile& profile, const Settings& settings, std::s
   Workspace::Impl& ws = workspace.impl();
   const strips::QuickKernel& kernel = quick_kernel_for(ws, profile.length());
   strips::QuickJob job = quick_job(profile, settings, sequence, ws, kernel);
+  if (const std::optional<double> score = short_score(profile, settings, sequence, ws)) return *score;
   kernel.run(job);
   return settings.end != EndMode::global ? job.best.score : job.last_cell;
 }

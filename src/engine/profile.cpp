@@ -1,3 +1,6 @@
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
 #include <mutex>
 
 #include "engine/engine_internal.h"
@@ -51,12 +54,29 @@ const std::string& Profile::consensus() const {
 
 QuickProfile::QuickProfile(const Profile& profile) : length_(profile.length()) {
   static_assert(kTablePad == strips::kQuickScorePad);
+  static_assert(kShortTablePad == strips::kShortScorePad);
   const std::size_t stride = row_stride();
   table_.assign(kCodes * stride, 0.0f);
+  double largest = 0;
+  for (int c = 0; c < kAlphabetSize; ++c)
+    for (std::size_t k = 0; k < static_cast<std::size_t>(length_); ++k) {
+      const double score = profile.rows()[k][static_cast<std::size_t>(c)];
+      table_[static_cast<std::size_t>(c) * stride + kTablePad + k] = narrowed<float>(score);
+      largest = std::max(largest, std::fabs(score));
+    }
+  if (!std::isfinite(largest)) return;
+  // A power of two: multiplying and dividing by it are exact.
+  int exponent = 0;
+  if (largest > 0) std::frexp(kShortScoreLimit / largest, &exponent);
+  const double scale = std::ldexp(1.0, std::clamp(exponent - 1, -30, 30));
+  if (largest * scale > kShortScoreLimit) return;  // beyond any scale of 16 bits
+  short_scale_ = scale;
+  const std::size_t short_stride = short_row_stride();
+  short_table_.assign(kCodes * short_stride, 0);
   for (int c = 0; c < kAlphabetSize; ++c)
     for (std::size_t k = 0; k < static_cast<std::size_t>(length_); ++k)
-      table_[static_cast<std::size_t>(c) * stride + kTablePad + k] =
-          narrowed<float>(profile.rows()[k][static_cast<std::size_t>(c)]);
+      short_table_[static_cast<std::size_t>(c) * short_stride + kShortTablePad + k] = static_cast<std::int16_t>(
+          std::lround(profile.rows()[k][static_cast<std::size_t>(c)] * short_scale_));
 }
 
 }  // namespace tormid

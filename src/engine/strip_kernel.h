@@ -9,7 +9,10 @@
 // the same order as the plain engine, so the results are bit-identical.
 // The quick kernels run the same steps on floats: twice the lanes per
 // vector, and results that are the same on every instruction set (but not
-// align()'s to the last bit).
+// align()'s to the last bit). The short kernels run them on 16-bit integers
+// with saturating additions (local alignments only, where no cell falls
+// below 0): four times the lanes, and integer results that are the same on
+// every instruction set.
 //
 // This header is included by translation units built for different
 // instruction sets: it holds plain data and declarations only.
@@ -28,10 +31,14 @@ namespace tormid::strips {
 // is zero padding, enough for every read of a kernel with at most
 // kScorePad rows per strip.
 inline constexpr int kScorePad = 32;
-// The quick kernels' tables (floats) pad for strips of up to 64 rows.
+// The quick kernels' tables (floats) pad for strips of up to 64 rows, the
+// short kernels' (16-bit) for strips of up to 128.
 inline constexpr int kQuickScorePad = 64;
+inline constexpr int kShortScorePad = 128;
 template <class T>
-inline constexpr int kPadOf = sizeof(T) == sizeof(float) ? kQuickScorePad : kScorePad;
+inline constexpr int kPadOf = sizeof(T) == sizeof(double) ? kScorePad
+                              : sizeof(T) == sizeof(float) ? kQuickScorePad
+                                                           : kShortScorePad;
 
 // The moves stored per cell for the traceback, 2 bits.
 enum Move : unsigned { kLeft = 0, kUp = 1, kDiagonal = 2, kRestart = 3 };
@@ -56,6 +63,10 @@ struct NoEnd<double> {
 template <>
 struct NoEnd<float> {
   static constexpr float value = -1e30f;
+};
+template <>
+struct NoEnd<std::int16_t> {
+  static constexpr std::int16_t value = INT16_MIN;
 };
 inline constexpr double kNoEnd = NoEnd<double>::value;
 
@@ -102,6 +113,7 @@ struct JobOf {
 using EndPoint = EndPointOf<double>;
 using Job = JobOf<double>;
 using QuickJob = JobOf<float>;
+using ShortJob = JobOf<std::int16_t>;
 
 template <class T>
 struct KernelOf {
@@ -119,6 +131,7 @@ struct KernelOf {
 
 using Kernel = KernelOf<double>;
 using QuickKernel = KernelOf<float>;
+using ShortKernel = KernelOf<std::int16_t>;
 
 // Values in each of the three edge arrays of a kernel.
 template <class T>
@@ -144,5 +157,10 @@ const QuickKernel* quick_sse2_kernel();
 const QuickKernel* quick_avx2_kernel();
 const QuickKernel* quick_avx512_kernel();
 const QuickKernel* quick_neon_kernel();
+ShortKernel short_scalar_kernel();
+const ShortKernel* short_sse2_kernel();
+const ShortKernel* short_avx2_kernel();
+const ShortKernel* short_avx512_kernel();  // AVX-512BW
+const ShortKernel* short_neon_kernel();
 
 }  // namespace tormid::strips

@@ -7,7 +7,7 @@
 // quick kernels):
 //   T, V, M           lane type, vector, lane mask
 //   zero, set1, load, store (unaligned)
-//   add, sub, max(a, b) = a > b ? a : b, ge, gt, le
+//   add, sub (saturating for integers), max(a, b) = a > b ? a : b, ge, gt, le
 //   select(m, a, b) = m ? a : b, zero_unless(m, a), zero_if(m, a)
 //   and_, or_, andnot(a, b) = a & ~b, no_lanes, bits(m)
 //   shift_in(cur, below) = {below[W-1], cur[0], ..., cur[W-2]}
@@ -21,6 +21,8 @@
 #pragma once
 
 #include <cstdint>
+#include <limits>
+#include <type_traits>
 
 #include "engine/strip_kernel.h"
 
@@ -36,6 +38,12 @@ namespace {
 // The engine's score floor (kScoreFloor; engine.h is not included here, see
 // above): trackers start there.
 constexpr double kFloor = -100000.0;
+// Where an integer kernel's trackers start: its lowest value.
+template <class T>
+constexpr T floor_of() {
+  if constexpr (std::is_integral_v<T>) return std::numeric_limits<T>::min();
+  else return static_cast<T>(kFloor);
+}
 
 template <int Lanes>
 struct TraceWord;
@@ -66,8 +74,9 @@ struct StripRunner {
   using Job = JobOf<T>;
   using V = typename O::V;
   using M = typename O::M;
-  using Word = typename TraceWord<H>::type;
-  static constexpr bool kQuick = sizeof(T) == sizeof(float);
+  // (Strips of 128 rows are the short kernels', which keep no traceback.)
+  using Word = typename TraceWord<(H < 64 ? H : 64)>::type;
+  static constexpr bool kQuick = !std::is_same_v<T, double>;  // scores only
 
   // What stays in memory during a strip.
   struct Memory {
@@ -79,6 +88,12 @@ struct StripRunner {
     std::uint8_t* trace;           // this strip's traceback
     std::ptrdiff_t score_base[H];  // lane L reads its score of step t at score_base[L] + t
     alignas(64) T block[W * NV * W];  // scores of W steps, [step][vector][lane]
+  };
+
+  // The lanes whose end points count, first to end (exclusive).
+  struct Lanes {
+    int first;
+    int end;
   };
 
   // What the compiler keeps in registers: every index is a constant once
@@ -95,9 +110,20 @@ struct StripRunner {
     M held_diag[NV];  // whether each lane's latest cell came by a diagonal move
   };
 
-  static T column0(const Job& job, int row) {
-    return job.free_col0 ? T(0) : -job.open_prf - static_cast<T>(row) * job.del_prf;
+  // A cell of row 0 or column 0 outside a free border: -open - index * del.
+  // Integers saturate, as in the steps (for local alignments only, where
+  // any such cell restarts its neighbours alike).
+  static T border(T open, T del, int index) {
+    if constexpr (std::is_integral_v<T>) {
+      const long long value = -static_cast<long long>(open) - static_cast<long long>(index) * del;
+      constexpr long long lowest = std::numeric_limits<T>::min(), highest = std::numeric_limits<T>::max();
+      return static_cast<T>(value < lowest ? lowest : value > highest ? highest : value);
+    } else {
+      return -open - static_cast<T>(index) * del;
+    }
   }
+
+  static T column0(const Job& job, int row) { return job.free_col0 ? T(0) : border(job.open_prf, job.del_prf, row); }
 
   // One anti-diagonal step t. Edge steps are those where some lanes lie
   // outside the profile (before column 1 or after column prf); those lanes
@@ -115,10 +141,10 @@ struct StripRunner {
     const T* scores = mem.block + (t % W) * NV * W;
     M active[NV];
     if constexpr (Edge) {
-      const V last = O::set1(t), first = O::set1(t - mem.prf + 1);
+      const V last = O::set1(static_cast<T>(t)), first = O::set1(static_cast<T>(t - mem.prf + 1));
       for (int v = 0; v < NV; ++v) active[v] = O::and_(O::le(st.lane[v], last), O::ge(st.lane[v], first));
     }
-    [[maybe_unused]] const V step_number = O::set1(t);
+    [[maybe_unused]] const V step_number = O::set1(static_cast<T>(t));
     [[maybe_unused]] Word plane_a = 0, plane_b = 0;
     [[maybe_unused]] std::uint8_t* trace_out =
         Trace ? mem.trace + static_cast<std::size_t>(t) * 2 * sizeof(Word) : nullptr;
@@ -214,7 +240,7 @@ struct StripRunner {
   }
 
   template <bool Local, bool Track, bool Trace>
-  static void strip(Job& job, int strip_index, std::uint64_t tracked_lanes) {
+  static void strip(Job& job, int strip_index, Lanes tracked) {
     const int first_row = strip_index * H;  // the row above the strip
     const int steps = job.prf + H - 1;
     Memory mem;
@@ -258,7 +284,7 @@ struct StripRunner {
     for (int v = 0; v < NV; ++v) st.lane[v] = O::load(values + v * W);
     if constexpr (Track) {
       for (int v = 0; v < NV; ++v) {
-        st.best[v] = O::set1(static_cast<T>(kFloor));
+        st.best[v] = O::set1(floor_of<T>());
         st.best_step[v] = O::zero();
       }
     }
@@ -274,13 +300,13 @@ struct StripRunner {
     }
     for (; t < steps; ++t) step<true, Local, Track, Trace>(mem, st, t);
 
-    finish<Track>(job, st, first_row, tracked_lanes);
+    finish<Track>(job, st, first_row, tracked);
   }
 
   // Hands the strip's end points to the job's trackers, lanes in row order.
   template <bool Track>
   static STRIPS_INLINE void finish(Job& job, const Registers& st, int first_row,
-                                   std::uint64_t tracked_lanes) {
+                                   Lanes tracked) {
     alignas(64) T last_column[H];
     unsigned diag_bits[NV];
     for (int v = 0; v < NV; ++v) {
@@ -305,12 +331,12 @@ struct StripRunner {
       }
       EndPointOf<T>& tracker = job.best;
       for (int l = 0; l < H; ++l) {
-        if (((tracked_lanes >> l) & 1) && best[l] > tracker.score)
+        if (l >= tracked.first && l < tracked.end && best[l] > tracker.score)
           tracker = {best[l], first_row + 1 + l, static_cast<int>(best_step[l]) - l + 1};
       }
       if (job.row_ends && job.end == End::anywhere) {
         for (int l = 0; l < rows; ++l) {
-          const bool found = best[l] > static_cast<T>(kFloor);
+          const bool found = best[l] > floor_of<T>();
           job.row_ends[first_row + l] = found ? best[l] : NoEnd<T>::value;
           if (job.row_end_cols) job.row_end_cols[first_row + l] = found ? static_cast<int>(best_step[l]) - l + 1 : 0;
         }
@@ -320,8 +346,8 @@ struct StripRunner {
   }
 
   template <bool Local, bool Trace>
-  static void strip_tracked(Job& job, int s, std::uint64_t tracked) {
-    if (tracked)
+  static void strip_tracked(Job& job, int s, Lanes tracked) {
+    if (tracked.first < tracked.end)
       strip<Local, true, Trace>(job, s, tracked);
     else
       strip<Local, false, Trace>(job, s, tracked);
@@ -334,7 +360,7 @@ struct StripRunner {
     const V zero = O::zero(), open_prf = O::set1(job.open_prf);
     for (int k = 0; k < prf + 2 * H; ++k) {
       const int j = k - H + 2;
-      const T score = job.free_row0 || j < 1 || j > prf ? T(0) : -job.open_seq - static_cast<T>(j) * job.del_seq;
+      const T score = job.free_row0 || j < 1 || j > prf ? T(0) : border(job.open_seq, job.del_seq, j);
       const std::size_t at = static_cast<std::size_t>(k) * W;
       O::store(job.edge_score + at, O::set1(score));
       O::store(job.edge_h + at, zero);
@@ -343,10 +369,9 @@ struct StripRunner {
     const int count = (job.len + H - 1) / H;
     for (int s = 0; s < count; ++s) {
       const int rows = job.len - s * H < H ? job.len - s * H : H;
-      const std::uint64_t all_rows = rows == 64 ? ~0ull : (1ull << rows) - 1;
-      std::uint64_t tracked = 0;
-      if (job.end == End::anywhere) tracked = all_rows;
-      else if (job.end == End::last_row && s == count - 1) tracked = 1ull << (rows - 1);
+      Lanes tracked{0, 0};
+      if (job.end == End::anywhere) tracked = {0, rows};
+      else if (job.end == End::last_row && s == count - 1) tracked = {rows - 1, rows};
       if (job.local_start) {
         if (job.trace) strip_tracked<true, true>(job, s, tracked);
         else strip_tracked<true, false>(job, s, tracked);

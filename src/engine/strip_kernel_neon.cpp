@@ -83,7 +83,66 @@ struct NeonFloatOps {
   static V shift_in(V cur, V below) { return vextq_f32(below, cur, 3); }  // below3 cur0 cur1 cur2
 };
 
+// Eight 16-bit lanes, saturating; masks are whole lanes of ones.
+struct NeonShortOps {
+  using T = std::int16_t;
+  static constexpr int W = 8;
+  using V = int16x8_t;
+  using M = uint16x8_t;
+  static V zero() { return vdupq_n_s16(0); }
+  static V set1(T x) { return vdupq_n_s16(x); }
+  static V load(const T* p) { return vld1q_s16(p); }
+  static void store(T* p, V v) { vst1q_s16(p, v); }
+  static V add(V a, V b) { return vqaddq_s16(a, b); }
+  static V sub(V a, V b) { return vqsubq_s16(a, b); }
+  static V max(V a, V b) { return vmaxq_s16(a, b); }
+  static M ge(V a, V b) { return vcgeq_s16(a, b); }
+  static M gt(V a, V b) { return vcgtq_s16(a, b); }
+  static M le(V a, V b) { return vcleq_s16(a, b); }
+  static V select(M m, V a, V b) { return vbslq_s16(m, a, b); }
+  static V zero_unless(M m, V a) { return vandq_s16(vreinterpretq_s16_u16(m), a); }
+  static V zero_if(M m, V a) { return vbicq_s16(a, vreinterpretq_s16_u16(m)); }
+  static M and_(M a, M b) { return vandq_u16(a, b); }
+  static M or_(M a, M b) { return vorrq_u16(a, b); }
+  static M andnot(M a, M b) { return vbicq_u16(a, b); }
+  static M no_lanes() { return vdupq_n_u16(0); }
+  static unsigned bits(M m) {
+    static const std::uint16_t weights[8] = {1, 2, 4, 8, 16, 32, 64, 128};
+    return vaddvq_u16(vandq_u16(m, vld1q_u16(weights)));
+  }
+  // Interleaved by 16, 32 and 64 bits: after the three rounds r[k] holds
+  // column k.
+  static void transpose(V* r) {
+    V a[8];
+    int32x4_t b[8];
+    for (int k = 0; k < 8; k += 2) {
+      a[k] = vzip1q_s16(r[k], r[k + 1]);
+      a[k + 1] = vzip2q_s16(r[k], r[k + 1]);
+    }
+    for (int k = 0; k < 8; k += 4) {
+      const int32x4_t a0 = vreinterpretq_s32_s16(a[k]), a1 = vreinterpretq_s32_s16(a[k + 1]);
+      const int32x4_t a2 = vreinterpretq_s32_s16(a[k + 2]), a3 = vreinterpretq_s32_s16(a[k + 3]);
+      b[k] = vzip1q_s32(a0, a2);
+      b[k + 1] = vzip2q_s32(a0, a2);
+      b[k + 2] = vzip1q_s32(a1, a3);
+      b[k + 3] = vzip2q_s32(a1, a3);
+    }
+    for (int k = 0; k < 4; ++k) {
+      const int64x2_t lo = vreinterpretq_s64_s32(b[k]), hi = vreinterpretq_s64_s32(b[k + 4]);
+      r[2 * k] = vreinterpretq_s16_s64(vzip1q_s64(lo, hi));
+      r[2 * k + 1] = vreinterpretq_s16_s64(vzip2q_s64(lo, hi));
+    }
+  }
+  static V shift_in(V cur, V below) { return vextq_s16(below, cur, 7); }  // below7 cur0 .. cur6
+};
+
 }  // namespace
+
+const ShortKernel* short_neon_kernel() {
+  static const ShortKernel kernel{"neon", StripRunner<NeonShortOps, 4>::H, NeonShortOps::W,
+                                  &StripRunner<NeonShortOps, 4>::run};
+  return &kernel;
+}
 
 const QuickKernel* quick_neon_kernel() {
   static const QuickKernel kernel{"neon", StripRunner<NeonFloatOps, 8>::H, NeonFloatOps::W,
@@ -101,4 +160,5 @@ const Kernel* neon_kernel() {
 #else
 const tormid::strips::Kernel* tormid::strips::neon_kernel() { return nullptr; }
 const tormid::strips::QuickKernel* tormid::strips::quick_neon_kernel() { return nullptr; }
+const tormid::strips::ShortKernel* tormid::strips::short_neon_kernel() { return nullptr; }
 #endif

@@ -35,6 +35,16 @@ struct ScalarOps {
   static V shift_in(V, V below) { return below; }
 };
 
+// 16-bit integers with saturating additions, as the vector instructions
+// compute them.
+struct ScalarShortOps : ScalarOps<std::int16_t> {
+  static V saturated(int x) {
+    return static_cast<V>(x < INT16_MIN ? INT16_MIN : x > INT16_MAX ? INT16_MAX : x);
+  }
+  static V add(V a, V b) { return saturated(a + b); }
+  static V sub(V a, V b) { return saturated(a - b); }
+};
+
 }  // namespace
 
 Kernel scalar_kernel() {
@@ -43,6 +53,10 @@ Kernel scalar_kernel() {
 
 QuickKernel quick_scalar_kernel() {
   return {"scalar", StripRunner<ScalarOps<float>, 8>::H, 1, &StripRunner<ScalarOps<float>, 8>::run};
+}
+
+ShortKernel short_scalar_kernel() {
+  return {"scalar", StripRunner<ScalarShortOps, 8>::H, 1, &StripRunner<ScalarShortOps, 8>::run};
 }
 
 }  // namespace tormid::strips

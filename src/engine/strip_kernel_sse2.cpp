@@ -71,7 +71,61 @@ struct Sse2FloatOps {
   }
 };
 
+// Eight 16-bit lanes; masks are whole lanes of ones.
+struct Sse2ShortOps {
+  using T = std::int16_t;
+  static constexpr int W = 8;
+  using V = __m128i;
+  using M = __m128i;
+  static V zero() { return _mm_setzero_si128(); }
+  static V set1(T x) { return _mm_set1_epi16(x); }
+  static V load(const T* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
+  static void store(T* p, V v) { _mm_storeu_si128(reinterpret_cast<__m128i*>(p), v); }
+  static V add(V a, V b) { return _mm_adds_epi16(a, b); }
+  static V sub(V a, V b) { return _mm_subs_epi16(a, b); }
+  static V max(V a, V b) { return _mm_max_epi16(a, b); }
+  static M ge(V a, V b) { return _mm_cmpeq_epi16(_mm_max_epi16(a, b), a); }
+  static M gt(V a, V b) { return _mm_cmpgt_epi16(a, b); }
+  static M le(V a, V b) { return _mm_cmpeq_epi16(_mm_min_epi16(a, b), a); }
+  static V select(M m, V a, V b) { return _mm_or_si128(_mm_and_si128(m, a), _mm_andnot_si128(m, b)); }
+  static V zero_unless(M m, V a) { return _mm_and_si128(m, a); }
+  static V zero_if(M m, V a) { return _mm_andnot_si128(m, a); }
+  static M and_(M a, M b) { return _mm_and_si128(a, b); }
+  static M or_(M a, M b) { return _mm_or_si128(a, b); }
+  static M andnot(M a, M b) { return _mm_andnot_si128(b, a); }
+  static M no_lanes() { return _mm_setzero_si128(); }
+  static unsigned bits(M m) {
+    return static_cast<unsigned>(_mm_movemask_epi8(_mm_packs_epi16(m, _mm_setzero_si128())));
+  }
+  // Interleaved by 16, 32 and 64 bits: after the three rounds r[k] holds
+  // column k.
+  static void transpose(V* r) {
+    V a[8], b[8];
+    for (int k = 0; k < 8; k += 2) {
+      a[k] = _mm_unpacklo_epi16(r[k], r[k + 1]);
+      a[k + 1] = _mm_unpackhi_epi16(r[k], r[k + 1]);
+    }
+    for (int k = 0; k < 8; k += 4) {
+      b[k] = _mm_unpacklo_epi32(a[k], a[k + 2]);
+      b[k + 1] = _mm_unpackhi_epi32(a[k], a[k + 2]);
+      b[k + 2] = _mm_unpacklo_epi32(a[k + 1], a[k + 3]);
+      b[k + 3] = _mm_unpackhi_epi32(a[k + 1], a[k + 3]);
+    }
+    for (int k = 0; k < 4; ++k) {
+      r[2 * k] = _mm_unpacklo_epi64(b[k], b[k + 4]);
+      r[2 * k + 1] = _mm_unpackhi_epi64(b[k], b[k + 4]);
+    }
+  }
+  static V shift_in(V cur, V below) { return _mm_or_si128(_mm_slli_si128(cur, 2), _mm_srli_si128(below, 14)); }
+};
+
 }  // namespace
+
+const ShortKernel* short_sse2_kernel() {
+  static const ShortKernel kernel{"sse2", StripRunner<Sse2ShortOps, 4>::H, Sse2ShortOps::W,
+                                  &StripRunner<Sse2ShortOps, 4>::run};
+  return &kernel;
+}
 
 const QuickKernel* quick_sse2_kernel() {
   static const QuickKernel kernel{"sse2", StripRunner<Sse2FloatOps, 8>::H, Sse2FloatOps::W,
@@ -89,4 +143,5 @@ const Kernel* sse2_kernel() {
 #else
 const tormid::strips::Kernel* tormid::strips::sse2_kernel() { return nullptr; }
 const tormid::strips::QuickKernel* tormid::strips::quick_sse2_kernel() { return nullptr; }
+const tormid::strips::ShortKernel* tormid::strips::short_sse2_kernel() { return nullptr; }
 #endif

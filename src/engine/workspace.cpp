@@ -47,6 +47,34 @@ const strips::QuickKernel* quick_kernel_named(std::string_view name) {
   return &list.back();
 }
 
+// The short kernels this CPU runs, widest first; AVX-512's needs BW.
+std::vector<strips::ShortKernel> supported_short() {
+  std::vector<strips::ShortKernel> list;
+  const CpuFeatures& cpu = cpu_features();
+  if (cpu.avx512bw && strips::short_avx512_kernel()) list.push_back(*strips::short_avx512_kernel());
+  if (cpu.avx2 && strips::short_avx2_kernel()) list.push_back(*strips::short_avx2_kernel());
+  if (cpu.sse2 && strips::short_sse2_kernel()) list.push_back(*strips::short_sse2_kernel());
+  if (cpu.neon && strips::short_neon_kernel()) list.push_back(*strips::short_neon_kernel());
+  list.push_back(strips::short_scalar_kernel());
+  return list;
+}
+
+// The short kernel for a workspace of the named instruction set: its own,
+// or where it has none (AVX-512F alone) the widest narrower one; the plain
+// one for the reference engine and plain strips.
+const strips::ShortKernel* short_kernel_named(std::string_view name) {
+  static const std::vector<strips::ShortKernel> list = supported_short();
+  static const std::string_view widest_first[] = {"avx512", "avx2", "sse2", "neon", "scalar"};
+  bool reached = false;
+  for (const std::string_view isa : widest_first) {
+    reached |= isa == name;
+    if (!reached) continue;
+    for (const strips::ShortKernel& k : list)
+      if (isa == k.name) return &k;
+  }
+  return &list.back();
+}
+
 }  // namespace
 
 std::vector<std::string> engine_kernels() {
@@ -81,12 +109,14 @@ Workspace::Workspace() : Workspace(kernels().front().name) {}
 Workspace::Workspace(std::string_view kernel) : impl_(std::make_unique<Impl>()) {
   impl_->name = kernel;
   impl_->quick = quick_kernel_named("scalar");
+  impl_->short_kernel = short_kernel_named("scalar");
   if (kernel == kReference) {
     impl_->reference = true;
     return;
   }
   for (const strips::Kernel& k : kernels()) {
     impl_->quick = quick_kernel_named(k.name);
+    impl_->short_kernel = short_kernel_named(k.name);
     if (kernel == k.name) {
       impl_->kernel = k;
       return;

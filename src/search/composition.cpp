@@ -98,8 +98,9 @@ std::size_t below(std::uint64_t& state, std::size_t n) {
 // How the composition of `stretch` moves chance scores: its shuffles
 // against the profile, standardized by the calibration's random sequences
 // of the same length. The shuffles are scored as the calibration scores
-// its random sequences, in single precision (twice the lanes): their
-// statistics are compared with those, not with any one exact score.
+// its random sequences, by quick_score() (single precision, or in local
+// mode 16-bit integers: two or four times the lanes): their statistics
+// are compared with those, not with any one exact score.
 // (Glocal shuffles were once scored exactly, against single-precision
 // calibration scores; scoring both alike cut 14% of a glocal search of
 // real proteins and left the chance hits among their shuffles as they
