@@ -73,10 +73,10 @@ struct Avx512ShortOps {
     }
   }
   static V shift_in(V cur, V below) {
-    // Two lanes at a time (32-bit elements), then each pair's halves
-    // exchanged: {below31, cur0, ..., cur30}.
-    const V by_two = _mm512_alignr_epi32(cur, below, 15);  // below30 below31 cur0 .. cur29
-    return _mm512_or_si512(_mm512_srli_epi32(by_two, 16), _mm512_slli_epi32(cur, 16));
+    // 128-bit lanes moved up one, below's top lane first; then within each
+    // lane the last element of the lane before: {below31, cur0, ..., cur30}.
+    const V lanes = _mm512_alignr_epi64(cur, below, 6);  // below lane 3, cur lanes 0-2
+    return _mm512_alignr_epi8(cur, lanes, 14);
   }
 };
 
