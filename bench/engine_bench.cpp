@@ -88,6 +88,28 @@ void bound_benchmark(benchmark::State& state, const std::string& kernel, int prf
   state.counters["GCUPS"] = benchmark::Counter(cells / 1e9, benchmark::Counter::kIsIterationInvariantRate);
 }
 
+// Quick scores as the calibration and the composition shuffles take them:
+// 256 sequences of 100 to 800 residues against a profile, per instruction
+// set (16-bit integers in local mode, floats otherwise), beside align() of
+// the widest engine ("exact").
+void quick_benchmark(benchmark::State& state, const std::string& kernel, int prf, const bench::Mode& mode) {
+  std::vector<std::string> seqs;
+  double cells = 0;
+  for (int k = 0; k < 256; ++k) {
+    seqs.push_back(bench::random_protein(100 + (k * 7919) % 701, 10 + static_cast<unsigned>(k)));
+    cells += static_cast<double>(seqs.back().size()) * prf;
+  }
+  const Profile profile(bench::random_profile_rows(prf, 2));
+  const QuickProfile quick(profile);
+  const Settings settings = set_parameters(bench::param_values(mode, false));
+  Workspace ws = kernel == "exact" ? Workspace() : Workspace(kernel);
+  for (auto _ : state)
+    for (const std::string& s : seqs)
+      benchmark::DoNotOptimize(kernel == "exact" ? score_sequence(profile, settings, s, ws)
+                                                 : quick_score(quick, settings, s, ws));
+  state.counters["GCUPS"] = benchmark::Counter(cells / 1e9, benchmark::Counter::kIsIterationInvariantRate);
+}
+
 // Keeps the seconds per iteration of every run for the summary: the median
 // aggregate where repetitions produced one, else the median of the runs.
 class SummaryReporter : public benchmark::ConsoleReporter {
@@ -181,6 +203,16 @@ int main(int argc, char** argv) {
         benchmark::RegisterBenchmark(
             ("bound/" + kernel + "/256x" + std::to_string(prf) + "/" + mode.name).c_str(),
             bound_benchmark, kernel, prf, mode)
+            ->Unit(benchmark::kMillisecond);
+
+  std::vector<std::string> quick_kernels = engine_kernels();
+  quick_kernels.push_back("exact");
+  for (const int prf : {100, 300, 1000})
+    for (const bench::Mode& mode : {bench::kSemiGlobal, bench::kLocal})
+      for (const std::string& kernel : quick_kernels)
+        benchmark::RegisterBenchmark(
+            ("quick/" + kernel + "/256x" + std::to_string(prf) + "/" + mode.name).c_str(),
+            quick_benchmark, kernel, prf, mode)
             ->Unit(benchmark::kMillisecond);
 
   benchmark::Initialize(&count, args.data());
