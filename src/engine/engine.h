@@ -298,9 +298,8 @@ class QuickProfile {
 
   // The scores times short_scale(), rounded to integers: the power of two
   // that brings the largest score in magnitude to between 512 and 1024
-  // (0 where there is none: scores that are not finite). Padded for strips
-  // of up to 128 rows.
-  static constexpr int kShortTablePad = 128;
+  // (0 where there is none: scores that are not finite). Padded as table().
+  static constexpr int kShortTablePad = 64;
   static constexpr int kShortScoreLimit = 1024;
   // Penalties above this many units of the scale (or below 0) are left to
   // the floats.

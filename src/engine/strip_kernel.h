@@ -31,10 +31,10 @@ namespace tormid::strips {
 // is zero padding, enough for every read of a kernel with at most
 // kScorePad rows per strip.
 inline constexpr int kScorePad = 32;
-// The quick kernels' tables (floats) pad for strips of up to 64 rows, the
-// short kernels' (16-bit) for strips of up to 128.
+// The quick kernels' tables (floats and 16-bit integers) pad for strips of
+// up to 64 rows.
 inline constexpr int kQuickScorePad = 64;
-inline constexpr int kShortScorePad = 128;
+inline constexpr int kShortScorePad = 64;
 template <class T>
 inline constexpr int kPadOf = sizeof(T) == sizeof(double) ? kScorePad
                               : sizeof(T) == sizeof(float) ? kQuickScorePad

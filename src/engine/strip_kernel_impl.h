@@ -74,8 +74,7 @@ struct StripRunner {
   using Job = JobOf<T>;
   using V = typename O::V;
   using M = typename O::M;
-  // (Strips of 128 rows are the short kernels', which keep no traceback.)
-  using Word = typename TraceWord<(H < 64 ? H : 64)>::type;
+  using Word = typename TraceWord<H>::type;
   static constexpr bool kQuick = !std::is_same_v<T, double>;  // scores only
 
   // What stays in memory during a strip.
