@@ -71,32 +71,42 @@ void grow(std::vector<T>& v, std::size_t n) {
   if (v.size() < n) v.resize(n);
 }
 
-// The kernel's job for the problem (a Profile or a QuickProfile), its edge
+// The kernel's job: the score table as the kernels read it (row_stride
+// values per residue code), the penalties as to_lane gives them, the edge
 // arrays in `edges`.
-template <class T, class P>
-strips::JobOf<T> make_job(const P& profile, const Settings& settings, std::string_view seq, T* edges,
-                          std::size_t edge_size) {
+template <class T, class ToLane>
+strips::JobOf<T> make_job(const T* scores, std::size_t row_stride, int prf, const Settings& settings,
+                          ToLane to_lane, std::string_view seq, T* edges, std::size_t edge_size) {
   const EdgeRules rules = edge_rules(settings.start);
   strips::JobOf<T> job;
   job.len = static_cast<int>(seq.size());
-  job.prf = profile.length();
-  job.scores = profile.table();
-  job.score_stride = profile.row_stride();
+  job.prf = prf;
+  job.scores = scores;
+  job.score_stride = row_stride;
   job.seq = seq.data();
   job.code_of = residue_codes();
-  job.open_prf = narrowed<T>(settings.gap_open_penalty_prf);
-  job.del_prf = narrowed<T>(settings.deletion_penalty_prf);
-  job.open_seq = narrowed<T>(settings.gap_open_penalty_seq);
-  job.del_seq = narrowed<T>(settings.deletion_penalty_seq);
+  job.open_prf = to_lane(settings.gap_open_penalty_prf);
+  job.del_prf = to_lane(settings.deletion_penalty_prf);
+  job.open_seq = to_lane(settings.gap_open_penalty_seq);
+  job.del_seq = to_lane(settings.deletion_penalty_seq);
   job.free_row0 = rules.free_row0;
   job.free_col0 = rules.free_col0;
   job.local_start = rules.local_start;
   job.end = kernel_end(settings.end);
-  job.best = {static_cast<T>(kScoreFloor), 0, 0};
+  if constexpr (std::is_integral_v<T>) job.best = {strips::NoEnd<T>::value, 0, 0};
+  else job.best = {static_cast<T>(kScoreFloor), 0, 0};
   job.edge_score = edges;
   job.edge_h = edges + edge_size;
   job.edge_v = edges + 2 * edge_size;
   return job;
+}
+
+// The same for a Profile or a QuickProfile's floats.
+template <class T, class P>
+strips::JobOf<T> make_job(const P& profile, const Settings& settings, std::string_view seq, T* edges,
+                          std::size_t edge_size) {
+  return make_job<T>(profile.table(), profile.row_stride(), profile.length(), settings, narrowed<T>, seq, edges,
+                     edge_size);
 }
 
 // The quick kernel's job, or an exception where it cannot run.
@@ -125,39 +135,15 @@ std::optional<double> short_score(const QuickProfile& profile, const Settings& s
   if (settings.start != StartMode::local || settings.end != EndMode::local || scale == 0 ||
       profile.length() > INT16_MAX - 2 * QuickProfile::kShortTablePad)
     return std::nullopt;
-  std::int16_t penalties[4];
-  const double values[4] = {settings.gap_open_penalty_prf, settings.deletion_penalty_prf,
-                            settings.gap_open_penalty_seq, settings.deletion_penalty_seq};
-  for (int k = 0; k < 4; ++k) {
-    const double scaled = values[k] * scale;
-    if (!(scaled >= 0 && scaled <= QuickProfile::kShortPenaltyLimit)) return std::nullopt;
-    penalties[k] = static_cast<std::int16_t>(std::lround(scaled));
-  }
-  const strips::ShortKernel* shorter = ws.short_kernel;
-  while (shorter->shorter && profile.length() < shorter->shorter_below) shorter = shorter->shorter;
-  const strips::ShortKernel& kernel = *shorter;
+  for (const double penalty : {settings.gap_open_penalty_prf, settings.deletion_penalty_prf,
+                                settings.gap_open_penalty_seq, settings.deletion_penalty_seq})
+    if (!(penalty * scale >= 0 && penalty * scale <= QuickProfile::kShortPenaltyLimit)) return std::nullopt;
+  const strips::ShortKernel& kernel = strips::for_profile(*ws.short_kernel, profile.length());
   const std::size_t edge_size = strips::edge_length(kernel, profile.length());
   grow(ws.short_edges, 3 * edge_size);
-  const EdgeRules rules = edge_rules(settings.start);
-  strips::ShortJob job;
-  job.len = static_cast<int>(seq.size());
-  job.prf = profile.length();
-  job.scores = profile.short_table();
-  job.score_stride = profile.short_row_stride();
-  job.seq = seq.data();
-  job.code_of = residue_codes();
-  job.open_prf = penalties[0];
-  job.del_prf = penalties[1];
-  job.open_seq = penalties[2];
-  job.del_seq = penalties[3];
-  job.free_row0 = rules.free_row0;
-  job.free_col0 = rules.free_col0;
-  job.local_start = rules.local_start;
-  job.end = strips::End::anywhere;
-  job.best = {strips::NoEnd<std::int16_t>::value, 0, 0};
-  job.edge_score = ws.short_edges.data();
-  job.edge_h = job.edge_score + edge_size;
-  job.edge_v = job.edge_score + 2 * edge_size;
+  auto to_lane = [scale](double penalty) { return static_cast<std::int16_t>(std::lround(penalty * scale)); };
+  strips::ShortJob job = make_job<std::int16_t>(profile.short_table(), profile.short_row_stride(), profile.length(),
+                                                settings, to_lane, seq, ws.short_edges.data(), edge_size);
   kernel.run(job);
   if (job.best.score > kCeiling || job.best.score <= 0) return std::nullopt;
   return job.best.score / scale;

@@ -133,6 +133,14 @@ using Kernel = KernelOf<double>;
 using QuickKernel = KernelOf<float>;
 using ShortKernel = KernelOf<std::int16_t>;
 
+// The strip height of k that suits a profile of prf positions.
+template <class T>
+const KernelOf<T>& for_profile(const KernelOf<T>& k, int prf) {
+  const KernelOf<T>* h = &k;
+  while (h->shorter && prf < h->shorter_below) h = h->shorter;
+  return *h;
+}
+
 // Values in each of the three edge arrays of a kernel.
 template <class T>
 std::size_t edge_length(const KernelOf<T>& k, int prf) {

@@ -92,16 +92,11 @@ std::vector<std::string> engine_kernel_heights() {
 }
 
 const strips::QuickKernel& quick_kernel_for(const Workspace::Impl& ws, int prf) {
-  const strips::QuickKernel* k = ws.quick;
-  while (k->shorter && prf < k->shorter_below) k = k->shorter;
-  return *k;
+  return strips::for_profile(*ws.quick, prf);
 }
 
 const strips::Kernel& strip_kernel_for(const Workspace::Impl& ws, int prf) {
-  const strips::Kernel* k = &ws.kernel;
-  if (ws.fixed_height) return *k;
-  while (k->shorter && prf < k->shorter_below) k = k->shorter;
-  return *k;
+  return ws.fixed_height ? ws.kernel : strips::for_profile(ws.kernel, prf);
 }
 
 Workspace::Workspace() : Workspace(kernels().front().name) {}

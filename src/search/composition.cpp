@@ -95,16 +95,6 @@ std::size_t below(std::uint64_t& state, std::size_t n) {
   return static_cast<std::size_t>(static_cast<double>(next(state) >> 11) * 0x1.0p-53 * static_cast<double>(n));
 }
 
-// How the composition of `stretch` moves chance scores: its shuffles
-// against the profile, standardized by the calibration's random sequences
-// of the same length. The shuffles are scored as the calibration scores
-// its random sequences, by quick_score() (single precision, or in local
-// mode 16-bit integers: two or four times the lanes): their statistics
-// are compared with those, not with any one exact score.
-// (Glocal shuffles were once scored exactly, against single-precision
-// calibration scores; scoring both alike cut 14% of a glocal search of
-// real proteins and left the chance hits among their shuffles as they
-// were.)
 // The estimate from the shuffles so far: mean, and spread against that of
 // random sequences of the stretch's length.
 CompositionNull estimate(double n, double sum, double squares, double random_sd, int length) {
@@ -113,8 +103,17 @@ CompositionNull estimate(double n, double sum, double squares, double random_sd,
   return {mean, sd > 0 ? sd / random_sd : 1.0, length};
 }
 
-// hopeless, when set, tells from an estimate whether no domain sharing the
-// shuffles could be reported.
+// How the composition of `stretch` moves chance scores: its shuffles
+// against the profile, standardized by the calibration's random sequences
+// of the same length. The shuffles are scored as the calibration scores
+// its random sequences, by quick_score() (single precision, or in local
+// mode 16-bit integers: two or four times the lanes): their statistics
+// are compared with those, not with any one exact score. (Glocal shuffles
+// were once scored exactly, against single-precision calibration scores;
+// scoring both alike cut 14% of a glocal search of real proteins and left
+// the chance hits among their shuffles as they were.) hopeless, when set,
+// tells from an estimate whether no domain sharing the shuffles could be
+// reported.
 CompositionNull composition_null(const QuickProfile& profile, const Settings& settings,
                                  const ScoreLaw& law, std::string_view stretch, std::uint64_t seed,
                                  Workspace& workspace, std::uint64_t& cells,

@@ -168,10 +168,11 @@ std::vector<Domain> find_domains(const Profile& profile, const Settings& setting
     const auto before = static_cast<std::size_t>(from - start);
     if (rest > kPlainRowCost * (before + kRowsToMeet)) {
       const int budget = static_cast<int>((rest / kPlainRowCost - before) / 2);
-      const int rows = rows_meet(profile, settings, part(start, to), before, budget, met, cells);
-      for (std::size_t k = 0; k < met.size(); ++k) ends[static_cast<std::size_t>(from - 1) + k] = met[k];
-      if (rows > 0) {
-        for (std::size_t k = 0; k < met.size(); ++k) best_ends.changed(static_cast<std::size_t>(from - 1) + k);
+      if (rows_meet(profile, settings, part(start, to), before, budget, met, cells) > 0) {
+        for (std::size_t k = 0; k < met.size(); ++k) {
+          ends[static_cast<std::size_t>(from - 1) + k] = met[k];
+          best_ends.changed(static_cast<std::size_t>(from - 1) + k);
+        }
         return;
       }
     }
