@@ -61,8 +61,8 @@ void score_benchmark(benchmark::State& state, const std::string& engine, const S
 }
 
 // The score bound of a search: 256 sequences of 100 to 800 residues at once
-// against a profile, per bound kernel, beside the widest engine on the same
-// pairs.
+// against a profile, per bound kernel ("coarse-" and a coarse bound kernel:
+// the coarse first pass), beside the widest engine on the same pairs.
 void bound_benchmark(benchmark::State& state, const std::string& kernel, int prf, const bench::Mode& mode) {
   std::vector<std::string> seqs;
   double cells = 0;
@@ -78,6 +78,13 @@ void bound_benchmark(benchmark::State& state, const std::string& kernel, int prf
   if (kernel == "engine") {
     for (auto _ : state)
       for (const std::string& s : seqs) benchmark::DoNotOptimize(score_sequence(profile, settings, s, ws));
+  } else if (kernel.starts_with("coarse-")) {
+    // Reach 60: a search's threshold for proteins of a few hundred residues.
+    const CoarseBound bound(profile, settings, 60, kernel.substr(7));
+    for (auto _ : state) {
+      bound.bound_many(views, bounds, ws);
+      benchmark::DoNotOptimize(bounds.data());
+    }
   } else {
     const ScoreBound bound(profile, settings, 64, kernel);
     for (auto _ : state) {
@@ -203,6 +210,13 @@ int main(int argc, char** argv) {
         benchmark::RegisterBenchmark(
             ("bound/" + kernel + "/256x" + std::to_string(prf) + "/" + mode.name).c_str(),
             bound_benchmark, kernel, prf, mode)
+            ->Unit(benchmark::kMillisecond);
+  // The coarse first pass, local alignments only.
+  for (const int prf : {100, 300, 1000})
+    for (const std::string& kernel : coarse_bound_kernels())
+      if (kernel != "scalar")
+        benchmark::RegisterBenchmark(("bound/coarse-" + kernel + "/256x" + std::to_string(prf) + "/local").c_str(),
+                                     bound_benchmark, "coarse-" + kernel, prf, bench::kLocal)
             ->Unit(benchmark::kMillisecond);
 
   std::vector<std::string> quick_kernels = engine_kernels();

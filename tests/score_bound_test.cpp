@@ -2,7 +2,8 @@
 // engine's score, whatever the modes, penalties (zero, huge, negative),
 // ties, letters and lengths; the same number from every kernel; and, where
 // the inputs need no rounding, no looser than the relaxed gap model it
-// computes (a plain double version of which lives here).
+// computes (a plain double version of which lives here). The coarse bound
+// of local alignments likewise, within its rounding of the model.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -79,6 +80,13 @@ fixtures::RandomLimits limits_for(int n) {
 }
 
 const double kScales[] = {256, 32, 1, 1.0 / 16, 1024};
+
+double largest(const Profile& profile) {
+  double top = 0;
+  for (const ProfileRow& row : profile.rows())
+    for (const double v : row) top = std::isfinite(v) ? std::max(top, v) : top;
+  return top;
+}
 
 class ScoreBoundProperty : public testing::TestWithParam<std::string> {};
 
@@ -206,6 +214,123 @@ TEST(ScoreBound, OutOfRangeInputsGiveNoBoundRatherThanAWrongOne) {
   EXPECT_THROW(ScoreBound(profile, settings, 3), std::invalid_argument);
   EXPECT_THROW(ScoreBound(profile, settings, 2048), std::invalid_argument);
   EXPECT_THROW(ScoreBound(profile, settings, 1, "no-such-kernel"), std::invalid_argument);
+}
+
+// The coarse bound on the same kinds of cases, made local: never below the
+// exact score; within its rounding (a unit of its scale per move) of the
+// relaxed model; the same numbers from every kernel, sequences of any
+// lengths at once.
+TEST(CoarseBound, NeverBelowTheExactScoreAndWithinItsRoundingOfTheRelaxedModel) {
+  Workspace exact_ws, bound_ws;
+  std::mt19937 rng(77);
+  const double reaches[] = {5, 20, 40, 100};
+  int usable = 0, finite = 0, compared = 0;
+  for (int n = 0; n < 2000; ++n) {
+    fixtures::RandomCase c = fixtures::random_case(rng, limits_for(n));
+    const Profile profile = c.profile();
+    Settings settings = c.settings();
+    settings.start = StartMode::local;
+    settings.end = EndMode::local;
+    const double reach = reaches[n % 4];
+    SCOPED_TRACE("case " + std::to_string(n) + ": " + std::to_string(c.rows.size()) + " positions, " +
+                 std::to_string(c.seq.size()) + " residues, reach " + std::to_string(reach));
+    const double exact = align(profile, settings, c.seq, exact_ws, Detail::score).score;
+    std::string other;
+    for (int i = 0; i < 1 + n % 300; ++i) other += "ACDEFGHIKLMNPQRSTVWYX"[rng() % 21];
+    const std::string_view part = std::string_view(c.seq).substr(0, c.seq.size() / 2);
+    const std::string_view many[] = {c.seq, "", part, other, c.seq};
+    std::vector<double> reference(std::size(many));
+    const CoarseBound scalar(profile, settings, reach, "scalar");
+    scalar.bound_many(many, reference, bound_ws);
+    ASSERT_GE(reference[0], exact);
+    ASSERT_EQ(reference[1], std::numeric_limits<double>::infinity());
+    ASSERT_GE(reference[3], align(profile, settings, other, exact_ws, Detail::score).score);
+    ASSERT_EQ(reference[4], reference[0]);
+    for (const std::string& kernel : coarse_bound_kernels()) {
+      std::vector<double> bounds(std::size(many));
+      CoarseBound(profile, settings, reach, kernel).bound_many(many, bounds, bound_ws);
+      for (std::size_t k = 0; k < bounds.size(); ++k)
+        ASSERT_EQ(std::bit_cast<std::uint64_t>(bounds[k]), std::bit_cast<std::uint64_t>(reference[k]))
+            << kernel << ", sequence " << k;
+    }
+    usable += scalar.usable();
+    finite += std::isfinite(reference[0]);
+    const fixtures::RandomLimits limits = limits_for(n);
+    if (std::isfinite(reference[0]) && !limits.huge_values) {
+      // Nothing capped at the bytes' ends: each move then rounds by less
+      // than a unit.
+      const double room = 255 - std::ceil(scalar.scale() * largest(profile));
+      bool capped = std::max({settings.gap_open_penalty_seq, settings.gap_open_penalty_prf,
+                              settings.deletion_penalty_seq, settings.deletion_penalty_prf}) *
+                        scalar.scale() >= room;
+      for (const ProfileRow& row : c.rows)
+        for (const double v : row) capped = capped || -v * scalar.scale() >= room;
+      double lowest = 0;
+      const double relaxed = relaxed_score(profile, settings, c.seq, lowest);
+      if (!capped) {
+        ++compared;
+        ASSERT_LE(reference[0], relaxed + static_cast<double>(c.seq.size() + c.rows.size() + 1) / scalar.scale() + 1e-3);
+      }
+    }
+  }
+  // The property is not vacuous: most cases give a finite bound (the rest
+  // score past the reach).
+  EXPECT_GT(usable, 1000);
+  EXPECT_GT(finite, usable * 2 / 3);
+  EXPECT_GT(compared, 500);
+}
+
+TEST(CoarseBound, GivesNoBoundWhereItsRulesDoNotHold) {
+  Workspace ws;
+  ProfileRow row{};
+  row[0] = 4;
+  row[1] = -3;
+  const Profile profile(std::vector<ProfileRow>(5, row));
+  Settings local;
+  local.start = StartMode::local;
+  local.end = EndMode::local;
+  local.gap_open_penalty_seq = local.gap_open_penalty_prf = 3;
+  local.deletion_penalty_seq = local.deletion_penalty_prf = 1;
+  Settings glocal = local, opening_bonus = local, negative_deletion = local, infinite = local;
+  glocal.start = StartMode::global;
+  glocal.end = EndMode::prf_free;
+  opening_bonus.gap_open_penalty_prf = -1;
+  negative_deletion.deletion_penalty_seq = -0.5;
+  infinite.gap_open_penalty_seq = std::numeric_limits<double>::infinity();
+  ProfileRow not_finite = row;
+  not_finite[2] = std::numeric_limits<double>::infinity();
+  struct Case {
+    const char* what;
+    Settings settings;
+    Profile profile;
+    double reach;
+  };
+  const Case cases[] = {{"not local", glocal, profile, 20},
+                        {"opening bonus", opening_bonus, profile, 20},
+                        {"negative deletion", negative_deletion, profile, 20},
+                        {"infinite penalty", infinite, profile, 20},
+                        {"score not finite", local, Profile({not_finite}), 20},
+                        {"reach too far for the bytes", local, profile, 200}};
+  const std::string_view seqs[] = {"ACA"};
+  for (const Case& c : cases) {
+    const CoarseBound bound(c.profile, c.settings, c.reach);
+    EXPECT_FALSE(bound.usable()) << c.what;
+    double value = 0;
+    bound.bound_many(seqs, std::span<double>(&value, 1), ws);
+    EXPECT_EQ(value, std::numeric_limits<double>::infinity()) << c.what;
+  }
+  // Values that reach the top of the bytes: no bound either; below it, one.
+  ASSERT_TRUE(CoarseBound(profile, local, 20).usable());
+  const std::string run(100, 'A');
+  const std::string_view seqs_of_runs[] = {run, "C", "AAAAA"};
+  double values[3];
+  CoarseBound(Profile(std::vector<ProfileRow>(100, row)), local, 20).bound_many(seqs_of_runs, values, ws);
+  EXPECT_EQ(values[0], std::numeric_limits<double>::infinity());  // 400, far past 20
+  EXPECT_GE(values[1], 0.0);
+  EXPECT_LT(values[1], 1.0);
+  EXPECT_GE(values[2], 20.0);
+  EXPECT_LT(values[2], 21.0);
+  EXPECT_THROW(CoarseBound(profile, local, 20, "no-such-kernel"), std::invalid_argument);
 }
 
 }  // namespace

@@ -10,6 +10,7 @@ struct CpuFeatures {
   bool avx2 = false;
   bool avx512f = false;
   bool avx512bw = false;
+  bool avx512vbmi = false;  // byte lookups across a whole vector
 };
 
 // The features the kernels may use: what the CPU has, at most what

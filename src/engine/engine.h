@@ -383,4 +383,40 @@ class ScoreBound {
 // largest score of the profile, leave half the integers' range spare.
 double bound_scale(const Profile& profile, double reach);
 
+// Instruction-set variants of the coarse bound that this CPU runs, widest
+// first ("avx512vbmi", "avx2", "scalar"); all give the same number.
+std::vector<std::string> coarse_bound_kernels();
+
+// A first, coarser pass before ScoreBound for local alignments (local start
+// and end, opening and deletion penalties at least 0): the same relaxed
+// paths on unsigned bytes, 64 sequences at once with AVX-512 VBMI, 32 with
+// AVX2. Its scale leaves room for values up to `reach` (a search's
+// threshold), so it is looser than ScoreBound, but still never below
+// align()'s score; +infinity where a value came near the top of the bytes.
+// A search runs ScoreBound only on the sequences this pass leaves.
+class CoarseBound {
+ public:
+  // kernel: a coarse_bound_kernels() name, empty for the widest
+  // (std::invalid_argument when there is none of that name).
+  CoarseBound(const Profile& profile, const Settings& settings, double reach, std::string_view kernel = {});
+
+  // Whether it gives bounds at all: the rules above hold, every score and
+  // penalty is finite, and the scale is fine enough to tell a threshold of
+  // `reach` from chance (at least 2 units per unit of score).
+  bool usable() const;
+  // Whether it is faster than ScoreBound alone: usable, with a wide kernel.
+  bool pays_off() const;
+  const std::string& kernel() const;
+  double scale() const;
+
+  // At least align()'s score of each sequence, into bounds (as many).
+  void bound_many(std::span<const std::string_view> sequences, std::span<double> bounds,
+                  Workspace& workspace) const;
+
+  struct Tables;  // the bound's own
+
+ private:
+  std::shared_ptr<const Tables> tables_;
+};
+
 }  // namespace tormid

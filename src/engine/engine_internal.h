@@ -6,6 +6,9 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
+#include <span>
+#include <stdexcept>
+#include <string_view>
 #include <type_traits>
 #include <string>
 #include <vector>
@@ -39,6 +42,30 @@ inline EdgeRules edge_rules(StartMode start) {
   return {start == StartMode::seq_free || start == StartMode::local, start == StartMode::prf_free,
           start == StartMode::local};
 }
+
+// What the bounds share (score_bound.cpp). The largest finite score of the
+// profile, or 0 (NaN and +infinity are passed over).
+double largest_score(const Profile& profile);
+// Whether a value is one the bounds model: finite and at most 2^40 in
+// magnitude (beyond that align()'s doubles could overflow on a long path).
+bool modelled(double x);
+// What a bound adds to cover align()'s rounding in doubles, for a sequence
+// of len residues, a profile of prf positions and a largest gain per move.
+double rounding_margin(std::size_t len, int prf, double gain);
+// The kernel of this name in a list (widest first), or the widest for an
+// empty name; std::invalid_argument naming the family otherwise.
+template <class Kernel>
+const Kernel& kernel_named(const std::vector<Kernel>& list, std::string_view name, const char* family) {
+  if (name.empty()) return list.front();
+  for (const Kernel& k : list)
+    if (name == k.name) return k;
+  throw std::invalid_argument(std::string("no ") + family + " kernel named '" + std::string(name) + "' on this CPU");
+}
+// The sequences a batch kernel can take into ws.bound_seqs, bound_lens and
+// bound_index (their places); the others (empty, too long, or all where
+// the bound is not usable) get +infinity.
+void gather_for_batch(std::span<const std::string_view> sequences, std::span<double> bounds, bool usable,
+                      Workspace::Impl& ws);
 
 // Residue code of every byte: 0-19 for the alphabet in either case,
 // kOutsideCode for anything else.
@@ -84,6 +111,8 @@ struct Workspace::Impl {
   std::vector<std::int16_t> bound_best, bound_top;
   std::vector<const char*> bound_seqs;
   std::vector<int> bound_lens, bound_index;
+  // The coarse bound: a row of D and X bytes per lane, and its results.
+  std::vector<std::uint8_t> coarse_d, coarse_x, coarse_best;
 };
 
 // The kernel of the workspace's instruction set for a profile: shorter

@@ -84,8 +84,6 @@ const std::vector<bounds::Kernel>& bound_kernel_list() {
   return list;
 }
 
-bool modelled(double x) { return std::isfinite(x) && std::fabs(x) <= kLargestModelled; }
-
 // scale * x rounded down (and, in the constructor, up); exact for a
 // power-of-two scale unless the product falls among the subnormals, which
 // the correction covers.
@@ -93,15 +91,6 @@ std::int64_t scaled_floor(double x, double scale) {
   double v = std::floor(x * scale);
   if (v / scale > x) v -= 1;
   return static_cast<std::int64_t>(v);
-}
-
-// The largest finite score of the profile, or 0 (NaN and +infinity are
-// passed over; written without branches to run on vectors).
-double largest_score(const Profile& profile) {
-  double largest = 0;
-  for (const ProfileRow& row : profile.rows())
-    for (const double s : row) largest = s > largest && s < HUGE_VAL ? s : largest;
-  return largest;
 }
 
 // ceil(x) for |x| <= 2^52 through the integers, which every x86-64 has
@@ -117,6 +106,39 @@ bool is_power_of_two_scale(double scale) {
 }
 
 }  // namespace
+
+bool modelled(double x) { return std::isfinite(x) && std::fabs(x) <= kLargestModelled; }
+
+// Written without branches to run on vectors.
+double largest_score(const Profile& profile) {
+  double largest = 0;
+  for (const ProfileRow& row : profile.rows())
+    for (const double s : row) largest = s > largest && s < HUGE_VAL ? s : largest;
+  return largest;
+}
+
+// See 5. above.
+double rounding_margin(std::size_t len, int prf, double gain) {
+  const double moves = static_cast<double>(len) + prf + 1;
+  return std::ldexp(moves * (2097152.0 + gain * moves), -48);
+}
+
+void gather_for_batch(std::span<const std::string_view> sequences, std::span<double> bounds, bool usable,
+                      Workspace::Impl& ws) {
+  ws.bound_seqs.clear();
+  ws.bound_lens.clear();
+  ws.bound_index.clear();
+  for (std::size_t k = 0; k < sequences.size(); ++k) {
+    const std::string_view s = sequences[k];
+    if (!usable || s.empty() || s.size() >= static_cast<std::size_t>(std::numeric_limits<int>::max())) {
+      bounds[k] = std::numeric_limits<double>::infinity();
+      continue;
+    }
+    ws.bound_seqs.push_back(s.data());
+    ws.bound_lens.push_back(static_cast<int>(s.size()));
+    ws.bound_index.push_back(static_cast<int>(k));
+  }
+}
 
 struct ScoreBound::Tables {
   std::string kernel_name;
@@ -175,8 +197,7 @@ struct ScoreBound::Tables {
     double value = best / scale;
     if (local_start) value = std::max(value, 0.0);
     if (end != bounds::End::last_cell) value = std::max(value, kScoreFloor);
-    const double moves = static_cast<double>(len) + prf + 1;
-    return value + std::ldexp(moves * (2097152.0 + gain * moves), -48);
+    return value + rounding_margin(len, prf, gain);
   }
 };
 
@@ -199,12 +220,8 @@ ScoreBound::ScoreBound(const Profile& profile, const Settings& settings, double 
   if (!is_power_of_two_scale(scale))
     throw std::invalid_argument("bound scale must be a power of two from 1/16 to 1024");
   const auto& list = bound_kernel_list();
-  const bounds::Kernel* chosen = kernel.empty() ? &list.front() : nullptr;
-  for (const bounds::Kernel& k : list)
-    if (!chosen && kernel == k.name) chosen = &k;
-  if (!chosen) throw std::invalid_argument("no bound kernel named '" + std::string(kernel) + "' on this CPU");
-  t->kernel = *chosen;
-  t->kernel_name = chosen->name;
+  t->kernel = kernel_named(list, kernel, "bound");
+  t->kernel_name = t->kernel.name;
   t->scale = scale;
   t->prf = profile.length();
 
@@ -334,19 +351,7 @@ void ScoreBound::bound_many(std::span<const std::string_view> sequences, std::sp
     return;
   }
   Workspace::Impl& ws = workspace.impl();
-  ws.bound_seqs.clear();
-  ws.bound_lens.clear();
-  ws.bound_index.clear();
-  for (std::size_t k = 0; k < sequences.size(); ++k) {
-    const std::string_view s = sequences[k];
-    if (s.empty() || s.size() >= static_cast<std::size_t>(std::numeric_limits<int>::max())) {
-      bounds[k] = std::numeric_limits<double>::infinity();
-      continue;
-    }
-    ws.bound_seqs.push_back(s.data());
-    ws.bound_lens.push_back(static_cast<int>(s.size()));
-    ws.bound_index.push_back(static_cast<int>(k));
-  }
+  gather_for_batch(sequences, bounds, true, ws);
   if (ws.bound_seqs.empty()) return;
   const std::size_t cells = static_cast<std::size_t>(t.prf) * bounds::kBatchLanes;
   ws.bound_d.assign(cells, bounds::kLow);

@@ -28,9 +28,16 @@ class BoundFilter {
   BoundFilter(std::span<const Profile> profiles, const std::vector<ScoreLaw>& laws, int first, int last,
               const SearchConfig& config);
 
+  // Whether a pair (a sequence's index, a profile's index in the range)
+  // with this bound may have a domain.
+  using MayPass = std::function<bool(std::size_t sequence, std::size_t profile, double bound)>;
+
   // The bound of every sequence against every profile of the range,
-  // sequence-major; +infinity where there is none.
-  std::vector<double> bounds(const std::vector<std::string_view>& sequences, Workspaces& workspaces) const;
+  // sequence-major; +infinity where there is none. Where a profile has a
+  // coarse bound, the score bound runs only on the pairs whose coarse bound
+  // may pass; the others keep the coarse one.
+  std::vector<double> bounds(const std::vector<std::string_view>& sequences, const MayPass& may_pass,
+                             Workspaces& workspaces) const;
 
   // Whether a pair whose best score is at most `bound` may have a domain.
   // No domain is found unless the sequence's best alignment passes, so
@@ -43,7 +50,11 @@ class BoundFilter {
   }
 
  private:
-  const ScoreBound* bound_of(std::size_t k) const;
+  struct Bounds {
+    std::optional<CoarseBound> coarse;
+    std::optional<ScoreBound> fine;
+  };
+  const Bounds& bounds_of(std::size_t k) const;
 
   std::span<const Profile> profiles_;
   const std::vector<ScoreLaw>& laws_;
@@ -51,7 +62,7 @@ class BoundFilter {
   const SearchConfig& config_;
   // Per profile of the range, built once.
   std::unique_ptr<std::once_flag[]> built_;
-  mutable std::vector<std::optional<ScoreBound>> bounds_;
+  mutable std::vector<Bounds> bounds_;
 };
 
 }  // namespace tormid

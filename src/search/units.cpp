@@ -69,13 +69,20 @@ bool read_batch(RecordStream& stream, std::size_t most, Batch& batch, std::uint6
   return !batch.records.empty() || batch.empty_records > 0;
 }
 
+// Whether a domain of this score in a sequence of this length is reported.
+std::function<bool(double)> passes_for(const ScoreLaw& law, const SearchConfig& config, int length, double z) {
+  return [&law, &config, length, z](double score) {
+    return config.reports(law.expected_count(score, length), score, z);
+  };
+}
+
 // One sequence against one profile: its candidate domains, corrected for
 // composition; nothing when its bound rules it out (dismissed).
 std::vector<Domain> search_pair(const Profile& profile, std::size_t profile_index, const ScoreLaw& law,
                                 const SearchConfig& config, const std::string& sequence, double z, double bound,
                                 Workspace& workspace, std::uint64_t& cells, char& dismissed) {
   const int length = static_cast<int>(sequence.size());
-  auto passes = [&](double score) { return config.reports(law.expected_count(score, length), score, z); };
+  const std::function<bool(double)> passes = passes_for(law, config, length, z);
   if (!BoundFilter::may_pass(bound, law, length, passes)) {
     dismissed = 1;
     return {};
@@ -148,7 +155,13 @@ std::shared_ptr<Batch> UnitSearch::align_batch(std::shared_ptr<Batch> batch) {
   // First the score bounds, each profile against many sequences at once.
   std::vector<std::string_view> sequences;
   for (const Record& r : batch->records) sequences.emplace_back(r.text.sequence);
-  const std::vector<double> bounds = filter_.bounds(sequences, workspaces_);
+  auto may_pass = [&](std::size_t k, std::size_t p, double bound) {
+    const Record& r = batch->records[k];
+    const ScoreLaw& law = profiles_.laws[static_cast<std::size_t>(profiles_.first) + p];
+    const int length = static_cast<int>(r.text.sequence.size());
+    return BoundFilter::may_pass(bound, law, length, passes_for(law, config_, length, known_.z(config_, r.index)));
+  };
+  const std::vector<double> bounds = filter_.bounds(sequences, may_pass, workspaces_);
   tbb::parallel_for(std::size_t{0}, pairs, [&](std::size_t pair) { align_pair(*batch, pair, bounds); });
   return batch;
 }

@@ -1,0 +1,60 @@
+// Interface between CoarseBound and its kernels, one per instruction set.
+// Private to the engine.
+//
+// A kernel runs the relaxed two-state recurrence of score_bound.cpp for
+// local alignments on unsigned bytes, one sequence per lane (a lane that
+// finishes its sequence takes the next), along the whole profile:
+//   M = D(diagonal) + score, clipped at 0,
+//   G = max(X(above) - del_v, X(left) - del_h, 0),
+//   D = max(M, G), X = max(M - enter, G).
+// A value clipped at 0 is only raised, as a local start would restart it.
+// The score enters as bias - score (every table entry is at least 0): the
+// diagonal plus bias, then minus that, both saturating. Every D and X is at
+// most the largest M met so far, so while that stays below 255 - bias the
+// addition never clips at the top and every value is the exact one.
+//
+// This header is included by translation units built for different
+// instruction sets: it holds plain data and declarations only.
+#pragma once
+
+#include <cstdint>
+
+#include "engine/residue_codes.h"
+
+namespace tormid::coarse {
+
+// Bytes per position of the cost table: one entry per residue code,
+// padded to a 64-byte vector.
+inline constexpr int kTableBytes = 64;
+static_assert(kCodes <= 32, "the kernels look codes up among 32 entries");
+
+struct Job {
+  int prf = 0;
+  // Per position, kTableBytes entries by residue code: bias - score.
+  const std::uint8_t* costs = nullptr;
+  int count = 0;
+  const char* const* seqs = nullptr;
+  const int* lens = nullptr;  // each at least 1
+  const std::int8_t* code_of = nullptr;
+  std::uint8_t bias = 0, enter = 0, del_v = 0, del_h = 0;
+  // Work space: prf * lanes bytes each.
+  std::uint8_t* d = nullptr;
+  std::uint8_t* x = nullptr;
+  // Result, count values: the largest M of each sequence.
+  std::uint8_t* best = nullptr;
+};
+
+struct Kernel {
+  const char* name;
+  int lanes;
+  void (*run)(Job&);
+};
+
+// The kernels built into this binary; null where the compiler or the
+// target lacks the instruction set. The scalar one, a lane at a time, is a
+// reference: the search uses the coarse pass only where a wide kernel runs.
+Kernel scalar_kernel();
+const Kernel* avx2_kernel();
+const Kernel* avx512_kernel();  // AVX-512BW with VBMI (one-step byte lookups)
+
+}  // namespace tormid::coarse

@@ -1,0 +1,46 @@
+// Coarse kernel on AVX-512BW with VBMI: 64 byte lanes, each lane's cost
+// looked up by vpermb in one step. Built with -mavx512bw -mavx512vbmi and
+// only called after the CPU has been checked.
+#include "engine/coarse_kernel.h"
+
+#if defined(__x86_64__) && defined(__AVX512BW__) && defined(__AVX512VBMI__)
+// GCC 12's AVX-512 headers start some intrinsics from undefined vectors
+// and then warn about it at every use (GCC bug 105593).
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
+#include <immintrin.h>
+
+#include "engine/coarse_kernel_impl.h"
+
+namespace tormid::coarse {
+namespace {
+
+struct Avx512Ops {
+  static constexpr int W = 64;
+  using V = __m512i;
+  static V set1(std::uint8_t v) { return _mm512_set1_epi8(static_cast<char>(v)); }
+  static V load(const std::uint8_t* p) { return _mm512_loadu_si512(p); }
+  static void store(std::uint8_t* p, V v) { _mm512_storeu_si512(p, v); }
+  static V adds(V a, V b) { return _mm512_adds_epu8(a, b); }
+  static V subs(V a, V b) { return _mm512_subs_epu8(a, b); }
+  static V max(V a, V b) { return _mm512_max_epu8(a, b); }
+  using Index = V;
+  using Table = V;
+  static Index index(const std::uint8_t* codes) { return load(codes); }
+  static Table table(const std::uint8_t* costs) { return load(costs); }
+  static V lookup(Table t, Index code) { return _mm512_permutexvar_epi8(code, t); }
+};
+
+}  // namespace
+
+const Kernel* avx512_kernel() {
+  static const Kernel kernel{"avx512vbmi", CoarseBatch<Avx512Ops, 1>::W, &CoarseBatch<Avx512Ops, 1>::run};
+  return &kernel;
+}
+
+}  // namespace tormid::coarse
+
+#else
+const tormid::coarse::Kernel* tormid::coarse::avx512_kernel() { return nullptr; }
+#endif

@@ -1,0 +1,27 @@
+// Coarse kernel on plain bytes: one lane, on any CPU.
+#include "engine/coarse_kernel_impl.h"
+
+namespace tormid::coarse {
+namespace {
+
+struct ScalarOps {
+  static constexpr int W = 1;
+  using V = std::uint8_t;
+  static V set1(std::uint8_t v) { return v; }
+  static V load(const std::uint8_t* p) { return *p; }
+  static void store(std::uint8_t* p, V v) { *p = v; }
+  static V adds(V a, V b) { return static_cast<V>(a + b > 255 ? 255 : a + b); }
+  static V subs(V a, V b) { return static_cast<V>(a > b ? a - b : 0); }
+  static V max(V a, V b) { return a > b ? a : b; }
+  using Index = std::uint8_t;
+  using Table = const std::uint8_t*;
+  static Index index(const std::uint8_t* codes) { return *codes; }
+  static Table table(const std::uint8_t* costs) { return costs; }
+  static V lookup(Table t, Index code) { return t[code]; }
+};
+
+}  // namespace
+
+Kernel scalar_kernel() { return {"scalar", CoarseBatch<ScalarOps, 1>::W, &CoarseBatch<ScalarOps, 1>::run}; }
+
+}  // namespace tormid::coarse
