@@ -280,6 +280,49 @@ TEST(CoarseBound, NeverBelowTheExactScoreAndWithinItsRoundingOfTheRelaxedModel) 
   EXPECT_GT(compared, 500);
 }
 
+// Lanes that finish take the next sequence and must not see what the last
+// one left: three hundred sequences of very different lengths at once,
+// against each alone.
+TEST(CoarseBound, ManyAtOnceEqualOneByOne) {
+  std::mt19937 rng(9);
+  Workspace ws;
+  for (int n = 0; n < 6; ++n) {
+    fixtures::RandomLimits limits;
+    limits.max_prf = n % 3 == 0 ? 3 : 150;
+    limits.max_len = 1;
+    fixtures::RandomCase c = fixtures::random_case(rng, limits);
+    // Scores mostly below 0, as a profile's are against chance: most
+    // sequences stay inside the bytes' range.
+    for (ProfileRow& row : c.rows)
+      for (double& v : row) v -= 3;
+    Settings settings = c.settings();
+    settings.start = StartMode::local;
+    settings.end = EndMode::local;
+    std::vector<std::string> seqs;
+    for (int k = 0; k < 300; ++k) {
+      const int len = k % 10 == 0 ? 1 + static_cast<int>(rng() % 1500) : static_cast<int>(rng() % 200);
+      std::string seq;
+      for (int i = 0; i < len; ++i) seq += "ACDEFGHIKLMNPQRSTVWYXacd*"[rng() % 25];
+      seqs.push_back(seq);
+    }
+    const std::vector<std::string_view> views(seqs.begin(), seqs.end());
+    for (const std::string& kernel : coarse_bound_kernels()) {
+      const CoarseBound bound(c.profile(), settings, 30, kernel);
+      ASSERT_TRUE(bound.usable());
+      std::vector<double> many(seqs.size());
+      bound.bound_many(views, many, ws);
+      int finite = 0;
+      for (std::size_t k = 0; k < seqs.size(); ++k) {
+        double alone = 0;
+        bound.bound_many(std::span(&views[k], 1), std::span(&alone, 1), ws);
+        ASSERT_EQ(many[k], alone) << kernel << ", case " << n << ", sequence " << k;
+        finite += std::isfinite(alone);
+      }
+      EXPECT_GT(finite, 100) << kernel << ", case " << n;
+    }
+  }
+}
+
 TEST(CoarseBound, GivesNoBoundWhereItsRulesDoNotHold) {
   Workspace ws;
   ProfileRow row{};

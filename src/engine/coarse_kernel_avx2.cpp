@@ -19,6 +19,7 @@ struct Avx2Ops {
   static V adds(V a, V b) { return _mm256_adds_epu8(a, b); }
   static V subs(V a, V b) { return _mm256_subs_epu8(a, b); }
   static V max(V a, V b) { return _mm256_max_epu8(a, b); }
+  static V andnot(V a, V b) { return _mm256_andnot_si256(a, b); }
 
   // vpshufb looks up 16 entries per 128-bit half and gives 0 where an
   // index has its top bit set: codes 0-15 from the first half of the

@@ -25,6 +25,7 @@ struct Avx512Ops {
   static V adds(V a, V b) { return _mm512_adds_epu8(a, b); }
   static V subs(V a, V b) { return _mm512_subs_epu8(a, b); }
   static V max(V a, V b) { return _mm512_max_epu8(a, b); }
+  static V andnot(V a, V b) { return _mm512_andnot_si512(a, b); }
   using Index = V;
   using Table = V;
   static Index index(const std::uint8_t* codes) { return load(codes); }

@@ -4,7 +4,8 @@
 // a wide instruction set can be shared with code that runs everywhere.
 //
 // The interface O provides, for W lanes of unsigned bytes:
-//   V; set1, load, store (unaligned); adds, subs (saturating), max
+//   V; set1, load, store (unaligned); adds, subs (saturating), max,
+//   andnot(a, b) = ~a & b
 //   Index, index(codes): a row's lookup indices from W residue codes
 //   Table, table(costs): a position's kTableBytes costs
 //   lookup(table, index): each lane's cost
@@ -24,72 +25,104 @@ struct CoarseBatch {
   static constexpr int W = O::W * Groups;  // lanes
   using V = typename O::V;
 
-  static void run(Job& job) {
-    const int prf = job.prf;
+  // One row of every lane along the profile. Column 0 is 0 (below 0 and
+  // so restarted); with Fresh, the lanes marked in `fresh` take row 0 as
+  // their row above.
+  template <bool Fresh>
+  static void row(Job& job, const std::uint8_t* codes, const std::uint8_t* fresh, std::uint8_t* best) {
     const V bias = O::set1(job.bias), enter = O::set1(job.enter);
     const V del_v = O::set1(job.del_v), del_h = O::set1(job.del_h), zero = O::set1(0);
-    std::uint8_t* const d = job.d;
-    std::uint8_t* const x = job.x;
+    typename O::Index idx[Groups];
+    V diag[Groups], f[Groups], end[Groups], restart[Groups];
+    for (int h = 0; h < Groups; ++h) {
+      idx[h] = O::index(codes + O::W * h);
+      diag[h] = zero;
+      f[h] = zero;
+      end[h] = O::load(best + O::W * h);
+      if constexpr (Fresh) restart[h] = O::load(fresh + O::W * h);
+    }
+    for (int j = 0; j < job.prf; ++j) {
+      const typename O::Table table = O::table(job.costs + static_cast<std::size_t>(j) * kTableBytes);
+      for (int h = 0; h < Groups; ++h) {
+        std::uint8_t* const dj = job.d + j * W + O::W * h;
+        std::uint8_t* const xj = job.x + j * W + O::W * h;
+        V d_up = O::load(dj);
+        V x_up = O::load(xj);
+        if constexpr (Fresh) {
+          d_up = O::andnot(restart[h], d_up);
+          x_up = O::andnot(restart[h], x_up);
+        }
+        const V m = O::subs(O::adds(diag[h], bias), O::lookup(table, idx[h]));
+        const V g = O::max(O::subs(x_up, del_v), f[h]);
+        const V xx = O::max(O::subs(m, enter), g);
+        O::store(dj, O::max(m, g));
+        O::store(xj, xx);
+        end[h] = O::max(end[h], m);
+        f[h] = O::subs(xx, del_h);
+        diag[h] = d_up;
+      }
+    }
+    for (int h = 0; h < Groups; ++h) O::store(best + O::W * h, end[h]);
+  }
 
-    // Lanes: the sequence each works on and the row it is at, or -1.
+  static void run(Job& job) {
+    // Lanes: the sequence each works on (or -1), its next residue and the
+    // row at which it ends.
     int seq_of[W];
-    int at[W];
+    const char* residue[W];
+    long ends_at[W];
     alignas(64) std::uint8_t codes[W];
     alignas(64) std::uint8_t best[W];
+    // Lanes that start a sequence on this row read row 0 as zeros (free
+    // in a local alignment), whatever the row above holds.
+    alignas(64) std::uint8_t fresh[W] = {};
+    bool any_fresh = false;
     int next = 0, busy = 0;
+    long rows = 0, next_end = 0;
     auto take = [&](int lane) {
-      // Row 0 and column 0 are 0: free in a local alignment, or below 0
-      // and so restarted.
-      for (int j = 0; j < prf; ++j) d[j * W + lane] = x[j * W + lane] = 0;
       best[lane] = 0;
-      at[lane] = 0;
+      fresh[lane] = 0xFF;
+      any_fresh = true;
       if (next < job.count) {
-        seq_of[lane] = next++;
+        seq_of[lane] = next;
+        residue[lane] = job.seqs[next];
+        ends_at[lane] = rows + job.lens[next];
+        ++next;
         ++busy;
       } else {
         seq_of[lane] = -1;
+        ends_at[lane] = -1;
         codes[lane] = kOutsideCode;
       }
     };
+    auto first_end = [&] {
+      long first = -1;
+      for (int lane = 0; lane < W; ++lane)
+        if (seq_of[lane] >= 0 && (first < 0 || ends_at[lane] < first)) first = ends_at[lane];
+      return first;
+    };
     for (int lane = 0; lane < W; ++lane) take(lane);
+    next_end = first_end();
 
     while (busy > 0) {
       for (int lane = 0; lane < W; ++lane)
         if (seq_of[lane] >= 0)
-          codes[lane] = static_cast<std::uint8_t>(
-              job.code_of[static_cast<unsigned char>(job.seqs[seq_of[lane]][at[lane]])]);
-      typename O::Index idx[Groups];
-      V diag[Groups], f[Groups], end[Groups];
-      for (int h = 0; h < Groups; ++h) {
-        idx[h] = O::index(codes + O::W * h);
-        diag[h] = zero;
-        f[h] = zero;
-        end[h] = O::load(best + O::W * h);
+          codes[lane] = static_cast<std::uint8_t>(job.code_of[static_cast<unsigned char>(*residue[lane]++)]);
+      if (any_fresh) {
+        row<true>(job, codes, fresh, best);
+        for (int lane = 0; lane < W; ++lane) fresh[lane] = 0;
+        any_fresh = false;
+      } else {
+        row<false>(job, codes, fresh, best);
       }
-      for (int j = 0; j < prf; ++j) {
-        const typename O::Table table = O::table(job.costs + static_cast<std::size_t>(j) * kTableBytes);
-        for (int h = 0; h < Groups; ++h) {
-          std::uint8_t* const dj = d + j * W + O::W * h;
-          std::uint8_t* const xj = x + j * W + O::W * h;
-          const V d_up = O::load(dj);
-          const V x_up = O::load(xj);
-          const V m = O::subs(O::adds(diag[h], bias), O::lookup(table, idx[h]));
-          const V g = O::max(O::subs(x_up, del_v), f[h]);
-          const V xx = O::max(O::subs(m, enter), g);
-          O::store(dj, O::max(m, g));
-          O::store(xj, xx);
-          end[h] = O::max(end[h], m);
-          f[h] = O::subs(xx, del_h);
-          diag[h] = d_up;
-        }
-      }
-      for (int h = 0; h < Groups; ++h) O::store(best + O::W * h, end[h]);
+      if (++rows < next_end) continue;
       for (int lane = 0; lane < W; ++lane) {
-        if (seq_of[lane] < 0 || ++at[lane] < job.lens[seq_of[lane]]) continue;
+        if (seq_of[lane] < 0 || ends_at[lane] != rows) continue;
         job.best[seq_of[lane]] = best[lane];
         --busy;
         take(lane);
       }
+      next_end = first_end();
     }
   }
 };

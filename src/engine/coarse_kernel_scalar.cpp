@@ -13,6 +13,7 @@ struct ScalarOps {
   static V adds(V a, V b) { return static_cast<V>(a + b > 255 ? 255 : a + b); }
   static V subs(V a, V b) { return static_cast<V>(a > b ? a - b : 0); }
   static V max(V a, V b) { return a > b ? a : b; }
+  static V andnot(V a, V b) { return static_cast<V>(~a & b); }
   using Index = std::uint8_t;
   using Table = const std::uint8_t*;
   static Index index(const std::uint8_t* codes) { return *codes; }
