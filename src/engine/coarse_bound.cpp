@@ -26,7 +26,9 @@ namespace {
 // take: the rest of the 255 keeps the top check clear of it.
 constexpr double kRoom = 250;
 // Below 2 units per unit of score, rounding lets so many chance sequences
-// through that the pass costs more than it saves (bench/engine_bench).
+// through that the pass costs more than it saves (real proteins against
+// HMMER models: at 1 unit 24 to 86% of the pairs passed, at 2 units 3 to
+// 27%, at 16 units 1%).
 constexpr double kFinestUseless = 2;
 constexpr double kFinest = 256;
 

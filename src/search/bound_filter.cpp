@@ -81,10 +81,14 @@ std::vector<double> BoundFilter::bounds(const std::vector<std::string_view>& seq
     for (std::size_t k = first; k < last; ++k) members.push_back(order[k]);
     std::vector<std::string_view> group;
     std::vector<double> values;
-    if (b.coarse) {
+    auto bound_members = [&](const auto& pass) {
+      group.clear();
       for (const std::size_t k : members) group.push_back(sequences[k]);
       values.resize(group.size());
-      b.coarse->bound_many(group, values, workspace);
+      pass.bound_many(group, values, workspace);
+    };
+    if (b.coarse) {
+      bound_members(*b.coarse);
       std::vector<std::size_t> left;
       for (std::size_t n = 0; n < members.size(); ++n) {
         if (may_pass(members[n], p, values[n]))
@@ -93,11 +97,8 @@ std::vector<double> BoundFilter::bounds(const std::vector<std::string_view>& seq
           bound[members[n] * profiles + p] = values[n];
       }
       members = std::move(left);
-      group.clear();
     }
-    for (const std::size_t k : members) group.push_back(sequences[k]);
-    values.resize(group.size());
-    b.fine->bound_many(group, values, workspace);
+    bound_members(*b.fine);
     for (std::size_t n = 0; n < members.size(); ++n) bound[members[n] * profiles + p] = values[n];
   });
   return bound;

@@ -44,7 +44,8 @@ class BoundFilter {
   // where passing is monotone in the score (always without a law; with
   // one, where E-values fall as scores rise) a bound that does not pass
   // rules the pair out.
-  static bool may_pass(double bound, const ScoreLaw& law, int length, const std::function<bool(double)>& passes) {
+  template <class Passes>
+  static bool may_pass(double bound, const ScoreLaw& law, int length, const Passes& passes) {
     const bool monotone = !law.defined() || law.lambda(length) > 0;
     return !monotone || passes(bound);
   }

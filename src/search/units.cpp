@@ -70,7 +70,7 @@ bool read_batch(RecordStream& stream, std::size_t most, Batch& batch, std::uint6
 }
 
 // Whether a domain of this score in a sequence of this length is reported.
-std::function<bool(double)> passes_for(const ScoreLaw& law, const SearchConfig& config, int length, double z) {
+auto passes_for(const ScoreLaw& law, const SearchConfig& config, int length, double z) {
   return [&law, &config, length, z](double score) {
     return config.reports(law.expected_count(score, length), score, z);
   };
