@@ -98,8 +98,10 @@ void bound_benchmark(benchmark::State& state, const std::string& kernel, int prf
 // Quick scores as the calibration and the composition shuffles take them:
 // 256 sequences of 100 to 800 residues against a profile, per instruction
 // set (16-bit integers in local mode, floats otherwise), beside align() of
-// the widest engine ("exact").
-void quick_benchmark(benchmark::State& state, const std::string& kernel, int prf, const bench::Mode& mode) {
+// the widest engine ("exact"); with a batch size, quick_scores() on that
+// many at a time ("lanes<size>-<kernel>": one sequence per lane).
+void quick_benchmark(benchmark::State& state, const std::string& kernel, int prf, const bench::Mode& mode,
+                     std::size_t batch) {
   std::vector<std::string> seqs;
   double cells = 0;
   for (int k = 0; k < 256; ++k) {
@@ -110,6 +112,18 @@ void quick_benchmark(benchmark::State& state, const std::string& kernel, int prf
   const QuickProfile quick(profile);
   const Settings settings = set_parameters(bench::param_values(mode, false));
   Workspace ws = kernel == "exact" ? Workspace() : Workspace(kernel);
+  if (batch > 0) {
+    const std::vector<std::string_view> views(seqs.begin(), seqs.end());
+    std::vector<double> scores(views.size());
+    for (auto _ : state)
+      for (std::size_t first = 0; first < views.size(); first += batch) {
+        const std::size_t n = std::min(batch, views.size() - first);
+        quick_scores(quick, settings, std::span(views).subspan(first, n), ws, std::span(scores).subspan(first, n));
+        benchmark::DoNotOptimize(scores.data());
+      }
+    state.counters["GCUPS"] = benchmark::Counter(cells / 1e9, benchmark::Counter::kIsIterationInvariantRate);
+    return;
+  }
   for (auto _ : state)
     for (const std::string& s : seqs)
       benchmark::DoNotOptimize(kernel == "exact" ? score_sequence(profile, settings, s, ws)
@@ -226,8 +240,17 @@ int main(int argc, char** argv) {
       for (const std::string& kernel : quick_kernels)
         benchmark::RegisterBenchmark(
             ("quick/" + kernel + "/256x" + std::to_string(prf) + "/" + mode.name).c_str(),
-            quick_benchmark, kernel, prf, mode)
+            quick_benchmark, kernel, prf, mode, std::size_t{0})
             ->Unit(benchmark::kMillisecond);
+  for (const int prf : {100, 300, 1000})
+    for (const std::string& kernel : engine_kernels())
+      if (kernel == "avx512" || kernel == "avx2")
+        for (const std::size_t batch : {std::size_t{14}, std::size_t{256}})
+          benchmark::RegisterBenchmark(("quick/lanes" + std::to_string(batch) + "-" + kernel + "/256x" +
+                                        std::to_string(prf) + "/local")
+                                           .c_str(),
+                                       quick_benchmark, kernel, prf, bench::kLocal, batch)
+              ->Unit(benchmark::kMillisecond);
 
   benchmark::Initialize(&count, args.data());
   whole_runs(kSizes[4], quick);

@@ -231,6 +231,63 @@ TEST_P(EngineEquivalence, LocalQuickScoresAreThoseOfTheRoundedProblem) {
   EXPECT_EQ(quick_score(high, local, seq, fast), exact);
 }
 
+// Many sequences at once give what each gives alone, to the bit: batches
+// of every size around the point where lanes take over, letters outside
+// the alphabet, penalties the integers cannot take, and scores past the
+// top of their range (left to the floats).
+TEST_P(EngineEquivalence, QuickScoresOfManyAreEachOnesAlone) {
+  Workspace fast(GetParam());
+  std::mt19937 rng(31u + static_cast<unsigned>(GetParam().size()));
+  std::vector<double> together;
+  for (int n = 0; n < 300; ++n) {
+    fixtures::RandomLimits limits = fixtures::varied_limits(n);
+    limits.huge_values = false;
+    fixtures::RandomCase c = fixtures::random_case(rng, limits);
+    if (c.rows.empty()) continue;
+    if (n % 8 != 0) c.values.prf_free_beg = c.values.prf_free_end = c.values.seq_free_beg = c.values.seq_free_end = true;
+    std::vector<std::string> seqs;
+    const int count = static_cast<int>(rng() % 80) + 1;
+    for (int k = 0; k < count; ++k) {
+      std::string seq = fixtures::random_case(rng, limits).seq;
+      if (!seq.empty()) seqs.push_back(std::move(seq));
+    }
+    const QuickProfile quick(c.profile());
+    const Settings settings = c.settings();
+    const std::vector<std::string_view> views(seqs.begin(), seqs.end());
+    together.assign(views.size(), 0);
+    quick_scores(quick, settings, views, fast, together);
+    for (std::size_t k = 0; k < views.size(); ++k)
+      ASSERT_EQ(std::bit_cast<std::uint64_t>(together[k]),
+                std::bit_cast<std::uint64_t>(quick_score(quick, settings, views[k], fast)))
+          << "case " << n << ", sequence " << k << " of " << views.size() << ": " << views[k];
+  }
+
+  // Pairs of 10 along 600 positions: the long sequences pass the top of
+  // the 16-bit range, the short ones do not.
+  std::vector<ProfileRow> rows(600);
+  for (ProfileRow& row : rows) {
+    row.fill(-1.0);
+    row[0] = 10.0;
+  }
+  const QuickProfile high((Profile(rows)));
+  const Settings local = set_parameters({11, 1, 11, 1, true, true, true, true});
+  std::vector<std::string> seqs;
+  for (int k = 0; k < 40; ++k) seqs.push_back(std::string(static_cast<std::size_t>(15 * k + 1), "AC"[k % 2]));
+  const std::vector<std::string_view> views(seqs.begin(), seqs.end());
+  together.assign(views.size(), 0);
+  quick_scores(high, local, views, fast, together);
+  for (std::size_t k = 0; k < views.size(); ++k) ASSERT_EQ(together[k], quick_score(high, local, views[k], fast)) << k;
+
+  // What quick_score() refuses, quick_scores() refuses.
+  const std::vector<std::string_view> with_empty(20, std::string_view("ACD"));
+  std::vector<std::string_view> bad = with_empty;
+  bad[7] = "";
+  together.assign(bad.size(), 0);
+  EXPECT_THROW(quick_scores(high, local, bad, fast, together), std::invalid_argument);
+  together.resize(3);
+  EXPECT_THROW(quick_scores(high, local, with_empty, fast, together), std::invalid_argument);
+}
+
 // Every variant, and every strip height of those that pick one by profile
 // length.
 std::vector<std::string> all_kernels() {

@@ -94,11 +94,39 @@ struct BatchJob {
 using BatchRun = void (*)(BatchJob&);
 inline constexpr int kBatchLanes = 32;
 
+// The same lanes and lookups serve quick_score()'s local recurrence: the
+// strip kernels' 16-bit one (strip_kernel.h), cell for cell, with a local
+// start and end, one sequence per lane. Every cell is the same function of
+// its neighbours as in a strip, so each lane's best is the short strip
+// kernel's to the bit.
+struct QuickBatchJob {
+  int prf = 0;
+  // Per position, one vector of 32 scores by residue code (0 for codes
+  // outside the alphabet).
+  const std::int16_t* columns = nullptr;
+  int count = 0;
+  const char* const* seqs = nullptr;
+  const int* lens = nullptr;  // each at least 1
+  const std::int8_t* code_of = nullptr;
+  std::int16_t open_prf = 0, del_prf = 0, open_seq = 0, del_seq = 0;
+  // Work space: prf vectors each, the row above as score and the opening
+  // penalties of a horizontal and of a vertical move out of each cell.
+  std::int16_t* s = nullptr;
+  std::int16_t* h = nullptr;
+  std::int16_t* v = nullptr;
+  // Result, count values: each sequence's best cell reached by a pair,
+  // where that is above 0; at most 0 otherwise.
+  std::int16_t* best = nullptr;
+};
+
+using QuickBatchRun = void (*)(QuickBatchJob&);
+
 struct Kernel {
   const char* name;
   int width;  // 16-bit lanes per vector
   KernelRun run;
   BatchRun run_batch;  // null where the lookup would cost more than it saves
+  QuickBatchRun run_quick = nullptr;  // null where run_batch is
 };
 
 // The kernels built into this binary; null where the compiler or the

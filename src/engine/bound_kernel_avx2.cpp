@@ -7,6 +7,7 @@
 #include <immintrin.h>
 
 #include "engine/bound_kernel_impl.h"
+#include "engine/quick_batch_impl.h"
 
 namespace tormid::bounds {
 namespace {
@@ -76,12 +77,18 @@ struct Avx2Ops {
         _mm256_or_si256(_mm256_shuffle_epi8(t.chunk[0], idx.chunk[0]), _mm256_shuffle_epi8(t.chunk[1], idx.chunk[1])),
         _mm256_shuffle_epi8(t.chunk[2], idx.chunk[2]));
   }
+
+  // Lane masks (QuickBatch): all ones or all zeros per lane.
+  using M = V;
+  static M gt(V a, V b) { return _mm256_cmpgt_epi16(a, b); }
+  static V select(M m, V a, V b) { return _mm256_blendv_epi8(b, a, m); }
 };
 
 }  // namespace
 
 const Kernel* avx2_kernel() {
-  static const Kernel kernel{"avx2", Avx2Ops::W, &BoundRunner<Avx2Ops>::run, &GroupedBatch<Avx2Ops>::run};
+  static const Kernel kernel{"avx2", Avx2Ops::W, &BoundRunner<Avx2Ops>::run, &GroupedBatch<Avx2Ops>::run,
+                              &QuickBatch<Avx2Ops>::run};
   return &kernel;
 }
 

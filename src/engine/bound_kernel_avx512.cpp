@@ -11,6 +11,7 @@
 #include <immintrin.h>
 
 #include "engine/bound_kernel_impl.h"
+#include "engine/quick_batch_impl.h"
 
 namespace tormid::bounds {
 namespace {
@@ -51,12 +52,18 @@ struct Avx512Ops {
   static Index index(V code) { return code; }
   static Table table(const std::int16_t* column) { return load(column); }
   static V lookup(Table t, Index code) { return _mm512_permutexvar_epi16(code, t); }
+
+  // Lane masks (QuickBatch).
+  using M = __mmask32;
+  static M gt(V a, V b) { return _mm512_cmpgt_epi16_mask(a, b); }
+  static V select(M m, V a, V b) { return _mm512_mask_blend_epi16(m, b, a); }
 };
 
 }  // namespace
 
 const Kernel* avx512_kernel() {
-  static const Kernel kernel{"avx512bw", Avx512Ops::W, &BoundRunner<Avx512Ops>::run, &GroupedBatch<Avx512Ops>::run};
+  static const Kernel kernel{"avx512bw", Avx512Ops::W, &BoundRunner<Avx512Ops>::run, &GroupedBatch<Avx512Ops>::run,
+                              &QuickBatch<Avx512Ops>::run};
   return &kernel;
 }
 

@@ -7,6 +7,7 @@
 #include <arm_neon.h>
 
 #include "engine/bound_kernel_impl.h"
+#include "engine/quick_batch_impl.h"
 
 namespace tormid::bounds {
 namespace {
@@ -45,12 +46,18 @@ struct NeonOps {
     return {{vld1q_u8(bytes), vld1q_u8(bytes + 16), vld1q_u8(bytes + 32)}};
   }
   static V lookup(const Table& t, Index idx) { return vreinterpretq_s16_u8(vqtbl3q_u8(t, idx)); }
+
+  // Lane masks (QuickBatch).
+  using M = uint16x8_t;
+  static M gt(V a, V b) { return vcgtq_s16(a, b); }
+  static V select(M m, V a, V b) { return vbslq_s16(m, a, b); }
 };
 
 }  // namespace
 
 const Kernel* neon_kernel() {
-  static const Kernel kernel{"neon", NeonOps::W, &BoundRunner<NeonOps>::run, &GroupedBatch<NeonOps>::run};
+  static const Kernel kernel{"neon", NeonOps::W, &BoundRunner<NeonOps>::run, &GroupedBatch<NeonOps>::run,
+                              &QuickBatch<NeonOps>::run};
   return &kernel;
 }
 

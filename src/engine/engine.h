@@ -307,11 +307,16 @@ class QuickProfile {
   std::size_t short_row_stride() const { return static_cast<std::size_t>(length_) + 3 * kShortTablePad; }
   const std::int16_t* short_table() const { return short_table_.data(); }
   double short_scale() const { return short_scale_; }
+  // The same integers position-major: per position kShortCodes values by
+  // residue code, as the kernels of many sequences at once look them up.
+  static constexpr int kShortCodes = 32;
+  const std::int16_t* short_columns() const { return short_columns_.data(); }
 
  private:
   int length_ = 0;
   std::vector<float> table_;
   std::vector<std::int16_t> short_table_;
+  std::vector<std::int16_t> short_columns_;
   double short_scale_ = 0;
 };
 
@@ -328,6 +333,11 @@ class QuickProfile {
 // and profile must not be empty (std::invalid_argument).
 double quick_score(const QuickProfile& profile, const Settings& settings, std::string_view sequence,
                    Workspace& workspace);
+// quick_score() of each sequence into scores (as many): the same numbers,
+// where the 16-bit integers apply computed for many sequences at once, one
+// per lane, which fills the vectors better than one sequence's strips.
+void quick_scores(const QuickProfile& profile, const Settings& settings,
+                  std::span<const std::string_view> sequences, Workspace& workspace, std::span<double> scores);
 // prefix_scores() in single precision, as quick_score().
 void quick_prefix_scores(const QuickProfile& profile, const Settings& settings, std::string_view sequence,
                          Workspace& workspace, std::vector<double>& scores);

@@ -18,6 +18,10 @@
 
 namespace tormid {
 
+namespace bounds {
+struct Kernel;
+}
+
 // x as a T: for float the nearest, and beyond the floats' range an
 // infinity (a plain cast would be undefined there).
 template <class T>
@@ -67,6 +71,10 @@ const Kernel& kernel_named(const std::vector<Kernel>& list, std::string_view nam
 void gather_for_batch(std::span<const std::string_view> sequences, std::span<double> bounds, bool usable,
                       Workspace::Impl& ws);
 
+// The kernel of many sequences at once whose lanes match the short strip
+// kernel of this name, or null.
+const bounds::Kernel* quick_batch_kernel(std::string_view short_kernel);
+
 // Residue code of every byte: 0-19 for the alphabet in either case,
 // kOutsideCode for anything else.
 const std::int8_t* residue_codes();
@@ -99,6 +107,11 @@ struct Workspace::Impl {
   // the widest below it that has them (AVX-512F without BW).
   const strips::ShortKernel* short_kernel = nullptr;
   std::vector<std::int16_t> short_edges;
+  // The same integers for many sequences at once, one per lane: the lanes
+  // of the short kernel's instruction set, or null where it has none
+  // (quick_batch_v with bound_d, bound_x and bound_best as work space).
+  const bounds::Kernel* quick_batch = nullptr;
+  std::vector<std::int16_t> quick_batch_v;
   std::vector<std::uint8_t> trace;
   // Plain engine: two rows of cells and the anchor of every cell.
   std::vector<ScoreCell> cur, prev;

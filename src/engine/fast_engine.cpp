@@ -9,11 +9,18 @@
 #include <stdexcept>
 
 #include "engine/alignment_walk.h"
+#include "engine/bound_kernel.h"
 #include "engine/engine_internal.h"
 
 namespace tormid {
 
 namespace {
+
+// A sequence whose lanes would be busy on fewer than this many lanes on
+// average while it runs is faster in strips: the lanes of many sequences
+// run about 1.8 times as many cells per second as one sequence's strips
+// when all are busy (bench/engine_bench, 16-bit local scores), so 32 / 1.8.
+constexpr double kFewestBusyLanes = 18;
 
 // The moves of the cells, as the kernel stored them: per strip of `lanes`
 // rows, per anti-diagonal step, two planes of one bit per lane.
@@ -121,32 +128,54 @@ strips::QuickJob quick_job(const QuickProfile& profile, const Settings& settings
   return make_job<float>(profile, settings, seq, ws.quick_edges.data(), edge_size);
 }
 
-// The short kernel's local score, or nothing where it does not apply: not
-// a local alignment, penalties negative or too large for the profile's
-// scale, a profile too long for 16-bit step numbers, a score so high that
-// some cell may have saturated (every cell is at most the best plus one
-// score), or none above 0 (the borders saturate low, which only a cell
-// that restarts reads; whether any cell took a pair at all is then left
-// to the floats).
-std::optional<double> short_score(const QuickProfile& profile, const Settings& settings, std::string_view seq,
-                                  Workspace::Impl& ws) {
-  constexpr int kCeiling = INT16_MAX - QuickProfile::kShortScoreLimit;
+// The short kernels' scale for these settings, or 0 where they do not
+// apply: not a local alignment, penalties negative or too large for the
+// profile's scale, a profile too long for 16-bit step numbers.
+double short_scale_for(const QuickProfile& profile, const Settings& settings) {
   const double scale = profile.short_scale();
   if (settings.start != StartMode::local || settings.end != EndMode::local || scale == 0 ||
       profile.length() > INT16_MAX - 2 * QuickProfile::kShortTablePad)
-    return std::nullopt;
+    return 0;
   for (const double penalty : {settings.gap_open_penalty_prf, settings.deletion_penalty_prf,
                                 settings.gap_open_penalty_seq, settings.deletion_penalty_seq})
-    if (!(penalty * scale >= 0 && penalty * scale <= QuickProfile::kShortPenaltyLimit)) return std::nullopt;
+    if (!(penalty * scale >= 0 && penalty * scale <= QuickProfile::kShortPenaltyLimit)) return 0;
+  return scale;
+}
+
+std::int16_t short_penalty(double penalty, double scale) {
+  return static_cast<std::int16_t>(std::lround(penalty * scale));
+}
+
+// A short kernel's best as a score, or nothing where it may mislead: a
+// score so high that some cell may have saturated (every cell is at most
+// the best plus one score), or none above 0 (the borders saturate low,
+// which only a cell that restarts reads; whether any cell took a pair at
+// all is then left to the floats).
+std::optional<double> short_result(std::int16_t best, double scale) {
+  constexpr int kCeiling = INT16_MAX - QuickProfile::kShortScoreLimit;
+  if (best > kCeiling || best <= 0) return std::nullopt;
+  return best / scale;
+}
+
+// The short strip kernel's local score, or nothing where it does not apply.
+std::optional<double> short_score(const QuickProfile& profile, const Settings& settings, std::string_view seq,
+                                  Workspace::Impl& ws) {
+  const double scale = short_scale_for(profile, settings);
+  if (scale == 0) return std::nullopt;
   const strips::ShortKernel& kernel = strips::for_profile(*ws.short_kernel, profile.length());
   const std::size_t edge_size = strips::edge_length(kernel, profile.length());
   grow(ws.short_edges, 3 * edge_size);
-  auto to_lane = [scale](double penalty) { return static_cast<std::int16_t>(std::lround(penalty * scale)); };
+  auto to_lane = [scale](double penalty) { return short_penalty(penalty, scale); };
   strips::ShortJob job = make_job<std::int16_t>(profile.short_table(), profile.short_row_stride(), profile.length(),
                                                 settings, to_lane, seq, ws.short_edges.data(), edge_size);
   kernel.run(job);
-  if (job.best.score > kCeiling || job.best.score <= 0) return std::nullopt;
-  return job.best.score / scale;
+  return short_result(job.best.score, scale);
+}
+
+// The quick score on floats, for a job quick_job() made.
+double float_score(const Settings& settings, const strips::QuickKernel& kernel, strips::QuickJob& job) {
+  kernel.run(job);
+  return settings.end != EndMode::global ? job.best.score : job.last_cell;
 }
 
 }  // namespace
@@ -225,8 +254,94 @@ double quick_score(const QuickProfile& profile, const Settings& settings, std::s
   const strips::QuickKernel& kernel = quick_kernel_for(ws, profile.length());
   strips::QuickJob job = quick_job(profile, settings, sequence, ws, kernel);
   if (const std::optional<double> score = short_score(profile, settings, sequence, ws)) return *score;
-  kernel.run(job);
-  return settings.end != EndMode::global ? job.best.score : job.last_cell;
+  return float_score(settings, kernel, job);
+}
+
+namespace {
+
+// Which sequences (by index) run in the lanes, longest first, as the batch
+// kernel takes them: each lane, when it ends a sequence, takes the next.
+// The others go to the strips: those that would run while few lanes are
+// busy, at the end of the batch or beside a much longer sequence.
+std::vector<std::size_t> lane_plan(std::span<const std::string_view> sequences) {
+  std::vector<std::size_t> order(sequences.size());
+  for (std::size_t k = 0; k < order.size(); ++k) order[k] = k;
+  std::stable_sort(order.begin(), order.end(),
+                   [&](std::size_t a, std::size_t b) { return sequences[a].size() > sequences[b].size(); });
+  // The kernel's schedule: each sequence starts when the first lane frees.
+  std::vector<std::size_t> free_at(bounds::kBatchLanes, 0), start(order.size()), end(order.size());
+  for (std::size_t k = 0; k < order.size(); ++k) {
+    const auto lane = std::min_element(free_at.begin(), free_at.end());
+    start[k] = *lane;
+    end[k] = *lane += sequences[order[k]].size();
+  }
+  std::vector<std::size_t> lanes;
+  for (std::size_t k = 0; k < order.size(); ++k) {
+    double busy = 0;  // lane-rows of all sequences during this one's rows
+    for (std::size_t j = 0; j < order.size(); ++j)
+      if (start[j] < end[k] && end[j] > start[k])
+        busy += static_cast<double>(std::min(end[j], end[k]) - std::max(start[j], start[k]));
+    if (busy >= kFewestBusyLanes * static_cast<double>(end[k] - start[k])) lanes.push_back(order[k]);
+  }
+  return lanes;
+}
+
+}  // namespace
+
+void quick_scores(const QuickProfile& profile, const Settings& settings,
+                  std::span<const std::string_view> sequences, Workspace& workspace, std::span<double> scores) {
+  if (sequences.size() != scores.size()) throw std::invalid_argument("quick_scores: as many scores as sequences");
+  Workspace::Impl& ws = workspace.impl();
+  const double scale = short_scale_for(profile, settings);
+  const strips::QuickKernel& kernel = quick_kernel_for(ws, profile.length());
+  // Each sequence is checked as quick_score() checks it, before any runs.
+  for (const std::string_view seq : sequences) quick_job(profile, settings, seq, ws, kernel);
+  std::vector<std::size_t> lanes;
+  if (scale != 0 && ws.quick_batch && static_cast<double>(sequences.size()) >= kFewestBusyLanes)
+    lanes = lane_plan(sequences);
+  if (static_cast<double>(lanes.size()) < kFewestBusyLanes) lanes.clear();
+  std::vector<char> in_lanes(sequences.size(), 0);
+  for (const std::size_t k : lanes) in_lanes[k] = 1;
+  for (std::size_t k = 0; k < sequences.size(); ++k)
+    if (!in_lanes[k]) scores[k] = quick_score(profile, settings, sequences[k], workspace);
+  if (lanes.empty()) return;
+
+  ws.bound_seqs.clear();
+  ws.bound_lens.clear();
+  for (const std::size_t k : lanes) {
+    ws.bound_seqs.push_back(sequences[k].data());
+    ws.bound_lens.push_back(static_cast<int>(sequences[k].size()));
+  }
+  const std::size_t cells = static_cast<std::size_t>(profile.length()) * bounds::kBatchLanes;
+  ws.bound_d.resize(cells);
+  ws.bound_x.resize(cells);
+  ws.quick_batch_v.resize(cells);
+  ws.bound_best.resize(lanes.size());
+  bounds::QuickBatchJob job;
+  job.prf = profile.length();
+  job.columns = profile.short_columns();
+  job.count = static_cast<int>(lanes.size());
+  job.seqs = ws.bound_seqs.data();
+  job.lens = ws.bound_lens.data();
+  job.code_of = residue_codes();
+  job.open_prf = short_penalty(settings.gap_open_penalty_prf, scale);
+  job.del_prf = short_penalty(settings.deletion_penalty_prf, scale);
+  job.open_seq = short_penalty(settings.gap_open_penalty_seq, scale);
+  job.del_seq = short_penalty(settings.deletion_penalty_seq, scale);
+  job.s = ws.bound_d.data();
+  job.h = ws.bound_x.data();
+  job.v = ws.quick_batch_v.data();
+  job.best = ws.bound_best.data();
+  ws.quick_batch->run_quick(job);
+  for (std::size_t n = 0; n < lanes.size(); ++n) {
+    const std::size_t k = lanes[n];
+    if (const std::optional<double> score = short_result(ws.bound_best[n], scale)) {
+      scores[k] = *score;
+    } else {
+      strips::QuickJob one = quick_job(profile, settings, sequences[k], ws, kernel);
+      scores[k] = float_score(settings, kernel, one);
+    }
+  }
 }
 
 void quick_prefix_scores(const QuickProfile& profile, const Settings& settings, std::string_view sequence,

@@ -77,6 +77,12 @@ QuickProfile::QuickProfile(const Profile& profile) : length_(profile.length()) {
     for (std::size_t k = 0; k < static_cast<std::size_t>(length_); ++k)
       short_table_[static_cast<std::size_t>(c) * short_stride + kShortTablePad + k] = static_cast<std::int16_t>(
           std::lround(profile.rows()[k][static_cast<std::size_t>(c)] * short_scale_));
+  static_assert(kCodes <= kShortCodes);
+  short_columns_.assign(static_cast<std::size_t>(length_) * kShortCodes, 0);
+  for (std::size_t k = 0; k < static_cast<std::size_t>(length_); ++k)
+    for (int c = 0; c < kAlphabetSize; ++c)
+      short_columns_[k * kShortCodes + static_cast<std::size_t>(c)] =
+          short_table_[static_cast<std::size_t>(c) * short_stride + kShortTablePad + k];
 }
 
 }  // namespace tormid

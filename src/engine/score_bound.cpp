@@ -107,6 +107,15 @@ bool is_power_of_two_scale(double scale) {
 
 }  // namespace
 
+const bounds::Kernel* quick_batch_kernel(std::string_view short_kernel) {
+  // The short strip kernels are named by instruction set; AVX-512's needs
+  // BW, as the bound's does.
+  const std::string_view name = short_kernel == "avx512" ? "avx512bw" : short_kernel;
+  for (const bounds::Kernel& k : bound_kernel_list())
+    if (name == k.name) return k.run_quick ? &k : nullptr;
+  return nullptr;
+}
+
 bool modelled(double x) { return std::isfinite(x) && std::fabs(x) <= kLargestModelled; }
 
 // Written without branches to run on vectors.

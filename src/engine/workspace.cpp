@@ -105,13 +105,17 @@ Workspace::Workspace(std::string_view kernel) : impl_(std::make_unique<Impl>()) 
   impl_->name = kernel;
   impl_->quick = quick_kernel_named("scalar");
   impl_->short_kernel = short_kernel_named("scalar");
+  const auto choose_short = [this](std::string_view isa) {
+    impl_->short_kernel = short_kernel_named(isa);
+    impl_->quick_batch = quick_batch_kernel(impl_->short_kernel->name);
+  };
   if (kernel == kReference) {
     impl_->reference = true;
     return;
   }
   for (const strips::Kernel& k : kernels()) {
     impl_->quick = quick_kernel_named(k.name);
-    impl_->short_kernel = short_kernel_named(k.name);
+    choose_short(k.name);
     if (kernel == k.name) {
       impl_->kernel = k;
       return;

@@ -3,7 +3,7 @@
 
 #include <algorithm>
 #include <array>
-#include <optional>
+#include <span>
 #include <cmath>
 #include <functional>
 #include <iterator>
@@ -103,43 +103,104 @@ CompositionNull estimate(double n, double sum, double squares, double random_sd,
   return {mean, sd > 0 ? sd / random_sd : 1.0, length};
 }
 
-// How the composition of `stretch` moves chance scores: its shuffles
-// against the profile, standardized by the calibration's random sequences
-// of the same length. The shuffles are scored as the calibration scores
-// its random sequences, by quick_score() (single precision, or in local
-// mode 16-bit integers: two or four times the lanes): their statistics
-// are compared with those, not with any one exact score. (Glocal shuffles
-// were once scored exactly, against single-precision calibration scores;
-// scoring both alike cut 14% of a glocal search of real proteins and left
-// the chance hits among their shuffles as they were.) hopeless, when set,
-// tells from an estimate whether no domain sharing the shuffles could be
-// reported.
-CompositionNull composition_null(const QuickProfile& profile, const Settings& settings,
-                                 const ScoreLaw& law, std::string_view stretch, std::uint64_t seed,
-                                 Workspace& workspace, std::uint64_t& cells,
-                                 const std::function<bool(const CompositionNull&)>& hopeless) {
-  const int length = static_cast<int>(stretch.size());
-  const double random_mean = law.bulk_mean(length), random_sd = law.bulk_sd(length);
-  if (!law.defined() || stretch.empty() || std::isnan(random_mean)) return {};
-  std::uint64_t state = content_hash(stretch, seed);
-  std::string shuffled(stretch);
+// A stretch whose shuffles say how the composition moves chance scores,
+// and the domains of its pair that take the answer: a run of domains
+// sharing a sequence-wide stretch (which may stop early, when none of them
+// could be reported), or one domain's own stretch of low complexity.
+struct NullRequest {
+  NullRequest(std::size_t task_, std::string_view stretch_, std::size_t first_, std::size_t end_, bool own_)
+      : task(task_), stretch(stretch_), first(first_), end(end_), own(own_) {}
+  std::size_t task;
+  std::string_view stretch;
+  std::size_t first, end;  // the domains, [first, end)
+  bool own;
+  // The shuffles so far: the generator, the last shuffle, and the sums of
+  // their scores.
+  std::uint64_t state = 0;
+  std::string shuffled;
+  int scored = 0;
   double n = 0, sum = 0, squares = 0;
-  for (int k = 0; k < kCompositionShuffles; ++k) {
-    for (std::size_t i = shuffled.size(); i > 1; --i) std::swap(shuffled[i - 1], shuffled[below(state, i)]);
-    const double score = quick_score(profile, settings, shuffled, workspace);
-    cells += stretch.size() * static_cast<std::size_t>(profile.length());
-    // A shuffle without any alignment: this composition scores low.
-    if (score <= kNoAlignment) return {};
-    n += 1;
-    sum += score;
-    squares += score * score;
-    if (k + 1 == kCompositionFirstShuffles && sum / n < random_mean + kCompositionMaterial * random_sd) return {};
-    if (hopeless && std::find(std::begin(kHopelessChecks), std::end(kHopelessChecks), k + 1) != std::end(kHopelessChecks)) {
-      const CompositionNull so_far = estimate(n, sum, squares, random_sd, length);
-      if (hopeless(so_far)) return so_far;
+  bool done = false;
+  CompositionNull null;
+};
+
+// The shuffles scored before each check of a request: the composition's
+// materiality, then the early stops, then all.
+constexpr int kRounds[] = {kCompositionFirstShuffles, kHopelessChecks[0], kHopelessChecks[1], kCompositionShuffles};
+static_assert(kCompositionFirstShuffles < kHopelessChecks[0] && kHopelessChecks[1] < kCompositionShuffles);
+
+// The nulls of many stretches against one profile. Each stretch's shuffles
+// come in the order one stretch alone would shuffle them, and each check
+// is made where it would be (after 3, 4, 8 and 14 shuffles), so every null
+// is the one of that stretch alone; but every round's shuffles of all the
+// stretches are scored together (quick_scores(), one shuffle per lane
+// where it runs on 16-bit integers). The shuffles are scored as the
+// calibration scores its random sequences: their statistics are compared
+// with those, not with any one exact score. (Glocal shuffles were once
+// scored exactly, against single-precision calibration scores; scoring
+// both alike cut 14% of a glocal search of real proteins and left the
+// chance hits among their shuffles as they were.) hopeless(request,
+// estimate) tells whether no domain of a sequence-wide request could be
+// reported; cells(request) counts the cells of its shuffles.
+template <class Hopeless, class Cells>
+void composition_nulls(std::vector<NullRequest>& requests, const QuickProfile& profile, const Settings& settings,
+                       const ScoreLaw& law, std::uint64_t seed, Workspace& workspace, const Hopeless& hopeless,
+                       const Cells& cells) {
+  for (NullRequest& r : requests) {
+    r.state = content_hash(r.stretch, seed);
+    r.shuffled.assign(r.stretch);
+    r.done = r.stretch.empty() || std::isnan(law.bulk_mean(static_cast<int>(r.stretch.size())));
+  }
+  std::vector<std::string> shuffles;
+  std::vector<std::size_t> owner;  // the request of each shuffle
+  std::vector<double> scores;
+  for (const int round_end : kRounds) {
+    shuffles.clear();
+    owner.clear();
+    for (std::size_t k = 0; k < requests.size(); ++k) {
+      NullRequest& r = requests[k];
+      if (r.done) continue;
+      for (int made = r.scored; made < round_end; ++made) {
+        for (std::size_t i = r.shuffled.size(); i > 1; --i) std::swap(r.shuffled[i - 1], r.shuffled[below(r.state, i)]);
+        shuffles.push_back(r.shuffled);
+        owner.push_back(k);
+      }
+    }
+    if (shuffles.empty()) return;
+    const std::vector<std::string_view> views(shuffles.begin(), shuffles.end());
+    scores.assign(views.size(), 0);
+    quick_scores(profile, settings, views, workspace, scores);
+    for (std::size_t m = 0; m < scores.size(); ++m) {
+      NullRequest& r = requests[owner[m]];
+      if (r.done) continue;  // stopped at an earlier shuffle of this round
+      const int length = static_cast<int>(r.stretch.size());
+      const double random_mean = law.bulk_mean(length), random_sd = law.bulk_sd(length);
+      cells(r);
+      ++r.scored;
+      const double score = scores[m];
+      // A shuffle without any alignment: this composition scores low.
+      if (score <= kNoAlignment) {
+        r.done = true;
+        continue;
+      }
+      r.n += 1;
+      r.sum += score;
+      r.squares += score * score;
+      if (r.scored == kCompositionFirstShuffles && r.sum / r.n < random_mean + kCompositionMaterial * random_sd) {
+        r.done = true;
+        continue;
+      }
+      const bool check = std::find(std::begin(kHopelessChecks), std::end(kHopelessChecks), r.scored) !=
+                         std::end(kHopelessChecks);
+      if (r.scored == kCompositionShuffles || (check && !r.own)) {
+        const CompositionNull so_far = estimate(r.n, r.sum, r.squares, random_sd, length);
+        if (r.scored == kCompositionShuffles || hopeless(r, so_far)) {
+          r.null = so_far;
+          r.done = true;
+        }
+      }
     }
   }
-  return estimate(n, sum, squares, random_sd, length);
 }
 
 }  // namespace
@@ -153,56 +214,86 @@ double composition_entropy(std::string_view stretch) {
   return bits;
 }
 
+void correct_for_composition(std::span<const CompositionTask> tasks, const Profile& profile,
+                             std::size_t profile_index, const Settings& settings, const ScoreLaw& law,
+                             std::uint64_t search_seed, Workspace& workspace) {
+  if (!law.defined()) return;
+  // What each pair's domains need: a run of domains sharing a sequence-wide
+  // stretch (the domains of a short sequence share its shuffles), and for
+  // a domain of low complexity its own stretch.
+  std::vector<NullRequest> requests;
+  for (std::size_t t = 0; t < tasks.size(); ++t) {
+    const std::vector<Domain>& domains = *tasks[t].domains;
+    const std::string_view sequence = tasks[t].sequence;
+    const int length = static_cast<int>(sequence.size());
+    auto part = [&](std::pair<int, int> stretch) {
+      return sequence.substr(static_cast<std::size_t>(stretch.first - 1),
+                             static_cast<std::size_t>(stretch.second - stretch.first + 1));
+    };
+    auto stretch_of = [&](const Domain& d) {
+      return composition_stretch(d.seq_from, d.seq_to, length, profile.length());
+    };
+    std::pair<int, int> last_stretch{0, 0};
+    for (std::size_t k = 0; k < domains.size(); ++k) {
+      const Domain& d = domains[k];
+      const std::pair<int, int> stretch = stretch_of(d);
+      if (stretch != last_stretch) {
+        last_stretch = stretch;
+        std::size_t sharing = k + 1;
+        while (sharing < domains.size() && stretch_of(domains[sharing]) == stretch) ++sharing;
+        requests.emplace_back(t, part(stretch), k, sharing, false);
+      }
+      const std::pair<int, int> own = {std::max(1, d.seq_from - kDomainMargin),
+                                       std::min(length, d.seq_to + kDomainMargin)};
+      if (2 * (own.second - own.first + 1) <= stretch.second - stretch.first + 1 &&
+          composition_entropy(part(own)) < kLowComplexityBits)
+        requests.emplace_back(t, part(own), k, k + 1, true);
+    }
+  }
+  if (requests.empty()) return;
+
+  // Each profile shuffles differently; a stretch shuffles the same wherever
+  // it is met (content_hash).
+  const std::uint64_t seed = search_seed + 0x9E3779B97F4A7C15ull * (profile_index + 1);
+  auto length_of = [&](const NullRequest& r) { return static_cast<int>(tasks[r.task].sequence.size()); };
+  // Whether, by an estimate of the null, no domain sharing the shuffles
+  // could be reported.
+  auto hopeless = [&](const NullRequest& r, const CompositionNull& null) {
+    const std::vector<Domain>& domains = *tasks[r.task].domains;
+    for (std::size_t j = r.first; j < r.end; ++j) {
+      const Domain& other = domains[j];
+      const double count = std::max(law.expected_count(other.score, length_of(r), null),
+                                    law.expected_count(other.score, length_of(r)));
+      if (tasks[r.task].reportable(count / kHopelessMargin, other.score)) return false;
+    }
+    return true;
+  };
+  auto cells = [&](const NullRequest& r) {
+    *tasks[r.task].cells += r.stretch.size() * static_cast<std::size_t>(profile.length());
+  };
+  const QuickProfile quick(profile);
+  composition_nulls(requests, quick, settings, law, seed, workspace, hopeless, cells);
+
+  // A run's null sets its domains' counts; a domain's own may only raise
+  // its count.
+  for (const bool own : {false, true})
+    for (const NullRequest& r : requests) {
+      if (r.own != own) continue;
+      std::vector<Domain>& domains = *tasks[r.task].domains;
+      for (std::size_t j = r.first; j < r.end; ++j) {
+        Domain& d = domains[j];
+        const double count = law.expected_count(d.score, length_of(r), r.null);
+        d.composition_expected = own ? std::max(d.composition_expected, count) : count;
+      }
+    }
+}
+
 void correct_for_composition(std::vector<Domain>& domains, const Profile& profile, std::size_t profile_index,
                              const Settings& settings, const ScoreLaw& law, std::string_view sequence,
                              std::uint64_t search_seed, const std::function<bool(double, double)>& reportable,
                              Workspace& workspace, std::uint64_t& cells) {
-  if (!law.defined()) return;
-  // Each profile shuffles differently; a stretch shuffles the same wherever
-  // it is met (content_hash).
-  const std::uint64_t seed = search_seed + 0x9E3779B97F4A7C15ull * (profile_index + 1);
-  const int length = static_cast<int>(sequence.size());
-  auto part = [&](std::pair<int, int> stretch) {
-    return sequence.substr(static_cast<std::size_t>(stretch.first - 1),
-                           static_cast<std::size_t>(stretch.second - stretch.first + 1));
-  };
-  std::optional<QuickProfile> quick;  // made when a stretch is first shuffled
-  auto null_of = [&](std::pair<int, int> stretch, const std::function<bool(const CompositionNull&)>& hopeless) {
-    if (!quick) quick.emplace(profile);
-    return composition_null(*quick, settings, law, part(stretch), seed, workspace, cells, hopeless);
-  };
-  auto stretch_of = [&](const Domain& d) {
-    return composition_stretch(d.seq_from, d.seq_to, length, profile.length());
-  };
-  std::pair<int, int> last_stretch{0, 0};
-  CompositionNull sequence_null;
-  for (std::size_t k = 0; k < domains.size(); ++k) {
-    Domain& d = domains[k];
-    const std::pair<int, int> stretch = stretch_of(d);
-    if (stretch != last_stretch) {  // the domains of a short sequence share its shuffles
-      last_stretch = stretch;
-      // The domains that share these shuffles, and whether none of them
-      // could be reported by an estimate of the null.
-      std::size_t sharing = k + 1;
-      while (sharing < domains.size() && stretch_of(domains[sharing]) == stretch) ++sharing;
-      auto hopeless = [&](const CompositionNull& null) {
-        for (std::size_t j = k; j < sharing; ++j) {
-          const Domain& other = domains[j];
-          const double count = std::max(law.expected_count(other.score, length, null),
-                                        law.expected_count(other.score, length));
-          if (reportable(count / kHopelessMargin, other.score)) return false;
-        }
-        return true;
-      };
-      sequence_null = null_of(stretch, hopeless);
-    }
-    d.composition_expected = law.expected_count(d.score, length, sequence_null);
-    const std::pair<int, int> own = {std::max(1, d.seq_from - kDomainMargin),
-                                     std::min(length, d.seq_to + kDomainMargin)};
-    if (2 * (own.second - own.first + 1) <= stretch.second - stretch.first + 1 &&
-        composition_entropy(part(own)) < kLowComplexityBits)
-      d.composition_expected = std::max(d.composition_expected, law.expected_count(d.score, length, null_of(own, {})));
-  }
+  const CompositionTask task{&domains, sequence, reportable, &cells};
+  correct_for_composition(std::span(&task, 1), profile, profile_index, settings, law, search_seed, workspace);
 }
 
 }  // namespace tormid

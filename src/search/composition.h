@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <span>
 #include <string_view>
 #include <vector>
 
@@ -26,6 +27,21 @@ void correct_for_composition(std::vector<Domain>& domains, const Profile& profil
                              const Settings& settings, const ScoreLaw& law, std::string_view sequence,
                              std::uint64_t search_seed, const std::function<bool(double, double)>& reportable,
                              Workspace& workspace, std::uint64_t& cells);
+
+// One pair's part in a correction of many pairs of one profile at once.
+struct CompositionTask {
+  std::vector<Domain>* domains;
+  std::string_view sequence;
+  std::function<bool(double, double)> reportable;
+  std::uint64_t* cells;
+};
+
+// The same for many pairs of one profile: each pair's domains come out as
+// they would alone, but the shuffles of all of them are scored together,
+// round by round, which fills the vectors' lanes.
+void correct_for_composition(std::span<const CompositionTask> tasks, const Profile& profile,
+                             std::size_t profile_index, const Settings& settings, const ScoreLaw& law,
+                             std::uint64_t search_seed, Workspace& workspace);
 
 // The Shannon entropy of a stretch's residue composition, in bits.
 double composition_entropy(std::string_view stretch);

@@ -76,25 +76,24 @@ auto passes_for(const ScoreLaw& law, const SearchConfig& config, int length, dou
   };
 }
 
-// One sequence against one profile: its candidate domains, corrected for
-// composition; nothing when its bound rules it out (dismissed).
-std::vector<Domain> search_pair(const Profile& profile, std::size_t profile_index, const ScoreLaw& law,
-                                const SearchConfig& config, const std::string& sequence, double z, double bound,
-                                Workspace& workspace, std::uint64_t& cells, char& dismissed) {
+// One sequence against one profile: its candidate domains, before the
+// composition correction; nothing when its bound rules it out (dismissed).
+std::vector<Domain> search_pair(const Profile& profile, const ScoreLaw& law, const SearchConfig& config,
+                                const std::string& sequence, double z, double bound, Workspace& workspace,
+                                std::uint64_t& cells, char& dismissed) {
   const int length = static_cast<int>(sequence.size());
-  const std::function<bool(double)> passes = passes_for(law, config, length, z);
+  const auto passes = passes_for(law, config, length, z);
   if (!BoundFilter::may_pass(bound, law, length, passes)) {
     dismissed = 1;
     return {};
   }
-  std::vector<Domain> found =
-      find_domains(profile, config.alignment, sequence, passes, config.alignments, workspace, cells);
-  if (config.bias_correction)
-    correct_for_composition(found, profile, profile_index, config.alignment, law, sequence, config.seed,
-                            [&](double count, double score) { return config.reports(count, score, z); }, workspace,
-                            cells);
-  return found;
+  return find_domains(profile, config.alignment, sequence, passes, config.alignments, workspace, cells);
 }
+
+// Pairs with domains per composition round: enough to fill the lanes of
+// the shuffles' kernel a few times over, few enough to share the work of
+// a batch among threads.
+constexpr std::size_t kCorrectionPairs = 64;
 
 class UnitSearch {
  public:
@@ -118,6 +117,7 @@ class UnitSearch {
 
  private:
   void align_pair(Batch& batch, std::size_t pair, const std::vector<double>& bounds);
+  void correct_batch(Batch& batch);
 
   const UnitProfiles& profiles_;
   const SearchConfig& config_;
@@ -163,7 +163,35 @@ std::shared_ptr<Batch> UnitSearch::align_batch(std::shared_ptr<Batch> batch) {
   };
   const std::vector<double> bounds = filter_.bounds(sequences, may_pass, workspaces_);
   tbb::parallel_for(std::size_t{0}, pairs, [&](std::size_t pair) { align_pair(*batch, pair, bounds); });
+  if (config_.bias_correction) correct_batch(*batch);
   return batch;
+}
+
+// The composition correction of every pair with domains, the pairs of each
+// profile together (kCorrectionPairs at a time).
+void UnitSearch::correct_batch(Batch& batch) {
+  struct Group {
+    std::size_t profile;  // in the unit
+    std::vector<CompositionTask> tasks;
+  };
+  std::vector<Group> groups;
+  for (std::size_t p = 0; p < count_; ++p) {
+    for (std::size_t pair = p; pair < batch.found.size(); pair += count_) {
+      if (batch.found[pair].empty()) continue;
+      if (groups.empty() || groups.back().profile != p || groups.back().tasks.size() == kCorrectionPairs)
+        groups.push_back({p, {}});
+      const Record& record = batch.records[pair / count_];
+      const double z = known_.z(config_, record.index);
+      groups.back().tasks.push_back({&batch.found[pair], record.text.sequence,
+                                     [this, z](double count, double score) { return config_.reports(count, score, z); },
+                                     &batch.cells[pair]});
+    }
+  }
+  tbb::parallel_for(std::size_t{0}, groups.size(), [&](std::size_t g) {
+    const std::size_t p = static_cast<std::size_t>(profiles_.first) + groups[g].profile;
+    correct_for_composition(groups[g].tasks, profiles_.all[p], p, config_.alignment, profiles_.laws[p], config_.seed,
+                            workspaces_.local());
+  });
 }
 
 void UnitSearch::align_pair(Batch& batch, std::size_t pair, const std::vector<double>& bounds) {
@@ -171,7 +199,7 @@ void UnitSearch::align_pair(Batch& batch, std::size_t pair, const std::vector<do
   const std::size_t p = static_cast<std::size_t>(profiles_.first) + pair % count_;
   const Profile& profile = profiles_.all[p];
   try {
-    batch.found[pair] = search_pair(profile, p, profiles_.laws[p], config_, record.text.sequence,
+    batch.found[pair] = search_pair(profile, profiles_.laws[p], config_, record.text.sequence,
                                     known_.z(config_, record.index), bounds[pair], workspaces_.local(),
                                     batch.cells[pair], batch.dismissed[pair]);
   } catch (const SearchError& e) {

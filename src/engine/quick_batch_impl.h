@@ -1,0 +1,161 @@
+// Quick local scores of many sequences at once, one per lane, written once
+// over the bound kernels' vector interface `O` (bound_kernel_impl.h) and
+// compiled with them per instruction set. Besides that interface, O
+// provides lane masks:
+//   M; gt(a, b): the lanes where a > b
+//   select(m, a, b): a where m is set, b elsewhere
+// Like everything included by the kernels' translation units, it lives in
+// an anonymous namespace.
+#pragma once
+
+#include <cstdint>
+#include <limits>
+
+#include "engine/bound_kernel.h"
+
+namespace tormid::bounds {
+namespace {
+
+// A row of kBatchLanes lanes is kBatchLanes / O::W vectors; each lane runs
+// its sequence's rows along the whole profile and, when it ends, takes the
+// next sequence. The cell rule is the strip kernels' (strip_kernel_impl.h)
+// with a local start and end, spelled with "greater than" masks: where a
+// strip keeps a diagonal on diag >= max(left, up), this keeps it unless
+// max(left, up) > diag.
+template <class O>
+struct QuickBatch {
+  static constexpr int W = kBatchLanes;
+  static constexpr int G = W / O::W;  // vectors per row of lanes
+  static_assert(G * O::W == W);
+  using V = typename O::V;
+  using M = typename O::M;
+  static constexpr std::int16_t kNone = std::numeric_limits<std::int16_t>::min();
+
+  static void run(QuickBatchJob& job) {
+    const int prf = job.prf;
+    // Each cell keeps its opening penalties with the deletion added (never
+    // saturating: both are at most 4096), one subtraction less per move;
+    // saturating subtractions of non-negative values give the same either
+    // way.
+    const auto sum = [](std::int16_t a, std::int16_t b) { return static_cast<std::int16_t>(a + b); };
+    const V del_seq = O::set1(job.del_seq), del_prf = O::set1(job.del_prf), zero = O::set1(0);
+    const V open_del_seq = O::set1(sum(job.open_seq, job.del_seq));
+    const V open_del_prf = O::set1(sum(job.open_prf, job.del_prf));
+    std::int16_t* const cell_s = job.s;
+    std::int16_t* const cell_h = job.h;
+    std::int16_t* const cell_v = job.v;
+
+    // Lanes: the sequence each works on, where it started and ends (in
+    // row steps), or -1 when idle.
+    int seq_of[W];
+    long start[W], finish[W];
+    // Column 0 outside a free border, per lane: the value of the row above
+    // and what the next row lowers it by.
+    alignas(64) std::int16_t codes[W], best[W], col_prev[W], col_step[W];
+    const std::int16_t first_step = sum(job.open_prf, job.del_prf);
+    int next = 0;
+    long row = 0;
+    auto take = [&](int lane) {
+      best[lane] = kNone;
+      col_prev[lane] = 0;
+      col_step[lane] = first_step;
+      if (next < job.count) {
+        seq_of[lane] = next;
+        start[lane] = row;
+        finish[lane] = row + job.lens[next];
+        ++next;
+        // Row 0 of a local alignment: score 0, a horizontal move out of it
+        // opens nothing, a vertical one opens the profile's gap.
+        for (int j = 0; j < prf; ++j) {
+          cell_s[j * W + lane] = 0;
+          cell_h[j * W + lane] = job.del_seq;
+          cell_v[j * W + lane] = first_step;
+        }
+      } else {
+        seq_of[lane] = -1;
+        finish[lane] = -1;
+        codes[lane] = kCodes - 1;
+      }
+    };
+    for (int lane = 0; lane < W; ++lane) take(lane);
+    auto first_finish = [&] {
+      long first = -1;
+      for (int lane = 0; lane < W; ++lane)
+        if (seq_of[lane] >= 0 && (first < 0 || finish[lane] < first)) first = finish[lane];
+      return first;
+    };
+    long next_finish = first_finish();
+
+    while (next_finish >= 0) {
+      for (int lane = 0; lane < W; ++lane)
+        if (seq_of[lane] >= 0)
+          codes[lane] = job.code_of[static_cast<unsigned char>(job.seqs[seq_of[lane]][row - start[lane]])];
+      typename O::Index idx[G];
+      // Column 0 (with a local start, not a free border): 0 in row 0, then
+      // -open_prf - row * del_prf, saturating; a horizontal move out of it
+      // opens the sequence's gap.
+      V diag[G], left_s[G], left_h[G], left_v[G], top[G];
+      for (int g = 0; g < G; ++g) {
+        idx[g] = O::index(O::load(codes + O::W * g));
+        diag[g] = O::load(col_prev + O::W * g);
+        left_s[g] = O::subs(diag[g], O::load(col_step + O::W * g));
+        O::store(col_prev + O::W * g, left_s[g]);
+        O::store(col_step + O::W * g, del_prf);
+        left_h[g] = open_del_seq;
+        left_v[g] = del_prf;
+        top[g] = O::load(best + O::W * g);
+      }
+      for (int j = 0; j < prf; ++j) {
+        const typename O::Table table = O::table(job.columns + j * W);
+        for (int g = 0; g < G; ++g) {
+          const std::size_t at = static_cast<std::size_t>(j) * W + static_cast<std::size_t>(O::W * g);
+          const V up_s = O::load(cell_s + at);
+          const V up_h = O::load(cell_h + at);
+          const V up_v = O::load(cell_v + at);
+          const V left = O::subs(left_s[g], left_h[g]);
+          const V up = O::subs(up_s, up_v);
+          const V pair = O::adds(diag[g], O::lookup(table, idx[g]));
+          const V left_or_up = O::max(left, up);
+          V s = O::max(left_or_up, pair);
+          // Ties go to the diagonal, then to up.
+          const M not_pair = O::gt(left_or_up, pair);
+          const M from_left = O::gt(left, up);
+          V h = O::select(not_pair, O::select(from_left, del_seq, up_h), open_del_seq);
+          V v = O::select(not_pair, O::select(from_left, left_v[g], del_prf), open_del_prf);
+          // A cell at or below 0 restarts at 0, with no gap open.
+          const M kept = O::gt(s, zero);
+          s = O::max(s, zero);
+          h = O::select(kept, h, del_seq);
+          v = O::select(kept, v, del_prf);
+          // The best cell reached by a pair, over every pair: a pair that
+          // loses to a gap move loses to a cell the gap came out of, which
+          // is at least as high (penalties are not negative), and that
+          // chain starts at a pair (a restart or an edge is at most 0).
+          // Where the best is at most 0 nothing else is read of it.
+          top[g] = O::max(top[g], pair);
+          O::store(cell_s + at, s);
+          O::store(cell_h + at, h);
+          O::store(cell_v + at, v);
+          diag[g] = up_s;
+          left_s[g] = s;
+          left_h[g] = h;
+          left_v[g] = v;
+        }
+      }
+      for (int g = 0; g < G; ++g) O::store(best + O::W * g, top[g]);
+      ++row;
+
+      if (row == next_finish) {
+        for (int lane = 0; lane < W; ++lane)
+          if (seq_of[lane] >= 0 && finish[lane] == row) {
+            job.best[seq_of[lane]] = best[lane];
+            take(lane);
+          }
+        next_finish = first_finish();
+      }
+    }
+  }
+};
+
+}  // namespace
+}  // namespace tormid::bounds
