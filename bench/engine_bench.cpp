@@ -243,14 +243,15 @@ int main(int argc, char** argv) {
             quick_benchmark, kernel, prf, mode, std::size_t{0})
             ->Unit(benchmark::kMillisecond);
   for (const int prf : {100, 300, 1000})
-    for (const std::string& kernel : engine_kernels())
-      if (kernel == "avx512" || kernel == "avx2")
-        for (const std::size_t batch : {std::size_t{14}, std::size_t{256}})
-          benchmark::RegisterBenchmark(("quick/lanes" + std::to_string(batch) + "-" + kernel + "/256x" +
-                                        std::to_string(prf) + "/local")
-                                           .c_str(),
-                                       quick_benchmark, kernel, prf, bench::kLocal, batch)
-              ->Unit(benchmark::kMillisecond);
+    for (const bench::Mode& mode : {bench::kSemiGlobal, bench::kLocal})
+      for (const std::string& kernel : engine_kernels())
+        if (kernel == "avx512" || kernel == "avx2")
+          for (const std::size_t batch : {std::size_t{14}, std::size_t{256}})
+            benchmark::RegisterBenchmark(("quick/lanes" + std::to_string(batch) + "-" + kernel + "/256x" +
+                                          std::to_string(prf) + "/" + mode.name)
+                                             .c_str(),
+                                         quick_benchmark, kernel, prf, mode, batch)
+                ->Unit(benchmark::kMillisecond);
 
   benchmark::Initialize(&count, args.data());
   whole_runs(kSizes[4], quick);

@@ -311,12 +311,15 @@ class QuickProfile {
   // residue code, as the kernels of many sequences at once look them up.
   static constexpr int kShortCodes = 32;
   const std::int16_t* short_columns() const { return short_columns_.data(); }
+  // The floats position-major in the same way.
+  const float* columns() const { return columns_.data(); }
 
  private:
   int length_ = 0;
   std::vector<float> table_;
   std::vector<std::int16_t> short_table_;
   std::vector<std::int16_t> short_columns_;
+  std::vector<float> columns_;
   double short_scale_ = 0;
 };
 

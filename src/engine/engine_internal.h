@@ -112,6 +112,11 @@ struct Workspace::Impl {
   // (quick_batch_v with bound_d, bound_x and bound_best as work space).
   const bounds::Kernel* quick_batch = nullptr;
   std::vector<std::int16_t> quick_batch_v;
+  // Quick float scores of many sequences at once, where the instruction
+  // set has them: work space, results, row 0.
+  const strips::LanesKernel* quick_lanes = nullptr;
+  std::vector<float> lanes_s, lanes_scores, lanes_row0;
+  std::vector<std::uint16_t> lanes_h, lanes_v;
   std::vector<std::uint8_t> trace;
   // Plain engine: two rows of cells and the anchor of every cell.
   std::vector<ScoreCell> cur, prev;

@@ -16,11 +16,13 @@ namespace tormid {
 
 namespace {
 
-// A sequence whose lanes would be busy on fewer than this many lanes on
-// average while it runs is faster in strips: the lanes of many sequences
-// run about 1.8 times as many cells per second as one sequence's strips
-// when all are busy (bench/engine_bench, 16-bit local scores), so 32 / 1.8.
-constexpr double kFewestBusyLanes = 18;
+// How many times as many cells per second the lanes of many sequences run
+// as one sequence's strips, all lanes busy (bench/engine_bench, profiles
+// of 100 to 1,000 positions): 16-bit local scores 1.8 (AVX-512 and AVX2),
+// floats 2 (AVX-512). A sequence that would run while fewer lanes than
+// that share of them are busy is faster in strips.
+constexpr double kShortLanesGain = 1.8;
+constexpr double kFloatLanesGain = 2.0;
 
 // The moves of the cells, as the kernel stored them: per strip of `lanes`
 // rows, per anti-diagonal step, two planes of one bit per lane.
@@ -263,13 +265,15 @@ namespace {
 // kernel takes them: each lane, when it ends a sequence, takes the next.
 // The others go to the strips: those that would run while few lanes are
 // busy, at the end of the batch or beside a much longer sequence.
-std::vector<std::size_t> lane_plan(std::span<const std::string_view> sequences) {
+std::vector<std::size_t> lane_plan(std::span<const std::string_view> sequences, std::size_t lane_count,
+                                   double gain) {
+  const double fewest_busy = static_cast<double>(lane_count) / gain;
   std::vector<std::size_t> order(sequences.size());
   for (std::size_t k = 0; k < order.size(); ++k) order[k] = k;
   std::stable_sort(order.begin(), order.end(),
                    [&](std::size_t a, std::size_t b) { return sequences[a].size() > sequences[b].size(); });
   // The kernel's schedule: each sequence starts when the first lane frees.
-  std::vector<std::size_t> free_at(bounds::kBatchLanes, 0), start(order.size()), end(order.size());
+  std::vector<std::size_t> free_at(lane_count, 0), start(order.size()), end(order.size());
   for (std::size_t k = 0; k < order.size(); ++k) {
     const auto lane = std::min_element(free_at.begin(), free_at.end());
     start[k] = *lane;
@@ -281,31 +285,15 @@ std::vector<std::size_t> lane_plan(std::span<const std::string_view> sequences) 
     for (std::size_t j = 0; j < order.size(); ++j)
       if (start[j] < end[k] && end[j] > start[k])
         busy += static_cast<double>(std::min(end[j], end[k]) - std::max(start[j], start[k]));
-    if (busy >= kFewestBusyLanes * static_cast<double>(end[k] - start[k])) lanes.push_back(order[k]);
+    if (busy >= fewest_busy * static_cast<double>(end[k] - start[k])) lanes.push_back(order[k]);
   }
+  if (static_cast<double>(lanes.size()) < fewest_busy) lanes.clear();
   return lanes;
 }
 
-}  // namespace
-
-void quick_scores(const QuickProfile& profile, const Settings& settings,
-                  std::span<const std::string_view> sequences, Workspace& workspace, std::span<double> scores) {
-  if (sequences.size() != scores.size()) throw std::invalid_argument("quick_scores: as many scores as sequences");
-  Workspace::Impl& ws = workspace.impl();
-  const double scale = short_scale_for(profile, settings);
-  const strips::QuickKernel& kernel = quick_kernel_for(ws, profile.length());
-  // Each sequence is checked as quick_score() checks it, before any runs.
-  for (const std::string_view seq : sequences) quick_job(profile, settings, seq, ws, kernel);
-  std::vector<std::size_t> lanes;
-  if (scale != 0 && ws.quick_batch && static_cast<double>(sequences.size()) >= kFewestBusyLanes)
-    lanes = lane_plan(sequences);
-  if (static_cast<double>(lanes.size()) < kFewestBusyLanes) lanes.clear();
-  std::vector<char> in_lanes(sequences.size(), 0);
-  for (const std::size_t k : lanes) in_lanes[k] = 1;
-  for (std::size_t k = 0; k < sequences.size(); ++k)
-    if (!in_lanes[k]) scores[k] = quick_score(profile, settings, sequences[k], workspace);
-  if (lanes.empty()) return;
-
+// The 16-bit local scores of the planned sequences, one per lane.
+void short_lanes(const QuickProfile& profile, const Settings& settings, std::span<const std::string_view> sequences,
+                 const std::vector<std::size_t>& lanes, double scale, Workspace::Impl& ws, std::span<double> scores) {
   ws.bound_seqs.clear();
   ws.bound_lens.clear();
   for (const std::size_t k : lanes) {
@@ -333,6 +321,7 @@ void quick_scores(const QuickProfile& profile, const Settings& settings,
   job.v = ws.quick_batch_v.data();
   job.best = ws.bound_best.data();
   ws.quick_batch->run_quick(job);
+  const strips::QuickKernel& kernel = quick_kernel_for(ws, profile.length());
   for (std::size_t n = 0; n < lanes.size(); ++n) {
     const std::size_t k = lanes[n];
     if (const std::optional<double> score = short_result(ws.bound_best[n], scale)) {
@@ -342,6 +331,76 @@ void quick_scores(const QuickProfile& profile, const Settings& settings,
       scores[k] = float_score(settings, kernel, one);
     }
   }
+}
+
+// The float scores of the planned sequences, one per lane.
+void float_lanes(const QuickProfile& profile, const Settings& settings, std::span<const std::string_view> sequences,
+                 const std::vector<std::size_t>& lanes, Workspace::Impl& ws, std::span<double> scores) {
+  ws.bound_seqs.clear();
+  ws.bound_lens.clear();
+  for (const std::size_t k : lanes) {
+    ws.bound_seqs.push_back(sequences[k].data());
+    ws.bound_lens.push_back(static_cast<int>(sequences[k].size()));
+  }
+  const EdgeRules rules = edge_rules(settings.start);
+  strips::LanesJob job;
+  job.open_prf = narrowed<float>(settings.gap_open_penalty_prf);
+  job.del_prf = narrowed<float>(settings.deletion_penalty_prf);
+  job.open_seq = narrowed<float>(settings.gap_open_penalty_seq);
+  job.del_seq = narrowed<float>(settings.deletion_penalty_seq);
+  // Row 0 as the strips set it.
+  const int prf = profile.length();
+  ws.lanes_row0.resize(static_cast<std::size_t>(prf));
+  for (int j = 1; j <= prf; ++j)
+    ws.lanes_row0[static_cast<std::size_t>(j - 1)] =
+        rules.free_row0 ? 0.0f : -job.open_seq - static_cast<float>(j) * job.del_seq;
+  const std::size_t cells = static_cast<std::size_t>(prf) * static_cast<std::size_t>(ws.quick_lanes->lanes);
+  ws.lanes_s.resize(cells);
+  ws.lanes_h.resize(cells / 16);
+  ws.lanes_v.resize(cells / 16);
+  ws.lanes_scores.resize(lanes.size());
+  job.prf = prf;
+  job.columns = profile.columns();
+  job.row0 = ws.lanes_row0.data();
+  job.count = static_cast<int>(lanes.size());
+  job.seqs = ws.bound_seqs.data();
+  job.lens = ws.bound_lens.data();
+  job.code_of = residue_codes();
+  job.free_col0 = rules.free_col0;
+  job.local_start = rules.local_start;
+  job.end = kernel_end(settings.end);
+  job.s = ws.lanes_s.data();
+  job.h = ws.lanes_h.data();
+  job.v = ws.lanes_v.data();
+  job.scores = ws.lanes_scores.data();
+  ws.quick_lanes->run(job);
+  for (std::size_t n = 0; n < lanes.size(); ++n) scores[lanes[n]] = job.scores[n];
+}
+
+
+}  // namespace
+
+void quick_scores(const QuickProfile& profile, const Settings& settings,
+                  std::span<const std::string_view> sequences, Workspace& workspace, std::span<double> scores) {
+  if (sequences.size() != scores.size()) throw std::invalid_argument("quick_scores: as many scores as sequences");
+  Workspace::Impl& ws = workspace.impl();
+  const strips::QuickKernel& kernel = quick_kernel_for(ws, profile.length());
+  // Each sequence is checked as quick_score() checks it, before any runs.
+  for (const std::string_view seq : sequences) quick_job(profile, settings, seq, ws, kernel);
+  // Where the 16-bit integers apply, their lanes; elsewhere the floats'.
+  const double scale = short_scale_for(profile, settings);
+  const bool on_short = scale != 0 && ws.quick_batch;
+  const bool on_float = scale == 0 && ws.quick_lanes;
+  std::vector<std::size_t> lanes;
+  if (on_short) lanes = lane_plan(sequences, bounds::kBatchLanes, kShortLanesGain);
+  if (on_float) lanes = lane_plan(sequences, static_cast<std::size_t>(ws.quick_lanes->lanes), kFloatLanesGain);
+  std::vector<char> in_lanes(sequences.size(), 0);
+  for (const std::size_t k : lanes) in_lanes[k] = 1;
+  for (std::size_t k = 0; k < sequences.size(); ++k)
+    if (!in_lanes[k]) scores[k] = quick_score(profile, settings, sequences[k], workspace);
+  if (lanes.empty()) return;
+  if (on_short) short_lanes(profile, settings, sequences, lanes, scale, ws, scores);
+  else float_lanes(profile, settings, sequences, lanes, ws, scores);
 }
 
 void quick_prefix_scores(const QuickProfile& profile, const Settings& settings, std::string_view sequence,

@@ -64,6 +64,11 @@ QuickProfile::QuickProfile(const Profile& profile) : length_(profile.length()) {
       table_[static_cast<std::size_t>(c) * stride + kTablePad + k] = narrowed<float>(score);
       largest = std::max(largest, std::fabs(score));
     }
+  static_assert(kCodes <= kShortCodes && kShortCodes == strips::kLanesCodes);
+  columns_.assign(static_cast<std::size_t>(length_) * kShortCodes, 0.0f);
+  for (std::size_t k = 0; k < static_cast<std::size_t>(length_); ++k)
+    for (int c = 0; c < kAlphabetSize; ++c)
+      columns_[k * kShortCodes + static_cast<std::size_t>(c)] = table_[static_cast<std::size_t>(c) * stride + kTablePad + k];
   if (!std::isfinite(largest)) return;
   // A power of two: multiplying and dividing by it are exact.
   int exponent = 0;
@@ -77,7 +82,6 @@ QuickProfile::QuickProfile(const Profile& profile) : length_(profile.length()) {
     for (std::size_t k = 0; k < static_cast<std::size_t>(length_); ++k)
       short_table_[static_cast<std::size_t>(c) * short_stride + kShortTablePad + k] = static_cast<std::int16_t>(
           std::lround(profile.rows()[k][static_cast<std::size_t>(c)] * short_scale_));
-  static_assert(kCodes <= kShortCodes);
   short_columns_.assign(static_cast<std::size_t>(length_) * kShortCodes, 0);
   for (std::size_t k = 0; k < static_cast<std::size_t>(length_); ++k)
     for (int c = 0; c < kAlphabetSize; ++c)

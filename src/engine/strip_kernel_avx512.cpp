@@ -11,6 +11,7 @@
 #include <immintrin.h>
 
 #include "engine/strip_kernel_impl.h"
+#include "engine/float_lanes_impl.h"
 
 namespace tormid::strips {
 namespace {
@@ -117,7 +118,32 @@ struct Avx512FloatOps {
   }
 };
 
+// Many sequences at once (FloatLanes): a lane's score of a position is
+// one of 32 by its code, two vectors that vpermt2ps picks from.
+struct Avx512LaneOps : Avx512FloatOps {
+  using Index = __m512i;
+  struct Table {
+    __m512 low, high;
+  };
+  static Index index(const std::int32_t* codes) { return _mm512_load_si512(codes); }
+  static Table table(const float* column) { return {_mm512_loadu_ps(column), _mm512_loadu_ps(column + 16)}; }
+  static V lookup(const Table& t, Index code) { return _mm512_permutex2var_ps(t.low, code, t.high); }
+  static V mul(V a, V b) { return _mm512_mul_ps(a, b); }
+  static V from_int(const std::int32_t* ints) { return _mm512_cvtepi32_ps(_mm512_load_si512(ints)); }
+  using Bits = std::uint16_t;
+  static M load_bits(const Bits* p) { return *p; }
+  static void store_bits(Bits* p, M m) { *p = m; }
+  static M all_lanes() { return 0xFFFF; }
+  static V sub_where(V a, M m, V b) { return _mm512_mask_sub_ps(a, m, a, b); }
+};
+static_assert(kLanesCodes == 32);
+
 }  // namespace
+
+const LanesKernel* lanes_avx512_kernel() {
+  static const LanesKernel kernel{"avx512", FloatLanes<Avx512LaneOps, 4>::W, &FloatLanes<Avx512LaneOps, 4>::run};
+  return &kernel;
+}
 
 // Four vectors per step, as with doubles, keep four chains of dependent
 // steps in flight; shorter strips for shorter profiles.
@@ -146,6 +172,7 @@ const Kernel* avx512_kernel() {
 }  // namespace tormid::strips
 
 #else
+const tormid::strips::LanesKernel* tormid::strips::lanes_avx512_kernel() { return nullptr; }
 const tormid::strips::Kernel* tormid::strips::avx512_kernel() { return nullptr; }
 const tormid::strips::QuickKernel* tormid::strips::quick_avx512_kernel() { return nullptr; }
 #endif

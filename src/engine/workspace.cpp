@@ -108,6 +108,8 @@ Workspace::Workspace(std::string_view kernel) : impl_(std::make_unique<Impl>()) 
   const auto choose_short = [this](std::string_view isa) {
     impl_->short_kernel = short_kernel_named(isa);
     impl_->quick_batch = quick_batch_kernel(impl_->short_kernel->name);
+    const strips::LanesKernel* lanes = strips::lanes_avx512_kernel();
+    impl_->quick_lanes = lanes && cpu_features().avx512f && isa == lanes->name ? lanes : nullptr;
   };
   if (kernel == kReference) {
     impl_->reference = true;

@@ -1,0 +1,199 @@
+// Quick float scores of many sequences at once (strip_kernel.h, LanesJob),
+// written once over the strip kernels' float interface `O` and compiled
+// with them per instruction set. Besides that interface, O provides
+//   Index, index(codes): a vector's lookup indices from 32-bit codes
+//   Table, table(column): a position's kLanesCodes scores
+//   lookup(table, index): each lane's score
+//   mul, from_int(ints): products, and 32-bit integers as floats
+//   Bits, load_bits, store_bits: a mask kept in memory
+//   sub_where(a, m, b): a - b where m is set, a elsewhere
+// A cell's opening penalties are each one of two values (a horizontal
+// move out of a cell opens the sequence's gap or nothing, a vertical one
+// the profile's or nothing), so the row above keeps them as two bits per
+// lane: the kernel's memory is then mostly the row's scores, which keeps
+// long profiles in the nearer caches. Subtracting 0.0 changes no float,
+// so a - b where set is exactly a - (set ? b : 0).
+// Like everything included by the kernels' translation units, it lives in
+// an anonymous namespace.
+#pragma once
+
+#include <cstdint>
+
+#include "engine/strip_kernel.h"
+#include "engine/strip_kernel_impl.h"
+
+namespace tormid::strips {
+namespace {
+
+// G vectors of lanes per row: the chain along a row (two subtractions and
+// two maxima per cell, four cycles each) is longer than a vector's work
+// per cell, so several rows run at once (bench/engine_bench: 2, 3 and 4
+// vectors of 16 lanes, 4.7, 6.0 and 6.5 billion cells per second).
+template <class O, int G>
+struct FloatLanes {
+  static constexpr int W = O::W * G;
+  using V = typename O::V;
+  using M = typename O::M;
+  using Bits = typename O::Bits;
+
+  template <bool Local, End E>
+  static void rows(LanesJob& job) {
+    const int prf = job.prf;
+    const V open_seq = O::set1(job.open_seq), open_prf = O::set1(job.open_prf);
+    const V del_seq = O::set1(job.del_seq), del_prf = O::set1(job.del_prf), zero = O::zero();
+    const V minus_open_prf = O::set1(-job.open_prf);
+    const V floor = O::set1(static_cast<float>(kFloor));
+    float* const cell_s = job.s;
+    // Per position and vector of lanes: whether a horizontal (h) or a
+    // vertical (v) move out of the cell above opens a gap.
+    static_assert(sizeof(Bits) * 8 == O::W, "a word of bits per vector of lanes");
+    Bits* const open_h = job.h;
+    Bits* const open_v = job.v;
+
+    // Lanes: the sequence each works on, where it started and ends (in row
+    // steps), or -1 when idle; per lane the row it is on (from 1), column
+    // 0 of the row above, the best end so far, and the last row's values.
+    int seq_of[W];
+    long start[W], finish[W];
+    alignas(64) std::int32_t codes[W], row_of[W];
+    alignas(64) float col_prev[W], best[W], last_s[W], last_best[W];
+    int next = 0;
+    long row = 0;
+    auto take = [&](int lane) {
+      row_of[lane] = 1;
+      col_prev[lane] = 0;  // the corner
+      best[lane] = static_cast<float>(kFloor);
+      if (next < job.count) {
+        seq_of[lane] = next;
+        start[lane] = row;
+        finish[lane] = row + job.lens[next];
+        ++next;
+        // Row 0: a horizontal move out of it opens nothing, a vertical
+        // one the profile's gap.
+        const Bits bit = static_cast<Bits>(Bits{1} << (lane % O::W));
+        for (int j = 0; j < prf; ++j) {
+          cell_s[j * W + lane] = job.row0[j];
+          Bits& h = open_h[j * G + lane / O::W];
+          Bits& v = open_v[j * G + lane / O::W];
+          h = static_cast<Bits>(h & ~bit);
+          v = static_cast<Bits>(v | bit);
+        }
+      } else {
+        seq_of[lane] = -1;
+        finish[lane] = -1;
+        codes[lane] = kOutsideCode;
+      }
+    };
+    for (int lane = 0; lane < W; ++lane) take(lane);
+    auto first_finish = [&] {
+      long first = -1;
+      for (int lane = 0; lane < W; ++lane)
+        if (seq_of[lane] >= 0 && (first < 0 || finish[lane] < first)) first = finish[lane];
+      return first;
+    };
+    long next_finish = first_finish();
+
+    while (next_finish >= 0) {
+      for (int lane = 0; lane < W; ++lane)
+        if (seq_of[lane] >= 0)
+          codes[lane] = job.code_of[static_cast<unsigned char>(job.seqs[seq_of[lane]][row - start[lane]])];
+      typename O::Index idx[G];
+      V diag[G], left_s[G], row_best[G];
+      M left_h[G], left_v[G], last_diag[G];
+      for (int g = 0; g < G; ++g) {
+        idx[g] = O::index(codes + O::W * g);
+        // Column 0: free, or -open_prf - row * del_prf as a strip computes
+        // it; a horizontal move out of it opens the sequence's gap.
+        diag[g] = O::load(col_prev + O::W * g);
+        left_s[g] = job.free_col0 ? zero : O::sub(minus_open_prf, O::mul(O::from_int(row_of + O::W * g), del_prf));
+        O::store(col_prev + O::W * g, left_s[g]);
+        left_h[g] = O::all_lanes();
+        left_v[g] = O::no_lanes();
+        row_best[g] = floor;
+        last_diag[g] = O::no_lanes();
+      }
+      for (int j = 0; j < prf; ++j) {
+        const typename O::Table table = O::table(job.columns + static_cast<std::size_t>(j) * kLanesCodes);
+        for (int g = 0; g < G; ++g) {
+          const std::size_t at = static_cast<std::size_t>(j) * W + static_cast<std::size_t>(O::W * g);
+          const std::size_t bits_at = static_cast<std::size_t>(j) * G + static_cast<std::size_t>(g);
+          const V up_s = O::load(cell_s + at);
+          const M up_h = O::load_bits(open_h + bits_at);
+          const M up_v = O::load_bits(open_v + bits_at);
+          const V left = O::sub(O::sub_where(left_s[g], left_h[g], open_seq), del_seq);
+          const V up = O::sub(O::sub_where(up_s, up_v, open_prf), del_prf);
+          const V pair = O::add(diag[g], O::lookup(table, idx[g]));
+          // Ties go to the diagonal, then to up.
+          const V left_or_up = O::max(left, up);
+          V s = O::max(left_or_up, pair);
+          const M is_diag = O::ge(pair, left_or_up);
+          const M is_up = O::ge(up, left);
+          M h = O::or_(is_diag, O::and_(is_up, up_h));
+          M v = O::or_(is_diag, O::andnot(left_v[g], is_up));
+          if constexpr (Local) {
+            const M restart = O::le(s, zero);
+            s = O::max(s, zero);
+            h = O::andnot(h, restart);
+            v = O::andnot(v, restart);
+          }
+          if constexpr (E == End::anywhere || E == End::last_row)
+            row_best[g] = O::select(is_diag, O::max(s, row_best[g]), row_best[g]);
+          last_diag[g] = is_diag;
+          O::store(cell_s + at, s);
+          O::store_bits(open_h + bits_at, h);
+          O::store_bits(open_v + bits_at, v);
+          diag[g] = up_s;
+          left_s[g] = s;
+          left_h[g] = h;
+          left_v[g] = v;
+        }
+      }
+      // The row's ends, as a strip's tracker takes them row by row: a
+      // strictly better one wins.
+      for (int g = 0; g < G; ++g) {
+        const V so_far = O::load(best + O::W * g);
+        if constexpr (E == End::anywhere)
+          O::store(best + O::W * g, O::select(O::gt(row_best[g], so_far), row_best[g], so_far));
+        if constexpr (E == End::last_column)
+          O::store(best + O::W * g,
+                   O::select(O::and_(last_diag[g], O::gt(left_s[g], so_far)), left_s[g], so_far));
+        O::store(last_s + O::W * g, left_s[g]);
+        O::store(last_best + O::W * g, row_best[g]);
+      }
+      ++row;
+      for (int lane = 0; lane < W; ++lane) ++row_of[lane];
+
+      if (row == next_finish) {
+        for (int lane = 0; lane < W; ++lane)
+          if (seq_of[lane] >= 0 && finish[lane] == row) {
+            float& score = job.scores[seq_of[lane]];
+            if constexpr (E == End::none) score = last_s[lane];
+            else if constexpr (E == End::last_row) score = last_best[lane] > best[lane] ? last_best[lane] : best[lane];
+            else score = best[lane];
+            take(lane);
+          }
+        next_finish = first_finish();
+      }
+    }
+  }
+
+  template <bool Local>
+  static void by_end(LanesJob& job) {
+    switch (job.end) {
+      case End::none: rows<Local, End::none>(job); break;
+      case End::anywhere: rows<Local, End::anywhere>(job); break;
+      case End::last_column: rows<Local, End::last_column>(job); break;
+      case End::last_row: rows<Local, End::last_row>(job); break;
+    }
+  }
+
+  static void run(LanesJob& job) {
+    if (job.local_start)
+      by_end<true>(job);
+    else
+      by_end<false>(job);
+  }
+};
+
+}  // namespace
+}  // namespace tormid::strips
