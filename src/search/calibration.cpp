@@ -120,26 +120,37 @@ std::string random_sequence(std::uint64_t seed, int klass, int index, int length
 
 namespace {
 
-// Scores a plan's sequence `index` into scores (class-major: class c's
-// k-th score at c * samples + k). Quick scores: a law fitted to thousands
-// of chance scores does not see the rounding of floats, or in local mode
-// of 16-bit integers (each score to 1/512 to 1/1024 of the largest), and
-// they come two to four times as fast.
-void score_sample(const QuickProfile& profile, const Settings& settings, const CalibrationPlan& plan,
-                  std::uint64_t seed, std::size_t index, Workspace& workspace, std::vector<double>& prefix,
-                  std::vector<double>& scores) {
+// Sequences of a plan scored together: enough to fill the lanes of
+// quick_scores() several times over, few enough to share a profile's
+// sequences among threads.
+constexpr std::size_t kSamplesPerChunk = 64;
+
+// Scores a plan's sequences [first, first + count) into scores
+// (class-major: class c's k-th score at c * samples + k). Quick scores: a
+// law fitted to thousands of chance scores does not see the rounding of
+// floats, or in local mode of 16-bit integers (each score to 1/512 to
+// 1/1024 of the largest), and they come several times as fast, many
+// sequences at once.
+void score_samples(const QuickProfile& profile, const Settings& settings, const CalibrationPlan& plan,
+                   std::uint64_t seed, std::size_t first, std::size_t count, Workspace& workspace,
+                   std::vector<double>& prefix, std::vector<double>& scores) {
   const auto samples = static_cast<std::size_t>(plan.samples);
   if (plan.prefixes) {
-    const std::string seq = random_sequence(seed, 0, static_cast<int>(index), plan.lengths.back());
-    quick_prefix_scores(profile, settings, seq, workspace, prefix);
-    for (std::size_t c = 0; c < plan.lengths.size(); ++c)
-      scores[c * samples + index] = prefix[static_cast<std::size_t>(plan.lengths[c]) - 1];
+    for (std::size_t index = first; index < first + count; ++index) {
+      const std::string seq = random_sequence(seed, 0, static_cast<int>(index), plan.lengths.back());
+      quick_prefix_scores(profile, settings, seq, workspace, prefix);
+      for (std::size_t c = 0; c < plan.lengths.size(); ++c)
+        scores[c * samples + index] = prefix[static_cast<std::size_t>(plan.lengths[c]) - 1];
+    }
     return;
   }
-  const std::size_t klass = index / samples;
-  const std::string seq =
-      random_sequence(seed, static_cast<int>(klass), static_cast<int>(index % samples), plan.lengths[klass]);
-  scores[index] = quick_score(profile, settings, seq, workspace);
+  std::vector<std::string> seqs;
+  for (std::size_t index = first; index < first + count; ++index) {
+    const std::size_t klass = index / samples;
+    seqs.push_back(random_sequence(seed, static_cast<int>(klass), static_cast<int>(index % samples), plan.lengths[klass]));
+  }
+  const std::vector<std::string_view> views(seqs.begin(), seqs.end());
+  quick_scores(profile, settings, views, workspace, std::span(scores).subspan(first, count));
 }
 
 // The law of a profile from its calibration scores.
@@ -167,13 +178,19 @@ std::vector<ScoreLaw> calibrate(const std::vector<const Profile*>& profiles, con
   std::vector<ScoreLaw> laws(profiles.size());
   if (kind == ScoreLaw::Kind::none || profiles.empty()) return laws;
   // Each profile's plan, and where its sequences start among all.
+  // Each profile's plan, and its chunks of sequences among all.
   std::vector<CalibrationPlan> plans;
-  std::vector<std::size_t> first = {0};
+  struct Chunk {
+    std::size_t profile, first, count;
+  };
+  std::vector<Chunk> chunks;
   std::vector<std::vector<double>> scores(profiles.size());
   std::vector<std::optional<QuickProfile>> quick(profiles.size());
   for (std::size_t p = 0; p < profiles.size(); ++p) {
     plans.push_back(calibration_plan(settings, profiles[p]->length()));
-    first.push_back(first.back() + plans.back().sequences());
+    const std::size_t sequences = plans.back().sequences();
+    for (std::size_t first = 0; first < sequences; first += kSamplesPerChunk)
+      chunks.push_back({p, first, std::min(kSamplesPerChunk, sequences - first)});
     scores[p].resize(plans.back().scores());
   }
   struct Buffers {
@@ -183,10 +200,11 @@ std::vector<ScoreLaw> calibrate(const std::vector<const Profile*>& profiles, con
   tbb::enumerable_thread_specific<Buffers> buffers;
   run_on_threads(threads, [&] {
     tbb::parallel_for(std::size_t{0}, profiles.size(), [&](std::size_t p) { quick[p].emplace(*profiles[p]); });
-    tbb::parallel_for(std::size_t{0}, first.back(), [&](std::size_t unit) {
-      const auto p = static_cast<std::size_t>(std::upper_bound(first.begin(), first.end(), unit) - first.begin() - 1);
+    tbb::parallel_for(std::size_t{0}, chunks.size(), [&](std::size_t k) {
+      const Chunk& c = chunks[k];
       Buffers& b = buffers.local();
-      score_sample(*quick[p], settings, plans[p], seed, unit - first[p], b.workspace, b.prefix, scores[p]);
+      score_samples(*quick[c.profile], settings, plans[c.profile], seed, c.first, c.count, b.workspace, b.prefix,
+                    scores[c.profile]);
     });
     tbb::parallel_for(std::size_t{0}, profiles.size(),
                       [&](std::size_t p) { laws[p] = fit(kind, plans[p], scores[p]); });
