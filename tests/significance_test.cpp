@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <thread>
 #include <fstream>
@@ -372,6 +373,51 @@ TEST_P(BiasCorrection, StoppingEarlyChangesNoReportedDomain) {
   }
   EXPECT_GE(reported, 5);
   EXPECT_LT(early_cells, all_cells);
+}
+
+// The pairs of a profile corrected together (their shuffles scored round
+// by round, many at once) come out as each corrected alone: the same
+// chance counts to the bit and the same cells.
+TEST_P(BiasCorrection, ManyPairsAtOnceAsEachAlone) {
+  const BiasedDatabase data = biased_database();
+  const SearchConfig c = config(GetParam());
+  const std::vector<ScoreLaw> laws = calibrate({&data.profiles[0], &data.profiles[1]}, c.alignment, c.seed, 2);
+  const double z = static_cast<double>(data.records.size());
+  const std::function<bool(double, double)> reportable = [&](double count, double score) {
+    return c.reports(count, score, z);
+  };
+  Workspace ws;
+  int corrected = 0;
+  for (std::size_t p = 0; p < data.profiles.size(); ++p) {
+    const ScoreLaw& law = laws[p];
+    std::vector<std::vector<Domain>> together, alone;
+    std::vector<std::uint64_t> cells_together, cells_alone;
+    std::vector<CompositionTask> tasks;
+    for (const synthetic::Record& r : data.records) {
+      const int length = static_cast<int>(r.sequence.size());
+      const auto passes = [&](double score) { return reportable(law.expected_count(score, length), score); };
+      std::uint64_t cells = 0;
+      together.push_back(find_domains(data.profiles[p], c.alignment, r.sequence, passes, false, ws, cells));
+    }
+    alone = together;
+    cells_together.assign(together.size(), 0);
+    cells_alone.assign(together.size(), 0);
+    for (std::size_t k = 0; k < together.size(); ++k)
+      if (!together[k].empty()) tasks.push_back({&together[k], data.records[k].sequence, reportable, &cells_together[k]});
+    correct_for_composition(tasks, data.profiles[p], p, c.alignment, law, c.seed, ws);
+    for (std::size_t k = 0; k < alone.size(); ++k) {
+      correct_for_composition(alone[k], data.profiles[p], p, c.alignment, law, data.records[k].sequence, c.seed,
+                              reportable, ws, cells_alone[k]);
+      ASSERT_EQ(cells_together[k], cells_alone[k]) << data.records[k].name;
+      for (std::size_t j = 0; j < alone[k].size(); ++j) {
+        ASSERT_EQ(std::bit_cast<std::uint64_t>(together[k][j].composition_expected),
+                  std::bit_cast<std::uint64_t>(alone[k][j].composition_expected))
+            << data.records[k].name << " domain " << j;
+        corrected += alone[k][j].composition_expected > 0;
+      }
+    }
+  }
+  EXPECT_GE(corrected, 20);
 }
 
 INSTANTIATE_TEST_SUITE_P(Significance, BiasCorrection, testing::Values(false, true),
