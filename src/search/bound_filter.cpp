@@ -11,9 +11,12 @@ namespace tormid {
 
 namespace {
 
-// Sequences per call of the score bound: enough to keep its lanes busy,
-// few enough to share a batch among threads.
-constexpr std::size_t kBoundGroup = 512;
+// Sequences per call of the score bound: enough to keep its lanes busy
+// (the 16-bit bound takes only what the coarse one leaves of them), few
+// enough to share a batch among threads. (Real proteins against 8 models,
+// batches of 8,192 records: 512 to 2,048 took local mode 4.35 -> 4.25 s,
+// glocal 8.80 -> 8.36 s.)
+constexpr std::size_t kBoundGroup = 2048;
 
 // The score the profile's threshold reaches at these sequence lengths,
 // roughly, for a bound's scale: only its tightness depends on it, never its
