@@ -5,9 +5,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cmath>
 #include <cstdint>
+#include <optional>
 #include <random>
 #include <stdexcept>
 #include <string>
@@ -229,6 +231,43 @@ TEST_P(EngineEquivalence, LocalQuickScoresAreThoseOfTheRoundedProblem) {
   const double exact = align(profile, local, seq, plain, Detail::score).score;
   EXPECT_GT(exact * high.short_scale(), INT16_MAX);
   EXPECT_EQ(quick_score(high, local, seq, fast), exact);
+}
+
+// One pass for the row ends and a prefix's alignment: the same ends as
+// row_ends(), and align()'s alignment of the prefix chosen from them
+// (score, coordinates, lines), whatever the prefix; none where none is
+// chosen. The plain engine, which keeps no moves, aligns the prefix anew.
+TEST_P(EngineEquivalence, RowEndsAndAPrefixFromOnePass) {
+  Workspace fast(GetParam());
+  Workspace plain("reference");
+  std::mt19937 rng(37u + static_cast<unsigned>(GetParam().size()));
+  std::vector<RowEnd> ends, want_ends;
+  for (int n = 0; n < 600; ++n) {
+    fixtures::RandomCase c = fixtures::random_case(rng, fixtures::varied_limits(n));
+    if (c.seq.empty() || c.rows.empty()) continue;
+    c.values.prf_free_end = true;
+    c.values.seq_free_end = n % 2 == 0;  // local or last-column ends
+    const Profile profile = c.profile();
+    const Settings settings = c.settings();
+    const int len = static_cast<int>(c.seq.size());
+    const int rows = std::array{0, 1, (len + 1) / 2, len}[static_cast<std::size_t>(n % 4)];
+    const Detail detail = n % 3 ? Detail::display : Detail::path;
+    row_ends(profile, settings, c.seq, plain, want_ends);
+    for (Workspace* ws : {&fast, &plain}) {
+      SCOPED_TRACE("case " + std::to_string(n) + ": seq " + c.seq + ", rows " + std::to_string(rows));
+      const std::optional<Alignment> got = row_ends_and_prefix(
+          profile, settings, c.seq, *ws, ends, [&](const std::vector<RowEnd>&) { return rows; }, detail);
+      ASSERT_EQ(ends.size(), want_ends.size());
+      for (std::size_t k = 0; k < ends.size(); ++k) {
+        ASSERT_EQ(std::bit_cast<std::uint64_t>(ends[k].score), std::bit_cast<std::uint64_t>(want_ends[k].score));
+        ASSERT_EQ(ends[k].col, want_ends[k].col);
+      }
+      ASSERT_EQ(got.has_value(), rows > 0);
+      if (got)
+        expect_same(*got, align(profile, settings, std::string_view(c.seq).substr(0, static_cast<std::size_t>(rows)),
+                                plain, detail));
+    }
+  }
 }
 
 // Many sequences at once give what each gives alone, to the bit: batches

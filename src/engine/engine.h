@@ -26,6 +26,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <functional>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -264,6 +266,19 @@ struct RowEnd {
 // another end mode.
 void row_ends(const Profile& profile, const Settings& settings, std::string_view sequence, Workspace& workspace,
               std::vector<RowEnd>& ends);
+
+// row_ends(), then align() of the first `rows` residues, rows picked from
+// the ends by choose (1 to the sequence's length; 0 for none), with
+// Detail::path or Detail::display. Where the fast kernels run, the one
+// pass keeps the matrix's moves and the alignment comes from them, without
+// computing the prefix's matrix again; the same alignment either way.
+// Throws std::invalid_argument as row_ends() does, or for a choice beyond
+// the sequence.
+std::optional<Alignment> row_ends_and_prefix(const Profile& profile, const Settings& settings,
+                                             std::string_view sequence, Workspace& workspace,
+                                             std::vector<RowEnd>& ends,
+                                             const std::function<int(const std::vector<RowEnd>&)>& choose,
+                                             Detail detail);
 
 // Where the matrix of a suffix of sequence, the residues from `from` on,
 // meets the matrix of the whole sequence: the first row k of the suffix

@@ -147,8 +147,15 @@ const strips::QuickKernel& quick_kernel_for(const Workspace::Impl& ws, int prf);
 
 // row_ends() with the strip kernels; false where the sequence is too long
 // for them.
+// With moves_lanes set, the matrix's moves are kept in ws.trace where the
+// memory is there, and *moves_lanes is the strip height they were kept
+// with (0 where they were not).
 bool row_ends_fast(const Profile& profile, const Settings& settings, std::string_view seq, Workspace::Impl& ws,
-                   std::vector<RowEnd>& ends);
+                   std::vector<RowEnd>& ends, int* moves_lanes = nullptr);
+// align()'s alignment of the first `rows` residues of seq from the moves
+// and row ends the last row_ends_fast() of seq kept in ws.
+Alignment prefix_from_moves(const Profile& profile, std::string_view seq, int rows, int lanes,
+                            const Workspace::Impl& ws, Detail detail);
 
 // A result that could not be computed for want of memory at `stage`.
 inline Alignment out_of_memory(int stage) {

@@ -183,16 +183,28 @@ double float_score(const Settings& settings, const strips::QuickKernel& kernel, 
 }  // namespace
 
 bool row_ends_fast(const Profile& profile, const Settings& settings, std::string_view seq, Workspace::Impl& ws,
-                   std::vector<RowEnd>& ends) {
+                   std::vector<RowEnd>& ends, int* moves_lanes) {
   const strips::Kernel& kernel = strip_kernel_for(ws, profile.length());
   if (seq.size() >= static_cast<std::size_t>(INT_MAX - kernel.lanes)) return false;
   const std::size_t edge_size = strips::edge_length(kernel, profile.length());
   grow(ws.edges, 3 * edge_size);
   grow(ws.row_scores, seq.size());
   grow(ws.row_cols, seq.size());
+  bool keep_moves = moves_lanes != nullptr;
+  if (keep_moves) {
+    const std::size_t strip_count = (seq.size() + static_cast<std::size_t>(kernel.lanes) - 1) /
+                                    static_cast<std::size_t>(kernel.lanes);
+    try {
+      grow(ws.trace, strip_count * strips::trace_bytes_per_strip(kernel.lanes, profile.length()));
+    } catch (const std::bad_alloc&) {
+      keep_moves = false;  // the row ends alone; the caller aligns afresh
+    }
+    *moves_lanes = keep_moves ? kernel.lanes : 0;
+  }
   strips::Job job = make_job<double>(profile, settings, seq, ws.edges.data(), edge_size);
   job.row_ends = ws.row_scores.data();
   job.row_end_cols = ws.row_cols.data();
+  job.trace = keep_moves ? ws.trace.data() : nullptr;
   kernel.run(job);
   ends.resize(seq.size());
   // As align()'s end tracker, which starts at the floor, no cell at or
@@ -202,6 +214,30 @@ bool row_ends_fast(const Profile& profile, const Settings& settings, std::string
     ends[k] = {found ? ws.row_scores[k] : kNoRowEnd, found ? ws.row_cols[k] : 0};
   }
   return true;
+}
+
+Alignment prefix_from_moves(const Profile& profile, std::string_view seq, int rows, int lanes,
+                            const Workspace::Impl& ws, Detail detail) {
+  // The prefix's matrix is the first rows of the sequence's: its end is the
+  // first of those rows whose end is strictly the best, from the floor, as
+  // align()'s tracker takes it.
+  Alignment result;
+  result.score = kScoreFloor;
+  CellRef target{0, 0};
+  for (int row = 1; row <= rows; ++row) {
+    const double end = ws.row_scores[static_cast<std::size_t>(row - 1)];
+    if (end > result.score) {
+      result.score = end;
+      target = {row, ws.row_cols[static_cast<std::size_t>(row - 1)]};
+    }
+  }
+  const TraceView moves(ws.trace.data(), lanes, profile.length());
+  auto anchor_of = [&](CellRef pair) {
+    if (moves.move(pair.row, pair.col) == strips::kRestart) return CellRef{0, 0};
+    return moves.last_pair_from(pair.row - 1, pair.col - 1);
+  };
+  finish_alignment(seq.substr(0, static_cast<std::size_t>(rows)), profile, target, anchor_of, detail, result);
+  return result;
 }
 
 Alignment align_fast(const Profile& profile, const Settings& settings, std::string_view seq,

@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <bit>
 #include <climits>
+#include <functional>
+#include <optional>
 #include <cstdint>
 #include <stdexcept>
 #include <string_view>
@@ -102,6 +104,26 @@ void row_ends(const Profile& profile, const Settings& settings, std::string_view
   ends.resize(sequence.size());
   PlainRows rows(profile, settings);
   for (std::size_t k = 0; k < sequence.size(); ++k) ends[k] = rows.next(static_cast<int>(k) + 1, sequence[k]);
+}
+
+std::optional<Alignment> row_ends_and_prefix(const Profile& profile, const Settings& settings,
+                                             std::string_view sequence, Workspace& workspace,
+                                             std::vector<RowEnd>& ends,
+                                             const std::function<int(const std::vector<RowEnd>&)>& choose,
+                                             Detail detail) {
+  require_row_ends(settings);
+  if (detail == Detail::score) throw std::invalid_argument("a prefix's alignment needs its path");
+  Workspace::Impl& ws = workspace.impl();
+  int lanes = 0;
+  const bool fast = !ws.reference && !sequence.empty() && profile.length() > 0 &&
+                    row_ends_fast(profile, settings, sequence, ws, ends, &lanes);
+  if (!fast) row_ends(profile, settings, sequence, workspace, ends);
+  const int rows = choose(ends);
+  if (rows <= 0) return std::nullopt;
+  if (static_cast<std::size_t>(rows) > sequence.size())
+    throw std::invalid_argument("a prefix longer than the sequence");
+  if (lanes > 0) return prefix_from_moves(profile, sequence, rows, lanes, ws, detail);
+  return align(profile, settings, sequence.substr(0, static_cast<std::size_t>(rows)), workspace, detail);
 }
 
 void prefix_scores(const Profile& profile, const Settings& settings, std::string_view sequence,
