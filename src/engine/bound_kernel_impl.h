@@ -19,6 +19,7 @@
 #include <cstdint>
 
 #include "engine/bound_kernel.h"
+#include "engine/lane_schedule.h"
 
 namespace tormid::bounds {
 namespace {
@@ -146,39 +147,18 @@ struct GroupedBatch {
     std::int16_t* const d = job.d;
     std::int16_t* const x = job.x;
 
-    // Lanes: the sequence each works on, where it started and ends (in row
-    // steps), or -1 when idle.
-    int seq_of[W];
-    long start[W], finish[W];
+    LaneSchedule<W> lanes(job.count, job.seqs, job.lens);
     alignas(64) std::int16_t codes[W];
-    int next = 0;
-    long row = 0;
-    std::uint32_t fresh = 0;
+    std::uint32_t fresh = 0;  // lanes that took a sequence
     auto take = [&](int lane) {
-      if (next < job.count) {
-        seq_of[lane] = next;
-        start[lane] = row;
-        finish[lane] = row + job.lens[next];
-        ++next;
-        fresh |= std::uint32_t{1} << lane;
-      } else {
-        seq_of[lane] = -1;
-        finish[lane] = -1;
-        codes[lane] = kCodes - 1;
-      }
+      if (lanes.take(lane) >= 0) fresh |= std::uint32_t{1} << lane;
     };
     for (int lane = 0; lane < W; ++lane) take(lane);
-    auto first_finish = [&] {
-      long first = -1;
-      for (int lane = 0; lane < W; ++lane)
-        if (seq_of[lane] >= 0 && (first < 0 || finish[lane] < first)) first = finish[lane];
-      return first;
-    };
-    long next_finish = first_finish();
+    lanes.plan();
 
     alignas(64) std::int16_t col_prev[W], col_step[W], end[W], top[W];
     for (int lane = 0; lane < W; ++lane) col_prev[lane] = col_step[lane] = 0, end[lane] = top[lane] = kLow;
-    while (next_finish >= 0) {
+    while (lanes.running()) {
       if (fresh) {  // row 0 of the lanes' new sequences
         for (int lane = 0; lane < W; ++lane) {
           if (!(fresh >> lane & 1)) continue;
@@ -192,9 +172,7 @@ struct GroupedBatch {
         }
         fresh = 0;
       }
-      for (int lane = 0; lane < W; ++lane)
-        if (seq_of[lane] >= 0)
-          codes[lane] = job.code_of[static_cast<unsigned char>(job.seqs[seq_of[lane]][row - start[lane]])];
+      lanes.codes(job.code_of, codes);
       typename O::Index idx[H];
       V diag[H], f[H], m[H], row_best[H], end_v[H], top_v[H], col_cur[H];
       for (int h = 0; h < H; ++h) {
@@ -241,21 +219,19 @@ struct GroupedBatch {
         O::store(col_prev + O::W * h, col_cur[h]);
         O::store(col_step + O::W * h, O::set1(job.col0_step));
       }
-      ++row;
-
-      if (row == next_finish) {
+      if (lanes.advance()) {
         alignas(64) std::int16_t ends[W];
         for (int h = 0; h < H; ++h)
           O::store(ends + O::W * h, E == End::last_row ? row_best[h]
                                     : E == End::last_cell ? O::load(d + (prf - 1) * W + O::W * h)
                                                           : end_v[h]);
         for (int lane = 0; lane < W; ++lane)
-          if (seq_of[lane] >= 0 && finish[lane] == row) {
-            job.best[seq_of[lane]] = ends[lane];
-            job.top[seq_of[lane]] = top[lane];
+          if (const int seq = lanes.ended(lane); seq >= 0) {
+            job.best[seq] = ends[lane];
+            job.top[seq] = top[lane];
             take(lane);
           }
-        next_finish = first_finish();
+        lanes.plan();
       }
     }
   }

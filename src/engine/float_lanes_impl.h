@@ -20,6 +20,7 @@
 #include <cstdint>
 
 #include "engine/strip_kernel.h"
+#include "engine/lane_schedule.h"
 #include "engine/strip_kernel_impl.h"
 
 namespace tormid::strips {
@@ -50,53 +51,32 @@ struct FloatLanes {
     Bits* const open_h = job.h;
     Bits* const open_v = job.v;
 
-    // Lanes: the sequence each works on, where it started and ends (in row
-    // steps), or -1 when idle; per lane the row it is on (from 1), column
-    // 0 of the row above, the best end so far, and the last row's values.
-    int seq_of[W];
-    long start[W], finish[W];
+    // Per lane: the row it is on (from 1), column 0 of the row above, the
+    // best end so far, and the last row's values.
     alignas(64) std::int32_t codes[W], row_of[W];
     alignas(64) float col_prev[W], best[W], last_s[W], last_best[W];
-    int next = 0;
-    long row = 0;
+    LaneSchedule<W> lanes(job.count, job.seqs, job.lens);
     auto take = [&](int lane) {
       row_of[lane] = 1;
       col_prev[lane] = 0;  // the corner
       best[lane] = static_cast<float>(kFloor);
-      if (next < job.count) {
-        seq_of[lane] = next;
-        start[lane] = row;
-        finish[lane] = row + job.lens[next];
-        ++next;
-        // Row 0: a horizontal move out of it opens nothing, a vertical
-        // one the profile's gap.
-        const Bits bit = static_cast<Bits>(Bits{1} << (lane % O::W));
-        for (int j = 0; j < prf; ++j) {
-          cell_s[j * W + lane] = job.row0[j];
-          Bits& h = open_h[j * G + lane / O::W];
-          Bits& v = open_v[j * G + lane / O::W];
-          h = static_cast<Bits>(h & ~bit);
-          v = static_cast<Bits>(v | bit);
-        }
-      } else {
-        seq_of[lane] = -1;
-        finish[lane] = -1;
-        codes[lane] = kOutsideCode;
+      if (lanes.take(lane) < 0) return;
+      // Row 0: a horizontal move out of it opens nothing, a vertical one
+      // the profile's gap.
+      const Bits bit = static_cast<Bits>(Bits{1} << (lane % O::W));
+      for (int j = 0; j < prf; ++j) {
+        cell_s[j * W + lane] = job.row0[j];
+        Bits& h = open_h[j * G + lane / O::W];
+        Bits& v = open_v[j * G + lane / O::W];
+        h = static_cast<Bits>(h & ~bit);
+        v = static_cast<Bits>(v | bit);
       }
     };
     for (int lane = 0; lane < W; ++lane) take(lane);
-    auto first_finish = [&] {
-      long first = -1;
-      for (int lane = 0; lane < W; ++lane)
-        if (seq_of[lane] >= 0 && (first < 0 || finish[lane] < first)) first = finish[lane];
-      return first;
-    };
-    long next_finish = first_finish();
+    lanes.plan();
 
-    while (next_finish >= 0) {
-      for (int lane = 0; lane < W; ++lane)
-        if (seq_of[lane] >= 0)
-          codes[lane] = job.code_of[static_cast<unsigned char>(job.seqs[seq_of[lane]][row - start[lane]])];
+    while (lanes.running()) {
+      lanes.codes(job.code_of, codes);
       typename O::Index idx[G];
       V diag[G], left_s[G], row_best[G];
       M left_h[G], left_v[G], last_diag[G];
@@ -160,19 +140,18 @@ struct FloatLanes {
         O::store(last_s + O::W * g, left_s[g]);
         O::store(last_best + O::W * g, row_best[g]);
       }
-      ++row;
       for (int lane = 0; lane < W; ++lane) ++row_of[lane];
 
-      if (row == next_finish) {
+      if (lanes.advance()) {
         for (int lane = 0; lane < W; ++lane)
-          if (seq_of[lane] >= 0 && finish[lane] == row) {
-            float& score = job.scores[seq_of[lane]];
+          if (const int seq = lanes.ended(lane); seq >= 0) {
+            float& score = job.scores[seq];
             if constexpr (E == End::none) score = last_s[lane];
             else if constexpr (E == End::last_row) score = last_best[lane] > best[lane] ? last_best[lane] : best[lane];
             else score = best[lane];
             take(lane);
           }
-        next_finish = first_finish();
+        lanes.plan();
       }
     }
   }

@@ -12,6 +12,7 @@
 #include <limits>
 
 #include "engine/bound_kernel.h"
+#include "engine/lane_schedule.h"
 
 namespace tormid::bounds {
 namespace {
@@ -45,51 +46,29 @@ struct QuickBatch {
     std::int16_t* const cell_h = job.h;
     std::int16_t* const cell_v = job.v;
 
-    // Lanes: the sequence each works on, where it started and ends (in
-    // row steps), or -1 when idle.
-    int seq_of[W];
-    long start[W], finish[W];
     // Column 0 outside a free border, per lane: the value of the row above
     // and what the next row lowers it by.
     alignas(64) std::int16_t codes[W], best[W], col_prev[W], col_step[W];
     const std::int16_t first_step = sum(job.open_prf, job.del_prf);
-    int next = 0;
-    long row = 0;
+    LaneSchedule<W> lanes(job.count, job.seqs, job.lens);
     auto take = [&](int lane) {
       best[lane] = kNone;
       col_prev[lane] = 0;
       col_step[lane] = first_step;
-      if (next < job.count) {
-        seq_of[lane] = next;
-        start[lane] = row;
-        finish[lane] = row + job.lens[next];
-        ++next;
-        // Row 0 of a local alignment: score 0, a horizontal move out of it
-        // opens nothing, a vertical one opens the profile's gap.
-        for (int j = 0; j < prf; ++j) {
-          cell_s[j * W + lane] = 0;
-          cell_h[j * W + lane] = job.del_seq;
-          cell_v[j * W + lane] = first_step;
-        }
-      } else {
-        seq_of[lane] = -1;
-        finish[lane] = -1;
-        codes[lane] = kCodes - 1;
+      if (lanes.take(lane) < 0) return;
+      // Row 0 of a local alignment: score 0, a horizontal move out of it
+      // opens nothing, a vertical one opens the profile's gap.
+      for (int j = 0; j < prf; ++j) {
+        cell_s[j * W + lane] = 0;
+        cell_h[j * W + lane] = job.del_seq;
+        cell_v[j * W + lane] = first_step;
       }
     };
     for (int lane = 0; lane < W; ++lane) take(lane);
-    auto first_finish = [&] {
-      long first = -1;
-      for (int lane = 0; lane < W; ++lane)
-        if (seq_of[lane] >= 0 && (first < 0 || finish[lane] < first)) first = finish[lane];
-      return first;
-    };
-    long next_finish = first_finish();
+    lanes.plan();
 
-    while (next_finish >= 0) {
-      for (int lane = 0; lane < W; ++lane)
-        if (seq_of[lane] >= 0)
-          codes[lane] = job.code_of[static_cast<unsigned char>(job.seqs[seq_of[lane]][row - start[lane]])];
+    while (lanes.running()) {
+      lanes.codes(job.code_of, codes);
       typename O::Index idx[G];
       // Column 0 (with a local start, not a free border): 0 in row 0, then
       // -open_prf - row * del_prf, saturating; a horizontal move out of it
@@ -143,15 +122,14 @@ struct QuickBatch {
         }
       }
       for (int g = 0; g < G; ++g) O::store(best + O::W * g, top[g]);
-      ++row;
 
-      if (row == next_finish) {
+      if (lanes.advance()) {
         for (int lane = 0; lane < W; ++lane)
-          if (seq_of[lane] >= 0 && finish[lane] == row) {
-            job.best[seq_of[lane]] = best[lane];
+          if (const int seq = lanes.ended(lane); seq >= 0) {
+            job.best[seq] = best[lane];
             take(lane);
           }
-        next_finish = first_finish();
+        lanes.plan();
       }
     }
   }
