@@ -317,6 +317,22 @@ TEST_P(EngineEquivalence, QuickScoresOfManyAreEachOnesAlone) {
   quick_scores(high, local, views, fast, together);
   for (std::size_t k = 0; k < views.size(); ++k) ASSERT_EQ(together[k], quick_score(high, local, views[k], fast)) << k;
 
+  // More sequences than one plan takes.
+  {
+    fixtures::RandomLimits limits;
+    const fixtures::RandomCase c = fixtures::random_case(rng, limits);
+    const QuickProfile quick(Profile(c.rows.empty() ? std::vector<ProfileRow>(3) : c.rows));
+    std::vector<std::string> many;
+    for (int k = 0; k < 2500; ++k) many.push_back(std::string(static_cast<std::size_t>(5 + k % 23), "ACDEW"[k % 5]));
+    const std::vector<std::string_view> views_many(many.begin(), many.end());
+    together.assign(views_many.size(), 0);
+    quick_scores(quick, local, views_many, fast, together);
+    for (std::size_t k = 0; k < views_many.size(); ++k)
+      ASSERT_EQ(std::bit_cast<std::uint64_t>(together[k]),
+                std::bit_cast<std::uint64_t>(quick_score(quick, local, views_many[k], fast)))
+          << k;
+  }
+
   // What quick_score() refuses, quick_scores() refuses.
   const std::vector<std::string_view> with_empty(20, std::string_view("ACD"));
   std::vector<std::string_view> bad = with_empty;

@@ -23,6 +23,10 @@ namespace {
 // that share of them are busy is faster in strips.
 constexpr double kShortLanesGain = 1.8;
 constexpr double kFloatLanesGain = 2.0;
+// The lanes' schedule is planned for this many sequences at a time.
+constexpr std::size_t kPlannedTogether = 1024;
+// The most memory a pass keeps for the moves of a whole sequence.
+constexpr std::size_t kMostKeptMoves = std::size_t{256} << 20;
 
 // The moves of the cells, as the kernel stored them: per strip of `lanes`
 // rows, per anti-diagonal step, two planes of one bit per lane.
@@ -194,8 +198,12 @@ bool row_ends_fast(const Profile& profile, const Settings& settings, std::string
   if (keep_moves) {
     const std::size_t strip_count = (seq.size() + static_cast<std::size_t>(kernel.lanes) - 1) /
                                     static_cast<std::size_t>(kernel.lanes);
+    const std::size_t bytes = strip_count * strips::trace_bytes_per_strip(kernel.lanes, profile.length());
+    // Moves of a whole long record are left out: the prefix is aligned
+    // afresh then, its traceback no larger than it needs.
+    keep_moves = bytes <= kMostKeptMoves;
     try {
-      grow(ws.trace, strip_count * strips::trace_bytes_per_strip(kernel.lanes, profile.length()));
+      if (keep_moves) grow(ws.trace, bytes);
     } catch (const std::bad_alloc&) {
       keep_moves = false;  // the row ends alone; the caller aligns afresh
     }
@@ -419,6 +427,13 @@ void float_lanes(const QuickProfile& profile, const Settings& settings, std::spa
 void quick_scores(const QuickProfile& profile, const Settings& settings,
                   std::span<const std::string_view> sequences, Workspace& workspace, std::span<double> scores) {
   if (sequences.size() != scores.size()) throw std::invalid_argument("quick_scores: as many scores as sequences");
+  if (sequences.size() > kPlannedTogether) {  // the plan's cost grows with the square of its sequences
+    for (std::size_t first = 0; first < sequences.size(); first += kPlannedTogether) {
+      const std::size_t n = std::min(kPlannedTogether, sequences.size() - first);
+      quick_scores(profile, settings, sequences.subspan(first, n), workspace, scores.subspan(first, n));
+    }
+    return;
+  }
   Workspace::Impl& ws = workspace.impl();
   const strips::QuickKernel& kernel = quick_kernel_for(ws, profile.length());
   // Each sequence is checked as quick_score() checks it, before any runs.
