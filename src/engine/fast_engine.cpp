@@ -335,15 +335,22 @@ std::vector<std::size_t> lane_plan(std::span<const std::string_view> sequences, 
   return lanes;
 }
 
-// The 16-bit local scores of the planned sequences, one per lane.
-void short_lanes(const QuickProfile& profile, const Settings& settings, std::span<const std::string_view> sequences,
-                 const std::vector<std::size_t>& lanes, double scale, Workspace::Impl& ws, std::span<double> scores) {
+// The planned sequences into ws.bound_seqs and bound_lens, as the kernels
+// of many sequences take them.
+void lane_sequences(std::span<const std::string_view> sequences, const std::vector<std::size_t>& lanes,
+                    Workspace::Impl& ws) {
   ws.bound_seqs.clear();
   ws.bound_lens.clear();
   for (const std::size_t k : lanes) {
     ws.bound_seqs.push_back(sequences[k].data());
     ws.bound_lens.push_back(static_cast<int>(sequences[k].size()));
   }
+}
+
+// The 16-bit local scores of the planned sequences, one per lane.
+void short_lanes(const QuickProfile& profile, const Settings& settings, std::span<const std::string_view> sequences,
+                 const std::vector<std::size_t>& lanes, double scale, Workspace::Impl& ws, std::span<double> scores) {
+  lane_sequences(sequences, lanes, ws);
   const std::size_t cells = static_cast<std::size_t>(profile.length()) * bounds::kBatchLanes;
   ws.bound_d.resize(cells);
   ws.bound_x.resize(cells);
@@ -380,12 +387,7 @@ void short_lanes(const QuickProfile& profile, const Settings& settings, std::spa
 // The float scores of the planned sequences, one per lane.
 void float_lanes(const QuickProfile& profile, const Settings& settings, std::span<const std::string_view> sequences,
                  const std::vector<std::size_t>& lanes, Workspace::Impl& ws, std::span<double> scores) {
-  ws.bound_seqs.clear();
-  ws.bound_lens.clear();
-  for (const std::size_t k : lanes) {
-    ws.bound_seqs.push_back(sequences[k].data());
-    ws.bound_lens.push_back(static_cast<int>(sequences[k].size()));
-  }
+  lane_sequences(sequences, lanes, ws);
   const EdgeRules rules = edge_rules(settings.start);
   strips::LanesJob job;
   job.open_prf = narrowed<float>(settings.gap_open_penalty_prf);

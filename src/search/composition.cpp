@@ -122,6 +122,9 @@ struct NullRequest {
   double n = 0, sum = 0, squares = 0;
   bool done = false;
   CompositionNull null;
+  // Random sequences of the stretch's length: their mean best score and
+  // its spread.
+  double random_mean = NAN, random_sd = NAN;
 };
 
 // The shuffles scored before each check of a request: the composition's
@@ -147,34 +150,40 @@ void composition_nulls(std::vector<NullRequest>& requests, const QuickProfile& p
                        const ScoreLaw& law, std::uint64_t seed, Workspace& workspace, const Hopeless& hopeless,
                        const Cells& cells) {
   for (NullRequest& r : requests) {
+    const int length = static_cast<int>(r.stretch.size());
     r.state = content_hash(r.stretch, seed);
     r.shuffled.assign(r.stretch);
-    r.done = r.stretch.empty() || std::isnan(law.bulk_mean(static_cast<int>(r.stretch.size())));
+    r.random_mean = law.bulk_mean(length);
+    r.random_sd = law.bulk_sd(length);
+    r.done = r.stretch.empty() || std::isnan(r.random_mean);
   }
+  // Each round's shuffles; the strings keep their memory from round to
+  // round.
   std::vector<std::string> shuffles;
+  std::vector<std::string_view> views;
   std::vector<std::size_t> owner;  // the request of each shuffle
   std::vector<double> scores;
   for (const int round_end : kRounds) {
-    shuffles.clear();
     owner.clear();
     for (std::size_t k = 0; k < requests.size(); ++k) {
       NullRequest& r = requests[k];
       if (r.done) continue;
       for (int made = r.scored; made < round_end; ++made) {
         for (std::size_t i = r.shuffled.size(); i > 1; --i) std::swap(r.shuffled[i - 1], r.shuffled[below(r.state, i)]);
-        shuffles.push_back(r.shuffled);
+        if (owner.size() == shuffles.size()) shuffles.emplace_back();
+        shuffles[owner.size()].assign(r.shuffled);
         owner.push_back(k);
       }
     }
-    if (shuffles.empty()) return;
-    const std::vector<std::string_view> views(shuffles.begin(), shuffles.end());
+    if (owner.empty()) return;
+    // Views only once the strings stop moving.
+    views.assign(shuffles.begin(), shuffles.begin() + static_cast<std::ptrdiff_t>(owner.size()));
     scores.assign(views.size(), 0);
     quick_scores(profile, settings, views, workspace, scores);
     for (std::size_t m = 0; m < scores.size(); ++m) {
       NullRequest& r = requests[owner[m]];
       if (r.done) continue;  // stopped at an earlier shuffle of this round
       const int length = static_cast<int>(r.stretch.size());
-      const double random_mean = law.bulk_mean(length), random_sd = law.bulk_sd(length);
       cells(r);
       ++r.scored;
       const double score = scores[m];
@@ -186,14 +195,14 @@ void composition_nulls(std::vector<NullRequest>& requests, const QuickProfile& p
       r.n += 1;
       r.sum += score;
       r.squares += score * score;
-      if (r.scored == kCompositionFirstShuffles && r.sum / r.n < random_mean + kCompositionMaterial * random_sd) {
+      if (r.scored == kCompositionFirstShuffles && r.sum / r.n < r.random_mean + kCompositionMaterial * r.random_sd) {
         r.done = true;
         continue;
       }
       const bool check = std::find(std::begin(kHopelessChecks), std::end(kHopelessChecks), r.scored) !=
                          std::end(kHopelessChecks);
       if (r.scored == kCompositionShuffles || (check && !r.own)) {
-        const CompositionNull so_far = estimate(r.n, r.sum, r.squares, random_sd, length);
+        const CompositionNull so_far = estimate(r.n, r.sum, r.squares, r.random_sd, length);
         if (r.scored == kCompositionShuffles || hopeless(r, so_far)) {
           r.null = so_far;
           r.done = true;
