@@ -81,13 +81,6 @@ fixtures::RandomLimits limits_for(int n) {
 
 const double kScales[] = {256, 32, 1, 1.0 / 16, 1024};
 
-double largest(const Profile& profile) {
-  double top = 0;
-  for (const ProfileRow& row : profile.rows())
-    for (const double v : row) top = std::isfinite(v) ? std::max(top, v) : top;
-  return top;
-}
-
 class ScoreBoundProperty : public testing::TestWithParam<std::string> {};
 
 TEST_P(ScoreBoundProperty, NeverBelowTheExactScoreAndNoLooserThanTheRelaxedModel) {
@@ -257,14 +250,13 @@ TEST(CoarseBound, NeverBelowTheExactScoreAndWithinItsRoundingOfTheRelaxedModel) 
     finite += std::isfinite(reference[0]);
     const fixtures::RandomLimits limits = limits_for(n);
     if (std::isfinite(reference[0]) && !limits.huge_values) {
-      // Nothing capped at the bytes' ends: each move then rounds by less
-      // than a unit.
-      const double room = 255 - std::ceil(scalar.scale() * largest(profile));
+      // Nothing capped at the signed bytes' ends (a penalty at 127 units, a
+      // score at -128): each move then rounds by less than a unit.
       bool capped = std::max({settings.gap_open_penalty_seq, settings.gap_open_penalty_prf,
                               settings.deletion_penalty_seq, settings.deletion_penalty_prf}) *
-                        scalar.scale() >= room;
+                        scalar.scale() >= 127;
       for (const ProfileRow& row : c.rows)
-        for (const double v : row) capped = capped || -v * scalar.scale() >= room;
+        for (const double v : row) capped = capped || -v * scalar.scale() >= 128;
       double lowest = 0;
       const double relaxed = relaxed_score(profile, settings, c.seq, lowest);
       if (!capped) {

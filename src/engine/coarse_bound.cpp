@@ -1,5 +1,5 @@
 // The coarse bound: ScoreBound's relaxed paths (see score_bound.cpp for
-// why they bound align()'s score) for local alignments on unsigned bytes.
+// why they bound align()'s score) for local alignments on bytes.
 //
 // With a local start and end, no opening below 0 and deletions of at least
 // 0, every relaxed value that matters is at least 0: row 0 is free, column
@@ -25,6 +25,8 @@ namespace {
 // Units of the bytes that a value of `reach` plus the largest score may
 // take: the rest of the 255 keeps the top check clear of it.
 constexpr double kRoom = 250;
+// Units of the largest score, rounded up: a signed byte holds it.
+constexpr double kLargestUnits = 126;
 // Below 2 units per unit of score, rounding lets so many chance sequences
 // through that the pass costs more than it saves (real proteins against
 // HMMER models: at 1 unit 24 to 86% of the pairs passed, at 2 units 3 to
@@ -56,7 +58,8 @@ double scaled_down(double x, double scale) {
   return down == v && std::fma(x, scale, -v) < 0 ? down - 1 : down;
 }
 
-std::uint8_t byte_at_most(double units) { return static_cast<std::uint8_t>(std::clamp(units, 0.0, 255.0)); }
+// A penalty of at most `units`, 0 to 127.
+std::uint8_t penalty_byte(double units) { return static_cast<std::uint8_t>(std::clamp(units, 0.0, 127.0)); }
 
 }  // namespace
 
@@ -67,8 +70,8 @@ struct CoarseBound::Tables {
   double scale = 0;
   int prf = 0;
   double gain = 0;  // the largest score, for the rounding margin
-  std::vector<std::uint8_t> costs;  // kTableBytes per position
-  std::uint8_t bias = 0, enter = 0, del_v = 0, del_h = 0;
+  std::vector<std::uint8_t> scores;  // kTableBytes signed bytes per position
+  std::uint8_t enter = 0, del_v = 0, del_h = 0;
 };
 
 std::vector<std::string> coarse_bound_kernels() {
@@ -92,7 +95,8 @@ CoarseBound::CoarseBound(const Profile& profile, const Settings& settings, doubl
                 open_seq >= 0 && open_prf >= 0 && del_seq >= 0 && del_prf >= 0 && std::isfinite(reach);
   for (const ProfileRow& row : profile.rows())
     for (std::size_t c = 0; c < kAlphabetSize; ++c) usable = usable && modelled(row[c]);
-  const double scale = usable ? std::min(kFinest, kRoom / (std::fabs(reach) + largest)) : 0;
+  double scale = usable ? std::min(kFinest, kRoom / (std::fabs(reach) + largest)) : 0;
+  if (largest > 0) scale = std::min(scale, kLargestUnits / largest);
   usable = usable && scale >= kFinestUseless;
   t->usable = usable;
   t->scale = scale;
@@ -101,20 +105,21 @@ CoarseBound::CoarseBound(const Profile& profile, const Settings& settings, doubl
     return;
   }
   t->gain = largest;
-  const double bias = scaled_up(largest, scale);  // at most kRoom
-  t->bias = byte_at_most(bias);
-  // bias - score: at least 0, as no score is above the largest; capped at
-  // 255, which only raises a score. Letters outside the alphabet score 0.
-  t->costs.assign(static_cast<std::size_t>(t->prf) * coarse::kTableBytes, t->bias);
+  // Scores as signed bytes: at most 127, as no score is above the largest;
+  // at least -128, which only raises a score. Letters outside the alphabet
+  // score 0.
+  t->scores.assign(static_cast<std::size_t>(t->prf) * coarse::kTableBytes, 0);
   for (std::size_t k = 0; k < static_cast<std::size_t>(t->prf); ++k) {
     const ProfileRow& row = profile.rows()[k];
-    for (std::size_t c = 0; c < kAlphabetSize; ++c)
-      t->costs[k * coarse::kTableBytes + c] = byte_at_most(bias - scaled_up(row[c], scale));
+    for (std::size_t c = 0; c < kAlphabetSize; ++c) {
+      const double units = std::clamp(scaled_up(row[c], scale), -128.0, 127.0);
+      t->scores[k * coarse::kTableBytes + c] = static_cast<std::uint8_t>(static_cast<std::int8_t>(units));
+    }
   }
-  // Capped at 255: a lower penalty only raises values.
-  t->enter = byte_at_most(std::min(scaled_down(open_seq, scale), scaled_down(open_prf, scale)));
-  t->del_v = byte_at_most(scaled_down(del_prf, scale));
-  t->del_h = byte_at_most(scaled_down(del_seq, scale));
+  // Capped at 127: a lower penalty only raises values.
+  t->enter = penalty_byte(std::min(scaled_down(open_seq, scale), scaled_down(open_prf, scale)));
+  t->del_v = penalty_byte(scaled_down(del_prf, scale));
+  t->del_h = penalty_byte(scaled_down(del_seq, scale));
   tables_ = std::move(t);
 }
 
@@ -137,12 +142,11 @@ void CoarseBound::bound_many(std::span<const std::string_view> sequences, std::s
 
   coarse::Job job;
   job.prf = t.prf;
-  job.costs = t.costs.data();
+  job.scores = t.scores.data();
   job.count = static_cast<int>(ws.bound_seqs.size());
   job.seqs = ws.bound_seqs.data();
   job.lens = ws.bound_lens.data();
   job.code_of = residue_codes();
-  job.bias = t.bias;
   job.enter = t.enter;
   job.del_v = t.del_v;
   job.del_h = t.del_h;
@@ -150,9 +154,9 @@ void CoarseBound::bound_many(std::span<const std::string_view> sequences, std::s
   job.x = ws.coarse_x.data();
   job.best = ws.coarse_best.data();
   t.kernel.run(job);
-  // Every value stays at most the largest M; below 255 - bias none was
-  // clipped at the top.
-  const int top = 255 - t.bias;
+  // Every value stays at most the largest M; below 255 none was clipped at
+  // the top.
+  const int top = 255;
   for (std::size_t n = 0; n < ws.bound_index.size(); ++n) {
     const std::size_t k = static_cast<std::size_t>(ws.bound_index[n]);
     const int best = ws.coarse_best[n];

@@ -2,16 +2,17 @@
 // Private to the engine.
 //
 // A kernel runs the relaxed two-state recurrence of score_bound.cpp for
-// local alignments on unsigned bytes, one sequence per lane (a lane that
-// finishes its sequence takes the next), along the whole profile:
+// local alignments on bytes, one sequence per lane (a lane that finishes
+// its sequence takes the next), along the whole profile:
 //   M = D(diagonal) + score, clipped at 0,
 //   G = max(X(above) - del_v, X(left) - del_h, 0),
 //   D = max(M, G), X = max(M - enter, G).
-// A value clipped at 0 is only raised, as a local start would restart it.
-// The score enters as bias - score (every table entry is at least 0): the
-// diagonal plus bias, then minus that, both saturating. Every D and X is at
-// most the largest M met so far, so while that stays below 255 - bias the
-// addition never clips at the top and every value is the exact one.
+// A value v in 0..255 is held as the signed byte v - 128, so that signed
+// saturation at the bottom is the clip at 0 (a value clipped at 0 is only
+// raised, as a local start would restart it) and a pairing takes a single
+// saturating addition of a signed score. Every D and X is at most the
+// largest M met so far, so while that stays below 255 no addition clipped
+// at the top and every value is the exact one.
 //
 // This header is included by translation units built for different
 // instruction sets: it holds plain data and declarations only.
@@ -23,24 +24,25 @@
 
 namespace tormid::coarse {
 
-// Bytes per position of the cost table: one entry per residue code,
+// Bytes per position of the score table: one entry per residue code,
 // padded to a 64-byte vector.
 inline constexpr int kTableBytes = 64;
 static_assert(kCodes <= 32, "the kernels look codes up among 32 entries");
 
 struct Job {
   int prf = 0;
-  // Per position, kTableBytes entries by residue code: bias - score.
-  const std::uint8_t* costs = nullptr;
+  // Per position, kTableBytes entries by residue code: the score, as a
+  // signed byte.
+  const std::uint8_t* scores = nullptr;
   int count = 0;
   const char* const* seqs = nullptr;
   const int* lens = nullptr;  // each at least 1
   const std::int8_t* code_of = nullptr;
-  std::uint8_t bias = 0, enter = 0, del_v = 0, del_h = 0;
+  std::uint8_t enter = 0, del_v = 0, del_h = 0;  // each 0 to 127
   // Work space: prf * lanes bytes each.
   std::uint8_t* d = nullptr;
   std::uint8_t* x = nullptr;
-  // Result, count values: the largest M of each sequence.
+  // Result, count values: the largest M of each sequence (0 to 255).
   std::uint8_t* best = nullptr;
 };
 

@@ -16,14 +16,14 @@ struct Avx2Ops {
   static V set1(std::uint8_t v) { return _mm256_set1_epi8(static_cast<char>(v)); }
   static V load(const std::uint8_t* p) { return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)); }
   static void store(std::uint8_t* p, V v) { _mm256_storeu_si256(reinterpret_cast<__m256i*>(p), v); }
-  static V adds(V a, V b) { return _mm256_adds_epu8(a, b); }
-  static V subs(V a, V b) { return _mm256_subs_epu8(a, b); }
-  static V max(V a, V b) { return _mm256_max_epu8(a, b); }
-  static V andnot(V a, V b) { return _mm256_andnot_si256(a, b); }
+  static V adds(V a, V b) { return _mm256_adds_epi8(a, b); }
+  static V subs(V a, V b) { return _mm256_subs_epi8(a, b); }
+  static V max(V a, V b) { return _mm256_max_epi8(a, b); }
+  static V min(V a, V b) { return _mm256_min_epi8(a, b); }
 
   // vpshufb looks up 16 entries per 128-bit half and gives 0 where an
   // index has its top bit set: codes 0-15 from the first half of the
-  // costs, 16-31 from the second, each table broadcast to both halves.
+  // scores, 16-31 from the second, each table broadcast to both halves.
   struct Index {
     V low, high;
   };
@@ -35,8 +35,8 @@ struct Avx2Ops {
     // code + 0x70 sets the top bit from 16 on; code - 16 wraps below 16.
     return {_mm256_adds_epu8(code, set1(0x70)), _mm256_sub_epi8(code, set1(16))};
   }
-  static Table table(const std::uint8_t* costs) {
-    const __m128i* p = reinterpret_cast<const __m128i*>(costs);
+  static Table table(const std::uint8_t* scores) {
+    const __m128i* p = reinterpret_cast<const __m128i*>(scores);
     return {_mm256_broadcastsi128_si256(_mm_loadu_si128(p)), _mm256_broadcastsi128_si256(_mm_loadu_si128(p + 1))};
   }
   static V lookup(const Table& t, const Index& i) {

@@ -1,4 +1,4 @@
-// Coarse kernel on AVX-512BW with VBMI: 64 byte lanes, each lane's cost
+// Coarse kernel on AVX-512BW with VBMI: 64 byte lanes, each lane's score
 // looked up by vpermb in one step. Built with -mavx512bw -mavx512vbmi and
 // only called after the CPU has been checked.
 #include "engine/coarse_kernel.h"
@@ -22,14 +22,14 @@ struct Avx512Ops {
   static V set1(std::uint8_t v) { return _mm512_set1_epi8(static_cast<char>(v)); }
   static V load(const std::uint8_t* p) { return _mm512_loadu_si512(p); }
   static void store(std::uint8_t* p, V v) { _mm512_storeu_si512(p, v); }
-  static V adds(V a, V b) { return _mm512_adds_epu8(a, b); }
-  static V subs(V a, V b) { return _mm512_subs_epu8(a, b); }
-  static V max(V a, V b) { return _mm512_max_epu8(a, b); }
-  static V andnot(V a, V b) { return _mm512_andnot_si512(a, b); }
+  static V adds(V a, V b) { return _mm512_adds_epi8(a, b); }
+  static V subs(V a, V b) { return _mm512_subs_epi8(a, b); }
+  static V max(V a, V b) { return _mm512_max_epi8(a, b); }
+  static V min(V a, V b) { return _mm512_min_epi8(a, b); }
   using Index = V;
   using Table = V;
   static Index index(const std::uint8_t* codes) { return load(codes); }
-  static Table table(const std::uint8_t* costs) { return load(costs); }
+  static Table table(const std::uint8_t* scores) { return load(scores); }
   static V lookup(Table t, Index code) { return _mm512_permutexvar_epi8(code, t); }
 };
 
