@@ -37,7 +37,7 @@ constexpr double kFinest = 256;
 std::vector<coarse::Kernel> supported_kernels() {
   std::vector<coarse::Kernel> list;
   const CpuFeatures& cpu = cpu_features();
-  if (cpu.avx512bw && cpu.avx512vbmi && coarse::avx512_kernel()) list.push_back(*coarse::avx512_kernel());
+  if (cpu.avx512bw && cpu.avx512vbmi && cpu.avx512vl && coarse::avx512_kernel()) list.push_back(*coarse::avx512_kernel());
   if (cpu.avx2 && coarse::avx2_kernel()) list.push_back(*coarse::avx2_kernel());
   list.push_back(coarse::scalar_kernel());
   return list;

@@ -57,6 +57,6 @@ struct Kernel {
 // reference: the search uses the coarse pass only where a wide kernel runs.
 Kernel scalar_kernel();
 const Kernel* avx2_kernel();
-const Kernel* avx512_kernel();  // AVX-512BW with VBMI (one-step byte lookups)
+const Kernel* avx512_kernel();  // AVX-512 VBMI on 256-bit vectors (one-step byte lookups)
 
 }  // namespace tormid::coarse

@@ -47,7 +47,7 @@ struct Avx2Ops {
 }  // namespace
 
 const Kernel* avx2_kernel() {
-  static const Kernel kernel{"avx2", CoarseBatch<Avx2Ops, 2>::W, &CoarseBatch<Avx2Ops, 2>::run};
+  static const Kernel kernel{"avx2", CoarseBatch<Avx2Ops>::W, &CoarseBatch<Avx2Ops>::run};
   return &kernel;
 }
 

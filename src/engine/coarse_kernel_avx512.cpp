@@ -17,26 +17,27 @@ namespace tormid::coarse {
 namespace {
 
 struct Avx512Ops {
-  static constexpr int W = 64;
-  using V = __m512i;
-  static V set1(std::uint8_t v) { return _mm512_set1_epi8(static_cast<char>(v)); }
-  static V load(const std::uint8_t* p) { return _mm512_loadu_si512(p); }
-  static void store(std::uint8_t* p, V v) { _mm512_storeu_si512(p, v); }
-  static V adds(V a, V b) { return _mm512_adds_epi8(a, b); }
-  static V subs(V a, V b) { return _mm512_subs_epi8(a, b); }
-  static V max(V a, V b) { return _mm512_max_epi8(a, b); }
-  static V min(V a, V b) { return _mm512_min_epi8(a, b); }
+  static constexpr int W = 32;
+  using V = __m256i;
+  static V set1(std::uint8_t v) { return _mm256_set1_epi8(static_cast<char>(v)); }
+  static V load(const std::uint8_t* p) { return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)); }
+  static void store(std::uint8_t* p, V v) { _mm256_storeu_si256(reinterpret_cast<__m256i*>(p), v); }
+  static V adds(V a, V b) { return _mm256_adds_epi8(a, b); }
+  static V subs(V a, V b) { return _mm256_subs_epi8(a, b); }
+  static V max(V a, V b) { return _mm256_max_epi8(a, b); }
+  static V min(V a, V b) { return _mm256_min_epi8(a, b); }
   using Index = V;
   using Table = V;
   static Index index(const std::uint8_t* codes) { return load(codes); }
+  // The first 32 of a position's kTableBytes scores: every code is below 32.
   static Table table(const std::uint8_t* scores) { return load(scores); }
-  static V lookup(Table t, Index code) { return _mm512_permutexvar_epi8(code, t); }
+  static V lookup(Table t, Index code) { return _mm256_permutexvar_epi8(code, t); }
 };
 
 }  // namespace
 
 const Kernel* avx512_kernel() {
-  static const Kernel kernel{"avx512vbmi", CoarseBatch<Avx512Ops, 1>::W, &CoarseBatch<Avx512Ops, 1>::run};
+  static const Kernel kernel{"avx512vbmi", CoarseBatch<Avx512Ops>::W, &CoarseBatch<Avx512Ops>::run};
   return &kernel;
 }
 

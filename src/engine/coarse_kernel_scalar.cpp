@@ -27,6 +27,6 @@ struct ScalarOps {
 
 }  // namespace
 
-Kernel scalar_kernel() { return {"scalar", CoarseBatch<ScalarOps, 1>::W, &CoarseBatch<ScalarOps, 1>::run}; }
+Kernel scalar_kernel() { return {"scalar", CoarseBatch<ScalarOps>::W, &CoarseBatch<ScalarOps>::run}; }
 
 }  // namespace tormid::coarse

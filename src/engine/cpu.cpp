@@ -23,6 +23,7 @@ CpuFeatures probe_cpu() {
   f.avx512f = __builtin_cpu_supports("avx512f");
   f.avx512bw = __builtin_cpu_supports("avx512bw");
   f.avx512vbmi = __builtin_cpu_supports("avx512vbmi");
+  f.avx512vl = __builtin_cpu_supports("avx512vl");
 #elif defined(__aarch64__)
   f.neon = true;  // every AArch64 CPU
 #endif
@@ -67,7 +68,7 @@ Probed probe() {
                     std::string(widest(f));
     if (wanted == "neon" || wanted == "avx512") return p;  // nothing wider to take away
   }
-  if (wanted != "avx512") f.avx512f = f.avx512bw = f.avx512vbmi = false;
+  if (wanted != "avx512") f.avx512f = f.avx512bw = f.avx512vbmi = f.avx512vl = false;
   if (wanted != "avx512" && wanted != "avx2") f.avx2 = false;
   if (wanted == "scalar") f.sse2 = f.neon = false;
   return p;

@@ -11,6 +11,7 @@ struct CpuFeatures {
   bool avx512f = false;
   bool avx512bw = false;
   bool avx512vbmi = false;  // byte lookups across a whole vector
+  bool avx512vl = false;    // AVX-512 instructions on 256-bit vectors
 };
 
 // The features the kernels may use: what the CPU has, at most what
