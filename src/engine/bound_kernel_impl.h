@@ -139,16 +139,20 @@ struct GroupedBatch {
   static_assert(H * O::W == W);
   using V = typename O::V;
 
+  // Two rows at a time where a row of lanes is one vector and no lane ends
+  // its sequence between them: the second takes the first's cells as its
+  // row above before they are stored, so the rows above are read and
+  // written half as often. With more vectors per row two rows' registers
+  // would spill.
+  static constexpr int kRowsAtOnce = H == 1 ? 2 : 1;
+
   template <bool Local, End E, bool EnterIsBonus, bool SameDeletion>
   static void rows(BatchJob& job) {
     const int prf = job.prf;
-    const V enter = O::set1(job.enter), del_v = O::set1(job.del_v), del_h = O::set1(job.del_h);
-    const V zero = O::set1(0), bonus = O::set1(job.col0_bonus);
     std::int16_t* const d = job.d;
     std::int16_t* const x = job.x;
 
     LaneSchedule<W> lanes(job.count, job.seqs, job.lens);
-    alignas(64) std::int16_t codes[W];
     std::uint32_t fresh = 0;  // lanes that took a sequence
     auto take = [&](int lane) {
       if (lanes.take(lane) >= 0) fresh |= std::uint32_t{1} << lane;
@@ -172,68 +176,100 @@ struct GroupedBatch {
         }
         fresh = 0;
       }
-      lanes.codes(job.code_of, codes);
-      typename O::Index idx[H];
-      V diag[H], f[H], m[H], row_best[H], end_v[H], top_v[H], col_cur[H];
-      for (int h = 0; h < H; ++h) {
-        idx[h] = O::index(O::load(codes + O::W * h));
-        const V prev = O::load(col_prev + O::W * h);
-        col_cur[h] = O::subs(prev, O::load(col_step + O::W * h));
-        // With a local start every G is at least 0, so every D is: only the
-        // diagonal out of column 0 needs the restart.
-        diag[h] = Local ? O::max(prev, zero) : prev;
-        // Out of column 0: with equal deletions, f holds X before the deletion.
-        const V left0 = O::adds(col_cur[h], bonus);
-        f[h] = SameDeletion ? left0 : O::subs(left0, del_h);
-        row_best[h] = O::set1(kLow);
-        m[h] = zero;
-        end_v[h] = O::load(end + O::W * h);
-        top_v[h] = O::load(top + O::W * h);
-      }
-      for (int j = 0; j < prf; ++j) {
-        const typename O::Table table = O::table(job.columns + j * W);
-        for (int h = 0; h < H; ++h) {
-          std::int16_t* const dj = d + j * W + O::W * h;
-          std::int16_t* const xj = x + j * W + O::W * h;
-          const V d_up = O::load(dj);
-          const V x_up = O::load(xj);
-          m[h] = O::adds(diag[h], O::lookup(table, idx[h]));
-          V g = SameDeletion ? O::subs(O::max(x_up, f[h]), del_v) : O::max(O::subs(x_up, del_v), f[h]);
-          if constexpr (Local) g = O::max(g, zero);
-          const V dd = O::max(m[h], g);
-          const V xx = O::max(O::subs(m[h], enter), g);
-          O::store(dj, dd);
-          O::store(xj, xx);
-          // With L >= 0, X <= D: D alone shows a clipped value.
-          top_v[h] = O::max(top_v[h], EnterIsBonus ? O::max(dd, xx) : dd);
-          if constexpr (E == End::anywhere) end_v[h] = O::max(end_v[h], m[h]);
-          if constexpr (E == End::last_row) row_best[h] = O::max(row_best[h], m[h]);
-          f[h] = SameDeletion ? xx : O::subs(xx, del_h);
-          diag[h] = d_up;
-        }
-      }
-      for (int h = 0; h < H; ++h) {
-        if constexpr (E == End::last_column) end_v[h] = O::max(end_v[h], m[h]);
-        O::store(end + O::W * h, end_v[h]);
-        O::store(top + O::W * h, top_v[h]);
-        O::store(col_prev + O::W * h, col_cur[h]);
-        O::store(col_step + O::W * h, O::set1(job.col0_step));
-      }
-      if (lanes.advance()) {
-        alignas(64) std::int16_t ends[W];
-        for (int h = 0; h < H; ++h)
-          O::store(ends + O::W * h, E == End::last_row ? row_best[h]
-                                    : E == End::last_cell ? O::load(d + (prf - 1) * W + O::W * h)
-                                                          : end_v[h]);
+      const bool ended = kRowsAtOnce > 1 && lanes.rows_left() >= kRowsAtOnce
+                             ? sweep<Local, E, EnterIsBonus, SameDeletion, kRowsAtOnce>(job, lanes, col_prev, col_step,
+                                                                                       end, top)
+                             : sweep<Local, E, EnterIsBonus, SameDeletion, 1>(job, lanes, col_prev, col_step, end, top);
+      if (ended) {
         for (int lane = 0; lane < W; ++lane)
           if (const int seq = lanes.ended(lane); seq >= 0) {
-            job.best[seq] = ends[lane];
+            job.best[seq] = end[lane];
             job.top[seq] = top[lane];
             take(lane);
           }
         lanes.plan();
       }
     }
+  }
+
+  // R rows of every lane along the profile; true where a lane ended its
+  // sequence with the last of them, `end` then holding each lane's end.
+  template <bool Local, End E, bool EnterIsBonus, bool SameDeletion, int R>
+  static bool sweep(BatchJob& job, LaneSchedule<W>& lanes, std::int16_t* col_prev, std::int16_t* col_step,
+                    std::int16_t* end, std::int16_t* top) {
+    const int prf = job.prf;
+    const std::int16_t* const columns = job.columns;
+    const V enter = O::set1(job.enter), del_v = O::set1(job.del_v), del_h = O::set1(job.del_h);
+    const V zero = O::set1(0), bonus = O::set1(job.col0_bonus);
+    std::int16_t* const d = job.d;
+    std::int16_t* const x = job.x;
+    alignas(64) std::int16_t codes[R][W];
+    for (int r = 0; r < R; ++r) lanes.codes(job.code_of, codes[r], r);
+    typename O::Index idx[R][H];
+    V diag[R][H], f[R][H], m[R][H], row_best[H], end_v[H], top_v[H], col_cur[H];
+    for (int h = 0; h < H; ++h) {
+      V prev = O::load(col_prev + O::W * h);
+      V step = O::load(col_step + O::W * h);
+      for (int r = 0; r < R; ++r) {
+        idx[r][h] = O::index(O::load(codes[r] + O::W * h));
+        col_cur[h] = O::subs(prev, step);
+        // With a local start every G is at least 0, so every D is: only the
+        // diagonal out of column 0 needs the restart.
+        diag[r][h] = Local ? O::max(prev, zero) : prev;
+        // Out of column 0: with equal deletions, f holds X before the deletion.
+        const V left0 = O::adds(col_cur[h], bonus);
+        f[r][h] = SameDeletion ? left0 : O::subs(left0, del_h);
+        m[r][h] = zero;
+        prev = col_cur[h];
+        step = O::set1(job.col0_step);
+      }
+      row_best[h] = O::set1(kLow);
+      end_v[h] = O::load(end + O::W * h);
+      top_v[h] = O::load(top + O::W * h);
+    }
+    for (int j = 0; j < prf; ++j) {
+      const typename O::Table table = O::table(columns + j * W);
+      for (int h = 0; h < H; ++h) {
+        std::int16_t* const dj = d + j * W + O::W * h;
+        std::int16_t* const xj = x + j * W + O::W * h;
+        V d_up = O::load(dj);
+        V x_up = O::load(xj);
+        for (int r = 0; r < R; ++r) {
+          m[r][h] = O::adds(diag[r][h], O::lookup(table, idx[r][h]));
+          V g = SameDeletion ? O::subs(O::max(x_up, f[r][h]), del_v) : O::max(O::subs(x_up, del_v), f[r][h]);
+          if constexpr (Local) g = O::max(g, zero);
+          const V dd = O::max(m[r][h], g);
+          const V xx = O::max(O::subs(m[r][h], enter), g);
+          // With L >= 0, X <= D: D alone shows a clipped value.
+          top_v[h] = O::max(top_v[h], EnterIsBonus ? O::max(dd, xx) : dd);
+          if constexpr (E == End::anywhere) end_v[h] = O::max(end_v[h], m[r][h]);
+          // Only the last of the rows can end a sequence.
+          if constexpr (E == End::last_row) {
+            if (r == R - 1) row_best[h] = O::max(row_best[h], m[r][h]);
+          }
+          f[r][h] = SameDeletion ? xx : O::subs(xx, del_h);
+          diag[r][h] = d_up;
+          d_up = dd;
+          x_up = xx;
+        }
+        O::store(dj, d_up);
+        O::store(xj, x_up);
+      }
+    }
+    for (int h = 0; h < H; ++h) {
+      if constexpr (E == End::last_column)
+        for (int r = 0; r < R; ++r) end_v[h] = O::max(end_v[h], m[r][h]);
+      O::store(end + O::W * h, end_v[h]);
+      O::store(top + O::W * h, top_v[h]);
+      O::store(col_prev + O::W * h, col_cur[h]);
+      O::store(col_step + O::W * h, O::set1(job.col0_step));
+    }
+    if (!lanes.advance(R)) return false;
+    for (int h = 0; h < H; ++h) {
+      if constexpr (E == End::last_row) O::store(end + O::W * h, row_best[h]);
+      if constexpr (E == End::last_cell) O::store(end + O::W * h, O::load(d + (prf - 1) * W + O::W * h));
+    }
+    return true;
   }
 
   template <bool Local, End E>

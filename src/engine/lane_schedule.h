@@ -40,17 +40,21 @@ class LaneSchedule {
   }
   // Whether some lane still runs a sequence.
   bool running() const { return next_finish_ >= 0; }
-  // Each lane's residue code in the current row; `idle` for idle lanes.
+  // Each lane's residue code in the current row (or `ahead` rows below
+  // it, before the next lane ends); kOutsideCode for idle lanes.
   template <class Code>
-  void codes(const std::int8_t* code_of, Code* out) const {
+  void codes(const std::int8_t* code_of, Code* out, int ahead = 0) const {
     for (int lane = 0; lane < W; ++lane)
-      out[lane] = seq_of_[lane] >= 0
-                      ? static_cast<Code>(code_of[static_cast<unsigned char>(seqs_[seq_of_[lane]][row_ - start_[lane]])])
-                      : static_cast<Code>(kOutsideCode);
+      out[lane] = seq_of_[lane] >= 0 ? static_cast<Code>(code_of[static_cast<unsigned char>(
+                                           seqs_[seq_of_[lane]][row_ + ahead - start_[lane]])])
+                                     : static_cast<Code>(kOutsideCode);
   }
-  // On to the next row; true where some lane ended its sequence with the
-  // row just run (ended() tells which, then take() and plan()).
-  bool advance() { return ++row_ == next_finish_; }
+  // Rows until the next lane ends its sequence, this one included.
+  long rows_left() const { return next_finish_ - row_; }
+  // On by `rows` rows (at most rows_left()); true where some lane ended its
+  // sequence with the row just run (ended() tells which, then take() and
+  // plan()).
+  bool advance(int rows = 1) { return (row_ += rows) == next_finish_; }
   // The sequence the lane ended with the row just run, or -1.
   int ended(int lane) const { return seq_of_[lane] >= 0 && finish_[lane] == row_ ? seq_of_[lane] : -1; }
 
