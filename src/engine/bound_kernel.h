@@ -108,7 +108,7 @@ struct QuickBatchJob {
   const char* const* seqs = nullptr;
   const int* lens = nullptr;  // each at least 1
   const std::int8_t* code_of = nullptr;
-  std::int16_t open_prf = 0, del_prf = 0, open_seq = 0, del_seq = 0;
+  std::int16_t open_prf = 0, del_prf = 0, open_seq = 0, del_seq = 0;  // each at least 0
   // Work space: prf vectors each, the row above as score and the opening
   // penalties of a horizontal and of a vertical move out of each cell.
   std::int16_t* s = nullptr;

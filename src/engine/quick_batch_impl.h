@@ -32,23 +32,28 @@ struct QuickBatch {
   using M = typename O::M;
   static constexpr std::int16_t kNone = std::numeric_limits<std::int16_t>::min();
 
+  // Two rows at a time where a row of lanes is one vector and no lane ends
+  // its sequence between them: the second takes the first's cells as its
+  // row above before they are stored, so the rows above are read and
+  // written half as often. With more vectors per row two rows' registers
+  // would spill.
+  static constexpr int kRowsAtOnce = G == 1 ? 2 : 1;
+
+  // Each cell keeps its opening penalties with the deletion added (never
+  // saturating: both are at most 4096), one subtraction less per move;
+  // saturating subtractions of non-negative values give the same either
+  // way.
+  static std::int16_t sum(std::int16_t a, std::int16_t b) { return static_cast<std::int16_t>(a + b); }
+
   static void run(QuickBatchJob& job) {
     const int prf = job.prf;
-    // Each cell keeps its opening penalties with the deletion added (never
-    // saturating: both are at most 4096), one subtraction less per move;
-    // saturating subtractions of non-negative values give the same either
-    // way.
-    const auto sum = [](std::int16_t a, std::int16_t b) { return static_cast<std::int16_t>(a + b); };
-    const V del_seq = O::set1(job.del_seq), del_prf = O::set1(job.del_prf), zero = O::set1(0);
-    const V open_del_seq = O::set1(sum(job.open_seq, job.del_seq));
-    const V open_del_prf = O::set1(sum(job.open_prf, job.del_prf));
     std::int16_t* const cell_s = job.s;
     std::int16_t* const cell_h = job.h;
     std::int16_t* const cell_v = job.v;
 
     // Column 0 outside a free border, per lane: the value of the row above
     // and what the next row lowers it by.
-    alignas(64) std::int16_t codes[W], best[W], col_prev[W], col_step[W];
+    alignas(64) std::int16_t best[W], col_prev[W], col_step[W];
     const std::int16_t first_step = sum(job.open_prf, job.del_prf);
     LaneSchedule<W> lanes(job.count, job.seqs, job.lens);
     auto take = [&](int lane) {
@@ -68,62 +73,10 @@ struct QuickBatch {
     lanes.plan();
 
     while (lanes.running()) {
-      lanes.codes(job.code_of, codes);
-      typename O::Index idx[G];
-      // Column 0 (with a local start, not a free border): 0 in row 0, then
-      // -open_prf - row * del_prf, saturating; a horizontal move out of it
-      // opens the sequence's gap.
-      V diag[G], left_s[G], left_h[G], left_v[G], top[G];
-      for (int g = 0; g < G; ++g) {
-        idx[g] = O::index(O::load(codes + O::W * g));
-        diag[g] = O::load(col_prev + O::W * g);
-        left_s[g] = O::subs(diag[g], O::load(col_step + O::W * g));
-        O::store(col_prev + O::W * g, left_s[g]);
-        O::store(col_step + O::W * g, del_prf);
-        left_h[g] = open_del_seq;
-        left_v[g] = del_prf;
-        top[g] = O::load(best + O::W * g);
-      }
-      for (int j = 0; j < prf; ++j) {
-        const typename O::Table table = O::table(job.columns + j * W);
-        for (int g = 0; g < G; ++g) {
-          const std::size_t at = static_cast<std::size_t>(j) * W + static_cast<std::size_t>(O::W * g);
-          const V up_s = O::load(cell_s + at);
-          const V up_h = O::load(cell_h + at);
-          const V up_v = O::load(cell_v + at);
-          const V left = O::subs(left_s[g], left_h[g]);
-          const V up = O::subs(up_s, up_v);
-          const V pair = O::adds(diag[g], O::lookup(table, idx[g]));
-          const V left_or_up = O::max(left, up);
-          V s = O::max(left_or_up, pair);
-          // Ties go to the diagonal, then to up.
-          const M not_pair = O::gt(left_or_up, pair);
-          const M from_left = O::gt(left, up);
-          V h = O::select(not_pair, O::select(from_left, del_seq, up_h), open_del_seq);
-          V v = O::select(not_pair, O::select(from_left, left_v[g], del_prf), open_del_prf);
-          // A cell at or below 0 restarts at 0, with no gap open.
-          const M kept = O::gt(s, zero);
-          s = O::max(s, zero);
-          h = O::select(kept, h, del_seq);
-          v = O::select(kept, v, del_prf);
-          // The best cell reached by a pair, over every pair: a pair that
-          // loses to a gap move loses to a cell the gap came out of, which
-          // is at least as high (penalties are not negative), and that
-          // chain starts at a pair (a restart or an edge is at most 0).
-          // Where the best is at most 0 nothing else is read of it.
-          top[g] = O::max(top[g], pair);
-          O::store(cell_s + at, s);
-          O::store(cell_h + at, h);
-          O::store(cell_v + at, v);
-          diag[g] = up_s;
-          left_s[g] = s;
-          left_h[g] = h;
-          left_v[g] = v;
-        }
-      }
-      for (int g = 0; g < G; ++g) O::store(best + O::W * g, top[g]);
-
-      if (lanes.advance()) {
+      const bool ended = kRowsAtOnce > 1 && lanes.rows_left() >= kRowsAtOnce
+                             ? sweep<kRowsAtOnce>(job, lanes, col_prev, col_step, best)
+                             : sweep<1>(job, lanes, col_prev, col_step, best);
+      if (ended) {
         for (int lane = 0; lane < W; ++lane)
           if (const int seq = lanes.ended(lane); seq >= 0) {
             job.best[seq] = best[lane];
@@ -132,6 +85,91 @@ struct QuickBatch {
         lanes.plan();
       }
     }
+  }
+
+  // R rows of every lane along the profile, each taking the one before as
+  // its row above before it is stored; true where a lane ended its
+  // sequence with the last of them.
+  template <int R>
+  static bool sweep(QuickBatchJob& job, LaneSchedule<W>& lanes, std::int16_t* col_prev, std::int16_t* col_step,
+                    std::int16_t* best) {
+    const int prf = job.prf;
+    const std::int16_t* const columns = job.columns;
+    const V del_seq = O::set1(job.del_seq), del_prf = O::set1(job.del_prf), zero = O::set1(0);
+    const V open_del_seq = O::set1(sum(job.open_seq, job.del_seq));
+    const V open_del_prf = O::set1(sum(job.open_prf, job.del_prf));
+    std::int16_t* const cell_s = job.s;
+    std::int16_t* const cell_h = job.h;
+    std::int16_t* const cell_v = job.v;
+    alignas(64) std::int16_t codes[R][W];
+    for (int r = 0; r < R; ++r) lanes.codes(job.code_of, codes[r], r);
+    typename O::Index idx[R][G];
+    // Column 0 (with a local start, not a free border): 0 in row 0, then
+    // -open_prf - row * del_prf, saturating; a horizontal move out of it
+    // opens the sequence's gap.
+    V diag[R][G], left_s[R][G], left_h[R][G], left_v[R][G], top[G];
+    for (int g = 0; g < G; ++g) {
+      V prev = O::load(col_prev + O::W * g);
+      V step = O::load(col_step + O::W * g);
+      for (int r = 0; r < R; ++r) {
+        idx[r][g] = O::index(O::load(codes[r] + O::W * g));
+        diag[r][g] = prev;
+        left_s[r][g] = O::subs(prev, step);
+        left_h[r][g] = open_del_seq;
+        left_v[r][g] = del_prf;
+        prev = left_s[r][g];
+        step = del_prf;
+      }
+      O::store(col_prev + O::W * g, prev);
+      O::store(col_step + O::W * g, del_prf);
+      top[g] = O::load(best + O::W * g);
+    }
+    for (int j = 0; j < prf; ++j) {
+      const typename O::Table table = O::table(columns + j * W);
+      for (int g = 0; g < G; ++g) {
+        const std::size_t at = static_cast<std::size_t>(j) * W + static_cast<std::size_t>(O::W * g);
+        V up_s = O::load(cell_s + at);
+        V up_h = O::load(cell_h + at);
+        V up_v = O::load(cell_v + at);
+        for (int r = 0; r < R; ++r) {
+          const V left = O::subs(left_s[r][g], left_h[r][g]);
+          const V up = O::subs(up_s, up_v);
+          const V pair = O::adds(diag[r][g], O::lookup(table, idx[r][g]));
+          const V left_or_up = O::max(left, up);
+          V s = O::max(left_or_up, pair);
+          // Ties go to the diagonal, then to up.
+          const M not_pair = O::gt(left_or_up, pair);
+          const M from_left = O::gt(left, up);
+          V h = O::select(not_pair, O::select(from_left, del_seq, up_h), open_del_seq);
+          V v = O::select(not_pair, O::select(from_left, left_v[r][g], del_prf), open_del_prf);
+          // A cell at or below 0 restarts at 0. The strips then also set its
+          // opening states to "no gap open"; with penalties of at least 0
+          // that changes nothing: every move out of a restarted cell is at
+          // most 0, so it either loses to a move above 0 (every comparison
+          // coming out as with the reset) or ends in another restart, and
+          // the states of a cell above 0 never come from a restarted one.
+          s = O::max(s, zero);
+          // The best cell reached by a pair, over every pair: a pair that
+          // loses to a gap move loses to a cell the gap came out of, which
+          // is at least as high (penalties are not negative), and that
+          // chain starts at a pair (a restart or an edge is at most 0).
+          // Where the best is at most 0 nothing else is read of it.
+          top[g] = O::max(top[g], pair);
+          diag[r][g] = up_s;
+          left_s[r][g] = s;
+          left_h[r][g] = h;
+          left_v[r][g] = v;
+          up_s = s;
+          up_h = h;
+          up_v = v;
+        }
+        O::store(cell_s + at, up_s);
+        O::store(cell_h + at, up_h);
+        O::store(cell_v + at, up_v);
+      }
+    }
+    for (int g = 0; g < G; ++g) O::store(best + O::W * g, top[g]);
+    return lanes.advance(R);
   }
 };
 
