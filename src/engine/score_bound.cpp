@@ -71,7 +71,7 @@ constexpr double kLargestModelled = 1099511627776.0;  // 2^40
 std::vector<bounds::Kernel> supported_bounds() {
   std::vector<bounds::Kernel> list;
   const CpuFeatures& cpu = cpu_features();
-  if (cpu.avx512bw && bounds::avx512_kernel()) list.push_back(*bounds::avx512_kernel());
+  if (cpu.avx512bw && cpu.avx512vl && bounds::avx512_kernel()) list.push_back(*bounds::avx512_kernel());
   if (cpu.avx2 && bounds::avx2_kernel()) list.push_back(*bounds::avx2_kernel());
   if (cpu.sse2 && bounds::sse2_kernel()) list.push_back(*bounds::sse2_kernel());
   if (cpu.neon && bounds::neon_kernel()) list.push_back(*bounds::neon_kernel());
