@@ -72,8 +72,10 @@ TEST(SearchLibrary, AListOfRecordsFindsWhatTheFileFinds) {
     for (std::size_t k = 0; k < from_file.hits.size(); ++k)
       ASSERT_EQ(described(from_list.hits[k]), described(from_file.hits[k])) << "hit " << k;
     const SearchStats &a = from_file.stats, &b = from_list.stats;
-    EXPECT_EQ(std::tie(a.records, a.empty_records, a.residues, a.cells, a.aligned_cells, a.pairs, a.pairs_dismissed),
-              std::tie(b.records, b.empty_records, b.residues, b.cells, b.aligned_cells, b.pairs, b.pairs_dismissed));
+    EXPECT_EQ(std::tie(a.records, a.empty_records, a.residues, a.cells, a.aligned_cells, a.pairs, a.pairs_dismissed,
+                       a.pairs_screened),
+              std::tie(b.records, b.empty_records, b.residues, b.cells, b.aligned_cells, b.pairs, b.pairs_dismissed,
+                       b.pairs_screened));
     EXPECT_EQ(a.database_size, b.database_size);
   }
 }
@@ -176,8 +178,10 @@ TEST(SearchUnits, ByteRangesTogetherAreTheWholeFile) {
         EXPECT_TRUE(reader.done());
         EXPECT_EQ(key(received), key(part));
         const SearchStats &a = part.stats, &b = received.stats;
-        EXPECT_EQ(std::tie(a.records, a.empty_records, a.residues, a.cells, a.aligned_cells, a.pairs, a.pairs_dismissed),
-                  std::tie(b.records, b.empty_records, b.residues, b.cells, b.aligned_cells, b.pairs, b.pairs_dismissed));
+        EXPECT_EQ(std::tie(a.records, a.empty_records, a.residues, a.cells, a.aligned_cells, a.pairs, a.pairs_dismissed,
+                           a.pairs_screened),
+                  std::tie(b.records, b.empty_records, b.residues, b.cells, b.aligned_cells, b.pairs, b.pairs_dismissed,
+                           b.pairs_screened));
         part = std::move(received);
         if (profile == 0) parts.stats.records += part.stats.records;
         for (auto& c : part.candidates) parts.candidates.push_back(std::move(c));

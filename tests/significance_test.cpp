@@ -8,8 +8,10 @@
 #include <cmath>
 #include <thread>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "search/calibration.h"
@@ -403,7 +405,8 @@ TEST_P(BiasCorrection, ManyPairsAtOnceAsEachAlone) {
     cells_together.assign(together.size(), 0);
     cells_alone.assign(together.size(), 0);
     for (std::size_t k = 0; k < together.size(); ++k)
-      if (!together[k].empty()) tasks.push_back({&together[k], data.records[k].sequence, reportable, &cells_together[k]});
+      if (!together[k].empty())
+        tasks.push_back({&together[k], data.records[k].sequence, reportable, &cells_together[k], nullptr});
     correct_for_composition(tasks, data.profiles[p], p, c.alignment, law, c.seed, ws);
     for (std::size_t k = 0; k < alone.size(); ++k) {
       correct_for_composition(alone[k], data.profiles[p], p, c.alignment, law, data.records[k].sequence, c.seed,
@@ -418,6 +421,85 @@ TEST_P(BiasCorrection, ManyPairsAtOnceAsEachAlone) {
     }
   }
   EXPECT_GE(corrected, 20);
+}
+
+// Screening a pair before it is aligned, with the exact best score as its
+// bound, rules it out only where the correction would report none of its
+// domains; elsewhere the correction that takes the screen's shuffle scores
+// gives every domain the chance count it gets without the screen, to the
+// bit. On the biased proteins the screen rules out pairs with domains.
+TEST_P(BiasCorrection, ScreeningBeforeAligningChangesNoReportedDomain) {
+  const BiasedDatabase data = biased_database();
+  const SearchConfig c = config(GetParam());
+  const std::vector<ScoreLaw> laws = calibrate({&data.profiles[0], &data.profiles[1]}, c.alignment, c.seed, 2);
+  const double z = static_cast<double>(data.records.size());
+  const std::function<bool(double, double)> reportable = [&](double count, double score) {
+    return c.reports(count, score, z);
+  };
+  Workspace ws;
+  int ruled_out_with_domains = 0, replayed = 0;
+  for (std::size_t p = 0; p < data.profiles.size(); ++p) {
+    const ScoreLaw& law = laws[p];
+    std::vector<CompositionScreen> screens;
+    std::vector<std::uint64_t> cells(data.records.size(), 0);
+    for (std::size_t k = 0; k < data.records.size(); ++k) {
+      // Sequences longer than the correction's window are left alone.
+      const std::string& seq = data.records[k].sequence;
+      const double best = align(data.profiles[p], c.alignment, seq, ws, Detail::score).score;
+      screens.push_back({seq, best, reportable, &cells[k], true, {}});
+    }
+    screen_for_composition(screens, data.profiles[p], p, c.alignment, law, c.seed, ws);
+    for (std::size_t k = 0; k < data.records.size(); ++k) {
+      const synthetic::Record& r = data.records[k];
+      const int length = static_cast<int>(r.sequence.size());
+      const auto passes = [&](double score) { return reportable(law.expected_count(score, length), score); };
+      std::uint64_t ignored = 0;
+      std::vector<Domain> alone = find_domains(data.profiles[p], c.alignment, r.sequence, passes, false, ws, ignored);
+      if (alone.empty()) continue;
+      std::vector<Domain> screened = alone;
+      correct_for_composition(alone, data.profiles[p], p, c.alignment, law, r.sequence, c.seed, reportable, ws,
+                              ignored);
+      if (!screens[k].could_report) {
+        for (const Domain& d : alone)
+          ASSERT_FALSE(reportable(std::max(law.expected_count(d.score, length), d.composition_expected), d.score))
+              << r.name;
+        ++ruled_out_with_domains;
+        continue;
+      }
+      const CompositionTask task{&screened, r.sequence, reportable, &ignored, &screens[k].shuffle_scores};
+      correct_for_composition(std::span(&task, 1), data.profiles[p], p, c.alignment, law, c.seed, ws);
+      for (std::size_t j = 0; j < alone.size(); ++j)
+        ASSERT_EQ(std::bit_cast<std::uint64_t>(screened[j].composition_expected),
+                  std::bit_cast<std::uint64_t>(alone[j].composition_expected))
+            << r.name << " domain " << j;
+      replayed += !screens[k].shuffle_scores.empty();
+    }
+  }
+  EXPECT_GE(ruled_out_with_domains, 10);
+  EXPECT_GE(replayed, 10);
+}
+
+// The whole search, local alignments: the filter (score bound and
+// composition screen) reports what the search without it reports.
+TEST(BiasCorrection, TheScreenedSearchReportsAsTheUnfilteredOne) {
+  const BiasedDatabase data = biased_database();
+  fixtures::TempDir dir;
+  const std::string path = dir.write("db.fa", data.fasta);
+  SearchConfig c = config(true);
+  const SearchResult filtered = search(data.profiles, c, SequenceSource::file(path));
+  c.filter = false;
+  const SearchResult plain = search(data.profiles, c, SequenceSource::file(path));
+  EXPECT_GT(filtered.stats.pairs_screened, 0u);
+  EXPECT_EQ(plain.stats.pairs_screened, 0u);
+  ASSERT_EQ(filtered.hits.size(), plain.hits.size());
+  for (std::size_t k = 0; k < plain.hits.size(); ++k) {
+    const Hit& a = filtered.hits[k];
+    const Hit& b = plain.hits[k];
+    EXPECT_EQ(std::tie(a.profile, a.record, a.seq_from, a.seq_to, a.prf_from, a.prf_to),
+              std::tie(b.profile, b.record, b.seq_from, b.seq_to, b.prf_from, b.prf_to));
+    EXPECT_EQ(std::bit_cast<std::uint64_t>(a.score), std::bit_cast<std::uint64_t>(b.score)) << a.name();
+    EXPECT_EQ(std::bit_cast<std::uint64_t>(a.evalue), std::bit_cast<std::uint64_t>(b.evalue)) << a.name();
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Significance, BiasCorrection, testing::Values(false, true),

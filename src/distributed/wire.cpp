@@ -31,7 +31,8 @@ Domain get_domain(Reader& r) {
 void put(Writer& w, const UnitResult& result) {
   const SearchStats& s = result.stats;
   for (std::uint64_t v :
-       {s.records, s.empty_records, s.residues, s.nucleotides, s.cells, s.aligned_cells, s.pairs, s.pairs_dismissed})
+       {s.records, s.empty_records, s.residues, s.nucleotides, s.cells, s.aligned_cells, s.pairs, s.pairs_dismissed,
+        s.pairs_screened})
     w.put(v);
   // Each sequence's label once, however many profiles it met.
   std::map<const SequenceLabel*, std::uint64_t> labels;
@@ -59,7 +60,7 @@ UnitResult get_unit_result(Reader& r) {
   SearchStats& s = result.stats;
   for (std::uint64_t* v :
        {&s.records, &s.empty_records, &s.residues, &s.nucleotides, &s.cells, &s.aligned_cells, &s.pairs,
-        &s.pairs_dismissed})
+        &s.pairs_dismissed, &s.pairs_screened})
     *v = r.get<std::uint64_t>();
   std::vector<std::shared_ptr<const SequenceLabel>> labels(r.get<std::uint64_t>());
   for (auto& label : labels) {

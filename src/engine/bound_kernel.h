@@ -127,6 +127,11 @@ struct Kernel {
   KernelRun run;
   BatchRun run_batch;  // null where the lookup would cost more than it saves
   QuickBatchRun run_quick = nullptr;  // null where run_batch is
+  // How many times as many cells per second run_quick's lanes run as one
+  // sequence's 16-bit strips, all lanes busy (bench/engine_bench, profiles
+  // of 100 to 1,000 positions). A sequence that would run while fewer
+  // lanes than that share of them are busy is faster in strips.
+  double quick_gain = 0;
 };
 
 // The kernels built into this binary; null where the compiler or the

@@ -88,7 +88,7 @@ struct Avx2Ops {
 
 const Kernel* avx2_kernel() {
   static const Kernel kernel{"avx2", Avx2Ops::W, &BoundRunner<Avx2Ops>::run, &GroupedBatch<Avx2Ops>::run,
-                              &QuickBatch<Avx2Ops>::run};
+                              &QuickBatch<Avx2Ops>::run, 1.8};  // 5.3-5.5 against 1.8-3.1
   return &kernel;
 }
 

@@ -91,7 +91,7 @@ struct Avx512VlOps {
 
 const Kernel* avx512_kernel() {
   static const Kernel kernel{"avx512bw", Avx512Ops::W, &BoundRunner<Avx512Ops>::run, &GroupedBatch<Avx512VlOps>::run,
-                              &QuickBatch<Avx512Ops>::run};
+                              &QuickBatch<Avx512Ops>::run, 3.0};  // 11.2-12.5 against 2.5-3.9
   return &kernel;
 }
 

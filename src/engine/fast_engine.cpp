@@ -16,12 +16,12 @@ namespace tormid {
 
 namespace {
 
-// How many times as many cells per second the lanes of many sequences run
-// as one sequence's strips, all lanes busy (bench/engine_bench, profiles
-// of 100 to 1,000 positions): 16-bit local scores 1.8 (AVX-512 and AVX2),
-// floats 2 (AVX-512). A sequence that would run while fewer lanes than
-// that share of them are busy is faster in strips.
-constexpr double kShortLanesGain = 1.8;
+// How many times as many cells per second the lanes of many float
+// sequences run as one sequence's strips, all lanes busy (bench/
+// engine_bench, profiles of 100 to 1,000 positions, AVX-512); the 16-bit
+// lanes' gain is their kernel's (bounds::Kernel::quick_gain). A sequence
+// that would run while fewer lanes than that share of them are busy is
+// faster in strips.
 constexpr double kFloatLanesGain = 2.0;
 // The lanes' schedule is planned for this many sequences at a time.
 constexpr std::size_t kPlannedTogether = 1024;
@@ -445,7 +445,7 @@ void quick_scores(const QuickProfile& profile, const Settings& settings,
   const bool on_short = scale != 0 && ws.quick_batch;
   const bool on_float = scale == 0 && ws.quick_lanes;
   std::vector<std::size_t> lanes;
-  if (on_short) lanes = lane_plan(sequences, bounds::kBatchLanes, kShortLanesGain);
+  if (on_short) lanes = lane_plan(sequences, bounds::kBatchLanes, ws.quick_batch->quick_gain);
   if (on_float) lanes = lane_plan(sequences, static_cast<std::size_t>(ws.quick_lanes->lanes), kFloatLanesGain);
   std::vector<char> in_lanes(sequences.size(), 0);
   for (const std::size_t k : lanes) in_lanes[k] = 1;

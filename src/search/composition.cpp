@@ -66,6 +66,12 @@ constexpr double kLowComplexityBits = 3.3;
 // The longest stretch shuffled for a profile of this length.
 int composition_window(int profile_length) { return std::max(1000, 3 * profile_length); }
 
+// Each profile shuffles differently; a stretch shuffles the same wherever
+// it is met (content_hash).
+std::uint64_t profile_seed(std::uint64_t search_seed, std::size_t profile_index) {
+  return search_seed + 0x9E3779B97F4A7C15ull * (profile_index + 1);
+}
+
 // The sequence-wide stretch shuffled for a domain (1-based, inclusive):
 // the whole sequence, or composition_window() residues centred on it.
 std::pair<int, int> composition_stretch(int seq_from, int seq_to, int length, int profile_length) {
@@ -114,6 +120,10 @@ struct NullRequest {
   std::string_view stretch;
   std::size_t first, end;  // the domains, [first, end)
   bool own;
+  // Scores of this stretch's shuffles known already (in their order), and
+  // where to keep the scores as they come, when not null.
+  const std::vector<double>* known = nullptr;
+  std::vector<double>* kept = nullptr;
   // The shuffles so far: the generator, the last shuffle, and the sums of
   // their scores.
   std::uint64_t state = 0;
@@ -157,57 +167,71 @@ void composition_nulls(std::vector<NullRequest>& requests, const QuickProfile& p
     r.random_sd = law.bulk_sd(length);
     r.done = r.stretch.empty() || std::isnan(r.random_mean);
   }
+  // One more shuffle's score for a request, and the checks it completes.
+  auto take = [&](NullRequest& r, double score) {
+    ++r.scored;
+    if (r.kept) r.kept->push_back(score);
+    // A shuffle without any alignment: this composition scores low.
+    if (score <= kNoAlignment) {
+      r.done = true;
+      return;
+    }
+    r.n += 1;
+    r.sum += score;
+    r.squares += score * score;
+    if (r.scored == kCompositionFirstShuffles && r.sum / r.n < r.random_mean + kCompositionMaterial * r.random_sd) {
+      r.done = true;
+      return;
+    }
+    const bool check = std::find(std::begin(kHopelessChecks), std::end(kHopelessChecks), r.scored) !=
+                       std::end(kHopelessChecks);
+    if (r.scored == kCompositionShuffles || (check && !r.own)) {
+      const CompositionNull so_far = estimate(r.n, r.sum, r.squares, r.random_sd, static_cast<int>(r.stretch.size()));
+      if (r.scored == kCompositionShuffles || hopeless(r, so_far)) {
+        r.null = so_far;
+        r.done = true;
+      }
+    }
+  };
   // Each round's shuffles; the strings keep their memory from round to
   // round.
   std::vector<std::string> shuffles;
   std::vector<std::string_view> views;
   std::vector<std::size_t> owner;  // the request of each shuffle
   std::vector<double> scores;
+  // Shuffles whose scores are known: request and score, in order.
+  std::vector<std::pair<std::size_t, double>> known;
   for (const int round_end : kRounds) {
     owner.clear();
+    known.clear();
     for (std::size_t k = 0; k < requests.size(); ++k) {
       NullRequest& r = requests[k];
       if (r.done) continue;
       for (int made = r.scored; made < round_end; ++made) {
+        // Every shuffle is made, known or not: the next comes out of it.
         for (std::size_t i = r.shuffled.size(); i > 1; --i) std::swap(r.shuffled[i - 1], r.shuffled[below(r.state, i)]);
+        if (r.known && static_cast<std::size_t>(made) < r.known->size()) {
+          known.emplace_back(k, (*r.known)[static_cast<std::size_t>(made)]);
+          continue;
+        }
         if (owner.size() == shuffles.size()) shuffles.emplace_back();
         shuffles[owner.size()].assign(r.shuffled);
         owner.push_back(k);
       }
     }
-    if (owner.empty()) return;
+    if (owner.empty() && known.empty()) return;
     // Views only once the strings stop moving.
     views.assign(shuffles.begin(), shuffles.begin() + static_cast<std::ptrdiff_t>(owner.size()));
     scores.assign(views.size(), 0);
-    quick_scores(profile, settings, views, workspace, scores);
+    if (!views.empty()) quick_scores(profile, settings, views, workspace, scores);
+    // A request's known shuffles come before those it scored this round.
+    for (const auto& [k, score] : known)
+      if (!requests[k].done) take(requests[k], score);
     for (std::size_t m = 0; m < scores.size(); ++m) {
       NullRequest& r = requests[owner[m]];
       if (r.done) continue;  // stopped at an earlier shuffle of this round
-      const int length = static_cast<int>(r.stretch.size());
       cells(r);
-      ++r.scored;
-      const double score = scores[m];
-      // A shuffle without any alignment: this composition scores low.
-      if (score <= kNoAlignment) {
-        r.done = true;
-        continue;
-      }
-      r.n += 1;
-      r.sum += score;
-      r.squares += score * score;
-      if (r.scored == kCompositionFirstShuffles && r.sum / r.n < r.random_mean + kCompositionMaterial * r.random_sd) {
-        r.done = true;
-        continue;
-      }
-      const bool check = std::find(std::begin(kHopelessChecks), std::end(kHopelessChecks), r.scored) !=
-                         std::end(kHopelessChecks);
-      if (r.scored == kCompositionShuffles || (check && !r.own)) {
-        const CompositionNull so_far = estimate(r.n, r.sum, r.squares, r.random_sd, length);
-        if (r.scored == kCompositionShuffles || hopeless(r, so_far)) {
-          r.null = so_far;
-          r.done = true;
-        }
-      }
+      take(r, scores[m]);
     }
   }
 }
@@ -251,6 +275,7 @@ void correct_for_composition(std::span<const CompositionTask> tasks, const Profi
         std::size_t sharing = k + 1;
         while (sharing < domains.size() && stretch_of(domains[sharing]) == stretch) ++sharing;
         requests.emplace_back(t, part(stretch), k, sharing, false);
+        if (stretch == std::pair<int, int>{1, length}) requests.back().known = tasks[t].shuffle_scores;
       }
       const std::pair<int, int> own = {std::max(1, d.seq_from - kDomainMargin),
                                        std::min(length, d.seq_to + kDomainMargin)};
@@ -261,9 +286,7 @@ void correct_for_composition(std::span<const CompositionTask> tasks, const Profi
   }
   if (requests.empty()) return;
 
-  // Each profile shuffles differently; a stretch shuffles the same wherever
-  // it is met (content_hash).
-  const std::uint64_t seed = search_seed + 0x9E3779B97F4A7C15ull * (profile_index + 1);
+  const std::uint64_t seed = profile_seed(search_seed, profile_index);
   auto length_of = [&](const NullRequest& r) { return static_cast<int>(tasks[r.task].sequence.size()); };
   // Whether, by an estimate of the null, no domain sharing the shuffles
   // could be reported.
@@ -297,11 +320,49 @@ void correct_for_composition(std::span<const CompositionTask> tasks, const Profi
     }
 }
 
+bool shuffles_whole_sequence(int length, int profile_length) { return length <= composition_window(profile_length); }
+
+void screen_for_composition(std::span<CompositionScreen> screens, const Profile& profile,
+                            std::size_t profile_index, const Settings& settings, const ScoreLaw& law,
+                            std::uint64_t search_seed, Workspace& workspace) {
+  std::vector<NullRequest> requests;
+  for (std::size_t t = 0; t < screens.size(); ++t) {
+    CompositionScreen& s = screens[t];
+    s.shuffle_scores.clear();
+    s.could_report = true;
+    if (!law.defined() || !shuffles_whole_sequence(static_cast<int>(s.sequence.size()), profile.length())) continue;
+    requests.emplace_back(t, s.sequence, 0, 1, false);
+    requests.back().kept = &s.shuffle_scores;
+  }
+  if (requests.empty()) return;
+  auto length_of = [&](const NullRequest& r) { return static_cast<int>(screens[r.task].sequence.size()); };
+  // The count of a domain scoring the bound, the lowest of any domain of
+  // the pair.
+  auto bound_count = [&](const NullRequest& r, const CompositionNull& null) {
+    const double bound = screens[r.task].bound;
+    return std::max(law.expected_count(bound, length_of(r), null), law.expected_count(bound, length_of(r)));
+  };
+  auto hopeless = [&](const NullRequest& r, const CompositionNull& null) {
+    return !screens[r.task].reportable(bound_count(r, null) / kHopelessMargin, screens[r.task].bound);
+  };
+  auto cells = [&](const NullRequest& r) {
+    *screens[r.task].cells += r.stretch.size() * static_cast<std::size_t>(profile.length());
+  };
+  const QuickProfile quick(profile);
+  composition_nulls(requests, quick, settings, law, profile_seed(search_seed, profile_index), workspace, hopeless,
+                    cells);
+  // Where the shuffles stopped, the null the correction takes for a domain
+  // scoring the bound (a composition that made no material difference
+  // leaves the calibrated law's count).
+  for (const NullRequest& r : requests)
+    screens[r.task].could_report = screens[r.task].reportable(bound_count(r, r.null), screens[r.task].bound);
+}
+
 void correct_for_composition(std::vector<Domain>& domains, const Profile& profile, std::size_t profile_index,
                              const Settings& settings, const ScoreLaw& law, std::string_view sequence,
                              std::uint64_t search_seed, const std::function<bool(double, double)>& reportable,
                              Workspace& workspace, std::uint64_t& cells) {
-  const CompositionTask task{&domains, sequence, reportable, &cells};
+  const CompositionTask task{&domains, sequence, reportable, &cells, nullptr};
   correct_for_composition(std::span(&task, 1), profile, profile_index, settings, law, search_seed, workspace);
 }
 

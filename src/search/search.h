@@ -191,6 +191,9 @@ struct SearchStats {
   std::uint64_t aligned_cells = 0;  // cells the engine computed, domains and composition included
   std::uint64_t pairs = 0;            // sequence-profile pairs searched
   std::uint64_t pairs_dismissed = 0;  // of them, those whose score bound fell below the threshold
+  // Of the rest (local alignments), those where no domain up to the bound
+  // could be reported for the composition of the sequence.
+  std::uint64_t pairs_screened = 0;
 };
 
 struct SearchResult {
