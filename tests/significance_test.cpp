@@ -299,6 +299,24 @@ BiasedDatabase biased_database() {
 
 class BiasCorrection : public testing::TestWithParam<bool> {};
 
+// The biased database with its search settings, the profiles' laws and
+// whether a domain of a chance count and score is reported.
+struct CalibratedBias {
+  explicit CalibratedBias(bool local)
+      : data(biased_database()),
+        c(config(local)),
+        laws(calibrate({&data.profiles[0], &data.profiles[1]}, c.alignment, c.seed, 2)),
+        z(static_cast<double>(data.records.size())),
+        reportable([this](double count, double score) { return c.reports(count, score, z); }) {}
+  CalibratedBias(const CalibratedBias&) = delete;  // reportable refers to this one
+  CalibratedBias& operator=(const CalibratedBias&) = delete;
+  BiasedDatabase data;
+  SearchConfig c;
+  std::vector<ScoreLaw> laws;
+  double z;
+  std::function<bool(double, double)> reportable;
+};
+
 // About ten shuffled proteins per profile reach E <= 10 with the
 // correction, as the E-value promises (on average over calibrations with
 // three seeds: one calibration alone moves the count by a third); without
@@ -343,11 +361,11 @@ TEST_P(BiasCorrection, ShuffledBiasedProteinsAreNotSignificant) {
 // all shuffles, those reported with the same chance count, and the stops
 // save shuffles.
 TEST_P(BiasCorrection, StoppingEarlyChangesNoReportedDomain) {
-  const BiasedDatabase data = biased_database();
-  const SearchConfig c = config(GetParam());
-  const std::vector<ScoreLaw> laws = calibrate({&data.profiles[0], &data.profiles[1]}, c.alignment, c.seed, 2);
-  const double z = static_cast<double>(data.records.size());
-  const auto reportable = [&](double count, double score) { return c.reports(count, score, z); };
+  const CalibratedBias bias(GetParam());
+  const BiasedDatabase& data = bias.data;
+  const SearchConfig& c = bias.c;
+  const std::vector<ScoreLaw>& laws = bias.laws;
+  const std::function<bool(double, double)>& reportable = bias.reportable;
   Workspace ws;
   std::uint64_t all_cells = 0, early_cells = 0;
   int reported = 0;
@@ -381,13 +399,11 @@ TEST_P(BiasCorrection, StoppingEarlyChangesNoReportedDomain) {
 // by round, many at once) come out as each corrected alone: the same
 // chance counts to the bit and the same cells.
 TEST_P(BiasCorrection, ManyPairsAtOnceAsEachAlone) {
-  const BiasedDatabase data = biased_database();
-  const SearchConfig c = config(GetParam());
-  const std::vector<ScoreLaw> laws = calibrate({&data.profiles[0], &data.profiles[1]}, c.alignment, c.seed, 2);
-  const double z = static_cast<double>(data.records.size());
-  const std::function<bool(double, double)> reportable = [&](double count, double score) {
-    return c.reports(count, score, z);
-  };
+  const CalibratedBias bias(GetParam());
+  const BiasedDatabase& data = bias.data;
+  const SearchConfig& c = bias.c;
+  const std::vector<ScoreLaw>& laws = bias.laws;
+  const std::function<bool(double, double)>& reportable = bias.reportable;
   Workspace ws;
   int corrected = 0;
   for (std::size_t p = 0; p < data.profiles.size(); ++p) {
@@ -429,13 +445,11 @@ TEST_P(BiasCorrection, ManyPairsAtOnceAsEachAlone) {
 // gives every domain the chance count it gets without the screen, to the
 // bit. On the biased proteins the screen rules out pairs with domains.
 TEST_P(BiasCorrection, ScreeningBeforeAligningChangesNoReportedDomain) {
-  const BiasedDatabase data = biased_database();
-  const SearchConfig c = config(GetParam());
-  const std::vector<ScoreLaw> laws = calibrate({&data.profiles[0], &data.profiles[1]}, c.alignment, c.seed, 2);
-  const double z = static_cast<double>(data.records.size());
-  const std::function<bool(double, double)> reportable = [&](double count, double score) {
-    return c.reports(count, score, z);
-  };
+  const CalibratedBias bias(GetParam());
+  const BiasedDatabase& data = bias.data;
+  const SearchConfig& c = bias.c;
+  const std::vector<ScoreLaw>& laws = bias.laws;
+  const std::function<bool(double, double)>& reportable = bias.reportable;
   Workspace ws;
   int ruled_out_with_domains = 0, replayed = 0;
   for (std::size_t p = 0; p < data.profiles.size(); ++p) {
