@@ -143,8 +143,8 @@ struct GroupedBatch {
   // lane ends its sequence between them: the second takes the first's
   // cells as its row above before they are stored, so the rows above are
   // read and written half as often (AVX2, two vectors: 8.4 to 9.9 billion
-  // cells per second for the bound, 4.8 to 5.4 for quick scores). With
-  // more vectors per row two rows' registers would spill.
+  // cells per second). With more vectors per row two rows' registers would
+  // spill.
   static constexpr int kRowsAtOnce = H <= 2 ? 2 : 1;
 
   template <bool Local, End E, bool EnterIsBonus, bool SameDeletion>

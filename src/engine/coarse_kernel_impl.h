@@ -13,6 +13,7 @@
 #include <cstdint>
 
 #include "engine/coarse_kernel.h"
+#include "engine/lane_schedule.h"
 
 namespace tormid::coarse {
 namespace {
@@ -83,15 +84,11 @@ struct CoarseBatch {
     O::store(best, end);
   }
 
-  static void run(Job& job) { job.del_v == job.del_h ? lanes<true>(job) : lanes<false>(job); }
+  static void run(Job& job) { job.del_v == job.del_h ? run_lanes<true>(job) : run_lanes<false>(job); }
 
   template <bool SameDeletion>
-  static void lanes(Job& job) {
-    // Lanes: the sequence each works on (or -1), its next residue and the
-    // row at which it ends.
-    int seq_of[W];
-    const char* residue[W];
-    long ends_at[W];
+  static void run_lanes(Job& job) {
+    LaneSchedule<W> schedule(job.count, job.seqs, job.lens);
     alignas(64) std::uint8_t codes[W * kRowsAtOnce];
     alignas(64) std::uint8_t best[W];
     // Lanes that start a sequence on this row read row 0 as zeros (free
@@ -99,64 +96,39 @@ struct CoarseBatch {
     alignas(64) std::uint8_t keep[W];
     for (std::uint8_t& k : keep) k = 0x7F;
     bool any_fresh = false;
-    int next = 0, busy = 0;
-    long rows_done = 0, next_end = 0;
     auto take = [&](int lane) {
       best[lane] = kZero;
       keep[lane] = kZero;
       any_fresh = true;
-      if (next < job.count) {
-        seq_of[lane] = next;
-        residue[lane] = job.seqs[next];
-        ends_at[lane] = rows_done + job.lens[next];
-        ++next;
-        ++busy;
-      } else {
-        seq_of[lane] = -1;
-        ends_at[lane] = -1;
-        codes[lane] = kOutsideCode;
-      }
-    };
-    auto first_end = [&] {
-      long first = -1;
-      for (int lane = 0; lane < W; ++lane)
-        if (seq_of[lane] >= 0 && (first < 0 || ends_at[lane] < first)) first = ends_at[lane];
-      return first;
+      schedule.take(lane);
     };
     for (int lane = 0; lane < W; ++lane) take(lane);
-    next_end = first_end();
+    schedule.plan();
 
-    while (busy > 0) {
-      auto next_codes = [&](std::uint8_t* out) {
-        for (int lane = 0; lane < W; ++lane)
-          if (seq_of[lane] >= 0)
-            out[lane] = static_cast<std::uint8_t>(job.code_of[static_cast<unsigned char>(*residue[lane]++)]);
-          else
-            out[lane] = codes[lane];
-      };
+    while (schedule.running()) {
+      bool ended = false;
       if (any_fresh) {
-        next_codes(codes);
+        schedule.codes(job.code_of, codes);
         rows<true, SameDeletion, 1>(job, codes, keep, best);
         for (std::uint8_t& k : keep) k = 0x7F;
         any_fresh = false;
-        ++rows_done;
-      } else if (next_end - rows_done >= kRowsAtOnce) {
-        for (int r = 0; r < kRowsAtOnce; ++r) next_codes(codes + W * r);
+        ended = schedule.advance();
+      } else if (schedule.rows_left() >= kRowsAtOnce) {
+        for (int r = 0; r < kRowsAtOnce; ++r) schedule.codes(job.code_of, codes + W * r, r);
         rows<false, SameDeletion, kRowsAtOnce>(job, codes, keep, best);
-        rows_done += kRowsAtOnce;
+        ended = schedule.advance(kRowsAtOnce);
       } else {
-        next_codes(codes);
+        schedule.codes(job.code_of, codes);
         rows<false, SameDeletion, 1>(job, codes, keep, best);
-        ++rows_done;
+        ended = schedule.advance();
       }
-      if (rows_done < next_end) continue;
-      for (int lane = 0; lane < W; ++lane) {
-        if (seq_of[lane] < 0 || ends_at[lane] != rows_done) continue;
-        job.best[seq_of[lane]] = static_cast<std::uint8_t>(best[lane] ^ kZero);
-        --busy;
-        take(lane);
-      }
-      next_end = first_end();
+      if (!ended) continue;
+      for (int lane = 0; lane < W; ++lane)
+        if (const int seq = schedule.ended(lane); seq >= 0) {
+          job.best[seq] = static_cast<std::uint8_t>(best[lane] ^ kZero);
+          take(lane);
+        }
+      schedule.plan();
     }
   }
 };

@@ -11,11 +11,12 @@
 #include <tbb/parallel_pipeline.h>
 
 #include <algorithm>
-#include <cmath>
 #include <array>
-#include <string_view>
+#include <cmath>
+#include <functional>
 #include <memory>
 #include <numeric>
+#include <string_view>
 
 #include "search/bound_filter.h"
 #include "search/composition.h"
@@ -55,15 +56,20 @@ struct Batch {
   std::vector<Record> records;  // those with letters
   std::uint64_t empty_records = 0;
   // Per pair, record-major, then profile: its domains, the cells aligned,
-  // whether the bound dismissed it; whether the composition screen
-  // shuffled its sequence, ruled it out, and the scores it gave the
-  // shuffles.
+  // whether the bound dismissed it; whether the composition screen ruled
+  // it out, and the scores it gave the shuffles (none where it did not
+  // screen the pair).
   std::vector<std::vector<Domain>> found;
   std::vector<std::uint64_t> cells;
   std::vector<char> dismissed;
-  std::vector<char> screened;
   std::vector<char> screened_out;
   std::vector<std::vector<double>> shuffle_scores;
+};
+
+// Pairs of a batch of one profile (in the unit), to be worked on together.
+struct PairGroup {
+  std::size_t profile;
+  std::vector<std::size_t> pairs;
 };
 
 // Reads up to a batch of records (at most `most`); false when there are
@@ -138,6 +144,27 @@ class UnitSearch {
   void screen_batch(Batch& batch, const std::vector<double>& bounds);
   void correct_batch(Batch& batch);
 
+  // The pairs of the batch that wanted(pair) picks, those of each profile
+  // together, at most `most` at a time.
+  template <class Wanted>
+  std::vector<PairGroup> pair_groups(const Batch& batch, std::size_t most, const Wanted& wanted) const {
+    std::vector<PairGroup> groups;
+    for (std::size_t p = 0; p < count_; ++p)
+      for (std::size_t pair = p; pair < batch.found.size(); pair += count_) {
+        if (!wanted(pair)) continue;
+        if (groups.empty() || groups.back().profile != p || groups.back().pairs.size() == most)
+          groups.push_back({p, {}});
+        groups.back().pairs.push_back(pair);
+      }
+    return groups;
+  }
+  // Whether a domain of the record of this chance count and score is
+  // reported.
+  std::function<bool(double, double)> reportable(const Record& record) const {
+    const double z = known_.z(config_, record.index);
+    return [this, z](double count, double score) { return config_.reports(count, score, z); };
+  }
+
   const UnitProfiles& profiles_;
   const SearchConfig& config_;
   RecordStream& stream_;
@@ -171,7 +198,6 @@ std::shared_ptr<Batch> UnitSearch::align_batch(std::shared_ptr<Batch> batch) {
   batch->found.resize(pairs);
   batch->cells.assign(pairs, 0);
   batch->dismissed.assign(pairs, 0);
-  batch->screened.assign(pairs, 0);
   batch->screened_out.assign(pairs, 0);
   batch->shuffle_scores.resize(pairs);
   // First the score bounds, each profile against many sequences at once.
@@ -202,70 +228,49 @@ std::shared_ptr<Batch> UnitSearch::align_batch(std::shared_ptr<Batch> batch) {
 // with a coiled-coil region had domains, none reported after the
 // correction: 43% of its aligned cells.)
 void UnitSearch::screen_batch(Batch& batch, const std::vector<double>& bounds) {
-  struct Group {
-    std::size_t profile;  // in the unit
-    std::vector<CompositionScreen> screens;
-    std::vector<std::size_t> pairs;
-  };
-  std::vector<Group> groups;
-  for (std::size_t p = 0; p < count_; ++p) {
-    const std::size_t index = static_cast<std::size_t>(profiles_.first) + p;
-    const ScoreLaw& law = profiles_.laws[index];
-    const int profile_length = profiles_.all[index].length();
-    for (std::size_t pair = p; pair < batch.found.size(); pair += count_) {
-      const Record& record = batch.records[pair / count_];
-      const int length = static_cast<int>(record.text.sequence.size());
-      const double z = known_.z(config_, record.index);
-      const double bound = bounds[pair];
-      // The laws must fall as scores rise, and the pair must pass the bound.
-      if (!std::isfinite(bound) || !law.defined() || !(law.lambda(length) > 0) ||
-          !shuffles_whole_sequence(length, profile_length) ||
-          !BoundFilter::may_pass(bound, law, length, passes_for(law, config_, length, z)))
-        continue;
-      if (groups.empty() || groups.back().profile != p || groups.back().screens.size() == kScreenPairs)
-        groups.push_back({p, {}, {}});
-      auto reportable = [this, z](double count, double score) { return config_.reports(count, score, z); };
-      groups.back().screens.push_back({record.text.sequence, bound, reportable, &batch.cells[pair], true, {}});
-      groups.back().pairs.push_back(pair);
-    }
-  }
-  tbb::parallel_for(std::size_t{0}, groups.size(), [&](std::size_t g) {
-    const std::size_t p = static_cast<std::size_t>(profiles_.first) + groups[g].profile;
-    screen_for_composition(groups[g].screens, profiles_.all[p], p, config_.alignment, profiles_.laws[p], config_.seed,
-                           workspaces_.local());
+  const std::vector<PairGroup> groups = pair_groups(batch, kScreenPairs, [&](std::size_t pair) {
+    const std::size_t p = static_cast<std::size_t>(profiles_.first) + pair % count_;
+    const ScoreLaw& law = profiles_.laws[p];
+    const Record& record = batch.records[pair / count_];
+    const int length = static_cast<int>(record.text.sequence.size());
+    const double bound = bounds[pair];
+    // The laws must fall as scores rise, and the pair must pass the bound.
+    return std::isfinite(bound) && law.defined() && law.lambda(length) > 0 &&
+           shuffles_whole_sequence(length, profiles_.all[p].length()) &&
+           BoundFilter::may_pass(bound, law, length, passes_for(law, config_, length, known_.z(config_, record.index)));
   });
-  for (Group& group : groups)
-    for (std::size_t k = 0; k < group.pairs.size(); ++k) {
-      const std::size_t pair = group.pairs[k];
-      batch.screened[pair] = 1;
-      batch.screened_out[pair] = !group.screens[k].could_report;
-      batch.shuffle_scores[pair] = std::move(group.screens[k].shuffle_scores);
+  tbb::parallel_for(std::size_t{0}, groups.size(), [&](std::size_t g) {
+    const std::vector<std::size_t>& pairs = groups[g].pairs;
+    std::vector<CompositionScreen> screens;
+    for (const std::size_t pair : pairs) {
+      const Record& record = batch.records[pair / count_];
+      screens.push_back({record.text.sequence, bounds[pair], reportable(record), &batch.cells[pair], true, {}});
     }
+    const std::size_t p = static_cast<std::size_t>(profiles_.first) + groups[g].profile;
+    screen_for_composition(screens, profiles_.all[p], p, config_.alignment, profiles_.laws[p], config_.seed,
+                           workspaces_.local());
+    for (std::size_t k = 0; k < pairs.size(); ++k) {
+      batch.screened_out[pairs[k]] = !screens[k].could_report;
+      batch.shuffle_scores[pairs[k]] = std::move(screens[k].shuffle_scores);
+    }
+  });
 }
 
 // The composition correction of every pair with domains, the pairs of each
-// profile together (kCorrectionPairs at a time).
+// profile together (kCorrectionPairs at a time); a pair the screen
+// shuffled takes the scores it gave.
 void UnitSearch::correct_batch(Batch& batch) {
-  struct Group {
-    std::size_t profile;  // in the unit
-    std::vector<CompositionTask> tasks;
-  };
-  std::vector<Group> groups;
-  for (std::size_t p = 0; p < count_; ++p) {
-    for (std::size_t pair = p; pair < batch.found.size(); pair += count_) {
-      if (batch.found[pair].empty()) continue;
-      if (groups.empty() || groups.back().profile != p || groups.back().tasks.size() == kCorrectionPairs)
-        groups.push_back({p, {}});
-      const Record& record = batch.records[pair / count_];
-      const double z = known_.z(config_, record.index);
-      groups.back().tasks.push_back({&batch.found[pair], record.text.sequence,
-                                     [this, z](double count, double score) { return config_.reports(count, score, z); },
-                                     &batch.cells[pair], batch.screened[pair] ? &batch.shuffle_scores[pair] : nullptr});
-    }
-  }
+  const std::vector<PairGroup> groups =
+      pair_groups(batch, kCorrectionPairs, [&](std::size_t pair) { return !batch.found[pair].empty(); });
   tbb::parallel_for(std::size_t{0}, groups.size(), [&](std::size_t g) {
+    std::vector<CompositionTask> tasks;
+    for (const std::size_t pair : groups[g].pairs) {
+      const Record& record = batch.records[pair / count_];
+      tasks.push_back({&batch.found[pair], record.text.sequence, reportable(record), &batch.cells[pair],
+                       &batch.shuffle_scores[pair]});
+    }
     const std::size_t p = static_cast<std::size_t>(profiles_.first) + groups[g].profile;
-    correct_for_composition(groups[g].tasks, profiles_.all[p], p, config_.alignment, profiles_.laws[p], config_.seed,
+    correct_for_composition(tasks, profiles_.all[p], p, config_.alignment, profiles_.laws[p], config_.seed,
                             workspaces_.local());
   });
 }
