@@ -310,6 +310,13 @@ struct CalibratedBias {
         reportable([this](double count, double score) { return c.reports(count, score, z); }) {}
   CalibratedBias(const CalibratedBias&) = delete;  // reportable refers to this one
   CalibratedBias& operator=(const CalibratedBias&) = delete;
+  // The domains profile p finds in a sequence, before any correction.
+  std::vector<Domain> domains(std::size_t p, const std::string& sequence, Workspace& ws) const {
+    const int length = static_cast<int>(sequence.size());
+    const auto passes = [&](double score) { return reportable(laws[p].expected_count(score, length), score); };
+    std::uint64_t cells = 0;
+    return find_domains(data.profiles[p], c.alignment, sequence, passes, false, ws, cells);
+  }
   BiasedDatabase data;
   SearchConfig c;
   std::vector<ScoreLaw> laws;
@@ -373,9 +380,7 @@ TEST_P(BiasCorrection, StoppingEarlyChangesNoReportedDomain) {
     const ScoreLaw& law = laws[p];
     for (const synthetic::Record& r : data.records) {
       const int length = static_cast<int>(r.sequence.size());
-      const auto passes = [&](double score) { return reportable(law.expected_count(score, length), score); };
-      std::uint64_t cells = 0;
-      std::vector<Domain> all = find_domains(data.profiles[p], c.alignment, r.sequence, passes, false, ws, cells);
+      std::vector<Domain> all = bias.domains(p, r.sequence, ws);
       std::vector<Domain> early = all;
       correct_for_composition(all, data.profiles[p], p, c.alignment, law, r.sequence, c.seed,
                               [](double, double) { return true; }, ws, all_cells);
@@ -411,12 +416,7 @@ TEST_P(BiasCorrection, ManyPairsAtOnceAsEachAlone) {
     std::vector<std::vector<Domain>> together, alone;
     std::vector<std::uint64_t> cells_together, cells_alone;
     std::vector<CompositionTask> tasks;
-    for (const synthetic::Record& r : data.records) {
-      const int length = static_cast<int>(r.sequence.size());
-      const auto passes = [&](double score) { return reportable(law.expected_count(score, length), score); };
-      std::uint64_t cells = 0;
-      together.push_back(find_domains(data.profiles[p], c.alignment, r.sequence, passes, false, ws, cells));
-    }
+    for (const synthetic::Record& r : data.records) together.push_back(bias.domains(p, r.sequence, ws));
     alone = together;
     cells_together.assign(together.size(), 0);
     cells_alone.assign(together.size(), 0);
@@ -466,9 +466,8 @@ TEST_P(BiasCorrection, ScreeningBeforeAligningChangesNoReportedDomain) {
     for (std::size_t k = 0; k < data.records.size(); ++k) {
       const synthetic::Record& r = data.records[k];
       const int length = static_cast<int>(r.sequence.size());
-      const auto passes = [&](double score) { return reportable(law.expected_count(score, length), score); };
       std::uint64_t ignored = 0;
-      std::vector<Domain> alone = find_domains(data.profiles[p], c.alignment, r.sequence, passes, false, ws, ignored);
+      std::vector<Domain> alone = bias.domains(p, r.sequence, ws);
       if (alone.empty()) continue;
       std::vector<Domain> screened = alone;
       correct_for_composition(alone, data.profiles[p], p, c.alignment, law, r.sequence, c.seed, reportable, ws,
