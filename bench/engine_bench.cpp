@@ -60,16 +60,23 @@ void score_benchmark(benchmark::State& state, const std::string& engine, const S
                                                benchmark::Counter::kIsIterationInvariantRate);
 }
 
-// The score bound of a search: 256 sequences of 100 to 800 residues at once
-// against a profile, per bound kernel ("coarse-" and a coarse bound kernel:
-// the coarse first pass), beside the widest engine on the same pairs.
-void bound_benchmark(benchmark::State& state, const std::string& kernel, int prf, const bench::Mode& mode) {
+// 256 proteins of 100 to 800 residues; cells: their cells against prf
+// positions.
+std::vector<std::string> many_proteins(int prf, double& cells) {
   std::vector<std::string> seqs;
-  double cells = 0;
   for (int k = 0; k < 256; ++k) {
     seqs.push_back(bench::random_protein(100 + (k * 7919) % 701, 10 + static_cast<unsigned>(k)));
     cells += static_cast<double>(seqs.back().size()) * prf;
   }
+  return seqs;
+}
+
+// The score bound of a search: 256 sequences of 100 to 800 residues at once
+// against a profile, per bound kernel ("coarse-" and a coarse bound kernel:
+// the coarse first pass), beside the widest engine on the same pairs.
+void bound_benchmark(benchmark::State& state, const std::string& kernel, int prf, const bench::Mode& mode) {
+  double cells = 0;
+  const std::vector<std::string> seqs = many_proteins(prf, cells);
   const std::vector<std::string_view> views(seqs.begin(), seqs.end());
   std::vector<double> bounds(seqs.size());
   const Profile profile(bench::random_profile_rows(prf, 2));
@@ -102,12 +109,8 @@ void bound_benchmark(benchmark::State& state, const std::string& kernel, int prf
 // many at a time ("lanes<size>-<kernel>": one sequence per lane).
 void quick_benchmark(benchmark::State& state, const std::string& kernel, int prf, const bench::Mode& mode,
                      std::size_t batch) {
-  std::vector<std::string> seqs;
   double cells = 0;
-  for (int k = 0; k < 256; ++k) {
-    seqs.push_back(bench::random_protein(100 + (k * 7919) % 701, 10 + static_cast<unsigned>(k)));
-    cells += static_cast<double>(seqs.back().size()) * prf;
-  }
+  const std::vector<std::string> seqs = many_proteins(prf, cells);
   const Profile profile(bench::random_profile_rows(prf, 2));
   const QuickProfile quick(profile);
   const Settings settings = set_parameters(bench::param_values(mode, false));
@@ -128,6 +131,25 @@ void quick_benchmark(benchmark::State& state, const std::string& kernel, int prf
     for (const std::string& s : seqs)
       benchmark::DoNotOptimize(kernel == "exact" ? score_sequence(profile, settings, s, ws)
                                                  : quick_score(quick, settings, s, ws));
+  state.counters["GCUPS"] = benchmark::Counter(cells / 1e9, benchmark::Counter::kIsIterationInvariantRate);
+}
+
+// align()'s scores of the same 256 sequences all at once (align_scores(),
+// one sequence per lane where the instruction set has them), free at the
+// sequence's ends as the glocal search scores the pairs its bound lets
+// through; quick/exact/ runs them one by one.
+void exact_lanes_benchmark(benchmark::State& state, int prf) {
+  double cells = 0;
+  const std::vector<std::string> seqs = many_proteins(prf, cells);
+  const Profile profile(bench::random_profile_rows(prf, 2));
+  const Settings settings = set_parameters(bench::param_values(bench::kSemiGlobal, false));
+  Workspace ws;
+  const std::vector<std::string_view> views(seqs.begin(), seqs.end());
+  std::vector<double> scores(views.size());
+  for (auto _ : state) {
+    align_scores(profile, settings, views, ws, scores);
+    benchmark::DoNotOptimize(scores.data());
+  }
   state.counters["GCUPS"] = benchmark::Counter(cells / 1e9, benchmark::Counter::kIsIterationInvariantRate);
 }
 
@@ -252,6 +274,11 @@ int main(int argc, char** argv) {
                                              .c_str(),
                                          quick_benchmark, kernel, prf, mode, batch)
                 ->Unit(benchmark::kMillisecond);
+
+  for (const int prf : {100, 300, 1000})
+    benchmark::RegisterBenchmark(("exact/lanes256/256x" + std::to_string(prf) + "/semiglobal").c_str(),
+                                 exact_lanes_benchmark, prf)
+        ->Unit(benchmark::kMillisecond);
 
   benchmark::Initialize(&count, args.data());
   whole_runs(kSizes[4], quick);

@@ -343,6 +343,47 @@ TEST_P(EngineEquivalence, QuickScoresOfManyAreEachOnesAlone) {
   EXPECT_THROW(quick_scores(high, local, with_empty, fast, together), std::invalid_argument);
 }
 
+// align()'s scores of many sequences at once are each one's own, to the
+// bit: alignments free at the sequence's start (where lanes may run) with
+// every end, other starts (one by one), empty sequences among them, more
+// sequences than one plan takes; and the lanes run wherever the kernel has
+// them and the values are moderate.
+TEST_P(EngineEquivalence, AlignedScoresOfManyAreEachOnesAlone) {
+  Workspace fast(GetParam());
+  Workspace reference("reference");
+  std::mt19937 rng(43u + static_cast<unsigned>(GetParam().size()));
+  std::vector<double> together;
+  int in_lanes = 0;
+  for (int n = 0; n < 300; ++n) {
+    const fixtures::RandomLimits limits = fixtures::varied_limits(n);
+    fixtures::RandomCase c = fixtures::random_case(rng, limits);
+    if (n % 4 != 3) {
+      c.values.prf_free_beg = true;
+      c.values.seq_free_beg = false;
+    }
+    const Profile profile = c.profile();
+    const Settings settings = c.settings();
+    std::vector<std::string> seqs;
+    const int count = n == 1 ? 1100 : static_cast<int>(rng() % 80) + 1;
+    for (int k = 0; k < count; ++k) seqs.push_back(k % 17 == 5 ? "" : fixtures::random_case(rng, limits).seq);
+    const std::vector<std::string_view> views(seqs.begin(), seqs.end());
+    together.assign(views.size(), 0);
+    align_scores(profile, settings, views, fast, together);
+    in_lanes += aligns_many_at_once(profile, settings, fast);
+    for (std::size_t k = 0; k < views.size(); ++k)
+      ASSERT_EQ(std::bit_cast<std::uint64_t>(together[k]),
+                std::bit_cast<std::uint64_t>(align(profile, settings, views[k], reference, Detail::score).score))
+          << "case " << n << ", sequence " << k << " of " << views.size() << ": " << views[k];
+  }
+  if (GetParam().starts_with("avx512")) EXPECT_GT(in_lanes, 150);
+  else EXPECT_EQ(in_lanes, 0);
+  together.resize(2);
+  const std::vector<std::string_view> three(3, std::string_view("ACD"));
+  const Settings glocal = set_parameters({11, 1, 11, 1, true, true, false, false, false});
+  EXPECT_THROW(align_scores(Profile(std::vector<ProfileRow>(4)), glocal, three, fast, together),
+               std::invalid_argument);
+}
+
 // Every variant, and every strip height of those that pick one by profile
 // length.
 std::vector<std::string> all_kernels() {

@@ -227,6 +227,7 @@ class Workspace {
 
   struct Impl;  // the engine's own
   Impl& impl() { return *impl_; }
+  const Impl& impl() const { return *impl_; }
 
  private:
   std::unique_ptr<Impl> impl_;
@@ -290,6 +291,18 @@ std::optional<Alignment> row_ends_and_prefix(const Profile& profile, const Setti
 // a penalised edge that may be chosen). Same end modes as row_ends().
 int rows_meet(const Profile& profile, const Settings& settings, std::string_view sequence, std::size_t from,
               int max_rows, std::vector<RowEnd>& ends, std::uint64_t& cells);
+
+// align()'s score of each sequence into scores (as many), to the bit,
+// computed for many sequences at once, one per lane, where
+// aligns_many_at_once() says so (faster than one by one); elsewhere one by
+// one.
+void align_scores(const Profile& profile, const Settings& settings, std::span<const std::string_view> sequences,
+                  Workspace& workspace, std::span<double> scores);
+// Whether align_scores() runs many sequences at once for this profile and
+// settings in this workspace: where its instruction set has a kernel for
+// it (AVX-512) and the alignments start anywhere in the sequence
+// (StartMode::prf_free), with finite scores and penalties of moderate size.
+bool aligns_many_at_once(const Profile& profile, const Settings& settings, const Workspace& workspace);
 
 // The score of align() alone.
 inline double score_sequence(const Profile& profile, const Settings& settings,

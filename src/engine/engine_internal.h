@@ -117,6 +117,11 @@ struct Workspace::Impl {
   const strips::LanesKernel* quick_lanes = nullptr;
   std::vector<float> lanes_s, lanes_scores, lanes_row0;
   std::vector<std::uint16_t> lanes_h, lanes_v;
+  // align()'s scores of many sequences at once, where the instruction set
+  // has them: work space, results, row 0, and the profile position-major.
+  const strips::ExactLanesKernel* exact_lanes = nullptr;
+  std::vector<double> exact_s, exact_scores, exact_row0, exact_columns;
+  std::vector<std::uint8_t> exact_h, exact_v;
   std::vector<std::uint8_t> trace;
   // Plain engine: two rows of cells and the anchor of every cell.
   std::vector<ScoreCell> cur, prev;

@@ -1,23 +1,25 @@
-// Quick float scores of many sequences at once (strip_kernel.h, LanesJob),
-// written once over the strip kernels' float interface `O` and compiled
-// with them per instruction set. Besides that interface, O provides
+// Scores of many sequences at once (strip_kernel.h, LanesJobOf), written
+// once over the strip kernels' interface `O` and compiled with them per
+// instruction set: on floats the quick scores, on doubles align()'s.
+// Besides that interface, O provides
 //   Index, index(codes): a vector's lookup indices from 32-bit codes
 //   Table, table(column): a position's kLanesCodes scores
 //   lookup(table, index): each lane's score
-//   mul, from_int(ints): products, and 32-bit integers as floats
+//   mul, from_int(ints): products, and 32-bit integers as values
 //   Bits, load_bits, store_bits: a mask kept in memory
 //   sub_where(a, m, b): a - b where m is set, a elsewhere
 // A cell's opening penalties are each one of two values (a horizontal
 // move out of a cell opens the sequence's gap or nothing, a vertical one
 // the profile's or nothing), so the row above keeps them as two bits per
 // lane: the kernel's memory is then mostly the row's scores, which keeps
-// long profiles in the nearer caches. Subtracting 0.0 changes no float,
+// long profiles in the nearer caches. Subtracting 0.0 changes no value,
 // so a - b where set is exactly a - (set ? b : 0).
 // Like everything included by the kernels' translation units, it lives in
 // an anonymous namespace.
 #pragma once
 
 #include <cstdint>
+#include <type_traits>
 
 #include "engine/strip_kernel.h"
 #include "engine/lane_schedule.h"
@@ -31,35 +33,38 @@ namespace {
 // per cell, so several rows run at once (bench/engine_bench: 2, 3 and 4
 // vectors of 16 lanes, 4.7, 6.0 and 6.5 billion cells per second).
 template <class O, int G>
-struct FloatLanes {
+struct SequenceLanes {
   static constexpr int W = O::W * G;
+  using T = typename O::T;
+  using Job = LanesJobOf<T>;
   using V = typename O::V;
   using M = typename O::M;
   using Bits = typename O::Bits;
 
   template <bool Local, End E>
-  static void rows(LanesJob& job) {
+  static void rows(Job& job) {
     const int prf = job.prf;
     const V open_seq = O::set1(job.open_seq), open_prf = O::set1(job.open_prf);
     const V del_seq = O::set1(job.del_seq), del_prf = O::set1(job.del_prf), zero = O::zero();
     const V minus_open_prf = O::set1(-job.open_prf);
-    const V floor = O::set1(static_cast<float>(kFloor));
-    float* const cell_s = job.s;
+    const V floor = O::set1(static_cast<T>(kFloor));
+    T* const cell_s = job.s;
     // Per position and vector of lanes: whether a horizontal (h) or a
     // vertical (v) move out of the cell above opens a gap.
-    static_assert(sizeof(Bits) * 8 == O::W, "a word of bits per vector of lanes");
+    static_assert(std::is_same_v<Bits, typename Job::Bits> && sizeof(Bits) * 8 == O::W,
+                  "a word of bits per vector of lanes");
     Bits* const open_h = job.h;
     Bits* const open_v = job.v;
 
     // Per lane: the row it is on (from 1), column 0 of the row above, the
     // best end so far, and the last row's values.
     alignas(64) std::int32_t codes[W], row_of[W];
-    alignas(64) float col_prev[W], best[W], last_s[W], last_best[W];
+    alignas(64) T col_prev[W], best[W], last_s[W], last_best[W];
     LaneSchedule<W> lanes(job.count, job.seqs, job.lens);
     auto take = [&](int lane) {
       row_of[lane] = 1;
       col_prev[lane] = 0;  // the corner
-      best[lane] = static_cast<float>(kFloor);
+      best[lane] = static_cast<T>(kFloor);
       if (lanes.take(lane) < 0) return;
       // Row 0: a horizontal move out of it opens nothing, a vertical one
       // the profile's gap.
@@ -145,7 +150,7 @@ struct FloatLanes {
       if (lanes.advance()) {
         for (int lane = 0; lane < W; ++lane)
           if (const int seq = lanes.ended(lane); seq >= 0) {
-            float& score = job.scores[seq];
+            T& score = job.scores[seq];
             if constexpr (E == End::none) score = last_s[lane];
             else if constexpr (E == End::last_row) score = last_best[lane] > best[lane] ? last_best[lane] : best[lane];
             else score = best[lane];
@@ -157,7 +162,7 @@ struct FloatLanes {
   }
 
   template <bool Local>
-  static void by_end(LanesJob& job) {
+  static void by_end(Job& job) {
     switch (job.end) {
       case End::none: rows<Local, End::none>(job); break;
       case End::anywhere: rows<Local, End::anywhere>(job); break;
@@ -166,7 +171,7 @@ struct FloatLanes {
     }
   }
 
-  static void run(LanesJob& job) {
+  static void run(Job& job) {
     if (job.local_start)
       by_end<true>(job);
     else

@@ -20,6 +20,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <type_traits>
 
 #include "engine/residue_codes.h"
 
@@ -153,44 +154,53 @@ inline std::size_t trace_bytes_per_strip(int lanes, int prf) {
   return static_cast<std::size_t>(prf + lanes - 1) * static_cast<std::size_t>(lanes / 4);
 }
 
-// Quick float scores of many sequences at once, one per lane: each lane
-// runs its sequence's rows along the whole profile, every cell the same
-// float operations as in a strip, and takes the next sequence when it
-// ends; so each lane's score is quick_score()'s to the bit.
-struct LanesJob {
+// Scores of many sequences at once, one per lane: each lane runs its
+// sequence's rows along the whole profile, every cell the same operations
+// as in a strip, and takes the next sequence when it ends; so each lane's
+// score is its strip's to the bit: quick_score()'s with floats, align()'s
+// with doubles.
+template <class T>
+struct LanesJobOf {
+  // A word of bits per vector of lanes.
+  using Bits = std::conditional_t<sizeof(T) == sizeof(float), std::uint16_t, std::uint8_t>;
   int prf = 0;
   // Per position, kLanesCodes scores by residue code (0 beyond the
   // alphabet); row 0's scores, prf values.
-  const float* columns = nullptr;
-  const float* row0 = nullptr;
+  const T* columns = nullptr;
+  const T* row0 = nullptr;
   int count = 0;
   const char* const* seqs = nullptr;
   const int* lens = nullptr;  // each at least 1
   const std::int8_t* code_of = nullptr;
-  float open_prf = 0, del_prf = 0, open_seq = 0, del_seq = 0;
+  T open_prf = 0, del_prf = 0, open_seq = 0, del_seq = 0;
   bool free_col0 = false;
   bool local_start = false;
   End end = End::none;
-  // Work space: prf * lanes scores, and prf * lanes bits in h and in v
-  // (16 lanes per word).
-  float* s = nullptr;
-  std::uint16_t* h = nullptr;
-  std::uint16_t* v = nullptr;
+  // Work space: prf * lanes scores, and prf * lanes bits in h and in v.
+  T* s = nullptr;
+  Bits* h = nullptr;
+  Bits* v = nullptr;
   // Results, count values: the best end as a strip's tracker finds it, or
   // with End::none the last cell.
-  float* scores = nullptr;
+  T* scores = nullptr;
 };
+using LanesJob = LanesJobOf<float>;
+using ExactLanesJob = LanesJobOf<double>;
 inline constexpr int kLanesCodes = 32;
 
-struct LanesKernel {
+template <class T>
+struct LanesKernelOf {
   const char* name;
   int lanes;
-  void (*run)(LanesJob&);
+  void (*run)(LanesJobOf<T>&);
 };
+using LanesKernel = LanesKernelOf<float>;
+using ExactLanesKernel = LanesKernelOf<double>;
 
 // The kernels built into this binary; null where the compiler or the
 // target lacks the instruction set.
 const LanesKernel* lanes_avx512_kernel();
+const ExactLanesKernel* exact_lanes_avx512_kernel();
 Kernel scalar_kernel();
 const Kernel* sse2_kernel();
 const Kernel* avx2_kernel();

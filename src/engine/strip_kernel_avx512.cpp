@@ -138,10 +138,49 @@ struct Avx512LaneOps : Avx512FloatOps {
 };
 static_assert(kLanesCodes == 32);
 
+// The same on doubles, eight lanes per vector: a score is one of the 21
+// codes' (kLanesCodes with room to spare); vpermt2pd picks codes 0 to 15
+// from two vectors, and a masked vpermpd codes 16 to 23 from a third.
+struct Avx512ExactLaneOps : Avx512Ops {
+  struct Index {
+    __m512i code;
+    __mmask8 high;
+  };
+  struct Table {
+    __m512d low, mid, high;
+  };
+  static Index index(const std::int32_t* codes) {
+    const __m512i code = _mm512_cvtepi32_epi64(_mm256_load_si256(reinterpret_cast<const __m256i*>(codes)));
+    return {code, _mm512_test_epi64_mask(code, _mm512_set1_epi64(16))};
+  }
+  static Table table(const double* column) {
+    return {_mm512_loadu_pd(column), _mm512_loadu_pd(column + 8), _mm512_loadu_pd(column + 16)};
+  }
+  static V lookup(const Table& t, const Index& i) {
+    const V low = _mm512_permutex2var_pd(t.low, i.code, t.mid);
+    return _mm512_mask_permutexvar_pd(low, i.high, i.code, t.high);
+  }
+  static V mul(V a, V b) { return _mm512_mul_pd(a, b); }
+  static V from_int(const std::int32_t* ints) {
+    return _mm512_cvtepi32_pd(_mm256_load_si256(reinterpret_cast<const __m256i*>(ints)));
+  }
+  using Bits = std::uint8_t;
+  static M load_bits(const Bits* p) { return *p; }
+  static void store_bits(Bits* p, M m) { *p = m; }
+  static M all_lanes() { return 0xFF; }
+  static V sub_where(V a, M m, V b) { return _mm512_mask_sub_pd(a, m, a, b); }
+};
+
 }  // namespace
 
 const LanesKernel* lanes_avx512_kernel() {
-  static const LanesKernel kernel{"avx512", FloatLanes<Avx512LaneOps, 4>::W, &FloatLanes<Avx512LaneOps, 4>::run};
+  static const LanesKernel kernel{"avx512", SequenceLanes<Avx512LaneOps, 4>::W, &SequenceLanes<Avx512LaneOps, 4>::run};
+  return &kernel;
+}
+
+const ExactLanesKernel* exact_lanes_avx512_kernel() {
+  static const ExactLanesKernel kernel{"avx512", SequenceLanes<Avx512ExactLaneOps, 4>::W,
+                                       &SequenceLanes<Avx512ExactLaneOps, 4>::run};
   return &kernel;
 }
 
@@ -173,6 +212,7 @@ const Kernel* avx512_kernel() {
 
 #else
 const tormid::strips::LanesKernel* tormid::strips::lanes_avx512_kernel() { return nullptr; }
+const tormid::strips::ExactLanesKernel* tormid::strips::exact_lanes_avx512_kernel() { return nullptr; }
 const tormid::strips::Kernel* tormid::strips::avx512_kernel() { return nullptr; }
 const tormid::strips::QuickKernel* tormid::strips::quick_avx512_kernel() { return nullptr; }
 #endif

@@ -110,6 +110,8 @@ Workspace::Workspace(std::string_view kernel) : impl_(std::make_unique<Impl>()) 
     impl_->quick_batch = quick_batch_kernel(impl_->short_kernel->name);
     const strips::LanesKernel* lanes = strips::lanes_avx512_kernel();
     impl_->quick_lanes = lanes && cpu_features().avx512f && isa == lanes->name ? lanes : nullptr;
+    const strips::ExactLanesKernel* exact = strips::exact_lanes_avx512_kernel();
+    impl_->exact_lanes = exact && cpu_features().avx512f && isa == exact->name ? exact : nullptr;
   };
   if (kernel == kReference) {
     impl_->reference = true;

@@ -56,12 +56,13 @@ struct Batch {
   std::vector<Record> records;  // those with letters
   std::uint64_t empty_records = 0;
   // Per pair, record-major, then profile: its domains, the cells aligned,
-  // whether the bound dismissed it; whether the composition screen ruled
-  // it out, and the scores it gave the shuffles (none where it did not
-  // screen the pair).
+  // whether the bound dismissed it; whether its best score showed it has
+  // no domain; whether the composition screen ruled it out, and the scores
+  // it gave the shuffles (none where it did not screen the pair).
   std::vector<std::vector<Domain>> found;
   std::vector<std::uint64_t> cells;
   std::vector<char> dismissed;
+  std::vector<char> scored_out;
   std::vector<char> screened_out;
   std::vector<std::vector<double>> shuffle_scores;
 };
@@ -118,6 +119,9 @@ constexpr std::size_t kCorrectionPairs = 64;
 // few shuffles would otherwise leave the lanes idle (real proteins against
 // 8 models, local: 64 pairs 3.28 s, 256 3.06 s, 1,024 3.10 s).
 constexpr std::size_t kScreenPairs = 256;
+// Pairs per call of the best scores of many sequences at once: enough to
+// fill its lanes several times over.
+constexpr std::size_t kScorePairs = 512;
 
 class UnitSearch {
  public:
@@ -141,7 +145,16 @@ class UnitSearch {
 
  private:
   void align_pair(Batch& batch, std::size_t pair, const std::vector<double>& bounds);
+  void score_batch(Batch& batch, const std::vector<double>& bounds);
   void screen_batch(Batch& batch, const std::vector<double>& bounds);
+  // Whether the pair's bound lets it through.
+  bool may_pass(const Batch& batch, std::size_t pair, const std::vector<double>& bounds) const {
+    const ScoreLaw& law = profiles_.laws[static_cast<std::size_t>(profiles_.first) + pair % count_];
+    const Record& record = batch.records[pair / count_];
+    const int length = static_cast<int>(record.text.sequence.size());
+    return BoundFilter::may_pass(bounds[pair], law, length,
+                                 passes_for(law, config_, length, known_.z(config_, record.index)));
+  }
   void correct_batch(Batch& batch);
 
   // The pairs of the batch that wanted(pair) picks, those of each profile
@@ -198,6 +211,7 @@ std::shared_ptr<Batch> UnitSearch::align_batch(std::shared_ptr<Batch> batch) {
   batch->found.resize(pairs);
   batch->cells.assign(pairs, 0);
   batch->dismissed.assign(pairs, 0);
+  batch->scored_out.assign(pairs, 0);
   batch->screened_out.assign(pairs, 0);
   batch->shuffle_scores.resize(pairs);
   // First the score bounds, each profile against many sequences at once.
@@ -210,12 +224,46 @@ std::shared_ptr<Batch> UnitSearch::align_batch(std::shared_ptr<Batch> batch) {
     return BoundFilter::may_pass(bound, law, length, passes_for(law, config_, length, known_.z(config_, r.index)));
   };
   const std::vector<double> bounds = filter_.bounds(sequences, may_pass, workspaces_);
+  if (config_.filter && config_.alignment.start != StartMode::local) score_batch(*batch, bounds);
   if (config_.bias_correction && config_.alignment.start == StartMode::local &&
       config_.alignment.end == EndMode::local)
     screen_batch(*batch, bounds);
   tbb::parallel_for(std::size_t{0}, pairs, [&](std::size_t pair) { align_pair(*batch, pair, bounds); });
   if (config_.bias_correction) correct_batch(*batch);
   return batch;
+}
+
+// Where alignments may start anywhere in the sequence, the best scores of
+// the pairs the bound lets through, the pairs of each profile together
+// (kScorePairs at a time) and many sequences at once where the engine
+// can: a pair whose best alignment does not pass has no domain. The bound
+// follows every path, not align()'s rule of one move per cell, and lets
+// through many pairs that score far lower (real proteins against 8
+// models, glocal: 36,000 pairs, 3,234 of them with a domain).
+void UnitSearch::score_batch(Batch& batch, const std::vector<double>& bounds) {
+  const std::vector<PairGroup> groups =
+      pair_groups(batch, kScorePairs, [&](std::size_t pair) { return may_pass(batch, pair, bounds); });
+  tbb::parallel_for(std::size_t{0}, groups.size(), [&](std::size_t g) {
+    const std::size_t p = static_cast<std::size_t>(profiles_.first) + groups[g].profile;
+    const Profile& profile = profiles_.all[p];
+    Workspace& workspace = workspaces_.local();
+    if (!aligns_many_at_once(profile, config_.alignment, workspace)) return;
+    const std::vector<std::size_t>& pairs = groups[g].pairs;
+    std::vector<std::string_view> sequences;
+    for (const std::size_t pair : pairs) sequences.emplace_back(batch.records[pair / count_].text.sequence);
+    std::vector<double> scores(pairs.size());
+    align_scores(profile, config_.alignment, sequences, workspace, scores);
+    for (std::size_t k = 0; k < pairs.size(); ++k) {
+      const Record& record = batch.records[pairs[k] / count_];
+      const int length = static_cast<int>(record.text.sequence.size());
+      batch.cells[pairs[k]] += static_cast<std::uint64_t>(length) * static_cast<std::uint64_t>(profile.length());
+      // A score that is not finite is left to the domain search, which
+      // reports it.
+      const double score = scores[k];
+      const auto passes = passes_for(profiles_.laws[p], config_, length, known_.z(config_, record.index));
+      batch.scored_out[pairs[k]] = std::isfinite(score) && !(score > kNoAlignment && passes(score));
+    }
+  });
 }
 
 // Local alignments only: the composition screen of the pairs the bound lets
@@ -231,13 +279,10 @@ void UnitSearch::screen_batch(Batch& batch, const std::vector<double>& bounds) {
   const std::vector<PairGroup> groups = pair_groups(batch, kScreenPairs, [&](std::size_t pair) {
     const std::size_t p = static_cast<std::size_t>(profiles_.first) + pair % count_;
     const ScoreLaw& law = profiles_.laws[p];
-    const Record& record = batch.records[pair / count_];
-    const int length = static_cast<int>(record.text.sequence.size());
-    const double bound = bounds[pair];
+    const int length = static_cast<int>(batch.records[pair / count_].text.sequence.size());
     // The laws must fall as scores rise, and the pair must pass the bound.
-    return std::isfinite(bound) && law.defined() && law.lambda(length) > 0 &&
-           shuffles_whole_sequence(length, profiles_.all[p].length()) &&
-           BoundFilter::may_pass(bound, law, length, passes_for(law, config_, length, known_.z(config_, record.index)));
+    return std::isfinite(bounds[pair]) && law.defined() && law.lambda(length) > 0 &&
+           shuffles_whole_sequence(length, profiles_.all[p].length()) && may_pass(batch, pair, bounds);
   });
   tbb::parallel_for(std::size_t{0}, groups.size(), [&](std::size_t g) {
     const std::vector<std::size_t>& pairs = groups[g].pairs;
@@ -276,7 +321,7 @@ void UnitSearch::correct_batch(Batch& batch) {
 }
 
 void UnitSearch::align_pair(Batch& batch, std::size_t pair, const std::vector<double>& bounds) {
-  if (batch.screened_out[pair]) return;
+  if (batch.screened_out[pair] || batch.scored_out[pair]) return;
   const Record& record = batch.records[pair / count_];
   const std::size_t p = static_cast<std::size_t>(profiles_.first) + pair % count_;
   const Profile& profile = profiles_.all[p];
