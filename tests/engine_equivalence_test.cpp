@@ -344,10 +344,10 @@ TEST_P(EngineEquivalence, QuickScoresOfManyAreEachOnesAlone) {
 }
 
 // align()'s scores of many sequences at once are each one's own, to the
-// bit: alignments free at the sequence's start (where lanes may run) with
-// every end, other starts (one by one), empty sequences among them, more
-// sequences than one plan takes; and the lanes run wherever the kernel has
-// them and the values are moderate.
+// bit, and so are their row ends: alignments free at the sequence's start
+// (where lanes may run) with every end, other starts (one by one), empty
+// sequences among them, more sequences than one plan takes; and the lanes
+// run wherever the kernel has them and the values are moderate.
 TEST_P(EngineEquivalence, AlignedScoresOfManyAreEachOnesAlone) {
   Workspace fast(GetParam());
   Workspace reference("reference");
@@ -368,12 +368,24 @@ TEST_P(EngineEquivalence, AlignedScoresOfManyAreEachOnesAlone) {
     for (int k = 0; k < count; ++k) seqs.push_back(k % 17 == 5 ? "" : fixtures::random_case(rng, limits).seq);
     const std::vector<std::string_view> views(seqs.begin(), seqs.end());
     together.assign(views.size(), 0);
-    align_scores(profile, settings, views, fast, together);
+    // Row ends too where the alignments end in the last column.
+    std::vector<std::vector<RowEnd>> ends(settings.end == EndMode::prf_free ? views.size() : 0);
+    align_scores(profile, settings, views, fast, together, ends);
     in_lanes += aligns_many_at_once(profile, settings, fast);
-    for (std::size_t k = 0; k < views.size(); ++k)
+    std::vector<RowEnd> expected_ends;
+    for (std::size_t k = 0; k < views.size(); ++k) {
       ASSERT_EQ(std::bit_cast<std::uint64_t>(together[k]),
                 std::bit_cast<std::uint64_t>(align(profile, settings, views[k], reference, Detail::score).score))
           << "case " << n << ", sequence " << k << " of " << views.size() << ": " << views[k];
+      if (ends.empty()) continue;
+      row_ends(profile, settings, views[k], reference, expected_ends);
+      ASSERT_EQ(ends[k].size(), expected_ends.size()) << "case " << n << ", sequence " << k;
+      for (std::size_t i = 0; i < ends[k].size(); ++i)
+        ASSERT_TRUE(std::bit_cast<std::uint64_t>(ends[k][i].score) ==
+                        std::bit_cast<std::uint64_t>(expected_ends[i].score) &&
+                    ends[k][i].col == expected_ends[i].col)
+            << "case " << n << ", sequence " << k << ", row " << i + 1;
+    }
   }
   if (GetParam().starts_with("avx512")) EXPECT_GT(in_lanes, 150);
   else EXPECT_EQ(in_lanes, 0);
@@ -381,6 +393,14 @@ TEST_P(EngineEquivalence, AlignedScoresOfManyAreEachOnesAlone) {
   const std::vector<std::string_view> three(3, std::string_view("ACD"));
   const Settings glocal = set_parameters({11, 1, 11, 1, true, true, false, false, false});
   EXPECT_THROW(align_scores(Profile(std::vector<ProfileRow>(4)), glocal, three, fast, together),
+               std::invalid_argument);
+  together.resize(3);
+  std::vector<std::vector<RowEnd>> two_ends(2);
+  EXPECT_THROW(align_scores(Profile(std::vector<ProfileRow>(4)), glocal, three, fast, together, two_ends),
+               std::invalid_argument);
+  std::vector<std::vector<RowEnd>> three_ends(3);
+  const Settings to_last_row = set_parameters({11, 1, 11, 1, true, false, false, true, false});
+  EXPECT_THROW(align_scores(Profile(std::vector<ProfileRow>(4)), to_last_row, three, fast, together, three_ends),
                std::invalid_argument);
 }
 

@@ -295,9 +295,12 @@ int rows_meet(const Profile& profile, const Settings& settings, std::string_view
 // align()'s score of each sequence into scores (as many), to the bit,
 // computed for many sequences at once, one per lane, where
 // aligns_many_at_once() says so (faster than one by one); elsewhere one by
-// one.
+// one. Where ends is not empty (as many as sequences; settings that end in
+// the profile's last column, EndMode::prf_free), ends[k] gets sequence k's
+// row ends as row_ends() gives them. Throws std::invalid_argument on
+// counts that differ, or row ends of another end mode.
 void align_scores(const Profile& profile, const Settings& settings, std::span<const std::string_view> sequences,
-                  Workspace& workspace, std::span<double> scores);
+                  Workspace& workspace, std::span<double> scores, std::span<std::vector<RowEnd>> ends = {});
 // Whether align_scores() runs many sequences at once for this profile and
 // settings in this workspace: where its instruction set has a kernel for
 // it (AVX-512) and the alignments start anywhere in the sequence

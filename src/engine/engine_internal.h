@@ -120,7 +120,7 @@ struct Workspace::Impl {
   // align()'s scores of many sequences at once, where the instruction set
   // has them: work space, results, row 0, and the profile position-major.
   const strips::ExactLanesKernel* exact_lanes = nullptr;
-  std::vector<double> exact_s, exact_scores, exact_row0, exact_columns;
+  std::vector<double> exact_s, exact_scores, exact_row0, exact_columns, exact_row_ends;
   std::vector<std::uint8_t> exact_h, exact_v;
   std::vector<std::uint8_t> trace;
   // Plain engine: two rows of cells and the anchor of every cell.

@@ -406,7 +406,7 @@ struct LanesSpace {
 template <class T>
 void run_lanes(const strips::LanesKernelOf<T>& kernel, const T* columns, int prf, const Settings& settings,
                std::span<const std::string_view> sequences, const std::vector<std::size_t>& lanes,
-               Workspace::Impl& ws, LanesSpace<T> space, std::span<double> scores) {
+               Workspace::Impl& ws, LanesSpace<T> space, std::span<double> scores, T* const* row_ends = nullptr) {
   lane_sequences(sequences, lanes, ws);
   const EdgeRules rules = edge_rules(settings.start);
   strips::LanesJobOf<T> job;
@@ -438,6 +438,7 @@ void run_lanes(const strips::LanesKernelOf<T>& kernel, const T* columns, int prf
   job.h = space.h.data();
   job.v = space.v.data();
   job.scores = space.scores.data();
+  job.row_ends = row_ends;
   kernel.run(job);
   for (std::size_t n = 0; n < lanes.size(); ++n) scores[lanes[n]] = job.scores[n];
 }
@@ -476,16 +477,38 @@ bool exact_lanes_apply(const Profile& profile, const Settings& settings, const W
   return true;
 }
 
-// align()'s scores of the planned sequences, one per lane.
+// align()'s scores of the planned sequences, one per lane; and where ends
+// is not empty, their row ends as row_ends() gives them.
 void exact_lanes(const Profile& profile, const Settings& settings, std::span<const std::string_view> sequences,
-                 const std::vector<std::size_t>& lanes, Workspace::Impl& ws, std::span<double> scores) {
+                 const std::vector<std::size_t>& lanes, Workspace::Impl& ws, std::span<double> scores,
+                 std::span<std::vector<RowEnd>> ends) {
   const int prf = profile.length();
   ws.exact_columns.assign(static_cast<std::size_t>(prf) * strips::kLanesCodes, 0.0);
   for (int j = 0; j < prf; ++j)
     std::copy(profile.row(j).begin(), profile.row(j).end(),
               ws.exact_columns.begin() + static_cast<std::ptrdiff_t>(j) * strips::kLanesCodes);
+  std::vector<double*> row_ends;
+  if (!ends.empty()) {
+    std::size_t rows = 0;
+    for (const std::size_t k : lanes) rows += sequences[k].size();
+    ws.exact_row_ends.resize(rows);
+    rows = 0;
+    for (const std::size_t k : lanes) {
+      row_ends.push_back(ws.exact_row_ends.data() + rows);
+      rows += sequences[k].size();
+    }
+  }
   run_lanes<double>(*ws.exact_lanes, ws.exact_columns.data(), prf, settings, sequences, lanes, ws,
-                    {ws.exact_s, ws.exact_h, ws.exact_v, ws.exact_scores, ws.exact_row0}, scores);
+                    {ws.exact_s, ws.exact_h, ws.exact_v, ws.exact_scores, ws.exact_row0}, scores,
+                    row_ends.empty() ? nullptr : row_ends.data());
+  for (std::size_t n = 0; n < row_ends.size(); ++n) {
+    std::vector<RowEnd>& out = ends[lanes[n]];
+    out.resize(sequences[lanes[n]].size());
+    for (std::size_t i = 0; i < out.size(); ++i) {
+      const double value = row_ends[n][i];
+      out[i] = value > kScoreFloor ? RowEnd{value, prf} : RowEnd{};
+    }
+  }
 }
 
 }  // namespace
@@ -495,11 +518,16 @@ bool aligns_many_at_once(const Profile& profile, const Settings& settings, const
 }
 
 void align_scores(const Profile& profile, const Settings& settings, std::span<const std::string_view> sequences,
-                  Workspace& workspace, std::span<double> scores) {
+                  Workspace& workspace, std::span<double> scores, std::span<std::vector<RowEnd>> ends) {
   if (sequences.size() != scores.size()) throw std::invalid_argument("align_scores: as many scores as sequences");
+  if (!ends.empty() && ends.size() != sequences.size())
+    throw std::invalid_argument("align_scores: as many row ends as sequences");
+  if (!ends.empty() && settings.end != EndMode::prf_free)
+    throw std::invalid_argument("align_scores: row ends need alignments that end in the profile's last column");
   if (sequences.size() > kPlannedTogether) {
     by_plans(sequences.size(), [&](std::size_t first, std::size_t n) {
-      align_scores(profile, settings, sequences.subspan(first, n), workspace, scores.subspan(first, n));
+      align_scores(profile, settings, sequences.subspan(first, n), workspace, scores.subspan(first, n),
+                   ends.empty() ? ends : ends.subspan(first, n));
     });
     return;
   }
@@ -520,9 +548,20 @@ void align_scores(const Profile& profile, const Settings& settings, std::span<co
   }
   std::vector<char> in_lanes(sequences.size(), 0);
   for (const std::size_t k : lanes) in_lanes[k] = 1;
-  for (std::size_t k = 0; k < sequences.size(); ++k)
-    if (!in_lanes[k]) scores[k] = score_sequence(profile, settings, sequences[k], workspace);
-  if (!lanes.empty()) exact_lanes(profile, settings, sequences, lanes, ws, scores);
+  for (std::size_t k = 0; k < sequences.size(); ++k) {
+    if (in_lanes[k]) continue;
+    if (ends.empty()) {
+      scores[k] = score_sequence(profile, settings, sequences[k], workspace);
+      continue;
+    }
+    // The score is the first strictly best row end, as align()'s tracker
+    // takes it.
+    row_ends(profile, settings, sequences[k], workspace, ends[k]);
+    double best = kScoreFloor;
+    for (const RowEnd& e : ends[k]) best = std::max(best, e.score);
+    scores[k] = best;
+  }
+  if (!lanes.empty()) exact_lanes(profile, settings, sequences, lanes, ws, scores, ends);
 }
 
 void quick_scores(const QuickProfile& profile, const Settings& settings,

@@ -144,6 +144,15 @@ struct SequenceLanes {
                    O::select(O::and_(last_diag[g], O::gt(left_s[g], so_far)), left_s[g], so_far));
         O::store(last_s + O::W * g, left_s[g]);
         O::store(last_best + O::W * g, row_best[g]);
+        if constexpr (E == End::last_column)
+          if (job.row_ends) {
+            const unsigned reached = O::bits(last_diag[g]);
+            for (int k = 0; k < O::W; ++k) {
+              const int lane = O::W * g + k;
+              if (const int seq = lanes.sequence(lane); seq >= 0)
+                job.row_ends[seq][lanes.row_in(lane)] = reached >> k & 1 ? last_s[lane] : NoEnd<T>::value;
+            }
+          }
       }
       for (int lane = 0; lane < W; ++lane) ++row_of[lane];
 

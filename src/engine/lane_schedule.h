@@ -55,6 +55,10 @@ class LaneSchedule {
   // sequence with the row just run (ended() tells which, then take() and
   // plan()).
   bool advance(int rows = 1) { return (row_ += rows) == next_finish_; }
+  // The sequence the lane holds (-1: idle), and the current row's index in
+  // it (from 0).
+  int sequence(int lane) const { return seq_of_[lane]; }
+  long row_in(int lane) const { return row_ - start_[lane]; }
   // The sequence the lane ended with the row just run, or -1.
   int ended(int lane) const { return seq_of_[lane] >= 0 && finish_[lane] == row_ ? seq_of_[lane] : -1; }
 

@@ -183,6 +183,10 @@ struct LanesJobOf {
   // Results, count values: the best end as a strip's tracker finds it, or
   // with End::none the last cell.
   T* scores = nullptr;
+  // With End::last_column, when set: per sequence, its rows' last-column
+  // values where a pair reaches them, NoEnd elsewhere (lens[k] values at
+  // row_ends[k]).
+  T* const* row_ends = nullptr;
 };
 using LanesJob = LanesJobOf<float>;
 using ExactLanesJob = LanesJobOf<double>;

@@ -127,7 +127,8 @@ constexpr std::size_t kRowsToMeet = 64;
 
 std::vector<Domain> find_domains(const Profile& profile, const Settings& settings,
                                  const std::string& sequence, const std::function<bool(double)>& passes,
-                                 bool lines, Workspace& workspace, std::uint64_t& cells) {
+                                 bool lines, Workspace& workspace, std::uint64_t& cells,
+                                 std::vector<RowEnd>&& known_ends) {
   if (settings.end != EndMode::local && settings.end != EndMode::prf_free)
     return domains_by_stretches(profile, settings, sequence, passes, lines, workspace, cells);
   // Each row's best end, for the stretch that holds the row: a stretch's
@@ -137,7 +138,7 @@ std::vector<Domain> find_domains(const Profile& profile, const Settings& setting
   // few rows after the domain, and only those rows change.
   const std::string_view whole(sequence);
   const auto positions = static_cast<std::uint64_t>(profile.length());
-  std::vector<RowEnd> ends;
+  std::vector<RowEnd> ends = std::move(known_ends);
   // In local mode nearly every pair that gets here has a domain (88% of
   // those the bound let through on real proteins, against 9% in glocal
   // mode), and the first one's alignment is that of a prefix of the whole
@@ -156,10 +157,11 @@ std::vector<Domain> find_domains(const Profile& profile, const Settings& setting
     };
     first = row_ends_and_prefix(profile, settings, whole, workspace, ends, best_row,
                                 lines ? Detail::display : Detail::path);
-  } else {
+    cells += sequence.size() * positions;
+  } else if (settings.end != EndMode::prf_free || ends.size() != sequence.size()) {
     row_ends(profile, settings, whole, workspace, ends);
+    cells += sequence.size() * positions;
   }
-  cells += sequence.size() * positions;
   BestEnds best_ends(ends);
   auto part = [&](int from, int to) {
     return whole.substr(static_cast<std::size_t>(from - 1), static_cast<std::size_t>(to - from + 1));

@@ -38,10 +38,12 @@ struct Candidates {
 
 // Every domain of sequence against profile whose stretch's best score
 // passes, best first (parents before their children); cells counts the
-// matrix cells computed. Throws SearchError on a score that is not finite
-// or a lack of memory.
+// matrix cells computed. With alignments that end in the profile's last
+// column, `ends` may hold the whole sequence's row ends already
+// (row_ends(), align_scores()); they are taken from it. Throws
+// SearchError on a score that is not finite or a lack of memory.
 std::vector<Domain> find_domains(const Profile& profile, const Settings& settings, const std::string& sequence,
                                  const std::function<bool(double)>& passes, bool lines, Workspace& workspace,
-                                 std::uint64_t& cells);
+                                 std::uint64_t& cells, std::vector<RowEnd>&& ends = {});
 
 }  // namespace tormid

@@ -57,12 +57,14 @@ struct Batch {
   std::uint64_t empty_records = 0;
   // Per pair, record-major, then profile: its domains, the cells aligned,
   // whether the bound dismissed it; whether its best score showed it has
-  // no domain; whether the composition screen ruled it out, and the scores
+  // no domain, and its row ends where that score pass kept them; whether
+  // the composition screen ruled it out, and the scores
   // it gave the shuffles (none where it did not screen the pair).
   std::vector<std::vector<Domain>> found;
   std::vector<std::uint64_t> cells;
   std::vector<char> dismissed;
   std::vector<char> scored_out;
+  std::vector<std::vector<RowEnd>> known_ends;
   std::vector<char> screened_out;
   std::vector<std::vector<double>> shuffle_scores;
 };
@@ -98,16 +100,18 @@ auto passes_for(const ScoreLaw& law, const SearchConfig& config, int length, dou
 
 // One sequence against one profile: its candidate domains, before the
 // composition correction; nothing when its bound rules it out (dismissed).
+// ends: the sequence's row ends where they are known already.
 std::vector<Domain> search_pair(const Profile& profile, const ScoreLaw& law, const SearchConfig& config,
                                 const std::string& sequence, double z, double bound, Workspace& workspace,
-                                std::uint64_t& cells, char& dismissed) {
+                                std::uint64_t& cells, char& dismissed, std::vector<RowEnd>&& ends) {
   const int length = static_cast<int>(sequence.size());
   const auto passes = passes_for(law, config, length, z);
   if (!BoundFilter::may_pass(bound, law, length, passes)) {
     dismissed = 1;
     return {};
   }
-  return find_domains(profile, config.alignment, sequence, passes, config.alignments, workspace, cells);
+  return find_domains(profile, config.alignment, sequence, passes, config.alignments, workspace, cells,
+                      std::move(ends));
 }
 
 // Pairs with domains per composition round: enough to fill the lanes of
@@ -212,6 +216,7 @@ std::shared_ptr<Batch> UnitSearch::align_batch(std::shared_ptr<Batch> batch) {
   batch->cells.assign(pairs, 0);
   batch->dismissed.assign(pairs, 0);
   batch->scored_out.assign(pairs, 0);
+  batch->known_ends.resize(pairs);
   batch->screened_out.assign(pairs, 0);
   batch->shuffle_scores.resize(pairs);
   // First the score bounds, each profile against many sequences at once.
@@ -247,12 +252,17 @@ void UnitSearch::score_batch(Batch& batch, const std::vector<double>& bounds) {
     const std::size_t p = static_cast<std::size_t>(profiles_.first) + groups[g].profile;
     const Profile& profile = profiles_.all[p];
     Workspace& workspace = workspaces_.local();
-    if (!aligns_many_at_once(profile, config_.alignment, workspace)) return;
+    // Where alignments end in the profile's last column, the domain search
+    // starts from every row's end, which the same pass gives: it takes them
+    // from here, and this pass costs nothing even one by one.
+    const bool keep_ends = config_.alignment.end == EndMode::prf_free;
+    if (!keep_ends && !aligns_many_at_once(profile, config_.alignment, workspace)) return;
     const std::vector<std::size_t>& pairs = groups[g].pairs;
     std::vector<std::string_view> sequences;
     for (const std::size_t pair : pairs) sequences.emplace_back(batch.records[pair / count_].text.sequence);
     std::vector<double> scores(pairs.size());
-    align_scores(profile, config_.alignment, sequences, workspace, scores);
+    std::vector<std::vector<RowEnd>> ends(keep_ends ? pairs.size() : 0);
+    align_scores(profile, config_.alignment, sequences, workspace, scores, ends);
     for (std::size_t k = 0; k < pairs.size(); ++k) {
       const Record& record = batch.records[pairs[k] / count_];
       const int length = static_cast<int>(record.text.sequence.size());
@@ -262,6 +272,7 @@ void UnitSearch::score_batch(Batch& batch, const std::vector<double>& bounds) {
       const double score = scores[k];
       const auto passes = passes_for(profiles_.laws[p], config_, length, known_.z(config_, record.index));
       batch.scored_out[pairs[k]] = std::isfinite(score) && !(score > kNoAlignment && passes(score));
+      if (keep_ends && !batch.scored_out[pairs[k]]) batch.known_ends[pairs[k]] = std::move(ends[k]);
     }
   });
 }
@@ -328,7 +339,7 @@ void UnitSearch::align_pair(Batch& batch, std::size_t pair, const std::vector<do
   try {
     batch.found[pair] = search_pair(profile, profiles_.laws[p], config_, record.text.sequence,
                                     known_.z(config_, record.index), bounds[pair], workspaces_.local(),
-                                    batch.cells[pair], batch.dismissed[pair]);
+                                    batch.cells[pair], batch.dismissed[pair], std::move(batch.known_ends[pair]));
   } catch (const SearchError& e) {
     throw SearchError("profile " + profile.name() + " against sequence " +
                       (record.text.name.empty() ? std::string("(unnamed)") : record.text.name) + ": " + e.what());
