@@ -58,8 +58,8 @@ struct Batch {
   // Per pair, record-major, then profile: its domains, the cells aligned,
   // whether the bound dismissed it; whether its best score showed it has
   // no domain, and its row ends where that score pass kept them; whether
-  // the composition screen ruled it out, and the scores
-  // it gave the shuffles (none where it did not screen the pair).
+  // the composition screen ruled it out, and the scores it gave the
+  // shuffles (none where it did not screen the pair).
   std::vector<std::vector<Domain>> found;
   std::vector<std::uint64_t> cells;
   std::vector<char> dismissed;
@@ -151,13 +151,15 @@ class UnitSearch {
   void align_pair(Batch& batch, std::size_t pair, const std::vector<double>& bounds);
   void score_batch(Batch& batch, const std::vector<double>& bounds);
   void screen_batch(Batch& batch, const std::vector<double>& bounds);
-  // Whether the pair's bound lets it through.
-  bool may_pass(const Batch& batch, std::size_t pair, const std::vector<double>& bounds) const {
-    const ScoreLaw& law = profiles_.laws[static_cast<std::size_t>(profiles_.first) + pair % count_];
-    const Record& record = batch.records[pair / count_];
+  // Whether this bound lets the record through against profile p (in the
+  // unit); and the pair's own bound.
+  bool may_pass(const Record& record, std::size_t p, double bound) const {
+    const ScoreLaw& law = profiles_.laws[static_cast<std::size_t>(profiles_.first) + p];
     const int length = static_cast<int>(record.text.sequence.size());
-    return BoundFilter::may_pass(bounds[pair], law, length,
-                                 passes_for(law, config_, length, known_.z(config_, record.index)));
+    return BoundFilter::may_pass(bound, law, length, passes_for(law, config_, length, known_.z(config_, record.index)));
+  }
+  bool may_pass(const Batch& batch, std::size_t pair, const std::vector<double>& bounds) const {
+    return may_pass(batch.records[pair / count_], pair % count_, bounds[pair]);
   }
   void correct_batch(Batch& batch);
 
@@ -222,13 +224,10 @@ std::shared_ptr<Batch> UnitSearch::align_batch(std::shared_ptr<Batch> batch) {
   // First the score bounds, each profile against many sequences at once.
   std::vector<std::string_view> sequences;
   for (const Record& r : batch->records) sequences.emplace_back(r.text.sequence);
-  auto may_pass = [&](std::size_t k, std::size_t p, double bound) {
-    const Record& r = batch->records[k];
-    const ScoreLaw& law = profiles_.laws[static_cast<std::size_t>(profiles_.first) + p];
-    const int length = static_cast<int>(r.text.sequence.size());
-    return BoundFilter::may_pass(bound, law, length, passes_for(law, config_, length, known_.z(config_, r.index)));
+  auto record_may_pass = [&](std::size_t k, std::size_t p, double bound) {
+    return may_pass(batch->records[k], p, bound);
   };
-  const std::vector<double> bounds = filter_.bounds(sequences, may_pass, workspaces_);
+  const std::vector<double> bounds = filter_.bounds(sequences, record_may_pass, workspaces_);
   if (config_.filter && config_.alignment.start != StartMode::local) score_batch(*batch, bounds);
   if (config_.bias_correction && config_.alignment.start == StartMode::local &&
       config_.alignment.end == EndMode::local)
@@ -248,14 +247,14 @@ std::shared_ptr<Batch> UnitSearch::align_batch(std::shared_ptr<Batch> batch) {
 void UnitSearch::score_batch(Batch& batch, const std::vector<double>& bounds) {
   const std::vector<PairGroup> groups =
       pair_groups(batch, kScorePairs, [&](std::size_t pair) { return may_pass(batch, pair, bounds); });
+  // Where alignments end in the profile's last column, the domain search
+  // starts from every row's end, which the same pass gives: it takes them
+  // from here, and this pass costs nothing even one by one.
+  const bool keep_ends = config_.alignment.end == EndMode::prf_free;
   tbb::parallel_for(std::size_t{0}, groups.size(), [&](std::size_t g) {
     const std::size_t p = static_cast<std::size_t>(profiles_.first) + groups[g].profile;
     const Profile& profile = profiles_.all[p];
     Workspace& workspace = workspaces_.local();
-    // Where alignments end in the profile's last column, the domain search
-    // starts from every row's end, which the same pass gives: it takes them
-    // from here, and this pass costs nothing even one by one.
-    const bool keep_ends = config_.alignment.end == EndMode::prf_free;
     if (!keep_ends && !aligns_many_at_once(profile, config_.alignment, workspace)) return;
     const std::vector<std::size_t>& pairs = groups[g].pairs;
     std::vector<std::string_view> sequences;
