@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 #include <utility>
@@ -31,15 +32,18 @@ std::string read_text(const std::string& path) {
 std::string dismissed_share(const std::string& stderr_text) {
   const std::size_t at = stderr_text.find("dismissed ");
   if (at == std::string::npos) return "?";
-  unsigned long long dismissed = 0, pairs = 0, screened = 0;
+  unsigned long long dismissed = 0, pairs = 0;
   if (std::sscanf(stderr_text.c_str() + at, "dismissed %llu of %llu", &dismissed, &pairs) != 2 || pairs == 0)
     return "?";
-  // Pairs the composition screen ruled out count as dismissed: neither is
-  // aligned.
-  const std::size_t screen = stderr_text.find("composition screen ", at);
-  if (screen != std::string::npos &&
-      std::sscanf(stderr_text.c_str() + screen, "composition screen %llu", &screened) == 1)
-    dismissed += screened;
+  // Pairs the composition screen or their best scores ruled out count as
+  // dismissed: none of them reaches the domain search.
+  for (const char* more : {"composition screen ", "best scores "}) {
+    const std::size_t from = stderr_text.find(more, at);
+    unsigned long long count = 0;
+    if (from != std::string::npos &&
+        std::sscanf(stderr_text.c_str() + from + std::strlen(more), "%llu", &count) == 1)
+      dismissed += count;
+  }
   char text[64];
   std::snprintf(text, sizeof text, "%.1f%% (%llu of %llu)",
                 100.0 * static_cast<double>(dismissed) / static_cast<double>(pairs), dismissed, pairs);

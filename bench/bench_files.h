@@ -17,8 +17,9 @@ std::string find_on_path(const std::string& name);
 // A file's contents, or "" where it cannot be read.
 std::string read_text(const std::string& path);
 
-// The "dismissed X of Y pairs" of tormid-scan's closing line, as
-// "99.1% (X of Y)", or "?".
+// The pairs tormid-scan's closing line says were ruled out before the
+// domain search (by the bound, the composition screen or their best
+// scores), as "99.1% (X of Y)", or "?".
 std::string dismissed_share(const std::string& stderr_text);
 
 double median(std::vector<double> values);

@@ -73,9 +73,9 @@ TEST(SearchLibrary, AListOfRecordsFindsWhatTheFileFinds) {
       ASSERT_EQ(described(from_list.hits[k]), described(from_file.hits[k])) << "hit " << k;
     const SearchStats &a = from_file.stats, &b = from_list.stats;
     EXPECT_EQ(std::tie(a.records, a.empty_records, a.residues, a.cells, a.aligned_cells, a.pairs, a.pairs_dismissed,
-                       a.pairs_screened),
+                       a.pairs_screened, a.pairs_scored_out),
               std::tie(b.records, b.empty_records, b.residues, b.cells, b.aligned_cells, b.pairs, b.pairs_dismissed,
-                       b.pairs_screened));
+                       b.pairs_screened, b.pairs_scored_out));
     EXPECT_EQ(a.database_size, b.database_size);
   }
 }
@@ -179,9 +179,9 @@ TEST(SearchUnits, ByteRangesTogetherAreTheWholeFile) {
         EXPECT_EQ(key(received), key(part));
         const SearchStats &a = part.stats, &b = received.stats;
         EXPECT_EQ(std::tie(a.records, a.empty_records, a.residues, a.cells, a.aligned_cells, a.pairs, a.pairs_dismissed,
-                           a.pairs_screened),
+                           a.pairs_screened, a.pairs_scored_out),
                   std::tie(b.records, b.empty_records, b.residues, b.cells, b.aligned_cells, b.pairs, b.pairs_dismissed,
-                           b.pairs_screened));
+                           b.pairs_screened, b.pairs_scored_out));
         part = std::move(received);
         if (profile == 0) parts.stats.records += part.stats.records;
         for (auto& c : part.candidates) parts.candidates.push_back(std::move(c));

@@ -32,7 +32,7 @@ void put(Writer& w, const UnitResult& result) {
   const SearchStats& s = result.stats;
   for (std::uint64_t v :
        {s.records, s.empty_records, s.residues, s.nucleotides, s.cells, s.aligned_cells, s.pairs, s.pairs_dismissed,
-        s.pairs_screened})
+        s.pairs_screened, s.pairs_scored_out})
     w.put(v);
   // Each sequence's label once, however many profiles it met.
   std::map<const SequenceLabel*, std::uint64_t> labels;
@@ -60,7 +60,7 @@ UnitResult get_unit_result(Reader& r) {
   SearchStats& s = result.stats;
   for (std::uint64_t* v :
        {&s.records, &s.empty_records, &s.residues, &s.nucleotides, &s.cells, &s.aligned_cells, &s.pairs,
-        &s.pairs_dismissed, &s.pairs_screened})
+        &s.pairs_dismissed, &s.pairs_screened, &s.pairs_scored_out})
     *v = r.get<std::uint64_t>();
   std::vector<std::shared_ptr<const SequenceLabel>> labels(r.get<std::uint64_t>());
   for (auto& label : labels) {

@@ -143,6 +143,8 @@ void report_time(const ScanRequest& request, const SearchResult& result, double 
              " pairs";
   if (request.config.filter && s.pairs_screened > 0)
     filter.append(" and the composition screen " + std::to_string(s.pairs_screened) + " more");
+  if (request.config.filter && s.pairs_scored_out > 0)
+    filter.append(" and their best scores " + std::to_string(s.pairs_scored_out) + " more");
   std::fprintf(stderr, "tormid-scan: %.2f s on %s (calibration %.2f s), %.2f billion cells per second%s\n", seconds,
                where.c_str(), result.calibration_seconds,
                seconds > 0 ? static_cast<double>(s.cells) / seconds / 1e9 : 0.0, filter.c_str());

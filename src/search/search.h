@@ -194,6 +194,10 @@ struct SearchStats {
   // Of the rest (local alignments), those where no domain up to the bound
   // could be reported for the composition of the sequence.
   std::uint64_t pairs_screened = 0;
+  // Of the rest (alignments that start anywhere in the sequence but not
+  // locally), those whose best score, computed before the domain search,
+  // does not pass.
+  std::uint64_t pairs_scored_out = 0;
 };
 
 struct SearchResult {

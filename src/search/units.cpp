@@ -360,6 +360,8 @@ void UnitSearch::collect(std::shared_ptr<Batch> batch) {
   stats.pairs_dismissed += static_cast<std::uint64_t>(std::count(batch->dismissed.begin(), batch->dismissed.end(), 1));
   stats.pairs_screened +=
       static_cast<std::uint64_t>(std::count(batch->screened_out.begin(), batch->screened_out.end(), 1));
+  stats.pairs_scored_out +=
+      static_cast<std::uint64_t>(std::count(batch->scored_out.begin(), batch->scored_out.end(), 1));
   // One label per record, shared by its candidates and hits.
   std::vector<std::shared_ptr<const SequenceLabel>> labels(batch->records.size());
   for (std::size_t pair = 0; pair < batch->found.size(); ++pair) {
@@ -385,6 +387,7 @@ void merge(UnitResult& into, UnitResult&& more) {
   s.pairs += more.stats.pairs;
   s.pairs_dismissed += more.stats.pairs_dismissed;
   s.pairs_screened += more.stats.pairs_screened;
+  s.pairs_scored_out += more.stats.pairs_scored_out;
   for (Candidates& c : more.candidates) into.candidates.push_back(std::move(c));
 }
 
