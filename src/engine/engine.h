@@ -423,9 +423,14 @@ class ScoreBound {
   std::shared_ptr<const Tables> tables_;
 };
 
-// The finest scale at which values up to `reach` in magnitude, plus the
-// largest score of the profile, leave half the integers' range spare.
-double bound_scale(const Profile& profile, double reach);
+// The finest scale for thresholds from `lowest` to `highest`. Above zero,
+// a threshold plus twice the profile's largest score leaves half the
+// integers' range spare: a value that reaches the top makes the bound
+// unknown. Below zero only the bottom matters, where a clipped value is
+// merely raised, so a threshold with the same spare needs only to stay
+// above it (glocal thresholds lie hundreds below zero for long profiles,
+// and each halving of the scale doubles the rounding).
+double bound_scale(const Profile& profile, double lowest, double highest);
 
 // Instruction-set variants of the coarse bound that this CPU runs, widest
 // first ("avx512vbmi", "avx2", "scalar"); all give the same number.

@@ -216,11 +216,11 @@ std::vector<std::string> bound_kernels() {
   return names;
 }
 
-double bound_scale(const Profile& profile, double reach) {
-  const double largest = largest_score(profile);
-  const double need = std::fabs(reach) + 2 * largest + 8;
+double bound_scale(const Profile& profile, double lowest, double highest) {
+  const double spare = 2 * largest_score(profile) + 8;
+  const double above = std::max(0.0, highest) + spare, below = std::max(0.0, -lowest) + spare;
   double scale = 1024;
-  while (scale > 1.0 / 16 && scale * need > 16384) scale /= 2;
+  while (scale > 1.0 / 16 && (scale * above > 16384 || scale * below > 32767)) scale /= 2;
   return scale;
 }
 

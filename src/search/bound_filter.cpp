@@ -6,6 +6,7 @@
 #include <cmath>
 #include <initializer_list>
 #include <numeric>
+#include <utility>
 
 namespace tormid {
 
@@ -18,18 +19,29 @@ namespace {
 // glocal 8.80 -> 8.36 s.)
 constexpr std::size_t kBoundGroup = 2048;
 
-// The score the profile's threshold reaches at these sequence lengths,
-// roughly, for a bound's scale: only its tightness depends on it, never its
-// validity.
-double threshold_reach(const ScoreLaw& law, const SearchConfig& config, std::initializer_list<int> lengths) {
-  double reach = config.min_score ? std::fabs(*config.min_score) : 0.0;
-  if (!law.defined()) return std::max(reach, std::fabs(config.score_threshold()));
+// The lowest and highest scores the profile's threshold reaches at these
+// sequence lengths, roughly, for a bound's scale: only its tightness
+// depends on it, never its validity.
+std::pair<double, double> threshold_range(const ScoreLaw& law, const SearchConfig& config,
+                                          std::initializer_list<int> lengths) {
+  double lowest = HUGE_VAL, highest = -HUGE_VAL;
+  auto take = [&](double score) {
+    if (!std::isfinite(score)) return;
+    lowest = std::min(lowest, score);
+    highest = std::max(highest, score);
+  };
+  if (config.min_score) take(*config.min_score);
+  if (!law.defined()) take(config.score_threshold());
   const double z = config.database_size.value_or(1e6);
-  for (int length : lengths) {
-    const double score = law.location(length) - std::log(config.max_evalue / z) / law.lambda(length);
-    if (std::isfinite(score)) reach = std::max(reach, std::fabs(score));
-  }
-  return reach;
+  if (law.defined())
+    for (int length : lengths) take(law.location(length) - std::log(config.max_evalue / z) / law.lambda(length));
+  return lowest <= highest ? std::pair{lowest, highest} : std::pair{0.0, 0.0};
+}
+
+// The same as one magnitude.
+double threshold_reach(const ScoreLaw& law, const SearchConfig& config, std::initializer_list<int> lengths) {
+  const auto [lowest, highest] = threshold_range(law, config, lengths);
+  return std::max(std::fabs(lowest), std::fabs(highest));
 }
 
 }  // namespace
@@ -48,7 +60,8 @@ const BoundFilter::Bounds& BoundFilter::bounds_of(std::size_t k) const {
     const std::size_t p = static_cast<std::size_t>(first_) + k;
     const Profile& profile = profiles_[p];
     const ScoreLaw& law = laws_[p];
-    ScoreBound fine(profile, config_.alignment, bound_scale(profile, threshold_reach(law, config_, {100, 1000, 10000})));
+    const auto [lowest, highest] = threshold_range(law, config_, {100, 1000, 10000});
+    ScoreBound fine(profile, config_.alignment, bound_scale(profile, lowest, highest));
     if (!fine.pays_off()) return;
     bounds_[k].fine = std::move(fine);
     // The bytes' range covers the threshold of a protein of typical length:
