@@ -35,9 +35,9 @@ std::string dismissed_share(const std::string& stderr_text) {
   unsigned long long dismissed = 0, pairs = 0;
   if (std::sscanf(stderr_text.c_str() + at, "dismissed %llu of %llu", &dismissed, &pairs) != 2 || pairs == 0)
     return "?";
-  // Pairs the composition screen or their best scores ruled out count as
-  // dismissed: none of them reaches the domain search.
-  for (const char* more : {"composition screen ", "best scores "}) {
+  // Pairs their best scores ruled out count as dismissed: none of them
+  // reaches the domain search.
+  for (const char* more : {"best scores "}) {
     const std::size_t from = stderr_text.find(more, at);
     unsigned long long count = 0;
     if (from != std::string::npos &&

@@ -18,8 +18,8 @@ std::string find_on_path(const std::string& name);
 std::string read_text(const std::string& path);
 
 // The pairs tormid-scan's closing line says were ruled out before the
-// domain search (by the bound, the composition screen or their best
-// scores), as "99.1% (X of Y)", or "?".
+// domain search (by the bound or their best scores), as "99.1% (X of
+// Y)", or "?".
 std::string dismissed_share(const std::string& stderr_text);
 
 double median(std::vector<double> values);

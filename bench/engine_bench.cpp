@@ -102,7 +102,7 @@ void bound_benchmark(benchmark::State& state, const std::string& kernel, int prf
   state.counters["GCUPS"] = benchmark::Counter(cells / 1e9, benchmark::Counter::kIsIterationInvariantRate);
 }
 
-// Quick scores as the calibration and the composition shuffles take them:
+// Quick scores as the calibration takes them:
 // 256 sequences of 100 to 800 residues against a profile, per instruction
 // set (16-bit integers in local mode, floats otherwise), beside align() of
 // the widest engine ("exact"); with a batch size, quick_scores() on that

@@ -212,6 +212,43 @@ TEST(PressedLibrary, SearchesAsItsSourceWithOrWithoutItsLaws) {
   }
 }
 
+// A library pressed by a tormid of the previous score laws (version 1,
+// whose numbers carried three lists more) is read, its laws are not used:
+// the profiles are calibrated at start-up, with one line that says so,
+// and the search reports what the source profiles do.
+TEST(PressedLibrary, LawsOfAnEarlierVersionAreCalibratedAgain) {
+  fixtures::TempDir dir;
+  const Pressed p = small_library();
+  std::vector<StoredLaw> old = p.laws;
+  for (StoredLaw& law : old) {
+    law.model = 1;
+    law.numbers = {1, 0.33, -2.5, 0, 0, 0, 2, 4.1, 6.2, 2, 10.0, 12.0, 2, 1.5, 1.6};
+  }
+  dir.write("old.tlib", prepared_library(p.profiles, old));
+  std::vector<synthetic::Record> db;
+  synthetic::Random rng(5);
+  for (int k = 0; k < 50; ++k) db.push_back({fixtures::numbered("r", k), "", synthetic::protein(rng, 200)});
+  dir.write("db.fa", synthetic::fasta(db));
+  for (const Profile& profile : p.profiles) dir.write(profile.name() + ".prf", synthetic::profile_text(profile));
+  const fixtures::RunResult from_old = run_scan({"--threads", "2", "-E", "100", "old.tlib", "db.fa"}, dir.path());
+  ASSERT_EQ(from_old.status, 0) << from_old.err;
+  EXPECT_EQ(from_old.err.rfind("tormid-scan: old.tlib was prepared by a version of tormid with other score laws; "
+                               "calibrating its profiles at start-up\n",
+                               0),
+            0u)
+      << from_old.err;
+  const fixtures::RunResult source = run_scan(
+      {"--threads", "2", "-E", "100", p.profiles[0].name() + ".prf", p.profiles[1].name() + ".prf",
+       p.profiles[2].name() + ".prf", "db.fa"},
+      dir.path());
+  ASSERT_EQ(source.status, 0) << source.err;
+  static const std::regex file_name(R"(positions, [^)]*\))");
+  const std::string a = std::regex_replace(from_old.out, file_name, "positions, FILE)");
+  const std::string b = std::regex_replace(source.out, file_name, "positions, FILE)");
+  EXPECT_NE(a.find("domains in"), std::string::npos) << a;
+  EXPECT_EQ(a.substr(a.find("# sequences")), b.substr(b.find("# sequences")));
+}
+
 TEST(PressedLibrary, CommandLineMistakesAreRefusedPlainly) {
   fixtures::TempDir dir;
   const std::string tiny = std::string(TORMID_TEST_DATA) + "/converter/tiny.hmm";
@@ -252,11 +289,13 @@ TEST(PerSequence, ListsEachSequencesDomainsAlongItWithZFromTheProfiles) {
   dir.write("c.prf", fixtures::word_profile("WWWWWWWWW"));
   dir.write("db.fa",
             ">second\nYYYYLMNPQYYYYACDEFYYYY\n>first desc\nACDEFGHIKLMNPQYY\n>none\nYYYYYYYY\n");
-  const fixtures::RunResult r = run_scan({"--quiet", "--per-sequence", "--mode", "local", "--tsv", "t.tsv", "a.prf",
-                                          "b.prf", "c.prf", "db.fa"},
+  // (At E <= 1: a lone A before ACDEF in "second" pairs with the first
+  // position in its flank, E 8.8.)
+  const fixtures::RunResult r = run_scan({"--quiet", "--per-sequence", "--mode", "local", "-E", "1", "--tsv", "t.tsv",
+                                          "a.prf", "b.prf", "c.prf", "db.fa"},
                                          dir.path());
   ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_NE(r.out.find("(Z = 3, the number of profiles searched)"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("E-value at most 1 (Z = 3, the number of profiles searched)"), std::string::npos) << r.out;
   const auto second = r.out.find("Sequence second (22 residues): 2 domains");
   const auto first = r.out.find("Sequence first (16 residues): 2 domains  desc");
   ASSERT_NE(second, std::string::npos) << r.out;

@@ -46,7 +46,7 @@ const Search kSearches[] = {
     {"glocal", {"--mode", "glocal"}, true},
     {"local", {"--mode", "local"}, false},
     {"global", {"--mode", "global", "--min-score", "-40"}, false},
-    {"loose E-value", {"-E", "1000"}, false},
+    {"loose E-value", {"-E", "100"}, false},
     {"strict E-value, fixed Z", {"-E", "0.001", "-Z", "1000000"}, false},
     {"score threshold with E-values", {"--mode", "local", "--min-score", "12"}, false},
     {"cheap gaps, one domain", {"--open", "2", "--extend", "0.5", "--max-domains", "1"}, false},

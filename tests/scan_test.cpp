@@ -184,7 +184,8 @@ TEST(ScanExactness, EachDomainIsTormidsScoreForItsStretch) {
     for (int i = 0; i < 150; ++i) seq += alphabet[std::uniform_int_distribution<int>(0, 19)(rng)];
     std::uint64_t cells = 0;
     const std::vector<Domain> found =
-        find_domains(profile, settings, seq, [](double) { return true; }, false, ws, cells);
+        find_domains(profile, settings, seq, [](double) { return true; }, [](double) { return true; }, false, ws,
+                     cells);
     if (found.empty()) continue;  // the free ends found no pair at all
     fixtures::TempDir dir;
     dir.write("p.prf", fixtures::rows_profile(c.rows));
@@ -212,9 +213,12 @@ TEST(ScanExactness, EachDomainIsTormidsScoreForItsStretch) {
 
 // The domain search as its definition reads, every stretch aligned afresh:
 // the best alignment of the best pending stretch (then the one further
-// left) is the next domain, and its flanks become stretches.
+// left) is the next domain, and its flanks become stretches; the whole
+// sequence is searched where its best score passes `first`, a flank where
+// its own passes `explore`.
 std::vector<Domain> domains_by_definition(const Profile& profile, const Settings& settings, const std::string& seq,
-                                          const std::function<bool(double)>& passes, Workspace& ws) {
+                                          const std::function<bool(double)>& first,
+                                          const std::function<bool(double)>& explore, Workspace& ws) {
   struct Stretch {
     double score;
     int from, to, parent;
@@ -223,7 +227,8 @@ std::vector<Domain> domains_by_definition(const Profile& profile, const Settings
   auto offer = [&](int from, int to, int parent) {
     if (to < from) return;
     const Alignment a = align(profile, settings, seq.substr(from - 1, to - from + 1), ws, Detail::score);
-    if (a.status == AlignStatus::aligned && passes(a.score)) pending.push_back({a.score, from, to, parent});
+    if (a.status == AlignStatus::aligned && (parent < 0 ? first : explore)(a.score))
+      pending.push_back({a.score, from, to, parent});
   };
   std::vector<Domain> found;
   offer(1, static_cast<int>(seq.size()), -1);
@@ -236,7 +241,7 @@ std::vector<Domain> domains_by_definition(const Profile& profile, const Settings
     const Alignment a = align(profile, settings, seq.substr(s.from - 1, s.to - s.from + 1), ws, Detail::path);
     if (a.seq_from == 0) continue;
     found.push_back({a.score, a.seq_from + s.from - 1, a.seq_to + s.from - 1, a.prf_from, a.prf_to, s.from, s.to,
-                     s.parent, "", ""});
+                     s.parent, "", "", {}});
     const int index = static_cast<int>(found.size()) - 1;
     offer(s.from, found.back().seq_from - 1, index);
     offer(found.back().seq_to + 1, s.to, index);
@@ -278,12 +283,16 @@ TEST(ScanDomains, SameDomainsAsAligningEveryStretchAfresh) {
           if (std::uniform_int_distribution<int>(0, 9)(rng) == 0) ch = alphabet[std::uniform_int_distribution<int>(0, 19)(rng)];
       seq += copy;
     }
+    // The whole sequence at a threshold, its flanks at another (as low or
+    // lower: a search looks further than it reports).
     const double threshold = std::uniform_int_distribution<int>(1, 12)(rng);
-    const auto passes = [&](double score) { return score >= threshold; };
+    const double looser = threshold - std::uniform_int_distribution<int>(0, 4)(rng);
+    const auto first = [&](double score) { return score >= threshold; };
+    const auto explore = [&](double score) { return score >= looser; };
     Workspace& ws = n % 6 == 5 ? plain : fast;
     std::uint64_t cells = 0;
-    const std::vector<Domain> found = find_domains(profile, settings, seq, passes, false, ws, cells);
-    const std::vector<Domain> expected = domains_by_definition(profile, settings, seq, passes, plain);
+    const std::vector<Domain> found = find_domains(profile, settings, seq, first, explore, false, ws, cells);
+    const std::vector<Domain> expected = domains_by_definition(profile, settings, seq, first, explore, plain);
     ASSERT_EQ(found.size(), expected.size()) << "case " << n;
     for (std::size_t k = 0; k < found.size(); ++k) {
       const Domain& a = found[k];
@@ -394,9 +403,9 @@ TEST(ScanOutput, ReportLayout) {
   EXPECT_EQ(fixtures::read_file(dir.path() / "t.tsv"),
             "#profile\tsequence\tseq_len\tdomain\tn_domains\tscore\tevalue\tbits\tbias\tseq_from\tseq_to\tprf_from\t"
             "prf_to\tprf_len\tdescription\n"
-            "w\ttwo\t13\t1\t1\t40.000\t2.8e-08\t30.4\t0.0\t6\t13\t2\t9\t9\t\n"
-            "w\tsp|Q1|ONE\t27\t1\t2\t40.000\t5.8e-08\t30.4\t0.0\t5\t12\t2\t9\t9\tfirst protein, two copies\n"
-            "w\tsp|Q1|ONE\t27\t2\t2\t34.000\t1.5e-06\t25.6\t0.0\t18\t25\t2\t9\t9\tfirst protein, two copies\n");
+            "w\ttwo\t13\t1\t1\t40.000\t5.4e-08\t29.4\t0.1\t6\t13\t2\t9\t9\t\n"
+            "w\tsp|Q1|ONE\t27\t1\t2\t40.000\t1.1e-07\t29.4\t0.1\t5\t12\t2\t9\t9\tfirst protein, two copies\n"
+            "w\tsp|Q1|ONE\t27\t2\t2\t34.000\t2.6e-06\t24.9\t0.1\t18\t25\t2\t9\t9\tfirst protein, two copies\n");
 }
 
 struct ErrorCase {

@@ -12,7 +12,7 @@ void put(Writer& w, const Domain& d) {
   for (int v : {d.seq_from, d.seq_to, d.prf_from, d.prf_to, d.stretch_from, d.stretch_to, d.parent}) w.put(v);
   w.put(d.prf_line);
   w.put(d.seq_line);
-  w.put(d.composition_expected);
+  for (double v : {d.composition.bias, d.composition.shift, d.composition.excess, d.composition.unit}) w.put(v);
 }
 
 Domain get_domain(Reader& r) {
@@ -22,7 +22,8 @@ Domain get_domain(Reader& r) {
     *v = r.get<int>();
   d.prf_line = r.text();
   d.seq_line = r.text();
-  d.composition_expected = r.get<double>();
+  for (double* v : {&d.composition.bias, &d.composition.shift, &d.composition.excess, &d.composition.unit})
+    *v = r.get<double>();
   return d;
 }
 
@@ -32,7 +33,7 @@ void put(Writer& w, const UnitResult& result) {
   const SearchStats& s = result.stats;
   for (std::uint64_t v :
        {s.records, s.empty_records, s.residues, s.nucleotides, s.cells, s.aligned_cells, s.pairs, s.pairs_dismissed,
-        s.pairs_screened, s.pairs_scored_out})
+        s.pairs_scored_out})
     w.put(v);
   // Each sequence's label once, however many profiles it met.
   std::map<const SequenceLabel*, std::uint64_t> labels;
@@ -60,7 +61,7 @@ UnitResult get_unit_result(Reader& r) {
   SearchStats& s = result.stats;
   for (std::uint64_t* v :
        {&s.records, &s.empty_records, &s.residues, &s.nucleotides, &s.cells, &s.aligned_cells, &s.pairs,
-        &s.pairs_dismissed, &s.pairs_screened, &s.pairs_scored_out})
+        &s.pairs_dismissed, &s.pairs_scored_out})
     *v = r.get<std::uint64_t>();
   std::vector<std::shared_ptr<const SequenceLabel>> labels(r.get<std::uint64_t>());
   for (auto& label : labels) {

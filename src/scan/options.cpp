@@ -34,16 +34,20 @@ sequence with several domains reports each of them, non-overlapping.
 
 Significance: each profile is calibrated at start-up on random sequences of
 the background composition (glocal: lengths from a quarter of the profile's
-to 2.5 times it; local: 600 of 60 to 1,000 residues; --seed), for the
-settings of the search. The E-value of a domain is the number of
-domains this good expected by chance in a search of Z sequences (-Z, else
-the number searched), from the domain's score and its sequence's length.
+to 2.5 times it; local: 60 to 1,000 residues), for the settings of the
+search: the shape of its law from sequences of a seed of its own, the same
+in every run, its place from 600 or more of --seed. The E-value of a domain
+is the number of domains this good expected by chance in a search of Z
+sequences (-Z, else the number searched), from the domain's score and its
+sequence's length; the thresholds only choose which domains are shown.
 Global mode (no free end) has no E-values: "-", and domains are reported
-by --min-score (default {min_score}). E-values are corrected for composition: a
-domain is also compared with shuffles of its own sequence and of its own
-stretch, so that coiled-coil or low-complexity proteins do not make
-significant hits by composition alone (--no-bias-correction turns it off;
-the table's bias column says by how much it lowered a score).
+by --min-score (default {min_score}). E-values are corrected for composition, from
+each domain's own alignment: the share of its score that the composition
+its positions favour explains (and in glocal mode, how the sequence's
+composition shifts every position's score), so that coiled-coil or
+low-complexity proteins do not make significant hits by composition alone
+(--no-bias-correction turns it off; the table's bias column says by how
+much it lowered a score).
 
 Output: per profile its domains by E-value (score, E-value, sequence,
 length, domain k/n, residues from-to, profile positions from-to, description),
@@ -132,7 +136,7 @@ void add_search_options(CLI::App& app, ScanRequest& r) {
   app.add_option("-Z", c.database_size,
                  "the number of sequences the E-values count with (default: the number searched)")
       ->check(positive_check());
-  app.add_option("--seed", c.seed, "seed of the random sequences that calibrate the E-values")
+  app.add_option("--seed", c.seed, "seed of the random sequences that place each profile's law (its shape is the same for any seed)")
       ->check(whole_number_check(0, UINT64_MAX))
       ->capture_default_str();
   app.add_flag_callback("--no-bias-correction", [&c] { c.bias_correction = false; },

@@ -229,17 +229,23 @@ std::string hit_report(const ReportContext& context, const SearchResult& result)
   out += "  hits:       " + grouped(result.hits.size()) + (result.hits.size() == 1 ? " domain" : " domains") +
          " in " + grouped(sequences.size()) + (sequences.size() == 1 ? " sequence\n" : " sequences\n");
   if (config.has_evalues()) {
-    // Glocal calibration depends on the profile's length.
-    std::size_t fewest = SIZE_MAX, most = 0;
+    // Glocal calibration depends on the profile's length. The shape of a
+    // law comes from sequences of the profile's own, its place from the
+    // seed's.
+    std::size_t fewest[2] = {SIZE_MAX, SIZE_MAX}, most[2] = {0, 0};
     for (const Profile& p : profiles) {
-      const std::size_t n = calibration_plan(config.alignment, p.length()).sequences();
-      fewest = std::min(fewest, n);
-      most = std::max(most, n);
+      const CalibrationPlan plan = calibration_plan(config.alignment, p.length());
+      const std::size_t n[2] = {plan.sequences(plan.reference_samples), plan.sequences(plan.run_samples)};
+      for (int k = 0; k < 2; ++k) {
+        fewest[k] = std::min(fewest[k], n[k]);
+        most[k] = std::max(most[k], n[k]);
+      }
     }
-    const std::string calibrated = fewest >= most ? "each profile calibrated on " + grouped(most)
-                                                  : "each profile calibrated on " + grouped(fewest) + " to " + grouped(most);
-    out += "  E-values:   Z = " + number(s.database_size) + "; " + calibrated + " random sequences (seed " +
-           std::to_string(config.seed) + ")" +
+    auto range = [&](int k) {
+      return fewest[k] >= most[k] ? grouped(most[k]) : grouped(fewest[k]) + " to " + grouped(most[k]);
+    };
+    out += "  E-values:   Z = " + number(s.database_size) + "; each profile calibrated on " + range(0) +
+           " random sequences of its own and " + range(1) + " of seed " + std::to_string(config.seed) +
            (config.bias_correction ? ", corrected for composition\n" : ", no composition correction\n");
   }
   return out;

@@ -141,8 +141,6 @@ void report_time(const ScanRequest& request, const SearchResult& result, double 
   if (request.config.filter && s.pairs > 0)
     filter = "; the score bound dismissed " + std::to_string(s.pairs_dismissed) + " of " + std::to_string(s.pairs) +
              " pairs";
-  if (request.config.filter && s.pairs_screened > 0)
-    filter.append(" and the composition screen " + std::to_string(s.pairs_screened) + " more");
   if (request.config.filter && s.pairs_scored_out > 0)
     filter.append(" and their best scores " + std::to_string(s.pairs_scored_out) + " more");
   std::fprintf(stderr, "tormid-scan: %.2f s on %s (calibration %.2f s), %.2f billion cells per second%s\n", seconds,

@@ -5,8 +5,9 @@
 
 #include <algorithm>
 #include <array>
-#include <cmath>
+#include <bit>
 #include <chrono>
+#include <cmath>
 #include <optional>
 
 #include "search/threads.h"
@@ -43,11 +44,18 @@ namespace {
 constexpr double kLengthFactors[] = {0.25, 0.35, 0.5, 0.65, 0.8, 1, 1.25, 1.6, 2, 2.5};
 constexpr int kShortestClass = 8;
 constexpr int kLongClass = 600;
-// Residues aligned per profile, shared out among the samples, within these
-// bounds. (550,000 gave no better E-values on random sequences: the
-// calibration check of README "Significance", three seeds.)
+// Residues aligned per profile and sample, shared out among its
+// sequences, within these bounds. (550,000 gave no better E-values on
+// random sequences: the calibration check of README "Significance", three
+// seeds.) The run's sample only places the law, by the mean of its
+// scores, whose error is the spread over the root of the number of
+// sequences: at most a sixth of a unit of 1 / lambda for 150.
 constexpr double kResidues = 420000;
 constexpr int kFewestSamples = 150, kMostSamples = 2000;
+// Local mode: the slope comes from four times the run's 120 sequences per
+// class (its error, some 0.8 / sqrt(n) of it, 1.6% for 2,400), the same in
+// every run.
+constexpr int kLocalRunSamples = 120, kLocalReferenceSamples = 480;
 
 CalibrationPlan by_length_plan(int profile_length, bool prefixes) {
   CalibrationPlan plan;
@@ -65,7 +73,9 @@ CalibrationPlan by_length_plan(int profile_length, bool prefixes) {
   }
   plan.prefixes = prefixes;
   plan.profile_length = profile_length;
-  plan.samples = std::clamp(static_cast<int>(kResidues / residues), kFewestSamples, kMostSamples);
+  const int samples = static_cast<int>(kResidues / residues);
+  plan.reference_samples = std::clamp(samples, kFewestSamples, kMostSamples);
+  plan.run_samples = plan.reference_samples;
   return plan;
 }
 
@@ -73,13 +83,26 @@ CalibrationPlan by_length_plan(int profile_length, bool prefixes) {
 
 CalibrationPlan calibration_plan(const Settings& settings, int profile_length) {
   switch (law_kind(settings)) {
-    // Two parameters fitted on every sample; the local kernel is the
-    // slower one.
-    case ScoreLaw::Kind::local: return {{60, 120, 250, 500, 1000}, 120};
+    case ScoreLaw::Kind::local: {
+      CalibrationPlan plan{{60, 120, 250, 500, 1000}, kLocalReferenceSamples, kLocalRunSamples};
+      plan.profile_length = profile_length;
+      return plan;
+    }
     case ScoreLaw::Kind::by_length: return by_length_plan(profile_length, settings.end == EndMode::prf_free);
     case ScoreLaw::Kind::none: break;
   }
   return {};
+}
+
+std::uint64_t reference_seed(const Profile& profile) {
+  // FNV-1a over the scores' bits.
+  std::uint64_t h = 1469598103934665603ull;
+  for (const ProfileRow& row : profile.rows())
+    for (const double score : row) {
+      const auto bits = std::bit_cast<std::uint64_t>(score);
+      for (int b = 0; b < 64; b += 8) h = (h ^ ((bits >> b) & 0xFF)) * 1099511628211ull;
+    }
+  return h;
 }
 
 std::string random_sequence(std::uint64_t seed, int klass, int index, int length) {
@@ -125,19 +148,25 @@ namespace {
 // sequences among threads.
 constexpr std::size_t kSamplesPerChunk = 64;
 
-// Scores a plan's sequences [first, first + count) into scores
+// One of a plan's two samples: its seed and scores per class.
+struct SampleSet {
+  std::uint64_t seed;
+  int samples;
+};
+
+// Scores a sample's sequences [first, first + count) into scores
 // (class-major: class c's k-th score at c * samples + k). Quick scores: a
 // law fitted to thousands of chance scores does not see the rounding of
 // floats, or in local mode of 16-bit integers (each score to 1/512 to
 // 1/1024 of the largest), and they come several times as fast, many
 // sequences at once.
 void score_samples(const QuickProfile& profile, const Settings& settings, const CalibrationPlan& plan,
-                   std::uint64_t seed, std::size_t first, std::size_t count, Workspace& workspace,
+                   const SampleSet& set, std::size_t first, std::size_t count, Workspace& workspace,
                    std::vector<double>& prefix, std::vector<double>& scores) {
-  const auto samples = static_cast<std::size_t>(plan.samples);
+  const auto samples = static_cast<std::size_t>(set.samples);
   if (plan.prefixes) {
     for (std::size_t index = first; index < first + count; ++index) {
-      const std::string seq = random_sequence(seed, 0, static_cast<int>(index), plan.lengths.back());
+      const std::string seq = random_sequence(set.seed, 0, static_cast<int>(index), plan.lengths.back());
       quick_prefix_scores(profile, settings, seq, workspace, prefix);
       for (std::size_t c = 0; c < plan.lengths.size(); ++c)
         scores[c * samples + index] = prefix[static_cast<std::size_t>(plan.lengths[c]) - 1];
@@ -147,27 +176,38 @@ void score_samples(const QuickProfile& profile, const Settings& settings, const 
   std::vector<std::string> seqs;
   for (std::size_t index = first; index < first + count; ++index) {
     const std::size_t klass = index / samples;
-    seqs.push_back(random_sequence(seed, static_cast<int>(klass), static_cast<int>(index % samples), plan.lengths[klass]));
+    seqs.push_back(
+        random_sequence(set.seed, static_cast<int>(klass), static_cast<int>(index % samples), plan.lengths[klass]));
   }
   const std::vector<std::string_view> views(seqs.begin(), seqs.end());
   quick_scores(profile, settings, views, workspace, std::span(scores).subspan(first, count));
 }
 
-// The law of a profile from its calibration scores.
-ScoreLaw fit(ScoreLaw::Kind kind, const CalibrationPlan& plan, const std::vector<double>& scores) {
-  const auto samples = static_cast<std::size_t>(plan.samples);
+// A sample's scores by class.
+std::vector<std::vector<double>> by_class(const CalibrationPlan& plan, const std::vector<double>& scores,
+                                          int samples) {
   std::vector<std::vector<double>> classes(plan.lengths.size());
-  for (std::size_t s = 0; s < scores.size(); ++s) classes[s / samples].push_back(scores[s]);
-  ScoreLaw law;
-  if (kind == ScoreLaw::Kind::local) {
-    std::vector<ScoreLaw::Sample> all;
-    for (std::size_t s = 0; s < scores.size(); ++s) all.push_back({scores[s], plan.lengths[s / samples]});
-    law = ScoreLaw::fit_local(all);
-  } else {
-    law = ScoreLaw::fit_by_length(plan.lengths, classes, plan.profile_length);
-  }
-  if (law.defined()) law.set_bulk(plan.lengths, classes);
-  return law;
+  for (std::size_t s = 0; s < scores.size(); ++s) classes[s / static_cast<std::size_t>(samples)].push_back(scores[s]);
+  return classes;
+}
+
+// The same as samples of any length.
+std::vector<ScoreLaw::Sample> with_lengths(const CalibrationPlan& plan, const std::vector<double>& scores,
+                                           int samples) {
+  std::vector<ScoreLaw::Sample> all;
+  for (std::size_t s = 0; s < scores.size(); ++s)
+    all.push_back({scores[s], plan.lengths[s / static_cast<std::size_t>(samples)]});
+  return all;
+}
+
+// The law of a profile from its reference and run scores.
+ScoreLaw fit(ScoreLaw::Kind kind, const CalibrationPlan& plan, const std::vector<double>& reference,
+             const std::vector<double>& run) {
+  if (kind == ScoreLaw::Kind::local)
+    return ScoreLaw::fit_local(with_lengths(plan, reference, plan.reference_samples),
+                               with_lengths(plan, run, plan.run_samples));
+  return ScoreLaw::fit_by_length(plan.lengths, by_class(plan, reference, plan.reference_samples),
+                                 by_class(plan, run, plan.run_samples), plan.profile_length);
 }
 
 }  // namespace
@@ -177,21 +217,25 @@ std::vector<ScoreLaw> calibrate(const std::vector<const Profile*>& profiles, con
   const ScoreLaw::Kind kind = law_kind(settings);
   std::vector<ScoreLaw> laws(profiles.size());
   if (kind == ScoreLaw::Kind::none || profiles.empty()) return laws;
-  // Each profile's plan, and where its sequences start among all.
-  // Each profile's plan, and its chunks of sequences among all.
+  // Each profile's plan, and its chunks of sequences among all: of the
+  // reference sample (set 0) and of the run's (set 1).
   std::vector<CalibrationPlan> plans;
+  std::vector<std::array<SampleSet, 2>> sets;
   struct Chunk {
-    std::size_t profile, first, count;
+    std::size_t profile, set, first, count;
   };
   std::vector<Chunk> chunks;
-  std::vector<std::vector<double>> scores(profiles.size());
+  std::vector<std::array<std::vector<double>, 2>> scores(profiles.size());
   std::vector<std::optional<QuickProfile>> quick(profiles.size());
   for (std::size_t p = 0; p < profiles.size(); ++p) {
-    plans.push_back(calibration_plan(settings, profiles[p]->length()));
-    const std::size_t sequences = plans.back().sequences();
-    for (std::size_t first = 0; first < sequences; first += kSamplesPerChunk)
-      chunks.push_back({p, first, std::min(kSamplesPerChunk, sequences - first)});
-    scores[p].resize(plans.back().scores());
+    const CalibrationPlan& plan = plans.emplace_back(calibration_plan(settings, profiles[p]->length()));
+    sets.push_back({SampleSet{reference_seed(*profiles[p]), plan.reference_samples}, SampleSet{seed, plan.run_samples}});
+    for (std::size_t set = 0; set < 2; ++set) {
+      const std::size_t sequences = plan.sequences(sets[p][set].samples);
+      for (std::size_t first = 0; first < sequences; first += kSamplesPerChunk)
+        chunks.push_back({p, set, first, std::min(kSamplesPerChunk, sequences - first)});
+      scores[p][set].resize(plan.scores(sets[p][set].samples));
+    }
   }
   struct Buffers {
     Workspace workspace;
@@ -203,11 +247,11 @@ std::vector<ScoreLaw> calibrate(const std::vector<const Profile*>& profiles, con
     tbb::parallel_for(std::size_t{0}, chunks.size(), [&](std::size_t k) {
       const Chunk& c = chunks[k];
       Buffers& b = buffers.local();
-      score_samples(*quick[c.profile], settings, plans[c.profile], seed, c.first, c.count, b.workspace, b.prefix,
-                    scores[c.profile]);
+      score_samples(*quick[c.profile], settings, plans[c.profile], sets[c.profile][c.set], c.first, c.count,
+                    b.workspace, b.prefix, scores[c.profile][c.set]);
     });
     tbb::parallel_for(std::size_t{0}, profiles.size(),
-                      [&](std::size_t p) { laws[p] = fit(kind, plans[p], scores[p]); });
+                      [&](std::size_t p) { laws[p] = fit(kind, plans[p], scores[p][0], scores[p][1]); });
   });
   return laws;
 }
@@ -220,7 +264,14 @@ std::vector<ScoreLaw> calibrate_timed(const std::vector<const Profile*>& profile
   return laws;
 }
 
-bool law_readable(const StoredLaw& law) { return ScoreLaw::deserialized(law.numbers).has_value(); }
+bool law_readable(const StoredLaw& law) {
+  if (law.model == kLawModel) return ScoreLaw::deserialized(law.numbers).has_value();
+  // A law of another version is calibrated again, not read: its numbers
+  // need only look like a law's.
+  const std::vector<double>& n = law.numbers;
+  return !n.empty() && (n[0] == 0 || n[0] == 1 || n[0] == 2) &&
+         std::all_of(n.begin(), n.end(), [](double v) { return std::isfinite(v); });
+}
 
 bool law_holds(const StoredLaw& law, const SearchConfig& config) {
   const Settings& a = law.settings;

@@ -12,6 +12,7 @@
 // the domain, so only those rows are computed again (in the plain engine,
 // row by row, until they meet). A domain's traceback covers its stretch
 // up to the row the domain ends in.
+#include <algorithm>
 #include <cmath>
 #include <optional>
 #include <queue>
@@ -62,7 +63,7 @@ std::optional<Domain> domain_from(Alignment a, const Stretch& s, bool lines) {
   if (lines) keep_paired_stretch(a);
   const int offset = s.from - 1;
   return Domain{a.score, a.seq_from + offset, a.seq_to + offset, a.prf_from, a.prf_to, s.from, s.to,
-                s.parent, std::move(a.prf_line), std::move(a.seq_line)};
+                s.parent, std::move(a.prf_line), std::move(a.seq_line), {}};
 }
 
 // The best alignment of a stretch as a domain, from the stretch's matrix up
@@ -81,8 +82,9 @@ std::optional<Domain> domain_of(const Profile& profile, const Settings& settings
 // Where the ends depend on the stretch's length (global or last-row ends),
 // each stretch is aligned afresh.
 std::vector<Domain> domains_by_stretches(const Profile& profile, const Settings& settings,
-                                         const std::string& sequence, const std::function<bool(double)>& passes,
-                                         bool lines, Workspace& workspace, std::uint64_t& cells) {
+                                         const std::string& sequence, const std::function<bool(double)>& first,
+                                         const std::function<bool(double)>& explore, bool lines,
+                                         Workspace& workspace, std::uint64_t& cells) {
   const std::string_view whole(sequence);
   const auto positions = static_cast<std::uint64_t>(profile.length());
   auto part = [&](int from, int to) {
@@ -94,7 +96,7 @@ std::vector<Domain> domains_by_stretches(const Profile& profile, const Settings&
     if (to < from) return;
     const Alignment best = checked(align(profile, settings, part(from, to), workspace, Detail::score));
     cells += static_cast<std::uint64_t>(to - from + 1) * positions;
-    if (best.status == AlignStatus::aligned && passes(best.score))
+    if (best.status == AlignStatus::aligned && (parent < 0 ? first : explore)(best.score))
       pending.push({best.score, from, to, parent});
   };
 
@@ -125,12 +127,18 @@ constexpr std::size_t kRowsToMeet = 64;
 
 }  // namespace
 
+double stretch_gain(const Profile& profile, const Settings& settings) {
+  if (settings.start != StartMode::local || profile.length() == 0) return 0;
+  const ProfileRow& first = profile.row(0);
+  return std::max(0.0, *std::max_element(first.begin(), first.end()));
+}
+
 std::vector<Domain> find_domains(const Profile& profile, const Settings& settings,
-                                 const std::string& sequence, const std::function<bool(double)>& passes,
-                                 bool lines, Workspace& workspace, std::uint64_t& cells,
-                                 std::vector<RowEnd>&& known_ends) {
+                                 const std::string& sequence, const std::function<bool(double)>& first_passes,
+                                 const std::function<bool(double)>& explore, bool lines, Workspace& workspace,
+                                 std::uint64_t& cells, std::vector<RowEnd>&& known_ends) {
   if (settings.end != EndMode::local && settings.end != EndMode::prf_free)
-    return domains_by_stretches(profile, settings, sequence, passes, lines, workspace, cells);
+    return domains_by_stretches(profile, settings, sequence, first_passes, explore, lines, workspace, cells);
   // Each row's best end, for the stretch that holds the row: a stretch's
   // best alignment ends in its first row with the best end. The matrix of
   // a stretch's left flank is the first rows of the stretch's own, so its
@@ -153,7 +161,7 @@ std::vector<Domain> find_domains(const Profile& profile, const Settings& setting
           best = e[k].score;
           first_rows = static_cast<int>(k) + 1;
         }
-      return std::isfinite(best) && best > kNoAlignment && passes(best) ? first_rows : 0;
+      return std::isfinite(best) && best > kNoAlignment && first_passes(best) ? first_rows : 0;
     };
     first = row_ends_and_prefix(profile, settings, whole, workspace, ends, best_row,
                                 lines ? Detail::display : Detail::path);
@@ -182,7 +190,8 @@ std::vector<Domain> find_domains(const Profile& profile, const Settings& setting
                              ? ends[static_cast<std::size_t>(row)].score
                              : kScoreFloor;
     if (!std::isfinite(score)) throw SearchError("score overflow: profile scores or penalties are too large");
-    if (score > kNoAlignment && passes(score)) pending.push({{score, from, to, parent}, row + 1});
+    if (score > kNoAlignment && (parent < 0 ? first_passes : explore)(score))
+      pending.push({{score, from, to, parent}, row + 1});
   };
   // The rows from `from` to `to` as the matrix of a stretch starting at
   // `from` has them, where they were those of a stretch from `start`.

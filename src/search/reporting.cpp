@@ -1,5 +1,7 @@
 #include "search/reporting.h"
 
+#include "search/composition.h"
+
 #include <algorithm>
 #include <cmath>
 
@@ -7,35 +9,48 @@ namespace tormid {
 
 namespace {
 
-// -ln of a domain's expected chance count: from the calibrated law, or from
-// its sequence's composition, whichever gives the larger count. As a log,
-// it stays finite where the count itself underflows.
+// -ln of a domain's expected chance count: finite where the count itself
+// underflows.
 double chance_nats(const Domain& d, const ScoreLaw& law, int seq_len) {
-  const double own = d.composition_expected > 0 ? -std::log(d.composition_expected) : INFINITY;
-  return std::min(law.chance_nats(d.score, seq_len), own);
+  return law.chance_nats(d.score - d.composition.bias, seq_len);
 }
 
-double expected_count(const Domain& d, const ScoreLaw& law, int seq_len) {
-  return std::exp(-chance_nats(d, law, seq_len));
-}
-
-// The domains that are reported, in the order found. A domain is reported
-// when it passes and so did the domain whose flank it was found in
-// (parents come before their children). The first found are the best: the
-// sequence's own best alignment, then the best of its flanks, and so on.
+// The domains that are reported, in the order found: each that passes on
+// its own, the first max_domains of them. The first found are the best:
+// the sequence's own best alignment, then the best of its flanks, and so
+// on.
 std::vector<std::size_t> kept_domains(const Candidates& c, const ScoreLaw& law, const SearchConfig& config,
                                       double z) {
   std::vector<std::size_t> kept;
-  std::vector<char> reported(c.found.size(), 0);
   for (std::size_t k = 0; k < c.found.size(); ++k) {
     const Domain& d = c.found[k];
-    reported[k] = config.reports(expected_count(d, law, c.seq_len), d.score, z) &&
-                  (d.parent < 0 || reported[static_cast<std::size_t>(d.parent)]);
-    if (reported[k]) kept.push_back(k);
+    if (config.reports(law.defined() ? domain_expected_count(d, law, c.seq_len) : NAN, d.score, z)) kept.push_back(k);
   }
   if (config.max_domains > 0 && kept.size() > static_cast<std::size_t>(config.max_domains))
     kept.resize(static_cast<std::size_t>(config.max_domains));
   return kept;
+}
+
+// The chance count of the sequence against the profile, from all its
+// domains: at most the best domain's, and the sum statistic of those with
+// an E-value up to kSummedDomainsEvalue, each at its score less its
+// shift, then the null2 parts of all of them together (composition.h).
+double sequence_expected_count(const Candidates& c, const ScoreLaw& law, const SearchConfig& config, double z) {
+  double best = INFINITY;
+  std::vector<double> counts;
+  std::vector<const DomainComposition*> compositions;
+  for (const Domain& d : c.found) {
+    const double count = domain_expected_count(d, law, c.seq_len);
+    best = std::min(best, count);
+    const bool joins = count * z <= kSummedDomainsEvalue &&
+                       !(config.alignment.start == StartMode::local && !(d.score > 0));
+    if (!joins) continue;
+    counts.push_back(law.expected_count(d.score - d.composition.shift, c.seq_len));
+    compositions.push_back(&d.composition);
+  }
+  if (counts.empty()) return best;
+  const double penalty = sequence_composition(compositions) * law.lambda(c.seq_len);
+  return std::min(best, domains_expected_count(counts) * std::exp(penalty));
 }
 
 Hit make_hit(const Candidates& c, const Domain& d, const ScoreLaw& law, double z) {
@@ -51,9 +66,8 @@ Hit make_hit(const Candidates& c, const Domain& d, const ScoreLaw& law, double z
     const double count = std::exp(-nats);
     h.evalue = count * z;
     h.pvalue = -std::expm1(-count);
-    // How far below its score the calibrated law would put this count: what
-    // the composition cost the domain, as a score and in bits.
-    h.bias = std::max(0.0, (calibrated - nats) / law.lambda(c.seq_len));
+    // What the composition cost the domain, as a score and in bits.
+    h.bias = d.composition.bias;
     h.bias_bits = std::max(0.0, (calibrated - nats) / std::log(2.0));
     h.bits = (nats + std::log(static_cast<double>(c.seq_len))) / std::log(2.0);
   }
@@ -67,6 +81,10 @@ Hit make_hit(const Candidates& c, const Domain& d, const ScoreLaw& law, double z
 }
 
 }  // namespace
+
+double domain_expected_count(const Domain& d, const ScoreLaw& law, int seq_len) {
+  return std::exp(-chance_nats(d, law, seq_len));
+}
 
 std::vector<const Hit*> in_sequence_order(const std::vector<Hit>& hits) {
   std::vector<const Hit*> ordered;
@@ -100,10 +118,7 @@ std::vector<Hit> reported_hits(const std::vector<Candidates>& candidates, const 
     // Numbered along the sequence.
     std::sort(kept.begin(), kept.end(),
               [&](std::size_t a, std::size_t b) { return c.found[a].seq_from < c.found[b].seq_from; });
-    std::vector<double> counts;
-    if (law.defined())
-      for (std::size_t k : kept) counts.push_back(expected_count(c.found[k], law, c.seq_len));
-    const double sequence_count = counts.empty() ? NAN : domains_expected_count(counts);
+    const double sequence_count = law.defined() && !kept.empty() ? sequence_expected_count(c, law, config, z) : NAN;
     int number = 0;
     std::vector<Hit> pair;
     for (std::size_t k : kept) {
@@ -116,7 +131,10 @@ std::vector<Hit> reported_hits(const std::vector<Candidates>& candidates, const 
     // The sequence's bits read from its count as a domain's are; at least
     // the best domain's (also where the count underflows).
     double best_bits = -INFINITY;
-    for (const Hit& h : pair) best_bits = std::max(best_bits, h.bits);
+    if (law.defined())
+      for (const Domain& d : c.found)
+        best_bits = std::max(best_bits, (chance_nats(d, law, c.seq_len) + std::log(static_cast<double>(c.seq_len))) /
+                                            std::log(2.0));
     const double sequence_bits =
         sequence_count > 0 ? (std::log(static_cast<double>(c.seq_len) / sequence_count)) / std::log(2.0) : best_bits;
     for (Hit& h : pair) {

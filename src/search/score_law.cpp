@@ -19,6 +19,10 @@ namespace {
 // little precision.
 constexpr double kUpperShare = 0.05;
 
+// A class's scores in the run's own sample count where there are at least
+// this many of them.
+constexpr double kFewestRunScores = 10;
+
 // The maximum of f on [lo, hi] by golden-section search (f unimodal there),
 // to within tolerance.
 double golden_maximum(const std::function<double(double)>& f, double lo, double hi, double tolerance = 1e-12) {
@@ -107,6 +111,8 @@ struct TailClass {
   double cut;
   double censored;  // how many lie below it
   double sd = 0;    // of all the class's scores
+  double mean = 0;  // of them too
+  std::size_t klass = 0;
 
   // The maximum-likelihood location for a given slope (closed form).
   double location(double lambda) const {
@@ -190,91 +196,70 @@ double ScoreLaw::interpolate(const std::vector<double>& values, double log_lengt
   return values[k - 1] + f * (values[k] - values[k - 1]);
 }
 
-double ScoreLaw::interpolate_bulk(const std::vector<double>& values, int length) const {
-  const double l = std::log(static_cast<double>(std::max(length, 1)));
-  const std::vector<double>& at = bulk_log_lengths_;
-  if (l <= at.front()) return values.front();
-  if (l >= at.back()) return values.back();
-  std::size_t k = 1;
-  while (at[k] < l) ++k;
-  const double f = (l - at[k - 1]) / (at[k] - at[k - 1]);
-  return values[k - 1] + f * (values[k] - values[k - 1]);
-}
-
-double ScoreLaw::bulk_mean(int length) const {
-  if (bulk_means_.empty()) return NAN;
-  // Beyond the longest calibrated length the scores move as the location.
-  const double beyond = std::log(static_cast<double>(std::max(length, 1))) - bulk_log_lengths_.back();
-  return interpolate_bulk(bulk_means_, length) + (beyond > 0 ? beyond / lambda(length) : 0.0);
-}
-
-double ScoreLaw::bulk_sd(int length) const { return bulk_sds_.empty() ? NAN : interpolate_bulk(bulk_sds_, length); }
-
-void ScoreLaw::set_bulk(const std::vector<int>& lengths, const std::vector<std::vector<double>>& classes) {
-  bulk_log_lengths_.clear();
-  bulk_means_.clear();
-  bulk_sds_.clear();
-  for (std::size_t k = 0; k < classes.size(); ++k) {
-    double n = 0, sum = 0, squares = 0;
-    for (double x : classes[k]) {
-      if (x <= kNoAlignment) continue;
-      n += 1;
-      sum += x;
-      squares += x * x;
-    }
-    if (n < 2) continue;
-    const double mean = sum / n;
-    const double variance = (squares - n * mean * mean) / (n - 1);
-    if (!(variance > 0)) continue;
-    bulk_log_lengths_.push_back(std::log(static_cast<double>(lengths[k])));
-    bulk_means_.push_back(mean);
-    bulk_sds_.push_back(std::sqrt(variance));
-  }
-}
-
-double ScoreLaw::expected_count(double score, int length, const CompositionNull& own) const {
-  if (std::isnan(own.mean) || bulk_means_.empty() || own.length <= 0) return 0.0;
-  const double standardized = bulk_mean(own.length) + (score - own.mean) / own.scale;
-  const double stretches = std::max(1.0, static_cast<double>(length) / own.length);
-  return expected_count(standardized, own.length) * stretches;
-}
-
 double ScoreLaw::bits(double score, int length) const {
   return (chance_nats(score, length) + std::log(static_cast<double>(std::max(length, 1)))) / std::log(2.0);
 }
 
-ScoreLaw ScoreLaw::fit_local(const std::vector<Sample>& samples) {
-  std::vector<Sample> usable;
-  for (const Sample& s : samples)
+namespace {
+
+// The samples with an alignment.
+std::vector<ScoreLaw::Sample> aligned(const std::vector<ScoreLaw::Sample>& samples) {
+  std::vector<ScoreLaw::Sample> usable;
+  for (const ScoreLaw::Sample& s : samples)
     if (s.score > kNoAlignment) usable.push_back(s);
+  return usable;
+}
+
+// The maximum-likelihood mu0 for a slope: with z_i = lambda x_i - ln L_i,
+// exp(lambda mu0) = n / sum exp(-z_i) (summed without overflow).
+double local_location(const std::vector<ScoreLaw::Sample>& usable, double lambda) {
+  double low = HUGE_VAL;
+  for (const ScoreLaw::Sample& s : usable) low = std::min(low, s.score);
+  double sum = 0;
+  for (const ScoreLaw::Sample& s : usable) sum += s.length * std::exp(-lambda * (s.score - low));
+  return (std::log(static_cast<double>(usable.size())) - std::log(sum)) / lambda + low;
+}
+
+}  // namespace
+
+ScoreLaw ScoreLaw::fit_local(const std::vector<Sample>& reference, const std::vector<Sample>& run) {
+  const std::vector<Sample> usable = aligned(reference), own = aligned(run);
   std::vector<double> scores;
   for (const Sample& s : usable) scores.push_back(s.score);
   if (usable.size() < 10 || !varies(scores)) return {};
   const double n = static_cast<double>(usable.size());
-  const double low = *std::min_element(scores.begin(), scores.end());
-  // With z_i = lambda x_i - ln L_i the location mu0 has a closed form,
-  // exp(lambda mu0) = n / sum exp(-z_i); what remains is a function of
-  // lambda alone.
-  auto log_sum = [&](double lambda) {  // ln sum L_i exp(-lambda x_i), without overflow
-    double sum = 0;
-    for (const Sample& s : usable) sum += s.length * std::exp(-lambda * (s.score - low));
-    return std::log(sum) - lambda * low;
-  };
+  // With mu0 in closed form, what remains is a function of lambda alone.
   auto profile_likelihood = [&](double log_lambda) {
     const double lambda = std::exp(log_lambda);
     double sum_z = 0;
     for (const Sample& s : usable) sum_z += lambda * s.score - std::log(static_cast<double>(s.length));
-    return n * std::log(lambda) - sum_z + n * (std::log(n) - log_sum(lambda)) - n;
+    return n * std::log(lambda) - sum_z + n * lambda * local_location(usable, lambda) - n;
   };
   ScoreLaw law;
   law.kind_ = Kind::local;
   law.lambda_ = std::exp(golden_maximum(profile_likelihood, std::log(1e-4), std::log(50.0)));
-  law.mu0_ = (std::log(n) - log_sum(law.lambda_)) / law.lambda_;
+  // The run's own location where it has samples enough to tell one.
+  law.mu0_ = local_location(own.size() >= 10 ? own : usable, law.lambda_);
   return law;
 }
 
+namespace {
+
+// The mean of the scores with an alignment, and how many there are.
+std::pair<double, double> aligned_mean(const std::vector<double>& scores) {
+  double n = 0, sum = 0;
+  for (const double x : scores) {
+    if (x <= kNoAlignment) continue;
+    n += 1;
+    sum += x;
+  }
+  return {n > 0 ? sum / n : NAN, n};
+}
+
+}  // namespace
+
 ScoreLaw ScoreLaw::fit_by_length(const std::vector<int>& lengths, const std::vector<std::vector<double>>& classes,
-                                 int profile_length) {
+                                 const std::vector<std::vector<double>>& run, int profile_length) {
   std::vector<TailClass> tails;
   for (std::size_t k = 0; k < classes.size(); ++k) {
     std::vector<double> sorted = classes[k];
@@ -293,6 +278,8 @@ ScoreLaw ScoreLaw::fit_by_length(const std::vector<int>& lengths, const std::vec
     }
     t.sd = n > 1 ? std::sqrt(std::max(0.0, (squares - sum * sum / n) / (n - 1))) : 0;
     if (!(t.sd > 0)) continue;
+    t.mean = sum / n;
+    t.klass = k;
     tails.push_back(std::move(t));
   }
   if (tails.size() < 2) return {};
@@ -321,10 +308,24 @@ ScoreLaw ScoreLaw::fit_by_length(const std::vector<int>& lengths, const std::vec
   const std::array<double, 2> ab = simplex_maximum<2>(log_likelihood, {a0, 0}, {0.05, 0.05});
   ScoreLaw law;
   law.kind_ = Kind::by_length;
+  // The run's own sample moves every class's location by one amount: how
+  // far the means of its scores lie from the reference's, on average over
+  // the classes. The reference alone says how the classes differ, so the
+  // growth of the location with the length, extrapolated beyond the
+  // longest class, is the same in every run.
+  double shift = 0, shifted = 0;
+  for (const TailClass& t : tails) {
+    if (t.klass >= run.size()) continue;
+    const auto [mean, n] = aligned_mean(run[t.klass]);
+    if (n < kFewestRunScores) continue;
+    shift += mean - t.mean;
+    shifted += 1;
+  }
+  if (shifted > 0) shift /= shifted;
   for (const TailClass& t : tails) {
     law.log_lengths_.push_back(t.log_length);
     law.log_lambdas_.push_back(std::log(slope_of(t, ab)));
-    law.locations_.push_back(t.location(slope_of(t, ab)));
+    law.locations_.push_back(t.location(slope_of(t, ab)) + shift);
   }
   return law;
 }
@@ -348,8 +349,7 @@ double domains_expected_count(std::vector<double> counts) {
 
 std::vector<double> ScoreLaw::serialized() const {
   std::vector<double> n = {static_cast<double>(kind_), lambda_, mu0_};
-  for (const std::vector<double>* v :
-       {&log_lengths_, &log_lambdas_, &locations_, &bulk_log_lengths_, &bulk_means_, &bulk_sds_}) {
+  for (const std::vector<double>* v : {&log_lengths_, &log_lambdas_, &locations_}) {
     n.push_back(static_cast<double>(v->size()));
     n.insert(n.end(), v->begin(), v->end());
   }
@@ -369,8 +369,7 @@ std::optional<ScoreLaw> ScoreLaw::deserialized(const std::vector<double>& n) {
   law.kind_ = static_cast<Kind>(static_cast<int>(kind));
   law.lambda_ = next();
   law.mu0_ = next();
-  for (std::vector<double>* v : {&law.log_lengths_, &law.log_lambdas_, &law.locations_, &law.bulk_log_lengths_,
-                                 &law.bulk_means_, &law.bulk_sds_}) {
+  for (std::vector<double>* v : {&law.log_lengths_, &law.log_lambdas_, &law.locations_}) {
     const double size = next();
     if (!sound || size < 0 || size > static_cast<double>(n.size() - at) || size != std::floor(size))
       return std::nullopt;
@@ -379,14 +378,14 @@ std::optional<ScoreLaw> ScoreLaw::deserialized(const std::vector<double>& n) {
   const auto increasing = [](const std::vector<double>& v) {
     return std::adjacent_find(v.begin(), v.end(), std::greater_equal<double>()) == v.end();
   };
-  const std::size_t classes = law.log_lengths_.size(), bulk = law.bulk_log_lengths_.size();
+  const std::size_t classes = law.log_lengths_.size();
   sound = sound && at == n.size() && law.log_lambdas_.size() == classes && law.locations_.size() == classes &&
-          increasing(law.log_lengths_) && law.bulk_means_.size() == bulk && law.bulk_sds_.size() == bulk &&
-          increasing(law.bulk_log_lengths_);
+          increasing(law.log_lengths_);
   switch (law.kind_) {
     case Kind::none: break;
     case Kind::local: sound = sound && law.lambda_ > 0; break;
-    case Kind::by_length: sound = sound && classes > 0; break;
+    // Beyond the longest class the location grows as over the last two.
+    case Kind::by_length: sound = sound && classes >= 2; break;
   }
   if (!sound) return std::nullopt;
   return law;

@@ -20,6 +20,12 @@
 //   grows at the larger of 1 / lambda and its growth over the last two
 //   classes (conservative). A longer sequence never gets a smaller chance
 //   count than a shorter one;
+// - in both, the shape (the slopes, and in glocal mode how the location
+//   changes with the length) comes from a reference sample that is the
+//   same in every run, and only the location from the run's own sample: the slope times the score is what a strong hit's
+//   E-value rests on, and a slope fitted anew in every run moved such
+//   E-values by orders of magnitude from one seed to the next, while a
+//   location moves every E-value by the same small factor;
 // - global mode (both ends fixed): scores are no extreme values; no
 //   P-values.
 #pragma once
@@ -32,13 +38,6 @@
 #include "search/search.h"
 
 namespace tormid {
-
-// How a sequence's composition moves chance scores (composition.h).
-struct CompositionNull {
-  double mean = NAN;   // of the shuffles' best scores; NaN: no correction
-  double scale = 1.0;  // their spread over that of random sequences
-  int length = 0;      // of the stretch shuffled
-};
 
 // The chance of several domains of one profile together in one random
 // sequence, from each one's expected chance count: the least of the best
@@ -75,19 +74,6 @@ class ScoreLaw {
   double lambda(int length) const;
   double location(int length) const;
 
-  // The mean and standard deviation of all calibration scores at a length
-  // (interpolated in ln L between the calibrated lengths).
-  double bulk_mean(int length) const;
-  double bulk_sd(int length) const;
-  // The bulk statistics of the calibration classes (scores of random
-  // sequences of lengths[k]; no-alignment scores are left out).
-  void set_bulk(const std::vector<int>& lengths, const std::vector<std::vector<double>>& classes);
-
-  // The expected chance count of a score, in a sequence of `length`
-  // residues, for the composition of a stretch of it that moves chance
-  // scores as `own` says (see composition_null); 0 without a null.
-  double expected_count(double score, int length, const CompositionNull& own) const;
-
   // Samples: best scores of random sequences of the given lengths.
   struct Sample {
     double score;
@@ -98,13 +84,21 @@ class ScoreLaw {
   std::vector<double> serialized() const;
   static std::optional<ScoreLaw> deserialized(const std::vector<double>& numbers);
 
-  // The local law fitted to samples of any lengths.
-  static ScoreLaw fit_local(const std::vector<Sample>& samples);
-  // The length-dependent law fitted to the samples of each length class
-  // (classes[k] holds the scores of sequences of lengths[k] residues).
-  // (The profile's length tells where the slope may bend.)
+  // The local law: its slope fitted to the reference samples (of any
+  // lengths), its location to the run's own samples with that slope.
+  static ScoreLaw fit_local(const std::vector<Sample>& reference, const std::vector<Sample>& run);
+  static ScoreLaw fit_local(const std::vector<Sample>& samples) { return fit_local(samples, samples); }
+  // The length-dependent law: fitted to the reference samples of each
+  // length class (classes[k] holds the scores of sequences of lengths[k]
+  // residues; the profile's length tells where the slope may bend), then
+  // every location moved by as much as the means of the run's own scores
+  // of the classes differ from the reference's, on average.
+  static ScoreLaw fit_by_length(const std::vector<int>& lengths, const std::vector<std::vector<double>>& reference,
+                                const std::vector<std::vector<double>>& run, int profile_length);
   static ScoreLaw fit_by_length(const std::vector<int>& lengths, const std::vector<std::vector<double>>& classes,
-                                int profile_length);
+                                int profile_length) {
+    return fit_by_length(lengths, classes, classes, profile_length);
+  }
 
  private:
   Kind kind_ = Kind::none;
@@ -115,9 +109,6 @@ class ScoreLaw {
   // location()).
   std::vector<double> log_lengths_, log_lambdas_, locations_;
   double interpolate(const std::vector<double>& values, double log_length) const;
-  // Bulk statistics at bulk_log_lengths_.
-  std::vector<double> bulk_log_lengths_, bulk_means_, bulk_sds_;
-  double interpolate_bulk(const std::vector<double>& values, int length) const;
 };
 
 }  // namespace tormid

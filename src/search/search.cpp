@@ -11,10 +11,13 @@ SearchResult search(std::span<const Profile> profiles, const SearchConfig& confi
                     const ProgressCallback& progress, std::span<const StoredLaw> stored) {
   check_searchable(profiles, config.alignment, config.thread_count());
   // With E-values over a Z known only at the end, a source that can be
-  // read twice is counted first: the score bound then meets the final
-  // threshold from the first record on, not a looser one.
+  // read twice is counted first: the score bound and the domain search
+  // then meet the final threshold from the first record on, not a looser
+  // one. (Where alignments must start at a stretch's first residue or end
+  // at its last, a flank's alignments are not the sequence's, and how far
+  // the domain search looks decides which of them it finds.)
   RecordsKnown known;
-  const bool count_first = config.filter && !config.database_size && can_read_twice(source);
+  const bool count_first = !config.database_size && can_read_twice(source);
   if (count_first) known.counted = count_records(source, config.max_record_length);
   const std::unique_ptr<RecordStream> records = open_records(source, config.max_record_length);
 

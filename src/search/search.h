@@ -59,7 +59,8 @@ struct SearchConfig {
   std::optional<double> min_score;
   // Z of the E-values; unset: the number of sequences searched.
   std::optional<double> database_size;
-  // Seed of the calibration's random sequences and of the shuffles.
+  // Seed of the random sequences that place each profile's law (its shape
+  // comes from random sequences of a seed of the profile's own).
   std::uint64_t seed = kDefaultSeed;
   // Skip the pairs whose score bound proves them below the threshold; the
   // hits are the same either way.
@@ -172,9 +173,9 @@ struct Hit {
   // The sequence E-value read as bits the same way (at least the best
   // domain's bits).
   double sequence_bits = NAN;
-  // How much the sequence's composition raises chance scores, as a score:
-  // the E-value is that of score - bias under the calibrated law (0 when
-  // the composition makes no difference).
+  // How much of the score the composition of the domain's residues alone
+  // explains: the E-value is that of score - bias under the calibrated law
+  // (0 when the composition makes no difference).
   double bias = 0;
   double bias_bits = 0;  // the same in bits
   int seq_from = 0, seq_to = 0, prf_from = 0, prf_to = 0;  // 1-based
@@ -191,9 +192,6 @@ struct SearchStats {
   std::uint64_t aligned_cells = 0;  // cells the engine computed, domains and composition included
   std::uint64_t pairs = 0;            // sequence-profile pairs searched
   std::uint64_t pairs_dismissed = 0;  // of them, those whose score bound fell below the threshold
-  // Of the rest (local alignments), those where no domain up to the bound
-  // could be reported for the composition of the sequence.
-  std::uint64_t pairs_screened = 0;
   // Of the rest (alignments that start anywhere in the sequence but not
   // locally), those whose best score, computed before the domain search,
   // does not pass.
@@ -249,12 +247,13 @@ std::vector<StoredLaw> calibrate_laws(std::span<const Profile> profiles, const S
 
 // The version of the laws calibrate_laws() gives: a stored law of another
 // version is calibrated again.
-inline constexpr std::uint32_t kLawModel = 1;
+inline constexpr std::uint32_t kLawModel = 2;
 
 // Whether a stored law holds for the configuration: of this version,
 // calibrated for the same alignment settings and seed, and readable.
 bool law_holds(const StoredLaw& law, const SearchConfig& config);
-// Whether a stored law's numbers are a law's (else the file is damaged).
+// Whether a stored law's numbers are a law's (else the file is damaged);
+// of another version, whether they look like one.
 bool law_readable(const StoredLaw& law);
 
 // Searches every record of the source against every profile; the

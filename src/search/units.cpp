@@ -15,11 +15,14 @@
 #include <cmath>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <numeric>
+#include <optional>
 #include <string_view>
 
 #include "search/bound_filter.h"
 #include "search/composition.h"
+#include "search/reporting.h"
 #include "search/threads.h"
 
 namespace tormid {
@@ -34,9 +37,8 @@ constexpr auto kNucleotide = [] {
 }();
 
 // Records per batch, and residues: the 16-bit bound takes the pairs of a
-// batch that the coarse bound lets through together, and the composition
-// correction the pairs the bound lets through, so larger batches fill the
-// lanes of both kernels better (real proteins against 8
+// batch that the coarse bound lets through together, so larger batches
+// fill its lanes better (real proteins against 8
 // models: 1,024 records and 1 Mi residues 4.65 s, 4,096 4.28 s, 8,192 and
 // 4 Mi residues 4.12 s in local mode; 8.80 and 8.30 s in glocal mode),
 // for a few megabytes each.
@@ -57,16 +59,12 @@ struct Batch {
   std::uint64_t empty_records = 0;
   // Per pair, record-major, then profile: its domains, the cells aligned,
   // whether the bound dismissed it; whether its best score showed it has
-  // no domain, and its row ends where that score pass kept them; whether
-  // the composition screen ruled it out, and the scores it gave the
-  // shuffles (none where it did not screen the pair).
+  // no domain, and its row ends where that score pass kept them.
   std::vector<std::vector<Domain>> found;
   std::vector<std::uint64_t> cells;
   std::vector<char> dismissed;
   std::vector<char> scored_out;
   std::vector<std::vector<RowEnd>> known_ends;
-  std::vector<char> screened_out;
-  std::vector<std::vector<double>> shuffle_scores;
 };
 
 // Pairs of a batch of one profile (in the unit), to be worked on together.
@@ -91,38 +89,57 @@ bool read_batch(RecordStream& stream, std::size_t most, Batch& batch, std::uint6
   return !batch.records.empty() || batch.empty_records > 0;
 }
 
-// Whether a domain of this score in a sequence of this length is reported.
-auto passes_for(const ScoreLaw& law, const SearchConfig& config, int length, double z) {
-  return [&law, &config, length, z](double score) {
-    return config.reports(law.expected_count(score, length), score, z);
+// Whether a stretch whose best alignment scores this, in a sequence of
+// this length, may hold a domain that is reported: a stretch of it may
+// score up to gain more (stretch_gain()).
+auto passes_for(const ScoreLaw& law, const SearchConfig& config, int length, double z, double gain) {
+  return [&law, &config, length, z, gain](double score) {
+    return config.reports(law.expected_count(score + gain, length), score + gain, z);
   };
 }
 
-// One sequence against one profile: its candidate domains, before the
-// composition correction; nothing when its bound rules it out (dismissed).
-// ends: the sequence's row ends where they are known already.
-std::vector<Domain> search_pair(const Profile& profile, const ScoreLaw& law, const SearchConfig& config,
-                                const std::string& sequence, double z, double bound, Workspace& workspace,
-                                std::uint64_t& cells, char& dismissed, std::vector<RowEnd>&& ends) {
+// Whether the domain search looks at a flank whose best alignment scores
+// this: where it may hold a domain that is reported or that the sequence's
+// E-value sums (kSummedDomainsEvalue), whatever the threshold; the
+// composition only raises chance counts, so none with a larger calibrated
+// one can be either.
+auto explores_for(const ScoreLaw& law, const SearchConfig& config, int length, double z, double gain) {
+  return [&law, &config, length, z, gain](double best) {
+    const double score = best + gain;
+    if (!law.defined()) return config.reports(NAN, score, z);
+    if (config.alignment.start == StartMode::local && !(score > 0)) return false;
+    return law.expected_count(score, length) * z <= std::max(config.max_evalue, kSummedDomainsEvalue);
+  };
+}
+
+// One sequence against one profile: its candidate domains, with their
+// composition when the model is given; nothing when its bound rules it out
+// (dismissed). ends: the sequence's row ends where they are known already.
+std::vector<Domain> search_pair(const Profile& profile, const ScoreLaw& law, const CompositionModel* composition,
+                                const SearchConfig& config, const std::string& sequence, double z, double bound,
+                                double gain, Workspace& workspace, std::uint64_t& cells, char& dismissed,
+                                std::vector<RowEnd>&& ends) {
   const int length = static_cast<int>(sequence.size());
-  const auto passes = passes_for(law, config, length, z);
+  const auto passes = passes_for(law, config, length, z, gain);
   if (!BoundFilter::may_pass(bound, law, length, passes)) {
     dismissed = 1;
     return {};
   }
-  return find_domains(profile, config.alignment, sequence, passes, config.alignments, workspace, cells,
-                      std::move(ends));
+  // Unless no domain of the sequence passes (none scores more than gain
+  // above its best), every flank that may matter is searched.
+  std::vector<Domain> found =
+      find_domains(profile, config.alignment, sequence, passes, explores_for(law, config, length, z, gain),
+                   config.alignments || composition, workspace, cells, std::move(ends));
+  if (composition)
+    for (Domain& d : found) {
+      d.composition = composition_of(d, profile, *composition, config.alignment, sequence);
+      if (!config.alignments) {
+        d.prf_line = std::string();
+        d.seq_line = std::string();
+      }
+    }
+  return found;
 }
-
-// Pairs with domains per composition round: enough to fill the lanes of
-// the shuffles' kernel a few times over, few enough to share the work of
-// a batch among threads.
-constexpr std::size_t kCorrectionPairs = 64;
-// Pairs per composition screen: more than the correction takes, as most
-// of a screen's requests stop after the first round and the later rounds'
-// few shuffles would otherwise leave the lanes idle (real proteins against
-// 8 models, local: 64 pairs 3.28 s, 256 3.06 s, 1,024 3.10 s).
-constexpr std::size_t kScreenPairs = 256;
 // Pairs per call of the best scores of many sequences at once: enough to
 // fill its lanes several times over.
 constexpr std::size_t kScorePairs = 512;
@@ -137,9 +154,14 @@ class UnitSearch {
         known_(known),
         progress_callback_(progress),
         filter_(profiles.all, profiles.laws, profiles.first, profiles.last, config),
-        count_(static_cast<std::size_t>(profiles.last - profiles.first)) {
-    for (int p = profiles.first; p < profiles.last; ++p)
-      positions_ += static_cast<std::uint64_t>(profiles.all[static_cast<std::size_t>(p)].length());
+        count_(static_cast<std::size_t>(profiles.last - profiles.first)),
+        compositions_built_(std::make_unique<std::once_flag[]>(count_)),
+        compositions_(count_) {
+    for (int p = profiles.first; p < profiles.last; ++p) {
+      const Profile& profile = profiles.all[static_cast<std::size_t>(p)];
+      positions_ += static_cast<std::uint64_t>(profile.length());
+      gains_.push_back(stretch_gain(profile, config.alignment));
+    }
   }
 
   std::shared_ptr<Batch> next_batch(tbb::flow_control& control);
@@ -150,18 +172,25 @@ class UnitSearch {
  private:
   void align_pair(Batch& batch, std::size_t pair, const std::vector<double>& bounds);
   void score_batch(Batch& batch, const std::vector<double>& bounds);
-  void screen_batch(Batch& batch, const std::vector<double>& bounds);
+  // The composition model of profile p (in the unit), built by the first
+  // thread that needs it; none without the correction or a law.
+  const CompositionModel* composition(std::size_t p) const {
+    const std::size_t at = static_cast<std::size_t>(profiles_.first) + p;
+    if (!config_.bias_correction || !profiles_.laws[at].defined()) return nullptr;
+    std::call_once(compositions_built_[p], [&] { compositions_[p].emplace(profiles_.all[at]); });
+    return &*compositions_[p];
+  }
   // Whether this bound lets the record through against profile p (in the
   // unit); and the pair's own bound.
   bool may_pass(const Record& record, std::size_t p, double bound) const {
     const ScoreLaw& law = profiles_.laws[static_cast<std::size_t>(profiles_.first) + p];
     const int length = static_cast<int>(record.text.sequence.size());
-    return BoundFilter::may_pass(bound, law, length, passes_for(law, config_, length, known_.z(config_, record.index)));
+    return BoundFilter::may_pass(bound, law, length,
+                                 passes_for(law, config_, length, known_.z(config_, record.index), gains_[p]));
   }
   bool may_pass(const Batch& batch, std::size_t pair, const std::vector<double>& bounds) const {
     return may_pass(batch.records[pair / count_], pair % count_, bounds[pair]);
   }
-  void correct_batch(Batch& batch);
 
   // The pairs of the batch that wanted(pair) picks, those of each profile
   // together, at most `most` at a time.
@@ -177,13 +206,6 @@ class UnitSearch {
       }
     return groups;
   }
-  // Whether a domain of the record of this chance count and score is
-  // reported.
-  std::function<bool(double, double)> reportable(const Record& record) const {
-    const double z = known_.z(config_, record.index);
-    return [this, z](double count, double score) { return config_.reports(count, score, z); };
-  }
-
   const UnitProfiles& profiles_;
   const SearchConfig& config_;
   RecordStream& stream_;
@@ -191,6 +213,9 @@ class UnitSearch {
   const ProgressCallback& progress_callback_;
   BoundFilter filter_;
   std::size_t count_;  // profiles of the unit
+  std::unique_ptr<std::once_flag[]> compositions_built_;
+  mutable std::vector<std::optional<CompositionModel>> compositions_;
+  std::vector<double> gains_;  // stretch_gain() of each profile of the unit
   std::uint64_t positions_ = 0;
   Workspaces workspaces_;
   Progress progress_;
@@ -219,8 +244,6 @@ std::shared_ptr<Batch> UnitSearch::align_batch(std::shared_ptr<Batch> batch) {
   batch->dismissed.assign(pairs, 0);
   batch->scored_out.assign(pairs, 0);
   batch->known_ends.resize(pairs);
-  batch->screened_out.assign(pairs, 0);
-  batch->shuffle_scores.resize(pairs);
   // First the score bounds, each profile against many sequences at once.
   std::vector<std::string_view> sequences;
   for (const Record& r : batch->records) sequences.emplace_back(r.text.sequence);
@@ -229,11 +252,7 @@ std::shared_ptr<Batch> UnitSearch::align_batch(std::shared_ptr<Batch> batch) {
   };
   const std::vector<double> bounds = filter_.bounds(sequences, record_may_pass, workspaces_);
   if (config_.filter && config_.alignment.start != StartMode::local) score_batch(*batch, bounds);
-  if (config_.bias_correction && config_.alignment.start == StartMode::local &&
-      config_.alignment.end == EndMode::local)
-    screen_batch(*batch, bounds);
   tbb::parallel_for(std::size_t{0}, pairs, [&](std::size_t pair) { align_pair(*batch, pair, bounds); });
-  if (config_.bias_correction) correct_batch(*batch);
   return batch;
 }
 
@@ -269,76 +288,24 @@ void UnitSearch::score_batch(Batch& batch, const std::vector<double>& bounds) {
       // A score that is not finite is left to the domain search, which
       // reports it.
       const double score = scores[k];
-      const auto passes = passes_for(profiles_.laws[p], config_, length, known_.z(config_, record.index));
+      const auto passes =
+          passes_for(profiles_.laws[p], config_, length, known_.z(config_, record.index), gains_[groups[g].profile]);
       batch.scored_out[pairs[k]] = std::isfinite(score) && !(score > kNoAlignment && passes(score));
       if (keep_ends && !batch.scored_out[pairs[k]]) batch.known_ends[pairs[k]] = std::move(ends[k]);
     }
   });
 }
 
-// Local alignments only: the composition screen of the pairs the bound lets
-// through whose sequences the correction shuffles whole, the pairs of each
-// profile together (kScreenPairs at a time). There the bound lies close
-// to the best score and most of those pairs have domains, whose correction
-// takes the screen's shuffles; with other ends the bound lets through many
-// pairs without any, and screening them would add their shuffles. (Real
-// proteins against 8 models, local: 952 of the 2,205 pairs of a long model
-// with a coiled-coil region had domains, none reported after the
-// correction: 43% of its aligned cells.)
-void UnitSearch::screen_batch(Batch& batch, const std::vector<double>& bounds) {
-  const std::vector<PairGroup> groups = pair_groups(batch, kScreenPairs, [&](std::size_t pair) {
-    const std::size_t p = static_cast<std::size_t>(profiles_.first) + pair % count_;
-    const ScoreLaw& law = profiles_.laws[p];
-    const int length = static_cast<int>(batch.records[pair / count_].text.sequence.size());
-    // The laws must fall as scores rise, and the pair must pass the bound.
-    return std::isfinite(bounds[pair]) && law.defined() && law.lambda(length) > 0 &&
-           shuffles_whole_sequence(length, profiles_.all[p].length()) && may_pass(batch, pair, bounds);
-  });
-  tbb::parallel_for(std::size_t{0}, groups.size(), [&](std::size_t g) {
-    const std::vector<std::size_t>& pairs = groups[g].pairs;
-    std::vector<CompositionScreen> screens;
-    for (const std::size_t pair : pairs) {
-      const Record& record = batch.records[pair / count_];
-      screens.push_back({record.text.sequence, bounds[pair], reportable(record), &batch.cells[pair], true, {}});
-    }
-    const std::size_t p = static_cast<std::size_t>(profiles_.first) + groups[g].profile;
-    screen_for_composition(screens, profiles_.all[p], p, config_.alignment, profiles_.laws[p], config_.seed,
-                           workspaces_.local());
-    for (std::size_t k = 0; k < pairs.size(); ++k) {
-      batch.screened_out[pairs[k]] = !screens[k].could_report;
-      batch.shuffle_scores[pairs[k]] = std::move(screens[k].shuffle_scores);
-    }
-  });
-}
-
-// The composition correction of every pair with domains, the pairs of each
-// profile together (kCorrectionPairs at a time); a pair the screen
-// shuffled takes the scores it gave.
-void UnitSearch::correct_batch(Batch& batch) {
-  const std::vector<PairGroup> groups =
-      pair_groups(batch, kCorrectionPairs, [&](std::size_t pair) { return !batch.found[pair].empty(); });
-  tbb::parallel_for(std::size_t{0}, groups.size(), [&](std::size_t g) {
-    std::vector<CompositionTask> tasks;
-    for (const std::size_t pair : groups[g].pairs) {
-      const Record& record = batch.records[pair / count_];
-      tasks.push_back({&batch.found[pair], record.text.sequence, reportable(record), &batch.cells[pair],
-                       &batch.shuffle_scores[pair]});
-    }
-    const std::size_t p = static_cast<std::size_t>(profiles_.first) + groups[g].profile;
-    correct_for_composition(tasks, profiles_.all[p], p, config_.alignment, profiles_.laws[p], config_.seed,
-                            workspaces_.local());
-  });
-}
-
 void UnitSearch::align_pair(Batch& batch, std::size_t pair, const std::vector<double>& bounds) {
-  if (batch.screened_out[pair] || batch.scored_out[pair]) return;
+  if (batch.scored_out[pair]) return;
   const Record& record = batch.records[pair / count_];
   const std::size_t p = static_cast<std::size_t>(profiles_.first) + pair % count_;
   const Profile& profile = profiles_.all[p];
   try {
-    batch.found[pair] = search_pair(profile, profiles_.laws[p], config_, record.text.sequence,
-                                    known_.z(config_, record.index), bounds[pair], workspaces_.local(),
-                                    batch.cells[pair], batch.dismissed[pair], std::move(batch.known_ends[pair]));
+    batch.found[pair] = search_pair(profile, profiles_.laws[p], composition(pair % count_), config_,
+                                    record.text.sequence, known_.z(config_, record.index), bounds[pair],
+                                    gains_[pair % count_], workspaces_.local(), batch.cells[pair], batch.dismissed[pair],
+                                    std::move(batch.known_ends[pair]));
   } catch (const SearchError& e) {
     throw SearchError("profile " + profile.name() + " against sequence " +
                       (record.text.name.empty() ? std::string("(unnamed)") : record.text.name) + ": " + e.what());
@@ -358,8 +325,6 @@ void UnitSearch::collect(std::shared_ptr<Batch> batch) {
   stats.aligned_cells += std::accumulate(batch->cells.begin(), batch->cells.end(), std::uint64_t{0});
   stats.pairs += batch->found.size();
   stats.pairs_dismissed += static_cast<std::uint64_t>(std::count(batch->dismissed.begin(), batch->dismissed.end(), 1));
-  stats.pairs_screened +=
-      static_cast<std::uint64_t>(std::count(batch->screened_out.begin(), batch->screened_out.end(), 1));
   stats.pairs_scored_out +=
       static_cast<std::uint64_t>(std::count(batch->scored_out.begin(), batch->scored_out.end(), 1));
   // One label per record, shared by its candidates and hits.
@@ -386,7 +351,6 @@ void merge(UnitResult& into, UnitResult&& more) {
   s.aligned_cells += more.stats.aligned_cells;
   s.pairs += more.stats.pairs;
   s.pairs_dismissed += more.stats.pairs_dismissed;
-  s.pairs_screened += more.stats.pairs_screened;
   s.pairs_scored_out += more.stats.pairs_scored_out;
   for (Candidates& c : more.candidates) into.candidates.push_back(std::move(c));
 }
