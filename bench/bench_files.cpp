@@ -29,6 +29,21 @@ std::string read_text(const std::string& path) {
   return s.str();
 }
 
+PairEvalues read_tblout(const std::string& path) {
+  PairEvalues pairs;
+  std::istringstream in(read_text(path));
+  for (std::string line; std::getline(in, line);) {
+    if (line.empty() || line[0] == '#') continue;
+    std::istringstream fields(line);
+    std::string target, target_accession, query, query_accession, evalue;
+    fields >> target >> target_accession >> query >> query_accession >> evalue;
+    const double e = std::strtod(evalue.c_str(), nullptr);
+    auto [at, added] = pairs.emplace(std::make_pair(query, target), e);
+    if (!added) at->second = std::min(at->second, e);
+  }
+  return pairs;
+}
+
 std::string dismissed_share(const std::string& stderr_text) {
   const std::size_t at = stderr_text.find("dismissed ");
   if (at == std::string::npos) return "?";

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -16,6 +17,14 @@ std::string find_on_path(const std::string& name);
 
 // A file's contents, or "" where it cannot be read.
 std::string read_text(const std::string& path);
+
+// (profile, sequence) -> E-value.
+using PairEvalues = std::map<std::pair<std::string, std::string>, double>;
+
+// HMMER's per-sequence table (--tblout of hmmsearch or tormid-scan):
+// target, accession, query, accession, full-sequence E-value; each pair's
+// lowest E-value.
+PairEvalues read_tblout(const std::string& path);
 
 // The pairs tormid-scan's closing line says were ruled out before the
 // domain search (by the bound or their best scores), as "99.1% (X of

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "bench_files.h"
+#include "evalue_checks.h"
 #include "engine/engine.h"
 #include "input/input.h"
 #include "process_run.h"
@@ -52,23 +53,11 @@ std::string proteins_and_shuffles(int& count) {
   return text;
 }
 
-using Pairs = std::map<std::pair<std::string, std::string>, double>;  // (profile, sequence) -> best E
+using Pairs = PairEvalues;  // (profile, sequence) -> best E
 
 void keep_best(Pairs& pairs, const std::string& profile, const std::string& sequence, double evalue) {
   auto [at, added] = pairs.emplace(std::make_pair(profile, sequence), evalue);
   if (!added) at->second = std::min(at->second, evalue);
-}
-
-// hmmsearch's --tblout: target, accession, query, accession, E-value.
-void read_hmmer_table(const std::string& path, Pairs& pairs) {
-  std::istringstream in(read_text(path));
-  for (std::string line; std::getline(in, line);) {
-    if (line.empty() || line[0] == '#') continue;
-    std::istringstream fields(line);
-    std::string target, target_accession, query, query_accession, evalue;
-    fields >> target >> target_accession >> query >> query_accession >> evalue;
-    keep_best(pairs, query, target, std::strtod(evalue.c_str(), nullptr));
-  }
 }
 
 // tormid-scan's --tsv: profile, sequence, ..., E-value in column 7.
@@ -139,7 +128,9 @@ bool real_proteome_search(const std::string& dir, int repeat, const std::string&
     hmmer_seconds.push_back(seconds);
   }
   Pairs hmmer_pairs;
-  for (std::size_t m = 0; m < model_files.size(); ++m) read_hmmer_table(at("hmmer" + std::to_string(m) + ".tbl"), hmmer_pairs);
+  for (std::size_t m = 0; m < model_files.size(); ++m)
+    for (const auto& [pair, evalue] : read_tblout(at("hmmer" + std::to_string(m) + ".tbl")))
+      keep_best(hmmer_pairs, pair.first, pair.second, evalue);
   const double hmmer = median(hmmer_seconds);
 
   std::printf("%-30s %9s %13s %8s %22s %s\n", "", "seconds", "vs hmmsearch", "target", "pairs dismissed",
@@ -162,6 +153,9 @@ bool real_proteome_search(const std::string& dir, int repeat, const std::string&
                 run.seconds, run.seconds / hmmer, target_text, dismissed_share(read_text(at("tormid.err"))).c_str(),
                 true_before_first_shuffle(pairs));
   }
+  ok = evalue_checks(dir, scan_binary, at("real.hmm"), static_cast<int>(model_files.size()), at("real.fa"), proteins,
+                     kShufflePrefix, hmmer_pairs) &&
+       ok;
   // Local mode on each narrower instruction set this CPU has (TORMID_ISA),
   // against the widest, with the table compared.
   const std::vector<std::string> local = {"--mode", "local", "--threads", "2", at("real.hmm"), at("real.fa")};

@@ -9,6 +9,8 @@
 // - Records of identical zinc-finger repeats, 800 and 3,200 of them (the
 //   domain search's worst case: each domain is found left of the rest).
 //
+// And, on the real proteome, the E-values' checks (evalue_checks.h).
+//
 // Each returns false where a run failed.
 #pragma once
 

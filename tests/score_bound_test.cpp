@@ -138,6 +138,51 @@ TEST_P(ScoreBoundProperty, NeverBelowTheExactScoreAndNoLooserThanTheRelaxedModel
 INSTANTIATE_TEST_SUITE_P(Kernels, ScoreBoundProperty, testing::ValuesIn(bound_kernels()),
                          [](const auto& info) { return info.param; });
 
+// With BoundReach::stretches, and the coarse bound always, never below the
+// exact score of any stretch of the sequence aligned alone, where
+// alignments start anywhere in it (with a local start a stretch's first
+// residue may pair with the first position, which one inside the sequence
+// may not): in many of the cases some stretch scores more than the whole
+// sequence, so the reach is not vacuous.
+TEST(ScoreBound, StretchesReachBoundsEveryStretch) {
+  Workspace exact_ws, bound_ws;
+  std::mt19937 rng(77);
+  int above_whole = 0, checked = 0;
+  for (int n = 0; n < 600; ++n) {
+    fixtures::RandomLimits limits = fixtures::varied_limits(n);
+    limits.max_len = 60;
+    fixtures::RandomCase c = fixtures::random_case(rng, limits);
+    c.values.prf_free_beg = true;
+    c.values.seq_free_beg = n % 3 != 0;  // local starts, and profile-free ones
+    c.values.prf_free_end = true;
+    c.values.seq_free_end = n % 2 == 0;
+    const Profile profile = c.profile();
+    const Settings settings = c.settings();
+    if (c.seq.empty() || profile.length() == 0) continue;
+    const ScoreBound stretches(profile, settings, 4, {}, BoundReach::stretches);
+    const double whole = stretches.bound(c.seq, bound_ws);
+    const double sequence_score = align(profile, settings, c.seq, exact_ws, Detail::score).score;
+    const bool local = settings.start == StartMode::local && settings.end == EndMode::local;
+    const CoarseBound coarse(profile, settings, 100);
+    double coarse_value = std::numeric_limits<double>::infinity();
+    const std::string_view one[] = {c.seq};
+    if (local && coarse.usable()) coarse.bound_many(one, std::span(&coarse_value, 1), bound_ws);
+    bool above = false;
+    for (std::size_t from = 0; from < c.seq.size(); ++from)
+      for (std::size_t to = from + 1; to <= c.seq.size(); to += 1 + to % 5) {
+        const double exact =
+            align(profile, settings, std::string_view(c.seq).substr(from, to - from), exact_ws, Detail::score).score;
+        ASSERT_GE(whole, exact) << "case " << n << ", residues " << from + 1 << "-" << to;
+        ASSERT_GE(coarse_value, exact) << "case " << n << ", residues " << from + 1 << "-" << to;
+        above |= exact > sequence_score;
+        ++checked;
+      }
+    above_whole += above;
+  }
+  EXPECT_GT(checked, 20000);
+  EXPECT_GT(above_whole, 20);
+}
+
 // Lanes that finish at different times take the next sequence: a hundred
 // sequences of very different lengths, in every mode.
 TEST(ScoreBound, ManyAtOnceEqualOneByOne) {

@@ -382,6 +382,16 @@ void quick_prefix_scores(const QuickProfile& profile, const Settings& settings, 
 // ("avx512bw", "avx2", "sse2", "scalar"); all give the same number.
 std::vector<std::string> bound_kernels();
 
+// What a bound is never below: align()'s score of the sequence, or also
+// align()'s score of every stretch of it aligned as a sequence of its own
+// (as a search for several domains aligns the flanks of a domain), where
+// alignments start anywhere in the sequence (StartMode::prf_free and
+// local). The two differ only with a local start, where a residue inside
+// the sequence may not pair with the first position (column 0 keeps its
+// penalties) but a stretch's first may: the stretches' bound takes column
+// 0 as free.
+enum class BoundReach { sequence, stretches };
+
 // A number never below the score that align() gives a sequence, computed in
 // 16-bit integers several times faster than align(): a search may skip
 // every sequence whose bound falls below its threshold without changing
@@ -394,7 +404,8 @@ class ScoreBound {
   // 32767 / scale fit the integers. bound_scale() picks one. kernel: a
   // bound_kernels() name, empty for the widest. Throws
   // std::invalid_argument for a scale or kernel outside these.
-  ScoreBound(const Profile& profile, const Settings& settings, double scale, std::string_view kernel = {});
+  ScoreBound(const Profile& profile, const Settings& settings, double scale, std::string_view kernel = {},
+             BoundReach reach = BoundReach::sequence);
 
   // False where the integers cannot follow the scores (a negative deletion
   // penalty, a large bonus for opening, a score above 32767 / scale, a
@@ -441,7 +452,9 @@ std::vector<std::string> coarse_bound_kernels();
 // paths on unsigned bytes, 64 sequences at once with AVX-512 VBMI, 32 with
 // AVX2. Its scale leaves room for values up to `reach` (a search's
 // threshold), so it is looser than ScoreBound, but still never below
-// align()'s score; +infinity where a value came near the top of the bytes.
+// align()'s score, nor that of any stretch of the sequence (column 0 counts
+// as free: BoundReach::stretches); +infinity where a value came near the
+// top of the bytes.
 // A search runs ScoreBound only on the sequences this pass leaves.
 class CoarseBound {
  public:

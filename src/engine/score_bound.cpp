@@ -224,7 +224,8 @@ double bound_scale(const Profile& profile, double lowest, double highest) {
   return scale;
 }
 
-ScoreBound::ScoreBound(const Profile& profile, const Settings& settings, double scale, std::string_view kernel) {
+ScoreBound::ScoreBound(const Profile& profile, const Settings& settings, double scale, std::string_view kernel,
+                       BoundReach reach) {
   auto t = std::make_shared<Tables>();
   if (!is_power_of_two_scale(scale))
     throw std::invalid_argument("bound scale must be a power of two from 1/16 to 1024");
@@ -281,7 +282,11 @@ ScoreBound::ScoreBound(const Profile& profile, const Settings& settings, double 
   t->del_h = penalty(del_seq);
   t->gain = largest + std::max(0.0, -open_seq) + std::max(0.0, -open_prf);
 
-  const EdgeRules edges = edge_rules(settings.start);
+  EdgeRules edges = edge_rules(settings.start);
+  // A stretch's path starts where the sequence's may, or (its row 0 being
+  // the row above the stretch) at column 0 of any row: with column 0 free
+  // the relaxed paths take both, and a free edge only raises values.
+  if (reach == BoundReach::stretches) edges.free_col0 = true;
   t->local_start = edges.local_start;
   switch (settings.end) {
     case EndMode::global: t->end = bounds::End::last_cell; break;

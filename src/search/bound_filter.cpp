@@ -61,7 +61,9 @@ const BoundFilter::Bounds& BoundFilter::bounds_of(std::size_t k) const {
     const Profile& profile = profiles_[p];
     const ScoreLaw& law = laws_[p];
     const auto [lowest, highest] = threshold_range(law, config_, {100, 1000, 10000});
-    ScoreBound fine(profile, config_.alignment, bound_scale(profile, lowest, highest));
+    // Bounds of every stretch, which the domain search aligns as sequences
+    // of their own: no flank of a sequence ruled out holds a domain.
+    ScoreBound fine(profile, config_.alignment, bound_scale(profile, lowest, highest), {}, BoundReach::stretches);
     if (!fine.pays_off()) return;
     bounds_[k].fine = std::move(fine);
     // The bytes' range covers the threshold of a protein of typical length:

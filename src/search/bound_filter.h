@@ -33,7 +33,9 @@ class BoundFilter {
   using MayPass = std::function<bool(std::size_t sequence, std::size_t profile, double bound)>;
 
   // The bound of every sequence against every profile of the range,
-  // sequence-major; +infinity where there is none. Where a profile has a
+  // sequence-major, never below the best score of any stretch of the
+  // sequence aligned alone (BoundReach::stretches); +infinity where there is
+  // none. Where a profile has a
   // coarse bound, the score bound runs only on the pairs whose coarse bound
   // may pass; the others keep the coarse one.
   std::vector<double> bounds(const std::vector<std::string_view>& sequences, const MayPass& may_pass,

@@ -3,6 +3,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <tuple>
+#include <utility>
 
 namespace tormid {
 
@@ -25,13 +27,17 @@ double null2_cost(double nats) {
   return x > 30 ? x : std::log1p(std::exp(x));
 }
 
-// mean over positions of sum_a f(a) e^(lambda s(a)), minus 1.
-double moment(const Profile& profile, double lambda) {
-  double sum = 0;
+// mean over positions of sum_a f(a) e^(lambda s(a)), minus 1, and its
+// derivative in lambda.
+std::pair<double, double> moment(const Profile& profile, double lambda) {
+  double sum = 0, slope = 0;
   for (const ProfileRow& row : profile.rows())
-    for (int a = 0; a < kAlphabetSize; ++a)
-      sum += background[static_cast<std::size_t>(a)] * std::exp(lambda * row[static_cast<std::size_t>(a)]);
-  return sum / profile.length() - 1;
+    for (std::size_t a = 0; a < row.size(); ++a) {
+      const double term = background[a] * std::exp(lambda * row[a]);
+      sum += term;
+      slope += term * row[a];
+    }
+  return {sum / profile.length() - 1, slope / profile.length()};
 }
 
 }  // namespace
@@ -42,22 +48,30 @@ double ungapped_lambda(const Profile& profile) {
   // negative slope there (a negative mean score) and a score above zero.
   double mean = 0, highest = -HUGE_VAL;
   for (const ProfileRow& row : profile.rows())
-    for (int a = 0; a < kAlphabetSize; ++a) {
-      mean += background[static_cast<std::size_t>(a)] * row[static_cast<std::size_t>(a)];
-      highest = std::max(highest, row[static_cast<std::size_t>(a)]);
+    for (std::size_t a = 0; a < row.size(); ++a) {
+      mean += background[a] * row[a];
+      highest = std::max(highest, row[a]);
     }
   if (!(mean < 0) || !(highest > 0) || !std::isfinite(mean)) return 0;
-  double low = 0, high = 1 / highest;
-  while (moment(profile, high) < 0) {
-    low = high;
-    high *= 2;
-    if (high > 1e6) return 0;
+  // Newton's method from half-bits (ln 2 / 2, the root of converted HMMER
+  // models, give or take their rounding). Where the moment rises the
+  // convex moment's root lies ahead: from below it a step lands above
+  // it, and from above the steps come down to it without overshooting.
+  double lambda = std::log(2.0) / 2;
+  auto [value, slope] = moment(profile, lambda);
+  while (!(slope > 0)) {  // still before the moment's lowest point
+    lambda *= 2;
+    if (lambda > 1e6) return 0;
+    std::tie(value, slope) = moment(profile, lambda);
   }
-  for (int k = 0; k < 100 && high - low > 1e-12 * high; ++k) {
-    const double mid = (low + high) / 2;
-    (moment(profile, mid) < 0 ? low : high) = mid;
+  for (int k = 0; k < 100 && std::fabs(value) > 1e-13; ++k) {
+    const double next = lambda - value / slope;
+    if (!(next > 0) || next == lambda) break;
+    lambda = next;
+    std::tie(value, slope) = moment(profile, lambda);
+    if (!(slope > 0)) return 0;
   }
-  return (low + high) / 2;
+  return lambda;
 }
 
 CompositionModel::CompositionModel(const Profile& profile) : lambda_(ungapped_lambda(profile)) {

@@ -113,31 +113,37 @@ auto explores_for(const ScoreLaw& law, const SearchConfig& config, int length, d
 }
 
 // One sequence against one profile: its candidate domains, with their
-// composition when the model is given; nothing when its bound rules it out
-// (dismissed). ends: the sequence's row ends where they are known already.
-std::vector<Domain> search_pair(const Profile& profile, const ScoreLaw& law, const CompositionModel* composition,
+// composition where composition() gives a model (asked only once there are
+// domains); nothing when its bound rules it out (dismissed). ends: the
+// sequence's row ends where they are known already.
+template <class Composition>
+std::vector<Domain> search_pair(const Profile& profile, const ScoreLaw& law, const Composition& composition,
                                 const SearchConfig& config, const std::string& sequence, double z, double bound,
                                 double gain, Workspace& workspace, std::uint64_t& cells, char& dismissed,
                                 std::vector<RowEnd>&& ends) {
   const int length = static_cast<int>(sequence.size());
-  const auto passes = passes_for(law, config, length, z, gain);
-  if (!BoundFilter::may_pass(bound, law, length, passes)) {
+  // The bound is one of every stretch of the sequence.
+  if (!BoundFilter::may_pass(bound, law, length, passes_for(law, config, length, z, 0))) {
     dismissed = 1;
     return {};
   }
   // Unless no domain of the sequence passes (none scores more than gain
   // above its best), every flank that may matter is searched.
+  const bool corrected = config.bias_correction && law.defined();
   std::vector<Domain> found =
-      find_domains(profile, config.alignment, sequence, passes, explores_for(law, config, length, z, gain),
-                   config.alignments || composition, workspace, cells, std::move(ends));
-  if (composition)
+      find_domains(profile, config.alignment, sequence, passes_for(law, config, length, z, gain),
+                   explores_for(law, config, length, z, gain), config.alignments || corrected, workspace, cells,
+                   std::move(ends));
+  if (corrected && !found.empty()) {
+    const CompositionModel& model = composition();
     for (Domain& d : found) {
-      d.composition = composition_of(d, profile, *composition, config.alignment, sequence);
+      d.composition = composition_of(d, profile, model, config.alignment, sequence);
       if (!config.alignments) {
         d.prf_line = std::string();
         d.seq_line = std::string();
       }
     }
+  }
   return found;
 }
 // Pairs per call of the best scores of many sequences at once: enough to
@@ -173,20 +179,19 @@ class UnitSearch {
   void align_pair(Batch& batch, std::size_t pair, const std::vector<double>& bounds);
   void score_batch(Batch& batch, const std::vector<double>& bounds);
   // The composition model of profile p (in the unit), built by the first
-  // thread that needs it; none without the correction or a law.
-  const CompositionModel* composition(std::size_t p) const {
-    const std::size_t at = static_cast<std::size_t>(profiles_.first) + p;
-    if (!config_.bias_correction || !profiles_.laws[at].defined()) return nullptr;
-    std::call_once(compositions_built_[p], [&] { compositions_[p].emplace(profiles_.all[at]); });
-    return &*compositions_[p];
+  // thread that needs it.
+  const CompositionModel& composition(std::size_t p) const {
+    std::call_once(compositions_built_[p], [&] {
+      compositions_[p].emplace(profiles_.all[static_cast<std::size_t>(profiles_.first) + p]);
+    });
+    return *compositions_[p];
   }
   // Whether this bound lets the record through against profile p (in the
   // unit); and the pair's own bound.
   bool may_pass(const Record& record, std::size_t p, double bound) const {
     const ScoreLaw& law = profiles_.laws[static_cast<std::size_t>(profiles_.first) + p];
     const int length = static_cast<int>(record.text.sequence.size());
-    return BoundFilter::may_pass(bound, law, length,
-                                 passes_for(law, config_, length, known_.z(config_, record.index), gains_[p]));
+    return BoundFilter::may_pass(bound, law, length, passes_for(law, config_, length, known_.z(config_, record.index), 0));
   }
   bool may_pass(const Batch& batch, std::size_t pair, const std::vector<double>& bounds) const {
     return may_pass(batch.records[pair / count_], pair % count_, bounds[pair]);
@@ -288,8 +293,7 @@ void UnitSearch::score_batch(Batch& batch, const std::vector<double>& bounds) {
       // A score that is not finite is left to the domain search, which
       // reports it.
       const double score = scores[k];
-      const auto passes =
-          passes_for(profiles_.laws[p], config_, length, known_.z(config_, record.index), gains_[groups[g].profile]);
+      const auto passes = passes_for(profiles_.laws[p], config_, length, known_.z(config_, record.index), 0);
       batch.scored_out[pairs[k]] = std::isfinite(score) && !(score > kNoAlignment && passes(score));
       if (keep_ends && !batch.scored_out[pairs[k]]) batch.known_ends[pairs[k]] = std::move(ends[k]);
     }
@@ -301,10 +305,11 @@ void UnitSearch::align_pair(Batch& batch, std::size_t pair, const std::vector<do
   const Record& record = batch.records[pair / count_];
   const std::size_t p = static_cast<std::size_t>(profiles_.first) + pair % count_;
   const Profile& profile = profiles_.all[p];
+  const auto model = [&]() -> const CompositionModel& { return composition(pair % count_); };
   try {
-    batch.found[pair] = search_pair(profile, profiles_.laws[p], composition(pair % count_), config_,
-                                    record.text.sequence, known_.z(config_, record.index), bounds[pair],
-                                    gains_[pair % count_], workspaces_.local(), batch.cells[pair], batch.dismissed[pair],
+    batch.found[pair] = search_pair(profile, profiles_.laws[p], model, config_, record.text.sequence,
+                                    known_.z(config_, record.index), bounds[pair], gains_[pair % count_],
+                                    workspaces_.local(), batch.cells[pair], batch.dismissed[pair],
                                     std::move(batch.known_ends[pair]));
   } catch (const SearchError& e) {
     throw SearchError("profile " + profile.name() + " against sequence " +
