@@ -6,10 +6,13 @@
 #include <zlib.h>
 
 #include <bit>
+#include <chrono>
 #include <cmath>
+#include <filesystem>
 #include <random>
 #include <regex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "search/calibration.h"
@@ -26,6 +29,16 @@ using fixtures::split;
 using fixtures::run_prf;
 
 constexpr std::size_t kHeader = 40;
+
+// Why reading a library fails, or "accepted".
+std::string refusal_of(const std::string& path) {
+  try {
+    read_library(path);
+  } catch (const InputError& e) {
+    return e.reason();
+  }
+  return "accepted";
+}
 
 // Rewrites the header's size and checksum after the payload was changed:
 // what a file written to mislead would do.
@@ -155,16 +168,99 @@ TEST(PreparedLibrary, RefusesInconsistentContentsBehindAValidChecksum) {
       EXPECT_EQ(e.reason(), std::string("a damaged prepared library (") + c.reason + ")") << c.what;
     }
   }
+  // A name of no letters, and a library of no profiles (a payload of just
+  // its count and the index's one offset).
+  {
+    Pressed unnamed = p;
+    unnamed.profiles[1] = Profile(p.profiles[1].rows(), "");
+    const std::string path = dir.write("unnamed.tlib", prepared_library(unnamed.profiles, unnamed.laws));
+    EXPECT_EQ(refusal_of(path), "a damaged prepared library (a profile without a name)");
+    EXPECT_EQ(refusal_of(dir.write("empty.tlib", prepared_library({}, {}))), "a prepared library without profiles");
+  }
   // A law that is not one passes the reader (it does not know laws) and
-  // is refused by tormid-scan.
-  Pressed odd = p;
-  odd.laws[1].numbers = {7, 1, 2};
-  dir.write("odd.tlib", prepared_library(odd.profiles, odd.laws));
+  // is refused by tormid-scan: numbers that are no law, a slope no fit
+  // gives (every E-value would be 0), a local law under glocal settings.
   dir.write("q.fa", ">q\nMKV\n");
-  const fixtures::RunResult r = run_scan({"--quiet", "--mode", "local", "odd.tlib", "q.fa"}, dir.path());
-  EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.out, "");
-  EXPECT_EQ(r.err, "tormid-scan: odd.tlib: a damaged prepared library (the score law of profile f40 is not one)\n");
+  const std::vector<double> not_laws[] = {{7, 1, 2}, {1, 1e300, 0, 0, 0, 0}};
+  for (const std::vector<double>& numbers : not_laws) {
+    Pressed odd = p;
+    odd.laws[1].numbers = numbers;
+    dir.write("odd.tlib", prepared_library(odd.profiles, odd.laws));
+    const fixtures::RunResult r = run_scan({"--quiet", "--mode", "local", "odd.tlib", "q.fa"}, dir.path());
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "tormid-scan: odd.tlib: a damaged prepared library (the score law of profile f40 is not one)\n");
+  }
+  Pressed glocal = p;
+  glocal.laws[1].settings = mode_settings(SearchMode::glocal);
+  dir.write("odd.tlib", prepared_library(glocal.profiles, glocal.laws));
+  EXPECT_EQ(run_scan({"--quiet", "--mode", "glocal", "odd.tlib", "q.fa"}, dir.path()).err,
+            "tormid-scan: odd.tlib: a damaged prepared library (the score law of profile f40 is not one)\n");
+  // No law (kind 0) where the settings call for one: calibrated at
+  // start-up, not searched without E-values.
+  Pressed none = p;
+  none.laws[1].numbers = {0, 0, 0, 0, 0, 0};
+  dir.write("none.tlib", prepared_library(none.profiles, none.laws));
+  const fixtures::RunResult r = run_scan({"--mode", "local", "-E", "1e9", "none.tlib", "q.fa"}, dir.path());
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.err.find("none.tlib was prepared for other alignment settings or another seed; calibrating"),
+            std::string::npos)
+      << r.err;
+}
+
+// A library cut short while it is read (another program truncating it) is
+// a damaged file or, read whole before the cut, a library: never the end
+// of the process (a memory-mapped page that is gone raises SIGBUS).
+TEST(PreparedLibrary, ACutWhileItIsReadIsADamagedFile) {
+  synthetic::Random rng(3);
+  std::vector<Profile> profiles;
+  std::vector<StoredLaw> laws;
+  for (int k = 0; k < 40; ++k) {
+    profiles.push_back(synthetic::family(rng, fixtures::numbered("p", k), 6000).profile);
+    laws.push_back({mode_settings(SearchMode::local), 42, kLawModel, {0, 0, 0, 0, 0, 0}});
+  }
+  const std::string bytes = prepared_library(profiles, laws);  // 38 MB
+  fixtures::TempDir dir;
+  int damaged = 0;
+  for (const int micros : {0, 200, 1000, 3000, 10000, 30000}) {
+    const std::string path = dir.write("cut.tlib", bytes);
+    std::thread cut([&] {
+      std::this_thread::sleep_for(std::chrono::microseconds(micros));
+      std::filesystem::resize_file(path, 100000);
+    });
+    try {
+      const ProfileLibrary read = read_library(path, 2);
+      EXPECT_EQ(read.profiles.size(), profiles.size());
+    } catch (const InputError& e) {
+      EXPECT_EQ(e.file(), path);
+      EXPECT_EQ(e.reason().rfind("a damaged prepared library", 0), 0u) << e.reason();
+      ++damaged;
+    }
+    cut.join();
+  }
+  EXPECT_GT(damaged, 0);
+}
+
+// A count of a hundred million profiles in a payload of 8 to 15 bytes
+// (resealed) is refused before anything is allocated for it: under an
+// address-space limit far below what the index would take, the message
+// names the file and the damage.
+TEST(PreparedLibrary, RefusesAnImpossibleCountBeforeAllocating) {
+  fixtures::TempDir dir;
+  for (const std::size_t payload : {8u, 12u, 15u}) {
+    std::string bytes = prepared_library({}, {}).substr(0, kHeader);
+    std::string rest(payload, '\0');
+    for (int k = 0; k < 8; ++k) rest[static_cast<std::size_t>(k)] = static_cast<char>(99'999'999ull >> (8 * k));
+    bytes += rest;
+    reseal(bytes);
+    dir.write("big.tlib", bytes);
+    dir.write("q.fa", ">q\nMKV\n");
+    const fixtures::RunResult r = fixtures::run_shell(
+        "ulimit -v 300000; exec " + fixtures::shell_quote(TORMID_SCAN_BINARY) + " big.tlib q.fa", dir.path());
+    EXPECT_EQ(r.status, 1) << payload;
+    EXPECT_EQ(r.err, "tormid-scan: big.tlib: a damaged prepared library (an impossible number of profiles)\n")
+        << payload;
+  }
 }
 
 // Pressed and searched with the settings it was pressed for, a library

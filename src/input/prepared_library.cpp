@@ -3,12 +3,9 @@
 // damaged file is refused, never used. Numbers are little-endian; doubles
 // keep every bit. An index of where each profile starts lets the profiles
 // be read on many threads (docs/prepared-library.md).
-#include <fcntl.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <tbb/parallel_for.h>
 #include <tbb/task_arena.h>
-#include <unistd.h>
 #include <zlib.h>
 
 #include <algorithm>
@@ -160,6 +157,7 @@ void write_record(Writer& out, const Profile& profile, const StoredLaw& law) {
 
 void read_record(Reader& in, Profile& profile, StoredLaw& law) {
   std::string name = in.text();
+  if (name.empty()) in.damaged("a profile without a name");
   const auto positions = in.get<std::uint32_t>();
   if (positions == 0 || positions > kMostPositions) in.damaged("an impossible profile length");
   // Sizes are checked against the bytes there before anything is
@@ -179,39 +177,6 @@ void read_record(Reader& in, Profile& profile, StoredLaw& law) {
   if (!in.done()) in.damaged("a profile's record is longer than its contents");
   profile = Profile(std::move(rows), std::move(name));
 }
-
-// A regular, uncompressed file mapped into memory, read-only.
-class MappedFile {
- public:
-  // Nothing for a file that cannot be mapped (a pipe, gzip data); the
-  // caller then reads it as a stream.
-  static std::optional<MappedFile> open(const std::string& path) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return std::nullopt;
-    std::optional<MappedFile> mapped;
-    struct stat info {};
-    unsigned char start[2] = {0, 0};
-    if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_size >= static_cast<off_t>(kHeader) &&
-        ::pread(fd, start, 2, 0) == 2 && !(start[0] == 0x1f && start[1] == 0x8b)) {
-      const auto size = static_cast<std::size_t>(info.st_size);
-      void* at = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd, 0);
-      if (at != MAP_FAILED) mapped.emplace(MappedFile(static_cast<const char*>(at), size));
-    }
-    ::close(fd);
-    return mapped;
-  }
-  MappedFile(MappedFile&& other) noexcept : data_(std::exchange(other.data_, nullptr)), size_(other.size_) {}
-  MappedFile& operator=(MappedFile&&) = delete;
-  ~MappedFile() {
-    if (data_) ::munmap(const_cast<char*>(data_), size_);
-  }
-  std::string_view bytes() const { return {data_, size_}; }
-
- private:
-  MappedFile(const char* data, std::size_t size) : data_(data), size_(size) {}
-  const char* data_;
-  std::size_t size_;
-};
 
 }  // namespace
 
@@ -257,7 +222,9 @@ ProfileLibrary parse_prepared_library(std::string_view bytes, const std::string&
 
   Reader in(payload, 0, payload.size(), path);
   const auto count = in.get<std::uint64_t>();
-  if (count > kMostProfiles || count > (payload.size() - 8) / 8 - 1) in.damaged("an impossible number of profiles");
+  // The index holds count + 1 offsets after the count.
+  if (count > kMostProfiles || count + 1 > (payload.size() - 8) / 8) in.damaged("an impossible number of profiles");
+  if (count == 0) throw InputError(path, 0, "a prepared library without profiles");
   std::vector<std::uint64_t> starts(count + 1);
   for (std::uint64_t& start : starts) start = in.get<std::uint64_t>();
   if (starts.front() != 8 * (count + 2) || starts.back() != payload.size() ||
@@ -285,10 +252,13 @@ ProfileLibrary parse_prepared_library(std::string_view bytes, const std::string&
 }
 
 ProfileLibrary read_prepared_library(LineReader& file, const std::string& path, int threads) {
-  if (path != "-")
-    if (const std::optional<MappedFile> mapped = MappedFile::open(path))
-      return parse_prepared_library(mapped->bytes(), path, threads);
+  // Read whole before it is parsed, not mapped: a file cut short while it
+  // is read is then a file of the wrong size, where a mapped page that is
+  // gone would end the process.
   std::string bytes;
+  struct stat info {};
+  if (path != "-" && ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode))
+    bytes.reserve(static_cast<std::size_t>(info.st_size));
   file.read_rest(bytes);
   return parse_prepared_library(bytes, path, threads);
 }

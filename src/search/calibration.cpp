@@ -265,7 +265,12 @@ std::vector<ScoreLaw> calibrate_timed(const std::vector<const Profile*>& profile
 }
 
 bool law_readable(const StoredLaw& law) {
-  if (law.model == kLawModel) return ScoreLaw::deserialized(law.numbers).has_value();
+  // A law of its version must be of the kind its settings call for, or
+  // none (a profile no law fits).
+  if (law.model == kLawModel) {
+    const std::optional<ScoreLaw> read = ScoreLaw::deserialized(law.numbers);
+    return read && (read->kind() == law_kind(law.settings) || !read->defined());
+  }
   // A law of another version is calibrated again, not read: its numbers
   // need only look like a law's.
   const std::vector<double>& n = law.numbers;
@@ -276,10 +281,14 @@ bool law_readable(const StoredLaw& law) {
 bool law_holds(const StoredLaw& law, const SearchConfig& config) {
   const Settings& a = law.settings;
   const Settings& b = config.alignment;
-  return law.model == kLawModel && law.seed == config.seed && a.gap_open_penalty_prf == b.gap_open_penalty_prf &&
-         a.deletion_penalty_prf == b.deletion_penalty_prf && a.gap_open_penalty_seq == b.gap_open_penalty_seq &&
-         a.deletion_penalty_seq == b.deletion_penalty_seq && a.start == b.start && a.end == b.end &&
-         law_readable(law);
+  if (!(law.model == kLawModel && law.seed == config.seed && a.gap_open_penalty_prf == b.gap_open_penalty_prf &&
+        a.deletion_penalty_prf == b.deletion_penalty_prf && a.gap_open_penalty_seq == b.gap_open_penalty_seq &&
+        a.deletion_penalty_seq == b.deletion_penalty_seq && a.start == b.start && a.end == b.end))
+    return false;
+  // A stored law without numbers for the settings' kind (none where one is
+  // called for) is calibrated again rather than left without E-values.
+  const std::optional<ScoreLaw> read = ScoreLaw::deserialized(law.numbers);
+  return read && read->kind() == law_kind(b);
 }
 
 std::vector<ScoreLaw> resolve_laws(std::span<const Profile> profiles, std::span<const StoredLaw> stored,

@@ -19,6 +19,12 @@ namespace {
 // little precision.
 constexpr double kUpperShare = 0.05;
 
+// The slopes a fit may give (in nats per unit of score), and the largest
+// location and ln L a law may hold: a stored law beyond them is damaged.
+constexpr double kLowestLambda = 1e-4, kHighestLambda = 50;
+constexpr double kLowestClassLambda = 1e-9, kHighestClassLambda = 1e9;
+constexpr double kLargestLocation = 1e15, kLargestLogLength = 30;
+
 // A class's scores in the run's own sample count where there are at least
 // this many of them.
 constexpr double kFewestRunScores = 10;
@@ -237,7 +243,7 @@ ScoreLaw ScoreLaw::fit_local(const std::vector<Sample>& reference, const std::ve
   };
   ScoreLaw law;
   law.kind_ = Kind::local;
-  law.lambda_ = std::exp(golden_maximum(profile_likelihood, std::log(1e-4), std::log(50.0)));
+  law.lambda_ = std::exp(golden_maximum(profile_likelihood, std::log(kLowestLambda), std::log(kHighestLambda)));
   // The run's own location where it has samples enough to tell one.
   law.mu0_ = local_location(own.size() >= 10 ? own : usable, law.lambda_);
   return law;
@@ -327,6 +333,8 @@ ScoreLaw ScoreLaw::fit_by_length(const std::vector<int>& lengths, const std::vec
     law.log_lambdas_.push_back(std::log(slope_of(t, ab)));
     law.locations_.push_back(t.location(slope_of(t, ab)) + shift);
   }
+  // Scores of extreme units give slopes a stored law may not hold.
+  if (!deserialized(law.serialized())) return {};
   return law;
 }
 
@@ -381,11 +389,22 @@ std::optional<ScoreLaw> ScoreLaw::deserialized(const std::vector<double>& n) {
   const std::size_t classes = law.log_lengths_.size();
   sound = sound && at == n.size() && law.log_lambdas_.size() == classes && law.locations_.size() == classes &&
           increasing(law.log_lengths_);
+  // Numbers a fit can give: a slope of 1e300 would make every E-value 0.
+  const auto within = [](const std::vector<double>& v, double low, double high) {
+    return std::all_of(v.begin(), v.end(), [&](double x) { return x >= low && x <= high; });
+  };
   switch (law.kind_) {
-    case Kind::none: break;
-    case Kind::local: sound = sound && law.lambda_ > 0; break;
+    case Kind::none: sound = sound && classes == 0; break;
+    case Kind::local:
+      sound = sound && law.lambda_ >= kLowestLambda && law.lambda_ <= kHighestLambda &&
+              std::fabs(law.mu0_) <= kLargestLocation && classes == 0;
+      break;
     // Beyond the longest class the location grows as over the last two.
-    case Kind::by_length: sound = sound && classes >= 2; break;
+    case Kind::by_length:
+      sound = sound && classes >= 2 && within(law.log_lengths_, 0, kLargestLogLength) &&
+              within(law.log_lambdas_, std::log(kLowestClassLambda), std::log(kHighestClassLambda)) &&
+              within(law.locations_, -kLargestLocation, kLargestLocation);
+      break;
   }
   if (!sound) return std::nullopt;
   return law;

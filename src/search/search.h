@@ -250,7 +250,8 @@ std::vector<StoredLaw> calibrate_laws(std::span<const Profile> profiles, const S
 inline constexpr std::uint32_t kLawModel = 2;
 
 // Whether a stored law holds for the configuration: of this version,
-// calibrated for the same alignment settings and seed, and readable.
+// calibrated for the same alignment settings and seed, and a law of the
+// kind those settings call for.
 bool law_holds(const StoredLaw& law, const SearchConfig& config);
 // Whether a stored law's numbers are a law's (else the file is damaged);
 // of another version, whether they look like one.
