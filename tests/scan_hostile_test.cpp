@@ -108,12 +108,100 @@ TEST_F(ScanFiles, PipesAreReadOnce) {
   EXPECT_EQ(split(fixtures::read_file(path() / "s.tsv"), '\n').size(), split(table_, '\n').size());
 }
 
-// With nowhere to put the report, the run fails and writes no table.
-TEST_F(ScanFiles, ClosedStandardOutputWritesNothing) {
-  const fixtures::RunResult r = shell("exec " + scan() + " --quiet --tsv t.tsv w.prf db.fa >&-");
+// With nowhere to put the report (standard output closed, or a reader
+// that stopped reading, as head does), the tables that are files are still
+// written and the run fails saying so; "-" is standard output.
+TEST_F(ScanFiles, AStandardOutputThatIsGoneStillLeavesTheTables) {
+  fixtures::RunResult r = shell("exec " + scan() + " --quiet --tsv t.tsv w.prf db.fa >&-");
   EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.err, "tormid-scan: cannot write the standard output\n");
-  EXPECT_FALSE(fs::exists(path() / "t.tsv"));
+  EXPECT_EQ(r.err, "tormid-scan: cannot write the standard output (Bad file descriptor); the tables were written\n");
+  EXPECT_EQ(fixtures::read_file(path() / "t.tsv"), table_);
+  // A report larger than a pipe holds, read one line of.
+  std::string big;
+  for (int k = 0; k < 3000; ++k) big += ">s" + std::to_string(k) + "\nWWACDEFGHIKWW\n";
+  dir_.write("big.fa", big);
+  r = shell("exec bash -c " + shell_quote("set -o pipefail; " + scan() + " --quiet --tsv p.tsv w.prf big.fa | head -1"));
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, "# tormid-scan " TORMID_VERSION_STRING "\n");
+  EXPECT_EQ(r.err, "tormid-scan: cannot write the standard output (Broken pipe); the tables were written\n");
+  EXPECT_EQ(split(fixtures::read_file(path() / "p.tsv"), '\n').size(), 3001u);
+  r = run_scan({"--quiet", "--tsv", "-", "w.prf", "db.fa"}, path());
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, report_ + table_);
+  EXPECT_FALSE(fs::exists(path() / "-"));
+}
+
+// An output that is an input, or another output (through links, hard
+// links too), is refused before any work with both named, exit status 2,
+// and every file is left as it was; tormid-prf press alike.
+TEST_F(ScanFiles, OutputsNeverOverwriteInputs) {
+  fs::create_symlink("db.fa", path() / "link.fa");
+  fs::create_hard_link(path() / "w.prf", path() / "hard.prf");
+  struct Case {
+    std::vector<std::string> args;
+    std::string err;
+  };
+  const Case cases[] = {
+      {{"--tsv", "db.fa", "w.prf", "db.fa"},
+       "tormid-scan: --tsv db.fa is the sequence file db.fa: an output may not overwrite an input\n"},
+      {{"--tblout", "link.fa", "w.prf", "db.fa"},
+       "tormid-scan: --tblout link.fa is the sequence file db.fa: an output may not overwrite an input\n"},
+      {{"--domtblout", "hard.prf", "w.prf", "db.fa"},
+       "tormid-scan: --domtblout hard.prf is the profile file w.prf: an output may not overwrite an input\n"},
+      {{"--tblout", "same.txt", "--domtblout", "same.txt", "w.prf", "db.fa"},
+       "tormid-scan: --domtblout same.txt and --tblout same.txt are the same file: each output needs a file of its "
+       "own\n"},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> args = {"--quiet"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    const fixtures::RunResult r = run_scan(args, path());
+    EXPECT_EQ(r.status, 2) << r.err;
+    EXPECT_EQ(r.err, c.err);
+    EXPECT_EQ(r.out, "");
+  }
+  EXPECT_EQ(fixtures::read_file(path() / "db.fa"),
+            ">one first\nWWWACDEFGHIKWWWWACDQFGHIKWW\n>two\nMMMMACDEFGHIK\n>none\nWWWWWWWW\n");
+  EXPECT_EQ(fixtures::read_file(path() / "w.prf"), fixtures::word_profile("ACDEFGHIK"));
+  EXPECT_FALSE(fs::exists(path() / "same.txt"));
+  const fixtures::RunResult press = fixtures::run_prf({"press", "--quiet", "hard.prf", "w.prf"}, path());
+  EXPECT_EQ(press.status, 2);
+  EXPECT_EQ(press.err, "tormid-prf: the output hard.prf is the profile file w.prf: an output may not overwrite an input\n");
+  EXPECT_EQ(fixtures::read_file(path() / "w.prf"), fixtures::word_profile("ACDEFGHIK"));
+}
+
+// tormid-prf press writes as the tables are written: through links to the
+// file itself, in place to pipes, devices and standard output, keeping a
+// file's mode.
+TEST_F(ScanFiles, PressWritesAsTheTablesDo) {
+  const auto press = [&](const std::string& output) {
+    return fixtures::run_prf({"press", "--quiet", output, "w.prf"}, path());
+  };
+  ASSERT_EQ(press("plain.tlib").status, 0);
+  const std::string library = fixtures::read_file(path() / "plain.tlib");
+  dir_.write("target.tlib", "old");
+  fs::permissions(path() / "target.tlib", fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+  fs::create_symlink("target.tlib", path() / "link.tlib");
+  fixtures::RunResult r = press("link.tlib");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(fs::is_symlink(path() / "link.tlib"));
+  EXPECT_EQ(fixtures::read_file(path() / "target.tlib"), library);
+  EXPECT_EQ(fs::status(path() / "target.tlib").permissions() & fs::perms::all,
+            fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+  ASSERT_EQ(::mkfifo((path() / "pipe").c_str(), 0600), 0);
+  fs::create_symlink("pipe", path() / "pipe.tlib");
+  r = shell("timeout 10 cat pipe > got & timeout 10 " + shell_quote(TORMID_PRF_BINARY) +
+            " press --quiet pipe.tlib w.prf; status=$?; wait; exit $status");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(fixtures::read_file(path() / "got"), library);
+  EXPECT_TRUE(fs::is_fifo(path() / "pipe"));
+  for (const std::string output : {"/dev/stdout", "-"}) {
+    r = shell(shell_quote(TORMID_PRF_BINARY) + " press --quiet " + output + " w.prf | cat > piped");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(fixtures::read_file(path() / "piped"), library) << output;
+  }
+  for (const auto& entry : fs::directory_iterator(path()))
+    EXPECT_EQ(entry.path().filename().string().find("partial"), std::string::npos) << entry.path();
 }
 
 // Options that are accepted, some with a word on standard error.

@@ -1,10 +1,7 @@
 // tormid-prf press: profiles of any format, calibrated once, written as a
 // prepared library that tormid-scan loads without calibrating.
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -15,6 +12,7 @@
 #include <vector>
 
 #include "converter/converter.h"
+#include "output/output.h"
 #include "search/search.h"
 
 namespace tormid::converter {
@@ -103,30 +101,6 @@ std::vector<Profile> load(const std::vector<std::string>& files) {
   return profiles;
 }
 
-// Writes bytes to a temporary file beside path and renames it onto path.
-void write_atomically(const std::string& path, const std::string& bytes) {
-  std::string temporary = path + ".XXXXXX";
-  const int fd = ::mkstemp(temporary.data());
-  auto fail = [&](int error) {
-    if (fd >= 0) std::remove(temporary.c_str());
-    throw InputError(path, 0, std::string("cannot write (") + std::strerror(error) + ")");
-  };
-  if (fd < 0) fail(errno);
-  const mode_t mask = ::umask(0);
-  ::umask(mask);
-  int error = ::fchmod(fd, 0666 & ~mask) == 0 ? 0 : errno;
-  for (std::size_t at = 0; !error && at < bytes.size();) {
-    const ssize_t n = ::write(fd, bytes.data() + at, bytes.size() - at);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) error = n < 0 ? errno : EIO;
-    else at += static_cast<std::size_t>(n);
-  }
-  if (!error && ::fsync(fd) != 0) error = errno;
-  if (::close(fd) != 0 && !error) error = errno;
-  if (!error && std::rename(temporary.c_str(), path.c_str()) != 0) error = errno;
-  if (error) fail(error);
-}
-
 }  // namespace
 
 int press(int argc, const char* const* argv) {
@@ -135,9 +109,17 @@ int press(int argc, const char* const* argv) {
     std::fprintf(stderr, "tormid-prf: %s\n", problem.c_str());
     return 1;
   }
+  std::vector<NamedPath> inputs;
+  for (const std::string& path : r.files) inputs.push_back({"the profile file", path});
+  if (r.params) inputs.push_back({"the parameter file", *r.params});
+  if (const std::optional<std::string> clash = same_file(inputs, {{"the output", r.output}})) {
+    std::fprintf(stderr, "tormid-prf: %s\n", clash->c_str());
+    return 2;
+  }
   const auto start = std::chrono::steady_clock::now();
   const bool progress_shown = !r.quiet && ::isatty(STDERR_FILENO);
   try {
+    check_writable(r.output);
     const std::vector<Profile> profiles = load(r.files);
     r.config.alignment = r.params ? set_parameters(read_param_file(*r.params, LineReader::Compression::gzip))
                                   : mode_settings(r.mode == "local"    ? SearchMode::local
@@ -150,7 +132,9 @@ int press(int argc, const char* const* argv) {
     });
     if (progress_shown) std::fprintf(stderr, "\r\033[K");
     const std::string bytes = prepared_library(profiles, laws);
-    write_atomically(r.output, bytes);
+    OutputFile library(r.output);
+    library.write(bytes);
+    library.commit();
     if (!r.quiet) {
       const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
       std::fprintf(stderr, "tormid-prf: %zu profile%s calibrated on %d thread%s in %.1f s, %s written (%.1f MB)\n",
@@ -162,6 +146,9 @@ int press(int argc, const char* const* argv) {
     std::fprintf(stderr, "tormid-prf: %s\n", e.what());
     return 1;
   } catch (const SearchError& e) {
+    std::fprintf(stderr, "tormid-prf: %s\n", e.what());
+    return 1;
+  } catch (const OutputError& e) {
     std::fprintf(stderr, "tormid-prf: %s\n", e.what());
     return 1;
   } catch (const std::bad_alloc&) {

@@ -2,17 +2,19 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
-#include <map>
 #include <cstdio>
+#include <cstring>
+#include <map>
 #include <new>
 #include <optional>
 
 #include "distributed/distributed.h"
 #include "input/input.h"
+#include "output/output.h"
 #include "scan/options.h"
 #include "scan/hmmer_tables.h"
-#include "scan/output.h"
 #include "scan/progress.h"
 #include "scan/report.h"
 #include "scan/scan.h"
@@ -56,6 +58,18 @@ ProfileSet load_profiles(const std::vector<std::string>& files, int threads) {
     }
   }
   return set;
+}
+
+// Where an output of the request would overwrite one of its inputs or
+// another output: the message.
+std::optional<std::string> overwritten(const ScanRequest& r) {
+  std::vector<NamedPath> inputs, outputs;
+  for (const std::string& path : r.profile_files) inputs.push_back({"the profile file", path});
+  inputs.push_back({"the sequence file", r.sequence_file});
+  if (r.params_file) inputs.push_back({"the parameter file", *r.params_file});
+  for (const auto& [option, path] : {std::pair{"--tblout", &r.tblout}, {"--domtblout", &r.domtblout}, {"--tsv", &r.tsv}})
+    if (*path) outputs.push_back({option, **path});
+  return same_file(inputs, outputs);
 }
 
 // Reads what every process of a job needs before searching: the profiles,
@@ -164,6 +178,10 @@ int run_tormid_scan(int argc, const char* const* argv) {
     return parsed.status;
   }
   ScanRequest request = *parsed.request;
+  if (const std::optional<std::string> clash = overwritten(request)) {
+    report_error(*clash);
+    return 2;
+  }
   const auto start = std::chrono::steady_clock::now();
   // Every process of a job prepares; if one cannot, all stop.
   ProfileSet profiles;
@@ -181,20 +199,27 @@ int run_tormid_scan(int argc, const char* const* argv) {
     if (distributed::rank() != 0) return 0;
     report_nucleotides(request, result.stats);
     const ReportContext context{profiles, request};
-    // The table only once the report is out: nothing is written on an error.
-    if (!write_stdout(hit_report(context, result))) {
-      report_error("cannot write the standard output");
-      return 1;
-    }
+    // The tables once the report is out: nothing is written on an error. A
+    // standard output that is gone (a reader that stopped, as head does)
+    // still lets the tables that are files be written, and is told.
+    const bool reported = write_stdout(hit_report(context, result));
+    const int report_error_number = reported ? 0 : errno;
+    bool tables = false;
     const auto write_table = [&](const std::optional<std::string>& path, auto writer) {
-      if (!path) return;
+      if (!path || (*path == "-" && !reported)) return;
       OutputFile table(*path);
       writer(context, result, [&](std::string_view text) { table.write(text); });
       table.commit();
+      tables = tables || *path != "-";
     };
     write_table(request.tblout, write_pair_table);
     write_table(request.domtblout, write_domain_table);
     write_table(request.tsv, write_hit_table);
+    if (!reported) {
+      report_error(std::string("cannot write the standard output (") + std::strerror(report_error_number) + ")" +
+                   (tables ? "; the tables were written" : ""));
+      return 1;
+    }
     if (!request.quiet)
       report_time(request, result,
                   std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(), result_bytes);

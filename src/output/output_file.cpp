@@ -1,16 +1,22 @@
-#include "scan/output.h"
+#include "output/output.h"
 
+// Output files: written in place or through a temporary, removed on the
+// signals that end a program.
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <array>
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <utility>
 
-namespace tormid::scan {
+namespace tormid {
 
 namespace {
 
@@ -52,22 +58,75 @@ mode_t new_file_mode() {
   return 0666 & ~mask;
 }
 
+// The folder of a path, with its slash ("./" for none).
+std::string folder_of(const std::string& path) {
+  const std::size_t slash = path.find_last_of('/');
+  return slash == std::string::npos ? "./" : path.substr(0, slash + 1);
+}
+
+// The temporary files not yet committed, for the signal handler: the only
+// process-wide state here, as a handler sees nothing else. A slot holds a
+// path owned by its OutputFile until that file is committed or discarded;
+// an output beyond the slots goes unprotected.
+constexpr std::size_t kSlots = 16;
+std::array<std::atomic<const char*>, kSlots> temporaries{};
+static_assert(std::atomic<const char*>::is_always_lock_free, "the handler may only touch lock-free atomics");
+
+int register_temporary(const char* path) {
+  for (std::size_t k = 0; k < kSlots; ++k) {
+    const char* none = nullptr;
+    if (temporaries[k].compare_exchange_strong(none, path)) return static_cast<int>(k);
+  }
+  return -1;
+}
+
+void unregister_temporary(int slot) {
+  if (slot >= 0) temporaries[static_cast<std::size_t>(slot)].store(nullptr);
+}
+
+extern "C" void remove_temporaries_and_stop(int signal_number) {
+  for (std::atomic<const char*>& slot : temporaries)
+    if (const char* path = slot.exchange(nullptr)) ::unlink(path);
+  ::signal(signal_number, SIG_DFL);
+  ::raise(signal_number);
+}
+
 }  // namespace
 
+void remove_temporaries_on_signals() {
+  for (const int signal_number : {SIGINT, SIGTERM, SIGHUP}) {
+    struct sigaction now {}, before {};
+    now.sa_handler = remove_temporaries_and_stop;
+    ::sigemptyset(&now.sa_mask);
+    ::sigaction(signal_number, nullptr, &before);
+    // A signal the program was started to ignore (nohup) stays ignored.
+    if (before.sa_handler != SIG_IGN) ::sigaction(signal_number, &now, nullptr);
+  }
+}
+
 void check_writable(const std::string& path) {
+  if (path == "-") return;
   struct stat file {};
   if (::stat(path.c_str(), &file) == 0) {
     if (S_ISDIR(file.st_mode)) cannot_write(path, EISDIR);
+    // A regular file is replaced through its folder; devices and pipes are
+    // written in place.
+    if (S_ISREG(file.st_mode) && ::access(path.c_str(), W_OK) != 0) cannot_write(path, errno);
     return;
   }
-  const std::size_t slash = path.find_last_of('/');
-  const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+  const std::string folder = folder_of(path);
   struct stat info {};
   if (::stat(folder.c_str(), &info) != 0) cannot_write(path, errno);
   if (!S_ISDIR(info.st_mode)) cannot_write(path, ENOTDIR);
+  // Also a read-only file system, which even root may not write.
+  if (::access(folder.c_str(), W_OK | X_OK) != 0) cannot_write(path, errno);
 }
 
 OutputFile::OutputFile(const std::string& path) : path_(path) {
+  if (path == "-") {
+    fd_ = STDOUT_FILENO;
+    return;
+  }
   struct stat file {};
   if (::stat(path.c_str(), &file) != 0) {
     struct stat link {};
@@ -99,9 +158,13 @@ void OutputFile::open_in_place(bool regular) {
 
 void OutputFile::open_temporary(const std::string& target, mode_t mode) {
   target_ = target;
-  temporary_ = target + ".XXXXXX";
+  // Hidden and named partial: nothing takes it for the file it becomes.
+  const std::size_t slash = target.find_last_of('/');
+  const std::size_t name = slash == std::string::npos ? 0 : slash + 1;
+  temporary_ = target.substr(0, name) + "." + target.substr(name) + ".partial.XXXXXX";
   fd_ = ::mkstemp(temporary_.data());
   if (fd_ < 0) cannot_write(path_, errno);
+  slot_ = register_temporary(temporary_.c_str());
   owned_ = true;
   sync_ = true;
   // mkstemp makes the file private; give it the mode it is to have.
@@ -136,6 +199,7 @@ void OutputFile::commit() {
   owned_ = false;
   if (!error && !temporary_.empty() && std::rename(temporary_.c_str(), target_.c_str()) != 0) error = errno;
   if (error) fail(error);
+  unregister_temporary(std::exchange(slot_, -1));
   temporary_.clear();
 }
 
@@ -143,9 +207,10 @@ void OutputFile::discard() {
   if (owned_) ::close(fd_);
   owned_ = false;
   if (!temporary_.empty()) std::remove(temporary_.c_str());
+  unregister_temporary(std::exchange(slot_, -1));
   temporary_.clear();
 }
 
 OutputFile::~OutputFile() { discard(); }
 
-}  // namespace tormid::scan
+}  // namespace tormid
