@@ -8,6 +8,10 @@ and tormid's own --tsv; then reads the HMMER tables with Bio.SearchIO
 hold the same pairs, domains, coordinates and E-values as the tsv, in
 order of significance.
 
+Then names that break such readers: a name starting with "#" (a comment
+line), an empty header and a record named "-" (one hit twice), bytes that
+are not UTF-8: each sequence is its own hit, read as text.
+
 usage: hmmer_tables_biopython.py TORMID_SCAN EXAMPLES_DIR
 """
 import csv
@@ -94,12 +98,32 @@ def check_tables(tables, rows, per_sequence):
     print("%s: %d pairs, %d domains" % ("scan" if per_sequence else "search", pairs, seen))
 
 
+def check_odd_names(scan, examples, folder):
+    # One zinc finger in each record, under a name readers stumble on.
+    finger = "PYKCEECGKAFSQSSNLIVHQRIHTGEKPYVC"
+    names = [b"#start", b"", b"-", b"caf\xc3\xa9", b"bad\xffbyte", b"plain"]
+    with open(os.path.join(folder, "odd.fa"), "wb") as f:
+        for name in names:
+            f.write(b">" + name + (b" a \xfe description" if name else b"") + b"\n" + finger.encode() + b"\n")
+    tables = {k: os.path.join(folder, "odd." + k) for k in ("tbl", "domtbl")}
+    subprocess.run([scan, "--quiet", "-Z", "1000", "--tblout", tables["tbl"], "--domtblout", tables["domtbl"],
+                    os.path.join(examples, "zinc_finger.hmm"), os.path.join(folder, "odd.fa")],
+                   check=True, stdout=subprocess.DEVNULL)
+    expected = {"\\x23start", "(unnamed)", "-", "café", "bad\\xffbyte", "plain"}
+    for path, fmt in ((tables["tbl"], "hmmer3-tab"), (tables["domtbl"], "hmmsearch3-domtab")):
+        hits = [hit.id for query in SearchIO.parse(path, fmt) for hit in query.hits]
+        check(set(hits) == expected and len(hits) == len(expected), "%s: hits %s" % (fmt, hits))
+    print("odd names: %d hits, each its own, in both tables" % len(expected))
+
+
 def main():
     scan, examples = sys.argv[1], sys.argv[2]
     for per_sequence in (False, True):
         with tempfile.TemporaryDirectory() as folder:
             tables, rows = run(scan, examples, folder, per_sequence)
             check_tables(tables, rows, per_sequence)
+    with tempfile.TemporaryDirectory() as folder:
+        check_odd_names(scan, examples, folder)
     print("Biopython reads both tables, in both layouts, as the tsv has them")
 
 

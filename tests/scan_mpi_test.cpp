@@ -48,7 +48,7 @@ class MpiScan : public testing::Test {
       if (k % 9 == 0) seq.insert(seq.size() / 2, synthetic::member(rng, families[static_cast<std::size_t>(k % 4)]));
       db.push_back({numbered("seq", k), k % 3 ? "generated" : "", k % 97 ? seq : ""});
     }
-    std::string text = "MKLVWAGGH\n";  // a nameless record before the first header
+    std::string text = "\n\n";  // blank lines before the first header
     text += synthetic::fasta(db);
     dir.write("db.fa", text);
     files = {"fam0.prf", "fam1.prf", "fam2.prf", "fam3.prf", "db.fa"};

@@ -440,6 +440,13 @@ const ErrorCase kErrors[] = {
      "(PRF_GAP_OPEN_PENALTY ... SHOW_ALIGNMENT)\n",
      1},
     {"MissingDatabase", {"w.prf", "none.fa"}, "tormid-scan: none.fa: cannot open (No such file or directory)\n", 1},
+    // A sequence file starts with a header, after blank lines.
+    {"ModelAsDatabase", {"w.prf", "broken.hmm"},
+     "tormid-scan: broken.hmm:1: not FASTA: an HMMER3 model file; the sequence file comes last\n", 1},
+    {"ProfileAsDatabase", {"w.prf", "w.prf"}, "tormid-scan: w.prf:1: not FASTA: a tormid profile; the sequence file "
+                                              "comes last\n", 1},
+    {"TextBeforeTheFirstHeader", {"w.prf", "pre.fa"},
+     "tormid-scan: pre.fa:3: not FASTA: a sequence file starts with a header line, \">NAME\"\n", 1},
     {"TruncatedDatabase", {"w.prf", "cut.fa.gz"}, "tormid-scan: cut.fa.gz: cannot read (the compressed data ends too early)\n",
      1},
     {"TableInMissingDirectory", {"--tsv", "no/such/dir/t.tsv", "w.prf", "db.fa"},
@@ -511,6 +518,7 @@ TEST_P(ScanErrors, ExactMessageAndStatus) {
   const std::string huge = fixtures::rows_profile({huge_row, huge_row, huge_row, huge_row});
   dir.write("huge.prf", huge);
   dir.write("db.fa", ">s\nAAAACDEFGHIK\n");
+  dir.write("pre.fa", "\n  \nMKV\n>s\nAAAACDEFGHIK\n");
   std::string long_fasta = ">s\n";
   for (int k = 0; k < 2000; ++k) long_fasta += "ACDEFGHIKLMNPQRSTVWYACDEFGHIKLMNPQRSTVWYACDEFGHIKLMNPQRSTVWY\n";
   dir.write("long.fa", long_fasta);

@@ -93,16 +93,46 @@ bool FastaReader::next(FastaRecord& record) {
   }
 }
 
+void FastaReader::skip_to_first_header() {
+  std::string part;
+  std::uint64_t line = 1;
+  for (LineReader::Part got; (got = lines_.next_part(part, 1 << 16)) != LineReader::Part::none;) {
+    if (is_header(part)) {
+      line_ = part;
+      while (got == LineReader::Part::more) {
+        got = lines_.next_part(part, 1 << 16);
+        line_ += part;
+      }
+      have_header_ = true;
+      header_offset_ = lines_.line_offset();
+      return;
+    }
+    if (part.find_first_not_of(" \t\r\n\f\v") != std::string::npos) throw not_fasta(part, line);
+    line += got == LineReader::Part::last;
+  }
+}
+
+InputError FastaReader::not_fasta(const std::string& text, std::uint64_t line) const {
+  // What a file in the sequence file's place often is.
+  std::string what = "a sequence file starts with a header line, \">NAME\"";
+  if (text.rfind("HMMER3/", 0) == 0) what = "an HMMER3 model file; the sequence file comes last";
+  else if (text.rfind("TORMID-LIBRARY", 0) == 0) what = "a prepared library; the sequence file comes last";
+  else if (text.rfind("(Peptide)", 0) == 0) what = "a tormid profile; the sequence file comes last";
+  else if (text.rfind("Last position-specific scoring matrix", 0) == 0)
+    what = "a PSI-BLAST PSSM; the sequence file comes last";
+  return InputError(lines_.path(), static_cast<int>(std::min<std::uint64_t>(line, INT32_MAX)), "not FASTA: " + what);
+}
+
 bool FastaReader::read_record(FastaRecord& record) {
   record.name.clear();
   record.description.clear();
   record.sequence.clear();
   if (!started_) {
     started_ = true;
-    // Text before the first header: a nameless record if it has letters.
-    record.offset = 0;
-    read_letters(record.sequence, record.name, from_middle_);
-    if (!record.sequence.empty()) return true;
+    // A file starts with a header (after blank lines); a part of one from
+    // its middle with the end of a record that an earlier part reads.
+    if (from_middle_) read_letters(record.sequence, record.name, true);
+    else skip_to_first_header();
   }
   if (!have_header_) return false;
   record.offset = header_offset_;

@@ -173,10 +173,11 @@ struct FastaRecord {
   std::uint64_t offset = 0;  // where the record starts in the text
 };
 
-// Every record of a FASTA file in order, also those without letters. Lines
-// before the first header form a nameless record when they hold letters;
-// reading from the middle of a file, they belong to a record before and
-// are skipped.
+// Every record of a FASTA file in order, also those without letters. A
+// file starts with a header after blank lines: other text before it is
+// refused as not FASTA ("FILE:LINE: not FASTA: ..."); reading from the
+// middle of a file, lines before the first header belong to a record
+// before and are skipped.
 class FastaReader {
  public:
   // Records of more than max_residues letters are refused; sequence lines
@@ -192,6 +193,10 @@ class FastaReader {
   // Appends the letters up to the next header (kept whole in line_) or the
   // end of the file to sequence, unless they are to be skipped.
   void read_letters(std::string& sequence, const std::string& name, bool skip);
+  // Up to the first header, over blank lines only: any other text before it
+  // is not FASTA (InputError at its line, naming what it looks like).
+  void skip_to_first_header();
+  InputError not_fasta(const std::string& text, std::uint64_t line) const;
 
   LineReader& lines_;
   std::string line_;

@@ -32,16 +32,6 @@ __attribute__((format(printf, 1, 2))) std::string printed(const char* pattern, .
   return text;
 }
 
-// A name as one field of a space-separated table: blanks and control
-// bytes become "_", and an empty name "-".
-std::string field_name(const std::string& name) {
-  if (name.empty()) return "-";
-  std::string out = name;
-  for (char& c : out)
-    if (c == ' ' || is_control(c)) c = '_';
-  return out;
-}
-
 std::string field_description(const std::string& description) {
   return description.empty() ? std::string("-") : table_field(description);
 }
@@ -82,7 +72,7 @@ Tables group(const ReportContext& context, const SearchResult& result) {
     if (k == 0 || query_of(hits[k - 1]) != query_of(h)) {
       Query q;
       const Profile& profile = profiles[static_cast<std::size_t>(h->profile)];
-      q.name = field_name(t.scan ? h->name() : profile.name());
+      q.name = table_name(t.scan ? h->name() : profile.name());
       q.length = t.scan ? h->seq_len : profile.length();
       t.queries.push_back(std::move(q));
     }
@@ -108,7 +98,7 @@ struct Widths {
 };
 
 std::string target_name(const ReportContext& context, const Tables& t, const Hit& h) {
-  return field_name(t.scan ? context.profiles.profiles[static_cast<std::size_t>(h.profile)].name() : h.name());
+  return table_name(t.scan ? context.profiles.profiles[static_cast<std::size_t>(h.profile)].name() : h.name());
 }
 
 int target_length(const ReportContext& context, const Tables& t, const Hit& h) {

@@ -271,7 +271,7 @@ void write_hit_table(const ReportContext& context, const SearchResult& result,
   for (std::size_t k = 0; k < ordered.size(); ++k) {
     const Hit& h = *ordered[k];
     const Profile& profile = context.profiles.profiles[static_cast<std::size_t>(h.profile)];
-    row = table_field(profile.name()) + "\t" + table_field(h.name()) + "\t" + std::to_string(h.seq_len) + "\t" +
+    row = first_table_field(profile.name()) + "\t" + table_field(h.name()) + "\t" + std::to_string(h.seq_len) + "\t" +
           std::to_string(h.domain) + "\t" + std::to_string(h.n_domains) + "\t" + score_text(h.score) + "\t" +
           evalue_text(h.evalue) + "\t" + bits_text(h.bits) + "\t" + format("%.1f", h.bias) + "\t" +
           std::to_string(h.seq_from) + "\t" + std::to_string(h.seq_to) + "\t" + std::to_string(h.prf_from) + "\t" +

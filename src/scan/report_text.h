@@ -32,8 +32,17 @@ std::string gap_costs(const Settings& s);
 std::string shown(const std::string& text, std::size_t limit = 1000);
 bool is_control(char c);
 // A table field: control bytes (tab, line ends ...) become blanks, so that
-// every row has its columns.
+// every row has its columns, and bytes that are not UTF-8 \xHH, so that
+// the table reads as text.
 std::string table_field(std::string text);
+// The same for the first field of a row: a leading "#", which would make
+// the row a comment, as \x23.
+std::string first_table_field(const std::string& text);
+// A name as a field of HMMER's space-separated tables, one word that no
+// reader mistakes: blanks become "_", control bytes, bytes that are not
+// UTF-8 and a leading "#" \xHH, as the report shows them; an empty name
+// "(unnamed)", as in the report.
+std::string table_name(const std::string& name);
 std::string sequence_name(const Hit& h);
 
 }  // namespace tormid::scan
