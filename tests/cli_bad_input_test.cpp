@@ -249,22 +249,11 @@ TEST(ReadErrors, ConverterNamesTheFile) {
   EXPECT_EQ(r.status, 1);
 }
 
-#if defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define TORMID_ASAN 1
-#endif
-#endif
-#if defined(__SANITIZE_ADDRESS__)
-#define TORMID_ASAN 1
-#endif
-
 // 400 MB of NUL bytes without a line end, through a pipe, as the parameter
 // file of a process limited to 256 MB of address space: the bytes after
 // the NUL are dropped as they are read, so the file is simply refused.
 TEST(UnboundedLines, BytesAfterANulAreNotKept) {
-#ifdef TORMID_ASAN
-  GTEST_SKIP() << "AddressSanitizer's shadow memory needs more than the address-space limit";
-#else
+  if (fixtures::kAddressSanitizer) GTEST_SKIP() << "AddressSanitizer's shadow memory needs more than the limit";
   fixtures::TempDir dir;
   dir.write("s.fa", kFasta);
   dir.write("p.prf", kWord);
@@ -276,7 +265,6 @@ TEST(UnboundedLines, BytesAfterANulAreNotKept) {
   EXPECT_EQ(r.out, "");
   EXPECT_EQ(r.err, kBadParams);
   EXPECT_EQ(r.status, 1);
-#endif
 }
 
 }  // namespace

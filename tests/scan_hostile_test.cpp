@@ -204,6 +204,27 @@ TEST_F(ScanFiles, PressWritesAsTheTablesDo) {
     EXPECT_EQ(entry.path().filename().string().find("partial"), std::string::npos) << entry.path();
 }
 
+// Under an address-space limit that leaves no room for a second thread, a
+// run ends with a message and status 1, never an abort; with one thread
+// it runs or says it is out of memory.
+TEST_F(ScanFiles, AMemoryLimitIsAMessageNotACrash) {
+  if (fixtures::kAddressSanitizer) GTEST_SKIP() << "AddressSanitizer's shadow memory needs more than the limit";
+  int refused = 0;
+  for (const std::string threads : {"1", "2"})
+    for (const std::string limit : {"20000", "30000"}) {
+      const std::string under = "ulimit -v " + limit + "; exec ";
+      const fixtures::RunResult scanned = shell(under + scan() + " --quiet --threads " + threads + " w.prf db.fa");
+      const fixtures::RunResult pressed =
+          shell(under + shell_quote(TORMID_PRF_BINARY) + " press --quiet --threads " + threads + " x.tlib w.prf");
+      for (const auto& [r, program] : {std::pair{&scanned, "tormid-scan: out of "}, {&pressed, "tormid-prf: out of "}}) {
+        EXPECT_TRUE(r->status == 0 || (r->status == 1 && r->err.rfind(program, 0) == 0))
+            << threads << " threads, " << limit << " KiB: " << r->status << " " << r->err;
+        refused += r->status == 1;
+      }
+    }
+  EXPECT_GT(refused, 0);
+}
+
 // Options that are accepted, some with a word on standard error.
 TEST_F(ScanFiles, AcceptedOptionsAndTheirNotes) {
   fixtures::RunResult r = run_scan({"--quiet", "-E", "1e-400", "w.prf", "db.fa"}, path());

@@ -12,6 +12,7 @@
 
 #include <sys/types.h>
 
+#include <exception>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -52,6 +53,11 @@ std::optional<std::string> same_file(const std::vector<NamedPath>& inputs, const
 // SIGINT, SIGTERM or SIGHUP ends the program, then ends it as the signal
 // would. Once per program, before any output is opened.
 void remove_temporaries_on_signals();
+
+// A failure a program did not expect, in words: a thread the system would
+// not start (under a memory limit) as "out of resources (...); fewer
+// --threads may do", anything else as it says.
+std::string unexpected_failure(const std::exception& e);
 
 // A file written a piece at a time and committed at the end (see above).
 // Errors throw OutputError; a file not committed is left as it was.

@@ -7,7 +7,25 @@
 #include <string>
 #include <vector>
 
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define TORMID_ASAN 1
+#endif
+#endif
+#if defined(__SANITIZE_ADDRESS__)
+#define TORMID_ASAN 1
+#endif
+
 namespace fixtures {
+
+// Whether this build has AddressSanitizer, whose shadow memory no
+// address-space limit (ulimit -v) leaves room for: tests of such limits
+// skip there.
+#ifdef TORMID_ASAN
+inline constexpr bool kAddressSanitizer = true;
+#else
+inline constexpr bool kAddressSanitizer = false;
+#endif
 
 // A scratch directory, removed with everything in it when it goes away.
 class TempDir {
