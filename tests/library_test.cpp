@@ -3,12 +3,14 @@
 // writes (the same results as the source files), per-sequence reports, and
 // the statistics they add.
 #include <gtest/gtest.h>
+#include <unistd.h>
 #include <zlib.h>
 
 #include <bit>
 #include <chrono>
 #include <cmath>
 #include <filesystem>
+#include <fstream>
 #include <random>
 #include <regex>
 #include <string>
@@ -262,6 +264,37 @@ TEST(PreparedLibrary, RefusesAnImpossibleCountBeforeAllocating) {
     EXPECT_EQ(r.err, "tormid-scan: big.tlib: a damaged prepared library (an impossible number of profiles)\n")
         << payload;
   }
+}
+
+// Resident memory in bytes, from /proc.
+double resident_bytes() {
+  std::ifstream statm("/proc/self/statm");
+  double pages = 0, resident = 0;
+  statm >> pages >> resident;
+  return resident * static_cast<double>(::sysconf(_SC_PAGESIZE));
+}
+
+// A program that reads a library and searches thousands of times on
+// several threads (a Python loop) keeps its memory: the threads' arenas
+// are reused, not made anew and left behind by each call.
+TEST(PreparedLibrary, ManyCallsOnThreadsKeepTheirMemory) {
+  if (fixtures::kAddressSanitizer) GTEST_SKIP() << "AddressSanitizer keeps freed memory aside";
+  const Pressed p = small_library();
+  fixtures::TempDir dir;
+  const std::string path = dir.write("lib.tlib", prepared_library(p.profiles, p.laws));
+  const std::vector<SequenceRecord> records = {{"a", std::string(60, 'W'), ""}, {"b", std::string(90, 'K'), ""}};
+  SearchConfig config;
+  config.threads = 2;
+  const auto calls = [&](int n) {
+    for (int k = 0; k < n; ++k) {
+      const ProfileLibrary library = read_library(path, 2);
+      search(library.profiles, config, SequenceSource::records(records), {}, library.laws);
+    }
+  };
+  calls(200);
+  const double before = resident_bytes();
+  calls(3000);
+  EXPECT_LT(resident_bytes() - before, 4e6);
 }
 
 // Pressed and searched with the settings it was pressed for, a library

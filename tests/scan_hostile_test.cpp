@@ -61,6 +61,12 @@ TEST_F(ScanFiles, TableFollowsLinksAndKeepsWhatIsThere) {
   EXPECT_EQ(fixtures::read_file(path() / "target.tsv"), table_);
   EXPECT_EQ(fs::status(path() / "target.tsv").permissions() & fs::perms::all,
             fs::perms::owner_read | fs::perms::owner_write);
+  // A link to a file yet to be made: the file is made, the link stays.
+  fs::create_symlink("new.tsv", path() / "dangling.tsv");
+  r = run_scan({"--quiet", "--tsv", "dangling.tsv", "w.prf", "db.fa"}, path());
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(fs::is_symlink(path() / "dangling.tsv"));
+  EXPECT_EQ(fixtures::read_file(path() / "new.tsv"), table_);
   // A file with two names: both see the table.
   dir_.write("a.tsv", "old");
   fs::create_hard_link(path() / "a.tsv", path() / "b.tsv");

@@ -594,6 +594,74 @@ TEST(ScanProgress, OnATerminalOnly) {
 namespace {
 
 // E-values count with -Z; the global mode has none and reports by score.
+// Sequences so like the profile that their E-values are all 0 still come
+// in order in every table: by E-value, then the higher score (or bits)
+// first. Copies of a 600-letter word with more and more letters changed,
+// in shuffled order, among unrelated sequences.
+TEST(ScanSignificance, TiesAtEValueZeroGoByScore) {
+  std::mt19937 rng(8);
+  const std::string letters = "ACDEFGHIKLMNPQRSTVWY";
+  const auto random_text = [&](int length) {
+    std::string s;
+    for (int k = 0; k < length; ++k) s += letters[rng() % letters.size()];
+    return s;
+  };
+  const std::string word = random_text(600);
+  std::vector<int> changed;
+  for (int k = 0; k < 60; k += 3) changed.push_back(k);
+  std::shuffle(changed.begin(), changed.end(), rng);
+  std::string db;
+  for (const int k : changed) {
+    std::string copy = word;
+    for (int c = 0; c < k; ++c) copy[rng() % copy.size()] = letters[rng() % letters.size()];
+    db += ">copy" + std::to_string(k) + "\n" + copy + "\n";
+  }
+  for (int k = 0; k < 30; ++k) db += ">other" + std::to_string(k) + "\n" + random_text(300) + "\n";
+  fixtures::TempDir dir;
+  dir.write("w.prf", fixtures::word_profile(word));
+  dir.write("db.fa", db);
+  const fixtures::RunResult r = run_scan(
+      {"--quiet", "--tsv", "t.tsv", "--tblout", "t.tbl", "--domtblout", "d.tbl", "w.prf", "db.fa"}, dir.path());
+  ASSERT_EQ(r.status, 0) << r.err;
+  // (name, E-value, score) in table order.
+  using Row = std::tuple<std::string, double, double>;
+  const auto in_order = [](const std::vector<Row>& rows, const char* table) {
+    int zeros = 0;
+    for (std::size_t k = 0; k < rows.size(); ++k) {
+      zeros += std::get<1>(rows[k]) == 0;
+      if (k == 0) continue;
+      const auto& [name, evalue, score] = rows[k];
+      const auto& [name_before, evalue_before, score_before] = rows[k - 1];
+      EXPECT_TRUE(evalue_before < evalue || (evalue_before == evalue && score_before >= score))
+          << table << ": " << name_before << " before " << name;
+    }
+    EXPECT_GE(zeros, 10) << table;
+  };
+  std::vector<Row> tsv, pairs;
+  for (auto& row : table_rows(dir.path() / "t.tsv"))
+    tsv.emplace_back(row["sequence"], std::stod(row["evalue"]), std::stod(row["score"]));
+  in_order(tsv, "--tsv");
+  std::vector<std::string> domain_targets;
+  for (const std::string& line : split(fixtures::read_file(dir.path() / "t.tbl"), '\n')) {
+    if (line.empty() || line[0] == '#') continue;
+    std::istringstream fields(line);
+    std::string target, accession, query, query_accession;
+    double evalue = 0, bits = 0;
+    fields >> target >> accession >> query >> query_accession >> evalue >> bits;
+    pairs.emplace_back(target, evalue, bits);
+  }
+  in_order(pairs, "--tblout");
+  // Each pair's domains follow the pairs' order.
+  for (const std::string& line : split(fixtures::read_file(dir.path() / "d.tbl"), '\n'))
+    if (!line.empty() && line[0] != '#') {
+      const std::string target = line.substr(0, line.find(' '));
+      if (domain_targets.empty() || domain_targets.back() != target) domain_targets.push_back(target);
+    }
+  std::vector<std::string> pair_targets;
+  for (const Row& row : pairs) pair_targets.push_back(std::get<0>(row));
+  EXPECT_EQ(domain_targets, pair_targets);
+}
+
 TEST(ScanSignificance, ZScalesEValuesAndGlobalModeHasNone) {
   fixtures::TempDir dir;
   dir.write("w.prf", fixtures::word_profile("ACDEFGHIK"));

@@ -13,6 +13,7 @@
 
 #include "distributed/layout.h"
 #include "distributed/wire.h"
+#include "search/best_ends.h"
 #include "search/calibration.h"
 #include "search/search.h"
 #include "search/units.h"
@@ -118,6 +119,71 @@ TEST(SearchLibrary, HitsComeInOrderOfSignificanceWithBitsThatReadAsTheirEValues)
       const Hit& before = result.hits[k - 1];
       if (mode == SearchMode::global) EXPECT_GE(before.score, h.score) << k;
       else EXPECT_TRUE(before.evalue < h.evalue || (before.evalue == h.evalue && before.score >= h.score)) << k;
+    }
+  }
+}
+
+// A stop asked for ends the search with SearchStopped wherever it is: while
+// the file is counted, while the profiles are calibrated (before any record
+// is searched), or in the search itself (asked when the first batch is read).
+TEST(SearchLibrary, AStopEndsTheSearchWhereverItIs) {
+  synthetic::Random rng(3);
+  const std::vector<synthetic::Family> fams = families(rng, 2);
+  const std::vector<synthetic::Record> records = synthetic::planted_records(rng, fams, 500);
+  std::vector<SequenceRecord> list;
+  for (const synthetic::Record& r : records) list.push_back({r.name, r.sequence, r.description});
+  fixtures::TempDir dir;
+  const std::string path = dir.write("db.fa", synthetic::fasta(records));
+  const std::vector<Profile> profiles = profiles_of(fams);
+  SearchConfig config;
+  config.threads = 2;
+  std::vector<StoredLaw> laws;
+  for (const StoredLaw& law : calibrate_laws(profiles, config)) laws.push_back(law);
+  struct Case {
+    const char* what;
+    bool file, with_laws, at_first_batch;
+  };
+  for (const Case c : {Case{"counting the file", true, true, false}, Case{"calibrating", false, false, false},
+                       Case{"searching a file", true, true, true}, Case{"searching records", false, true, true}}) {
+    SCOPED_TRACE(c.what);
+    std::stop_source stop;
+    if (!c.at_first_batch) stop.request_stop();
+    std::uint64_t read = 0;
+    const auto progress = [&](const Progress& p) {
+      read = p.records;
+      stop.request_stop();
+    };
+    const SequenceSource source = c.file ? SequenceSource::file(path) : SequenceSource::records(list);
+    EXPECT_THROW(search(profiles, config, source, progress, c.with_laws ? std::span<const StoredLaw>(laws)
+                                                                        : std::span<const StoredLaw>(),
+                        stop.get_token()),
+                 SearchStopped);
+    EXPECT_EQ(read, c.at_first_batch ? records.size() : 0u);
+  }
+}
+
+// The first row of the best end over any range, as rows change, is what a
+// scan from the range's first row keeps (strictly better wins): against
+// that plain scan, on scores drawn from a few values so that ties abound.
+TEST(BestEnds, FirstOfTheBestRowsAsAScanKeepsIt) {
+  std::mt19937 rng(17);
+  for (const std::size_t rows : {1u, 2u, 7u, 64u, 100u}) {
+    std::vector<RowEnd> ends(rows);
+    const auto draw = [&] {
+      const int v = static_cast<int>(rng() % 5);
+      return v == 0 ? kNoRowEnd : static_cast<double>(v);
+    };
+    for (RowEnd& e : ends) e.score = draw();
+    BestEnds best(ends);
+    for (int step = 0; step < 400; ++step) {
+      const std::size_t row = rng() % rows;
+      ends[row].score = draw();
+      best.changed(row);
+      const std::size_t lo = rng() % rows, hi = lo + rng() % (rows - lo);
+      std::size_t scan = lo;
+      for (std::size_t k = lo + 1; k <= hi; ++k)
+        if (ends[k].score > ends[scan].score) scan = k;
+      ASSERT_EQ(best.first_best(lo, hi), static_cast<int>(scan)) << rows << " rows, " << lo << "-" << hi;
     }
   }
 }

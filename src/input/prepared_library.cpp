@@ -5,7 +5,6 @@
 // be read on many threads (docs/prepared-library.md).
 #include <sys/stat.h>
 #include <tbb/parallel_for.h>
-#include <tbb/task_arena.h>
 #include <zlib.h>
 
 #include <algorithm>
@@ -17,6 +16,7 @@
 
 #include "input/input.h"
 #include "input/text_lines.h"
+#include "input/thread_arenas.h"
 
 namespace tormid {
 
@@ -217,7 +217,8 @@ ProfileLibrary parse_prepared_library(std::string_view bytes, const std::string&
   const std::string_view payload = bytes.substr(kHeader);
 
   const int hardware = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
-  tbb::task_arena arena(std::clamp(threads, 1, hardware));
+  ArenaLease lease(std::clamp(threads, 1, hardware));
+  tbb::task_arena& arena = lease.arena();
   if (arena.execute([&] { return crc_of(payload); }) != crc) header.damaged("its checksum does not match");
 
   Reader in(payload, 0, payload.size(), path);

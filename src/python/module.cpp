@@ -7,11 +7,17 @@
 #include <pybind11/stl.h>
 #include <pybind11/stl/filesystem.h>
 
+#include <chrono>
 #include <cmath>
+#include <condition_variable>
+#include <exception>
 #include <filesystem>
 #include <memory>
+#include <mutex>
 #include <optional>
+#include <stop_token>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "input/input.h"
@@ -187,6 +193,50 @@ class IterableRecords {
   std::unique_ptr<py::error_already_set> failure_;
 };
 
+// Runs work(stop) on a thread of its own while the calling thread, without
+// the GIL, runs Python's signal handlers every tenth of a second: a handler
+// that raises (Ctrl-C's KeyboardInterrupt) asks the work to stop, waits for
+// its threads to finish, and its exception is raised here. The work's own
+// exceptions are raised here too.
+void run_interruptibly(const std::function<void(std::stop_token)>& work) {
+  std::stop_source stop;
+  std::exception_ptr failure;
+  std::unique_ptr<py::error_already_set> interrupted;
+  std::mutex mutex;
+  std::condition_variable finished;
+  bool done = false;
+  {
+    py::gil_scoped_release unlocked;
+    std::thread worker([&] {
+      try {
+        work(stop.get_token());
+      } catch (...) {
+        failure = std::current_exception();
+      }
+      const std::lock_guard lock(mutex);
+      done = true;
+      finished.notify_one();
+    });
+    std::unique_lock lock(mutex);
+    while (!finished.wait_for(lock, std::chrono::milliseconds(100), [&] { return done; })) {
+      if (interrupted) continue;
+      lock.unlock();
+      {
+        py::gil_scoped_acquire locked;
+        if (PyErr_CheckSignals() != 0) {
+          interrupted = std::make_unique<py::error_already_set>();
+          stop.request_stop();
+        }
+      }
+      lock.lock();
+    }
+    lock.unlock();
+    worker.join();
+  }
+  if (interrupted) throw std::move(*interrupted);
+  if (failure) std::rethrow_exception(failure);
+}
+
 std::vector<PyHit> search_records(const std::vector<PyProfile>& profiles, const py::object& sequences,
                         const std::optional<PySettings>& settings, double evalue, std::optional<double> min_score,
                         std::optional<double> z, int max_domains, int threads, bool per_sequence, bool alignments) {
@@ -229,9 +279,10 @@ std::vector<PyHit> search_records(const std::vector<PyProfile>& profiles, const 
   }
   SearchResult result;
   try {
-    py::gil_scoped_release unlocked;
-    check_searchable(searched, config.alignment, config.thread_count());
-    result = search(searched, config, *source, {}, laws);
+    run_interruptibly([&](std::stop_token stop) {
+      check_searchable(searched, config.alignment, config.thread_count());
+      result = search(searched, config, *source, {}, laws, stop);
+    });
   } catch (const InputError& e) {
     if (iterable) iterable->raise_failure();
     raise_input_error(e);
@@ -338,5 +389,6 @@ PYBIND11_MODULE(tormid, m) {
         py::arg("max_domains") = 0, py::arg("threads") = 0, py::arg("per_sequence") = false,
         py::arg("alignments") = false,
         "Searches sequences (a FASTA path, plain or gzip, or an iterable of (name, sequence[, description]) "
-        "pairs) with profiles, as tormid-scan does: the same hits in the same order.");
+        "pairs) with profiles, as tormid-scan does: the same hits in the same order. Ctrl-C stops it at once "
+        "(KeyboardInterrupt).");
 }

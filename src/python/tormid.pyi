@@ -92,4 +92,5 @@ def scan(
 ) -> list[Hit]:
     """Searches sequences (a FASTA path, plain or gzip, or an iterable of
     (name, sequence[, description]) tuples) with profiles, as tormid-scan
-    does: the same hits in the same order."""
+    does: the same hits in the same order. Ctrl-C stops it at once
+    (KeyboardInterrupt)."""

@@ -10,7 +10,7 @@
 #include <cmath>
 #include <optional>
 
-#include "search/threads.h"
+#include "input/thread_arenas.h"
 
 namespace tormid {
 
@@ -213,7 +213,7 @@ ScoreLaw fit(ScoreLaw::Kind kind, const CalibrationPlan& plan, const std::vector
 }  // namespace
 
 std::vector<ScoreLaw> calibrate(const std::vector<const Profile*>& profiles, const Settings& settings,
-                                std::uint64_t seed, int threads) {
+                                std::uint64_t seed, int threads, std::stop_token stop) {
   const ScoreLaw::Kind kind = law_kind(settings);
   std::vector<ScoreLaw> laws(profiles.size());
   if (kind == ScoreLaw::Kind::none || profiles.empty()) return laws;
@@ -245,6 +245,7 @@ std::vector<ScoreLaw> calibrate(const std::vector<const Profile*>& profiles, con
   run_on_threads(threads, [&] {
     tbb::parallel_for(std::size_t{0}, profiles.size(), [&](std::size_t p) { quick[p].emplace(*profiles[p]); });
     tbb::parallel_for(std::size_t{0}, chunks.size(), [&](std::size_t k) {
+      if (stop.stop_requested()) throw SearchStopped();
       const Chunk& c = chunks[k];
       Buffers& b = buffers.local();
       score_samples(*quick[c.profile], settings, plans[c.profile], sets[c.profile][c.set], c.first, c.count,
@@ -257,9 +258,9 @@ std::vector<ScoreLaw> calibrate(const std::vector<const Profile*>& profiles, con
 }
 
 std::vector<ScoreLaw> calibrate_timed(const std::vector<const Profile*>& profiles, const SearchConfig& config,
-                                      double& seconds) {
+                                      double& seconds, std::stop_token stop) {
   const auto start = std::chrono::steady_clock::now();
-  std::vector<ScoreLaw> laws = calibrate(profiles, config.alignment, config.seed, config.thread_count());
+  std::vector<ScoreLaw> laws = calibrate(profiles, config.alignment, config.seed, config.thread_count(), stop);
   seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   return laws;
 }
@@ -292,7 +293,7 @@ bool law_holds(const StoredLaw& law, const SearchConfig& config) {
 }
 
 std::vector<ScoreLaw> resolve_laws(std::span<const Profile> profiles, std::span<const StoredLaw> stored,
-                                   const SearchConfig& config, double& seconds) {
+                                   const SearchConfig& config, double& seconds, std::stop_token stop) {
   std::vector<ScoreLaw> laws(profiles.size());
   std::vector<const Profile*> missing;
   std::vector<std::size_t> where;
@@ -308,7 +309,7 @@ std::vector<ScoreLaw> resolve_laws(std::span<const Profile> profiles, std::span<
   }
   seconds = 0;
   if (missing.empty()) return laws;
-  std::vector<ScoreLaw> fitted = calibrate_timed(missing, config, seconds);
+  std::vector<ScoreLaw> fitted = calibrate_timed(missing, config, seconds, stop);
   for (std::size_t k = 0; k < where.size(); ++k) laws[where[k]] = std::move(fitted[k]);
   return laws;
 }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <stop_token>
 #include <string>
 #include <vector>
 
@@ -48,16 +49,17 @@ std::uint64_t reference_seed(const Profile& profile);
 
 // Calibrates every profile, spreading the random sequences over `threads`
 // threads; the result does not depend on the number of threads.
+// stop ends it with SearchStopped.
 std::vector<ScoreLaw> calibrate(const std::vector<const Profile*>& profiles, const Settings& settings,
-                                std::uint64_t seed, int threads);
+                                std::uint64_t seed, int threads, std::stop_token stop = {});
 
 // calibrate() for a search's configuration, and the seconds it took.
 std::vector<ScoreLaw> calibrate_timed(const std::vector<const Profile*>& profiles, const SearchConfig& config,
-                                      double& seconds);
+                                      double& seconds, std::stop_token stop = {});
 
 // The laws of the profiles: the stored ones that hold for the
 // configuration, the others calibrated (and the seconds that took).
 std::vector<ScoreLaw> resolve_laws(std::span<const Profile> profiles, std::span<const StoredLaw> stored,
-                                   const SearchConfig& config, double& seconds);
+                                   const SearchConfig& config, double& seconds, std::stop_token stop = {});
 
 }  // namespace tormid

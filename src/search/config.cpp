@@ -9,7 +9,7 @@
 
 #include "search/calibration.h"
 #include "search/search.h"
-#include "search/threads.h"
+#include "input/thread_arenas.h"
 
 namespace tormid {
 

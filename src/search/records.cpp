@@ -105,11 +105,14 @@ bool can_read_twice(const SequenceSource& source) {
   return ::stat(source.name().c_str(), &info) == 0 && S_ISREG(info.st_mode);
 }
 
-std::uint64_t count_records(const SequenceSource& source, std::size_t max_residues) {
+std::uint64_t count_records(const SequenceSource& source, std::size_t max_residues, std::stop_token stop) {
   const std::unique_ptr<RecordStream> records = open_records(source, max_residues);
   FastaRecord record;
   std::uint64_t count = 0;
-  while (records->next(record)) count += !record.sequence.empty();
+  while (records->next(record)) {
+    count += !record.sequence.empty();
+    if (stop.stop_requested()) throw SearchStopped();
+  }
   return count;
 }
 

@@ -43,6 +43,6 @@ bool can_read_twice(const SequenceSource& source);
 
 // The records with letters of a source, read once through. Throws
 // InputError.
-std::uint64_t count_records(const SequenceSource& source, std::size_t max_residues);
+std::uint64_t count_records(const SequenceSource& source, std::size_t max_residues, std::stop_token stop = {});
 
 }  // namespace tormid

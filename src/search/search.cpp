@@ -8,7 +8,7 @@
 namespace tormid {
 
 SearchResult search(std::span<const Profile> profiles, const SearchConfig& config, const SequenceSource& source,
-                    const ProgressCallback& progress, std::span<const StoredLaw> stored) {
+                    const ProgressCallback& progress, std::span<const StoredLaw> stored, std::stop_token stop) {
   check_searchable(profiles, config.alignment, config.thread_count());
   // With E-values over a Z known only at the end, a source that can be
   // read twice is counted first: the score bound and the domain search
@@ -18,13 +18,13 @@ SearchResult search(std::span<const Profile> profiles, const SearchConfig& confi
   // the domain search looks decides which of them it finds.)
   RecordsKnown known;
   const bool count_first = !config.database_size && can_read_twice(source);
-  if (count_first) known.counted = count_records(source, config.max_record_length);
+  if (count_first) known.counted = count_records(source, config.max_record_length, stop);
   const std::unique_ptr<RecordStream> records = open_records(source, config.max_record_length);
 
   SearchResult result;
-  const std::vector<ScoreLaw> laws = resolve_laws(profiles, stored, config, result.calibration_seconds);
+  const std::vector<ScoreLaw> laws = resolve_laws(profiles, stored, config, result.calibration_seconds, stop);
   const UnitResult unit =
-      search_unit({profiles, laws, 0, static_cast<int>(profiles.size())}, config, *records, known, progress);
+      search_unit({profiles, laws, 0, static_cast<int>(profiles.size())}, config, *records, known, progress, stop);
   if (count_first && unit.stats.records != known.counted)
     throw SearchError(source.name() + ": changed during the search (" + std::to_string(known.counted) +
                       " records with letters, then " + std::to_string(unit.stats.records) + ")");

@@ -21,6 +21,7 @@
 #include <optional>
 #include <span>
 #include <stdexcept>
+#include <stop_token>
 #include <string>
 #include <vector>
 
@@ -229,6 +230,14 @@ class SearchError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// What search() throws when its stop token is asked to stop: it stops
+// within a batch of records (or a chunk of the calibration), its threads
+// done.
+class SearchStopped : public SearchError {
+ public:
+  SearchStopped() : SearchError("the search was stopped") {}
+};
+
 // Refuses profiles and settings under which scores and E-values mean
 // nothing: negative gap penalties (gaps would pay), and scores or
 // penalties beyond kLargestMagnitude. Throws SearchError naming what.
@@ -260,8 +269,10 @@ bool law_readable(const StoredLaw& law);
 // Searches every record of the source against every profile; the
 // profiles and settings pass check_searchable() first. laws, when given
 // (one per profile, from a prepared library), spare the calibration of
-// each profile whose law holds for the configuration.
+// each profile whose law holds for the configuration. stop, when asked to
+// stop from another thread, ends the search with SearchStopped.
 SearchResult search(std::span<const Profile> profiles, const SearchConfig& config, const SequenceSource& source,
-                    const ProgressCallback& progress = {}, std::span<const StoredLaw> laws = {});
+                    const ProgressCallback& progress = {}, std::span<const StoredLaw> laws = {},
+                    std::stop_token stop = {});
 
 }  // namespace tormid

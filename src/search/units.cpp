@@ -23,7 +23,7 @@
 #include "search/bound_filter.h"
 #include "search/composition.h"
 #include "search/reporting.h"
-#include "search/threads.h"
+#include "input/thread_arenas.h"
 
 namespace tormid {
 
@@ -153,12 +153,13 @@ constexpr std::size_t kScorePairs = 512;
 class UnitSearch {
  public:
   UnitSearch(const UnitProfiles& profiles, const SearchConfig& config, RecordStream& stream,
-             const RecordsKnown& known, const ProgressCallback& progress)
+             const RecordsKnown& known, const ProgressCallback& progress, std::stop_token stop)
       : profiles_(profiles),
         config_(config),
         stream_(stream),
         known_(known),
         progress_callback_(progress),
+        stop_(std::move(stop)),
         filter_(profiles.all, profiles.laws, profiles.first, profiles.last, config),
         count_(static_cast<std::size_t>(profiles.last - profiles.first)),
         compositions_built_(std::make_unique<std::once_flag[]>(count_)),
@@ -176,6 +177,11 @@ class UnitSearch {
   UnitResult& result() { return result_; }
 
  private:
+  // Stops the pipeline (an exception cancels every stage) when asked;
+  // checked before each batch and each pair.
+  void stop_if_asked() const {
+    if (stop_.stop_requested()) throw SearchStopped();
+  }
   void align_pair(Batch& batch, std::size_t pair, const std::vector<double>& bounds);
   void score_batch(Batch& batch, const std::vector<double>& bounds);
   // The composition model of profile p (in the unit), built by the first
@@ -216,6 +222,7 @@ class UnitSearch {
   RecordStream& stream_;
   const RecordsKnown& known_;
   const ProgressCallback& progress_callback_;
+  std::stop_token stop_;
   BoundFilter filter_;
   std::size_t count_;  // profiles of the unit
   std::unique_ptr<std::once_flag[]> compositions_built_;
@@ -229,6 +236,7 @@ class UnitSearch {
 };
 
 std::shared_ptr<Batch> UnitSearch::next_batch(tbb::flow_control& control) {
+  stop_if_asked();
   auto batch = std::make_shared<Batch>();
   const std::size_t most = std::clamp<std::size_t>(kBatchPairs / std::max<std::size_t>(count_, 1), 1, kBatchRecords);
   if (!read_batch(stream_, most, *batch, searched_)) {
@@ -276,6 +284,7 @@ void UnitSearch::score_batch(Batch& batch, const std::vector<double>& bounds) {
   // from here, and this pass costs nothing even one by one.
   const bool keep_ends = config_.alignment.end == EndMode::prf_free;
   tbb::parallel_for(std::size_t{0}, groups.size(), [&](std::size_t g) {
+    stop_if_asked();
     const std::size_t p = static_cast<std::size_t>(profiles_.first) + groups[g].profile;
     const Profile& profile = profiles_.all[p];
     Workspace& workspace = workspaces_.local();
@@ -302,6 +311,7 @@ void UnitSearch::score_batch(Batch& batch, const std::vector<double>& bounds) {
 
 void UnitSearch::align_pair(Batch& batch, std::size_t pair, const std::vector<double>& bounds) {
   if (batch.scored_out[pair]) return;
+  stop_if_asked();
   const Record& record = batch.records[pair / count_];
   const std::size_t p = static_cast<std::size_t>(profiles_.first) + pair % count_;
   const Profile& profile = profiles_.all[p];
@@ -361,8 +371,8 @@ void merge(UnitResult& into, UnitResult&& more) {
 }
 
 UnitResult search_unit(const UnitProfiles& profiles, const SearchConfig& config, RecordStream& records,
-                       const RecordsKnown& known, const ProgressCallback& progress) {
-  UnitSearch unit(profiles, config, records, known, progress);
+                       const RecordsKnown& known, const ProgressCallback& progress, std::stop_token stop) {
+  UnitSearch unit(profiles, config, records, known, progress, std::move(stop));
   using BatchPtr = std::shared_ptr<Batch>;
   const int threads = config.thread_count();
   run_on_threads(threads, [&] {

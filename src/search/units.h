@@ -47,8 +47,9 @@ struct RecordsKnown {
 
 // Searches every record of the stream against the unit's profiles on the
 // configuration's threads; progress, when set, is called after each batch
-// read. Throws InputError and SearchError.
+// read. Throws InputError and SearchError (SearchStopped once stop is
+// asked to stop).
 UnitResult search_unit(const UnitProfiles& profiles, const SearchConfig& config, RecordStream& records,
-                       const RecordsKnown& known, const ProgressCallback& progress = {});
+                       const RecordsKnown& known, const ProgressCallback& progress = {}, std::stop_token stop = {});
 
 }  // namespace tormid

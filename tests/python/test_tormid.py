@@ -9,6 +9,7 @@ import csv
 import gzip
 import os
 import random
+import signal
 import subprocess
 import threading
 import time
@@ -176,3 +177,50 @@ def test_align_releases_the_gil():
     length = span["end"] - span["start"]
     inside = [t for t in readings if span["start"] + 0.25 * length < t < span["end"] - 0.25 * length]
     assert inside, "no Python code ran while the alignment did"
+
+
+@pytest.mark.parametrize("work", ["calibration", "file", "iterable"])
+def test_ctrl_c_stops_a_scan_within_a_second(tmp_path, work):
+    # SIGINT half a second into a scan of several seconds (a thousand
+    # profiles to calibrate, or every pair aligned under a loose E-value)
+    # raises KeyboardInterrupt at once, and nothing of the search runs on.
+    rng = random.Random(5)
+    records = [("s%d" % i, "".join(rng.choices(ALPHABET, k=400))) for i in range(20000)]
+    profiles = tormid.read_profiles(example("zinc_finger.hmm"))
+    sequences = iter(records)
+    if work == "calibration":
+        profiles, sequences = profiles * 1000, records[:10]
+    elif work == "file":
+        sequences = tmp_path / "db.fa"
+        sequences.write_text("".join(">%s\n%s\n" % r for r in records))
+    timer = threading.Timer(0.5, os.kill, (os.getpid(), signal.SIGINT))
+    start = time.monotonic()
+    timer.start()
+    with pytest.raises(KeyboardInterrupt):
+        tormid.scan(profiles, sequences, threads=2, evalue=1e6)
+    assert time.monotonic() - start < 2
+    cpu = time.process_time()
+    time.sleep(0.3)
+    assert time.process_time() - cpu < 0.1, "the search's threads still work"
+
+
+def resident_bytes():
+    with open("/proc/self/statm") as f:
+        return int(f.read().split()[1]) * os.sysconf("SC_PAGE_SIZE")
+
+
+def test_many_calls_on_threads_keep_their_memory(tmp_path):
+    subprocess.run([os.path.join(BIN, "tormid-prf"), "press", "--quiet", str(tmp_path / "lib.tlib"),
+                    example("zinc_finger.hmm"), example("zinc_finger.prf")], check=True)
+    records = [("a", "W" * 60), ("b", "K" * 90)]
+
+    def calls(n):
+        for _ in range(n):
+            for threads in (0, 2):
+                profiles = tormid.read_profiles(tmp_path / "lib.tlib", threads=threads)
+                tormid.scan(profiles, records, threads=threads)
+
+    calls(100)
+    before = resident_bytes()
+    calls(1500)
+    assert resident_bytes() - before < 4e6
