@@ -9,7 +9,9 @@
 #include <bit>
 #include <chrono>
 #include <cmath>
+#include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <random>
 #include <regex>
@@ -199,15 +201,22 @@ TEST(PreparedLibrary, RefusesInconsistentContentsBehindAValidChecksum) {
   EXPECT_EQ(run_scan({"--quiet", "--mode", "glocal", "odd.tlib", "q.fa"}, dir.path()).err,
             "tormid-scan: odd.tlib: a damaged prepared library (the score law of profile f40 is not one)\n");
   // No law (kind 0) where the settings call for one: calibrated at
-  // start-up, not searched without E-values.
+  // start-up, not searched without E-values; the table is the intact
+  // library's.
   Pressed none = p;
   none.laws[1].numbers = {0, 0, 0, 0, 0, 0};
   dir.write("none.tlib", prepared_library(none.profiles, none.laws));
-  const fixtures::RunResult r = run_scan({"--mode", "local", "-E", "1e9", "none.tlib", "q.fa"}, dir.path());
-  EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_NE(r.err.find("none.tlib was prepared for other alignment settings or another seed; calibrating"),
-            std::string::npos)
-      << r.err;
+  dir.write("intact.tlib", prepared_library(p.profiles, p.laws));
+  for (const char* library : {"none.tlib", "intact.tlib"}) {
+    const fixtures::RunResult r =
+        run_scan({"--quiet", "--mode", "local", "-E", "1e9", "--tsv", std::string(library) + ".tsv", library, "q.fa"},
+                 dir.path());
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+  }
+  const std::string table = fixtures::read_file(dir.path() / "intact.tlib.tsv");
+  EXPECT_NE(table.find("\nf40\t"), std::string::npos) << table;
+  EXPECT_EQ(fixtures::read_file(dir.path() / "none.tlib.tsv"), table);
 }
 
 // A library cut short while it is read (another program truncating it) is
@@ -264,6 +273,28 @@ TEST(PreparedLibrary, RefusesAnImpossibleCountBeforeAllocating) {
     EXPECT_EQ(r.err, "tormid-scan: big.tlib: a damaged prepared library (an impossible number of profiles)\n")
         << payload;
   }
+}
+
+// A library over several of the reader's 4 MiB pieces carries zlib's
+// CRC-32 of its whole payload, and reads back.
+TEST(PreparedLibrary, ALargeLibrarysChecksumIsZlibsCrc32) {
+  const Pressed small = small_library();
+  synthetic::Random rng(5);
+  std::vector<Profile> profiles;
+  std::vector<StoredLaw> laws;
+  for (int k = 0; k < 7; ++k) {
+    profiles.push_back(synthetic::family(rng, fixtures::numbered("big", k), 9000).profile);
+    laws.push_back(small.laws[0]);
+  }
+  const std::string bytes = prepared_library(profiles, laws);
+  const std::size_t payload = bytes.size() - kHeader;
+  ASSERT_GT(payload, std::size_t{2} << 22);
+  std::uint32_t stored = 0;
+  for (int k = 0; k < 4; ++k)
+    stored |= static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[32 + static_cast<std::size_t>(k)])) << (8 * k);
+  EXPECT_EQ(stored, ::crc32(0L, reinterpret_cast<const Bytef*>(bytes.data() + kHeader), static_cast<uInt>(payload)));
+  fixtures::TempDir dir;
+  EXPECT_EQ(read_library(dir.write("big.tlib", bytes), 3).profiles.size(), profiles.size());
 }
 
 // Resident memory in bytes, from /proc.
@@ -340,6 +371,80 @@ TEST(PressedLibrary, SearchesAsItsSourceWithOrWithoutItsLaws) {
     EXPECT_EQ(recalibrated.out.substr(recalibrated.out.find("# sequences")),
               other_source.out.substr(other_source.out.find("# sequences")));
   }
+}
+
+// Each hit as a line: where it is and its numbers to the bit.
+std::vector<std::string> described(const SearchResult& result) {
+  std::vector<std::string> lines;
+  for (const Hit& h : result.hits) {
+    char numbers[160];
+    std::snprintf(numbers, sizeof numbers, " %d %d-%d %a %a %a %a", h.profile, h.seq_from, h.seq_to, h.score, h.evalue,
+                  h.sequence_evalue, h.bias);
+    lines.push_back(h.name() + numbers);
+  }
+  return lines;
+}
+
+// A stored law serves only the settings and seed it was calibrated for:
+// with any one of them changed, the search calibrates again and reports
+// what it does without stored laws.
+TEST(PressedLibrary, ALawServesOnlyItsOwnSettingsAndSeed) {
+  const Pressed p = small_library(SearchMode::glocal);
+  synthetic::Random rng(77);
+  std::vector<SequenceRecord> records;
+  for (int k = 0; k < 200; ++k) records.push_back({fixtures::numbered("r", k), synthetic::protein(rng, 40 + rng.below(300)), ""});
+  const SequenceSource source = SequenceSource::records(records);
+  using Change = std::function<void(SearchConfig&)>;
+  const std::vector<std::pair<const char*, Change>> changes = {
+      {"none", [](SearchConfig&) {}},
+      {"profile gap opening", [](SearchConfig& c) { c.alignment.gap_open_penalty_prf += 1; }},
+      {"profile gap extension", [](SearchConfig& c) { c.alignment.deletion_penalty_prf += 0.5; }},
+      {"sequence gap opening", [](SearchConfig& c) { c.alignment.gap_open_penalty_seq += 1; }},
+      {"sequence gap extension", [](SearchConfig& c) { c.alignment.deletion_penalty_seq += 0.5; }},
+      {"start", [](SearchConfig& c) { c.alignment.start = StartMode::seq_free; }},
+      {"end", [](SearchConfig& c) { c.alignment.end = EndMode::seq_free; }},
+      {"seed", [](SearchConfig& c) { c.seed += 1; }},
+  };
+  for (const auto& [what, change] : changes) {
+    SCOPED_TRACE(what);
+    SearchConfig config;
+    config.threads = 2;
+    config.max_evalue = 1000;
+    config.alignment = mode_settings(SearchMode::glocal);
+    change(config);
+    const SearchResult stored = search(p.profiles, config, source, {}, p.laws);
+    const SearchResult fresh = search(p.profiles, config, source);
+    EXPECT_EQ(stored.calibration_seconds > 0, std::string(what) != "none");
+    EXPECT_EQ(described(stored), described(fresh));
+    EXPECT_GT(fresh.hits.size(), 10u);
+  }
+}
+
+// Short glocal profiles, down to one position, are pressed, read back and
+// searched with their own laws (their length classes all differ), as their
+// source is; those of one to three positions, which no law fits, are
+// calibrated again without a note.
+TEST(PressedLibrary, ShortGlocalProfilesPressAndSearch) {
+  synthetic::Random rng(40);
+  std::vector<Profile> profiles;
+  for (int length = 1; length <= 40; length += length < 10 ? 1 : 5)
+    profiles.push_back(synthetic::family(rng, fixtures::numbered("short", length), length).profile);
+  SearchConfig config;
+  config.threads = 2;
+  config.alignment = mode_settings(SearchMode::glocal);
+  fixtures::TempDir dir;
+  const std::string path = dir.write("short.tlib", prepared_library(profiles, calibrate_laws(profiles, config)));
+  const ProfileLibrary library = read_library(path, 2);
+  std::vector<SequenceRecord> records;
+  for (int k = 0; k < 50; ++k) records.push_back({fixtures::numbered("r", k), synthetic::protein(rng, 30 + rng.below(200)), ""});
+  std::size_t lawless = 0;
+  for (const StoredLaw& law : library.laws) {
+    EXPECT_TRUE(law_made_for(law, config));
+    lawless += !law_holds(law, config);
+  }
+  EXPECT_EQ(lawless, 3u);
+  const SearchResult result = search(library.profiles, config, SequenceSource::records(records), {}, library.laws);
+  EXPECT_EQ(described(result), described(search(profiles, config, SequenceSource::records(records))));
 }
 
 // A library pressed by a tormid of the previous score laws (version 1,

@@ -22,6 +22,7 @@ JobResult search(std::span<const Profile> profiles, const SearchConfig& config, 
 #include <atomic>
 #include <chrono>
 #include <new>
+#include <optional>
 #include <thread>
 
 #include "distributed/layout.h"
@@ -102,14 +103,26 @@ std::uint64_t seekable_size(const std::string& path) {
   return static_cast<std::uint64_t>(info.st_size);
 }
 
-// Each process calibrates every size-th profile; all end with every law.
-std::vector<ScoreLaw> calibrate_shared(std::span<const Profile> profiles, const SearchConfig& config,
-                                       double& seconds) {
+// The stored laws that hold are taken as they are; of the profiles left,
+// each process calibrates every size-th; all end with every law. (Every
+// process sees the same stored laws, so all agree on what is left.)
+std::vector<ScoreLaw> calibrate_shared(std::span<const Profile> profiles, std::span<const StoredLaw> stored,
+                                       const SearchConfig& config, double& seconds) {
+  std::vector<ScoreLaw> result(profiles.size());
+  std::vector<std::size_t> missing;
+  for (std::size_t p = 0; p < profiles.size(); ++p) {
+    std::optional<ScoreLaw> law;
+    if (p < stored.size() && law_holds(stored[p], config)) law = ScoreLaw::deserialized(stored[p].numbers);
+    if (law) result[p] = std::move(*law);
+    else missing.push_back(p);
+  }
+  seconds = 0;
+  if (missing.empty()) return result;
   std::vector<const Profile*> mine;
   std::vector<int> indices;
-  for (std::size_t p = static_cast<std::size_t>(rank()); p < profiles.size(); p += static_cast<std::size_t>(size())) {
-    mine.push_back(&profiles[p]);
-    indices.push_back(static_cast<int>(p));
+  for (std::size_t k = static_cast<std::size_t>(rank()); k < missing.size(); k += static_cast<std::size_t>(size())) {
+    mine.push_back(&profiles[missing[k]]);
+    indices.push_back(static_cast<int>(missing[k]));
   }
   const std::vector<ScoreLaw> laws = calibrate_timed(mine, config, seconds);
   // index, count, numbers... for each law of this process.
@@ -131,7 +144,6 @@ std::vector<ScoreLaw> calibrate_shared(std::span<const Profile> profiles, const 
   std::vector<double> all(static_cast<std::size_t>(total));
   MPI_Allgatherv(flat.data(), count, MPI_DOUBLE, all.data(), counts.data(), displacements.data(), MPI_DOUBLE,
                  MPI_COMM_WORLD);
-  std::vector<ScoreLaw> result(profiles.size());
   for (std::size_t at = 0; at < all.size();) {
     const auto index = static_cast<std::size_t>(all[at]);
     const auto n = static_cast<std::size_t>(all[at + 1]);
@@ -257,12 +269,7 @@ JobResult search(std::span<const Profile> profiles, const SearchConfig& config, 
   on_every_process([&] { file_size = seekable_size(sequence_file); });
   MPI_Bcast(&file_size, 1, MPI_UINT64_T, 0, MPI_COMM_WORLD);
   std::vector<ScoreLaw> laws;
-  const bool all_hold = stored.size() == profiles.size() &&
-                        std::all_of(stored.begin(), stored.end(), [&](const StoredLaw& l) { return law_holds(l, config); });
-  on_every_process([&] {
-    laws = all_hold ? resolve_laws(profiles, stored, config, result.calibration_seconds)
-                    : calibrate_shared(profiles, config, result.calibration_seconds);
-  });
+  on_every_process([&] { laws = calibrate_shared(profiles, stored, config, result.calibration_seconds); });
 
   const Layout l = layout(file_size, profiles, size());
   const Job job{profiles, laws, config, sequence_file, l};

@@ -103,7 +103,7 @@ void report_notes(const ScanRequest& request, const ProfileSet& profiles) {
   const SearchConfig& c = request.config;
   std::string last;
   for (std::size_t p = 0; p < profiles.profiles.size(); ++p)
-    if (!profiles.laws[p].numbers.empty() && !law_holds(profiles.laws[p], c) && profiles.files[p] != last) {
+    if (!profiles.laws[p].numbers.empty() && !law_made_for(profiles.laws[p], c) && profiles.files[p] != last) {
       last = profiles.files[p];
       std::fprintf(stderr, "tormid-scan: %s was prepared %s; calibrating its profiles at start-up\n", last.c_str(),
                    profiles.laws[p].model != kLawModel ? "by a version of tormid with other score laws"

@@ -279,17 +279,20 @@ bool law_readable(const StoredLaw& law) {
          std::all_of(n.begin(), n.end(), [](double v) { return std::isfinite(v); });
 }
 
-bool law_holds(const StoredLaw& law, const SearchConfig& config) {
+bool law_made_for(const StoredLaw& law, const SearchConfig& config) {
   const Settings& a = law.settings;
   const Settings& b = config.alignment;
-  if (!(law.model == kLawModel && law.seed == config.seed && a.gap_open_penalty_prf == b.gap_open_penalty_prf &&
-        a.deletion_penalty_prf == b.deletion_penalty_prf && a.gap_open_penalty_seq == b.gap_open_penalty_seq &&
-        a.deletion_penalty_seq == b.deletion_penalty_seq && a.start == b.start && a.end == b.end))
-    return false;
+  return law.model == kLawModel && law.seed == config.seed && a.gap_open_penalty_prf == b.gap_open_penalty_prf &&
+         a.deletion_penalty_prf == b.deletion_penalty_prf && a.gap_open_penalty_seq == b.gap_open_penalty_seq &&
+         a.deletion_penalty_seq == b.deletion_penalty_seq && a.start == b.start && a.end == b.end;
+}
+
+bool law_holds(const StoredLaw& law, const SearchConfig& config) {
+  if (!law_made_for(law, config)) return false;
   // A stored law without numbers for the settings' kind (none where one is
   // called for) is calibrated again rather than left without E-values.
   const std::optional<ScoreLaw> read = ScoreLaw::deserialized(law.numbers);
-  return read && read->kind() == law_kind(b);
+  return read && read->kind() == law_kind(config.alignment);
 }
 
 std::vector<ScoreLaw> resolve_laws(std::span<const Profile> profiles, std::span<const StoredLaw> stored,

@@ -258,9 +258,13 @@ std::vector<StoredLaw> calibrate_laws(std::span<const Profile> profiles, const S
 // version is calibrated again.
 inline constexpr std::uint32_t kLawModel = 2;
 
-// Whether a stored law holds for the configuration: of this version,
-// calibrated for the same alignment settings and seed, and a law of the
-// kind those settings call for.
+// Whether a stored law was calibrated for the configuration: by this
+// version, for the same alignment settings and seed.
+bool law_made_for(const StoredLaw& law, const SearchConfig& config);
+// Whether a stored law holds for the configuration: made for it, and a law
+// of the kind its settings call for. A profile no law fits (a glocal one
+// of a few positions) is stored without one and calibrated at each search,
+// where it costs next to nothing.
 bool law_holds(const StoredLaw& law, const SearchConfig& config);
 // Whether a stored law's numbers are a law's (else the file is damaged);
 // of another version, whether they look like one.
