@@ -69,12 +69,15 @@ class MpiScan : public testing::Test {
 TEST_F(MpiScan, SameOutputAsOneProcess) {
   for (const std::vector<std::string>& options :
        {std::vector<std::string>{"--quiet"}, {"--quiet", "--mode", "local", "--alignments", "-E", "100"},
-        {"--quiet", "--max-domains", "1", "--bits", "--mode", "local"}}) {
+        {"--quiet", "--max-domains", "1", "--bits", "--mode", "local"},
+        {"--quiet", "--iterations", "3", "-A", "hits.sto"}}) {
     std::vector<std::string> with_table = options;
     with_table.insert(with_table.end(), {"--tsv", "one.tsv"});
     const fixtures::RunResult one = scan("", with_table);
     ASSERT_EQ(one.status, 0) << one.err;
     const std::string table = fixtures::read_file(dir.path() / "one.tsv");
+    const std::filesystem::path stockholm = dir.path() / "hits.sto";
+    const std::string alignments = std::filesystem::exists(stockholm) ? fixtures::read_file(stockholm) : "";
     ASSERT_NE(one.out.find("1,484 searched"), std::string::npos) << one.out;
     for (const int processes : {2, 3}) {
       with_table.back() = "many.tsv";
@@ -82,6 +85,7 @@ TEST_F(MpiScan, SameOutputAsOneProcess) {
       EXPECT_EQ(many.status, 0) << many.err;
       EXPECT_EQ(many.out, one.out) << processes << " processes";
       EXPECT_EQ(fixtures::read_file(dir.path() / "many.tsv"), table) << processes << " processes";
+      EXPECT_EQ(fixtures::read_file(dir.path() / "hits.sto"), alignments) << processes << " processes";
     }
   }
 }

@@ -428,9 +428,9 @@ const ErrorCase kErrors[] = {
     {"UnknownOption", {"--evalue", "1", "w.prf", "db.fa"}, "The following argument was not expected: ...", 2},
     {"MissingProfile", {"none.hmm", "db.fa"}, "tormid-scan: none.hmm: cannot open (No such file or directory)\n", 1},
     {"DirectoryAsProfile", {".", "db.fa"}, "tormid-scan: .: cannot open (Is a directory)\n", 1},
-    {"FastaAsProfile", {"db.fa", "db.fa"},
-     "tormid-scan: db.fa: not a profile file: expected a tormid profile (\"(Peptide) ...\"), an HMMER3 model file "
-     "(\"HMMER3/...\"), a PSI-BLAST ASCII PSSM or a prepared library\n",
+    {"ParametersAsProfile", {"bad.par", "db.fa"},
+     "tormid-scan: bad.par: not a profile file: expected a tormid profile (\"(Peptide) ...\"), an HMMER3 model file "
+     "(\"HMMER3/...\"), a PSI-BLAST ASCII PSSM, a prepared library, a Stockholm alignment or FASTA\n",
      1},
     {"ShortProfile", {"short.prf", "db.fa"}, "tormid-scan: short.prf: profile file short.prf has 1 of 3 positions\n", 1},
     {"BrokenModel", {"w.prf", "broken.hmm", "db.fa"},

@@ -22,4 +22,8 @@ int run_tormid_prf(int argc, const char* const* argv);
 // tormid-prf press OPTIONS OUTPUT PROFILE_FILE...: a prepared library.
 int press(int argc, const char* const* argv);
 
+// tormid-prf build [--quiet] OUTPUT INPUT...: profiles from sequences and
+// alignments.
+int build(int argc, const char* const* argv);
+
 }  // namespace tormid::converter

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "builder/builder.h"
 #include "converter/converter.h"
 #include "output/output.h"
 #include "search/search.h"
@@ -91,7 +92,7 @@ std::vector<Profile> load(const std::vector<std::string>& files) {
   std::vector<Profile> profiles;
   std::map<std::string, std::string> file_of;
   for (const std::string& path : files)
-    for (Profile& p : read_profiles(path)) {
+    for (Profile& p : load_profiles(path).library.profiles) {
       const auto [at, added] = file_of.emplace(p.name(), path);
       if (!added)
         throw InputError(path, 0, "a profile named " + p.name() + " is already pressed (from " + at->second +

@@ -6,8 +6,12 @@ namespace tormid::converter {
 
 std::string profile_text(const ConvertedProfile& converted) {
   const Profile& profile = converted.profile;
+  // The name as one word, so that the length stays the header's fifth.
+  std::string name = profile.name();
+  for (char& c : name)
+    if (is_c_space(static_cast<unsigned char>(c))) c = '_';
   std::string text = "(Peptide) from ";
-  text.append(profile.name()).append(" Length: ").append(std::to_string(profile.length())).append("\n");
+  text.append(name).append(" Length: ").append(std::to_string(profile.length())).append("\n");
   text += "Cons";
   for (const char* c = alphabet; *c; ++c) (text += ' ') += *c;
   text += '\n';

@@ -91,6 +91,7 @@ int run_tormid_prf(int argc, const char* const* argv) {
     return std::fputs(text.c_str(), stdout) >= 0 && std::fflush(stdout) == 0 ? 0 : 1;
   }
   if (command == "press") return press(argc, argv);
+  if (command == "build") return build(argc, argv);
   std::vector<std::string> words;
   std::optional<std::string> name;
   const bool understood = split_arguments(argc, argv, words, name) && words.size() == 1 &&

@@ -11,6 +11,8 @@ JobResult search(std::span<const Profile> profiles, const SearchConfig& config, 
   return {tormid::search(profiles, config, SequenceSource::file(sequence_file), {}, laws), 0};
 }
 
+void share_hits(SearchResult&) {}
+
 }  // namespace tormid::distributed
 
 #else
@@ -288,6 +290,23 @@ JobResult search(std::span<const Profile> profiles, const SearchConfig& config, 
     result.hits = reported_hits(mine.candidates, laws, config, result.stats.database_size);
   }
   return job_result;
+}
+
+void share_hits(SearchResult& result) {
+  if (size() == 1) return;
+  wire::Writer writer;
+  if (rank() == 0) wire::put(writer, result.hits);
+  std::uint64_t length = writer.bytes().size();
+  MPI_Bcast(&length, 1, MPI_UINT64_T, 0, MPI_COMM_WORLD);
+  std::vector<char>& bytes = writer.bytes();
+  bytes.resize(length);
+  // In pieces, as MPI counts in ints.
+  constexpr std::uint64_t kPiece = 1 << 30;
+  for (std::uint64_t at = 0; at < length; at += kPiece)
+    MPI_Bcast(bytes.data() + at, static_cast<int>(std::min(kPiece, length - at)), MPI_CHAR, 0, MPI_COMM_WORLD);
+  if (rank() == 0) return;
+  wire::Reader reader(bytes);
+  result.hits = wire::get_hits(reader);
 }
 
 }  // namespace tormid::distributed

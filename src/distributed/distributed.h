@@ -49,4 +49,8 @@ struct JobResult {
 JobResult search(std::span<const Profile> profiles, const SearchConfig& config, const std::string& sequence_file,
                  std::span<const StoredLaw> laws = {});
 
+// Gives every process of the job process 0's hits (what search() leaves
+// on process 0 only), for steps that all processes take alike.
+void share_hits(SearchResult& result);
+
 }  // namespace tormid::distributed

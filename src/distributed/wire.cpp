@@ -84,4 +84,35 @@ UnitResult get_unit_result(Reader& r) {
   return result;
 }
 
+void put(Writer& w, const std::vector<Hit>& hits) {
+  w.put(static_cast<std::uint64_t>(hits.size()));
+  for (const Hit& h : hits) {
+    for (int v : {h.profile, h.seq_len, h.domain, h.n_domains, h.seq_from, h.seq_to, h.prf_from, h.prf_to}) w.put(v);
+    w.put(h.record);
+    for (double v : {h.score, h.pvalue, h.evalue, h.bits, h.sequence_evalue, h.sequence_bits, h.bias, h.bias_bits})
+      w.put(v);
+    w.put(h.name());
+    w.put(h.description());
+    w.put(h.prf_line);
+    w.put(h.seq_line);
+  }
+}
+
+std::vector<Hit> get_hits(Reader& r) {
+  std::vector<Hit> hits(r.get<std::uint64_t>());
+  for (Hit& h : hits) {
+    for (int* v : {&h.profile, &h.seq_len, &h.domain, &h.n_domains, &h.seq_from, &h.seq_to, &h.prf_from, &h.prf_to})
+      *v = r.get<int>();
+    h.record = r.get<std::uint64_t>();
+    for (double* v : {&h.score, &h.pvalue, &h.evalue, &h.bits, &h.sequence_evalue, &h.sequence_bits, &h.bias,
+                      &h.bias_bits})
+      *v = r.get<double>();
+    std::string name = r.text();
+    h.sequence = std::make_shared<const SequenceLabel>(SequenceLabel{std::move(name), r.text()});
+    h.prf_line = r.text();
+    h.seq_line = r.text();
+  }
+  return hits;
+}
+
 }  // namespace tormid::distributed::wire

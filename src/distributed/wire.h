@@ -65,4 +65,8 @@ class Reader {
 void put(Writer& w, const UnitResult& result);
 UnitResult get_unit_result(Reader& r);
 
+// Reported hits, each with its label and alignment lines.
+void put(Writer& w, const std::vector<Hit>& hits);
+std::vector<Hit> get_hits(Reader& r);
+
 }  // namespace tormid::distributed::wire

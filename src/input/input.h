@@ -245,9 +245,37 @@ ConvertedProfile read_hmm(const std::string& path, const std::string& name);
 // A PSI-BLAST ASCII PSSM, named after its file; it keeps its own scores.
 ConvertedProfile read_pssm(const std::string& path);
 
+// ---- Alignments ------------------------------------------------------------
+
+// A family as its file gives it, rows with their gaps. Stockholm files hold
+// one or more (each named by "#=GF ID", else after the file); an aligned
+// FASTA file one, named after the file (rows of one length, gaps '-' or
+// '.'; A2M's lower-case insertions are padded into columns, its model's
+// columns marked in the reference); an unaligned FASTA file one per
+// sequence, named after it.
+struct SequenceAlignment {
+  enum class Kind { stockholm, fasta, a2m, single };
+  Kind kind = Kind::stockholm;
+  std::string name;
+  std::vector<std::string> names;  // each row's sequence
+  std::vector<std::string> rows;   // letters and gaps ('-', '.', '_', '~'), all of one length
+  // "#=GC RF" (or A2M's model columns): a column marked with a letter or
+  // 'x' is a position of the profile, one marked with a gap is not; empty
+  // where the file marks none.
+  std::string reference;
+};
+
+// Every family of a Stockholm or FASTA file (plain or gzip-compressed; "-"
+// is standard input). Refused with file, line and reason: rows of
+// different lengths, characters that are neither letters nor gaps, no
+// sequences, a sequence of only gaps, a reference of another length.
+std::vector<SequenceAlignment> read_alignments(const std::string& path);
+
 // ---- Any profile file ------------------------------------------------------
 
-enum class ProfileFormat { tormid, hmmer3, pssm, prepared };
+// The formats tormid-scan takes as profiles: profiles, and alignments and
+// sequences that tormid-scan builds profiles of.
+enum class ProfileFormat { tormid, hmmer3, pssm, prepared, stockholm, fasta };
 
 // The format of a profile file (compressed or not), told by its first line
 // that is not blank.
@@ -264,14 +292,17 @@ struct StoredLaw {
 };
 
 // The profiles of a file and, for a prepared library, their laws (one per
-// profile; empty for the other formats).
+// profile; empty for the other formats). An alignment or sequence file
+// gives no profiles but its families, for the caller to build profiles of
+// (tormid's builder).
 struct ProfileLibrary {
   std::vector<Profile> profiles;
   std::vector<StoredLaw> laws;
+  std::vector<SequenceAlignment> alignments;
 };
 
-// Every profile of a file in any of these formats, in file order; "-" is
-// standard input. The file is read once, so a pipe will do. A profile is
+// Every profile of a file in any of these formats, in file order (or the
+// families of an alignment or sequence file); "-" is standard input. The file is read once, so a pipe will do. A profile is
 // named after its model (HMMER3's NAME), else after its file without
 // directories and extensions. A prepared library is read on up to
 // `threads` threads.

@@ -92,4 +92,32 @@ Profile read_prf(LineReader& file, const std::string& path) {
   return messages::read_with_messages(path, [&] { return read_rows(file, path); });
 }
 
+std::vector<Profile> read_prf_profiles(LineReader& file, const std::string& path) {
+  std::vector<Profile> profiles;
+  std::vector<std::string> headers;
+  // Profiles one after another, blank lines between; after the last,
+  // anything else is ignored, as by tormid.
+  std::string line, seen;
+  while (file.next(line)) {
+    seen += line;
+    if (line.find_first_not_of(" \t\r\n") == std::string::npos) continue;
+    if (!profiles.empty() && line.rfind("(Peptide)", 0) != 0) break;
+    file.unread(seen);
+    seen.clear();
+    headers.push_back(line);
+    profiles.push_back(read_prf(file, path));
+  }
+  if (profiles.size() < 2) return profiles;
+  // Several profiles are named by their headers, "(Peptide) from NAME
+  // Length: N" as tormid-prf writes them, else after the file and their
+  // place in it.
+  for (std::size_t k = 0; k < profiles.size(); ++k) {
+    const std::vector<std::string> words = split_words(headers[k]);
+    const bool named = words.size() >= 5 && words[1] == "from" && words[3] == "Length:";
+    std::string name = named ? words[2] : name_from_path(path).append("_").append(std::to_string(k + 1));
+    profiles[k] = Profile(std::vector<ProfileRow>(profiles[k].rows().begin(), profiles[k].rows().end()), std::move(name));
+  }
+  return profiles;
+}
+
 }  // namespace tormid

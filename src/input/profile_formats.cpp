@@ -8,7 +8,7 @@ namespace {
 
 const char kExpected[] =
     "expected a tormid profile (\"(Peptide) ...\"), an HMMER3 model file (\"HMMER3/...\"), a "
-    "PSI-BLAST ASCII PSSM or a prepared library";
+    "PSI-BLAST ASCII PSSM, a prepared library, a Stockholm alignment or FASTA";
 
 // PSI-BLAST starts its ASCII PSSMs with this title, or (with some options)
 // directly with the column header.
@@ -32,6 +32,8 @@ ProfileFormat recognise(LineReader& file, const std::string& path) {
     if (line.rfind("HMMER3/", 0) == 0) return ProfileFormat::hmmer3;
     if (line == "TORMID-LIBRARY\n") return ProfileFormat::prepared;
     if (starts_pssm(line)) return ProfileFormat::pssm;
+    if (line.rfind("# STOCKHOLM", 0) == 0) return ProfileFormat::stockholm;
+    if (line[0] == '>') return ProfileFormat::fasta;
     throw InputError(path, 0, std::string("not a profile file: ") + kExpected);
   }
   throw InputError(path, 0, std::string("the file is empty; ") + kExpected);
@@ -53,9 +55,10 @@ ProfileFormat profile_format(const std::string& path) {
 ProfileLibrary read_library(const std::string& path, int threads) {
   LineReader file = open_profile_file(path);
   ProfileLibrary library;
-  switch (recognise(file, path)) {
+  const ProfileFormat format = recognise(file, path);
+  switch (format) {
     case ProfileFormat::tormid:
-      library.profiles.push_back(read_prf(file, path));
+      library.profiles = read_prf_profiles(file, path);
       break;
     case ProfileFormat::hmmer3: {
       NumberedLines in(std::move(file), path);
@@ -70,6 +73,12 @@ ProfileLibrary read_library(const std::string& path, int threads) {
     case ProfileFormat::prepared:
       library = read_prepared_library(file, path, threads);
       break;
+    case ProfileFormat::stockholm:
+    case ProfileFormat::fasta: {
+      NumberedLines in(std::move(file), path);
+      library.alignments = read_alignments(in, format == ProfileFormat::stockholm);
+      break;
+    }
   }
   return library;
 }

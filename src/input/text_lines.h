@@ -55,8 +55,13 @@ std::string name_from_path(const std::string& path);
 
 // The readers of each format on a file already open (pipes are read once).
 Profile read_prf(LineReader& file, const std::string& path);
+// Every profile of a tormid profile file: one, or several one after another.
+std::vector<Profile> read_prf_profiles(LineReader& file, const std::string& path);
 std::vector<ConvertedProfile> read_hmm_models(NumberedLines& in);
 ConvertedProfile read_pssm(NumberedLines& in);
+// The families of a Stockholm or FASTA file whose first line the reader
+// has seen (and put back).
+std::vector<SequenceAlignment> read_alignments(NumberedLines& in, bool stockholm);
 // A prepared library whose first line the reader has seen (and put back).
 ProfileLibrary read_prepared_library(LineReader& file, const std::string& path, int threads);
 

@@ -7,6 +7,8 @@
 #include <pybind11/stl.h>
 #include <pybind11/stl/filesystem.h>
 
+#include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <cmath>
 #include <condition_variable>
@@ -20,6 +22,8 @@
 #include <thread>
 #include <vector>
 
+#include "builder/builder.h"
+#include "builder/iteration.h"
 #include "input/input.h"
 #include "search/search.h"
 #include "tormid_version.h"
@@ -35,6 +39,7 @@ namespace {
 struct SharedProfiles {
   std::vector<Profile> profiles;
   std::vector<StoredLaw> laws;  // one per profile
+  std::vector<Family> seeds;    // one per profile: what it was built from (empty where read)
 };
 
 struct PyProfile {
@@ -42,6 +47,7 @@ struct PyProfile {
   std::size_t index = 0;
   const Profile& profile() const { return file->profiles[index]; }
   const StoredLaw& law() const { return file->laws[index]; }
+  const Family& seed() const { return file->seeds[index]; }
 };
 
 // Alignment settings as Python sees them: immutable, with the mode they
@@ -57,6 +63,7 @@ struct PyHit {
   double score, evalue, bits, bias, sequence_evalue;
   int seq_len, seq_from, seq_to, prf_from, prf_to, domain, n_domains;
   std::string prf_line, seq_line;
+  int round;
 };
 
 // An input failure as the Python exception it is: OSError for files that
@@ -93,25 +100,100 @@ std::string settings_repr(const PySettings& s) {
          starts[static_cast<int>(a.start)] + "', end='" + starts[static_cast<int>(a.end)] + "')";
 }
 
+std::vector<PyProfile> shared(SharedProfiles profiles) {
+  profiles.laws.resize(profiles.profiles.size());
+  profiles.seeds.resize(profiles.profiles.size());
+  const auto all = std::make_shared<const SharedProfiles>(std::move(profiles));
+  std::vector<PyProfile> out;
+  for (std::size_t k = 0; k < all->profiles.size(); ++k) out.push_back({all, k});
+  return out;
+}
+
 std::vector<PyProfile> profiles_of_file(const std::filesystem::path& file, int threads) {
   const std::string path = file.string();
-  ProfileLibrary library;
+  LoadedProfiles loaded;
   try {
     py::gil_scoped_release unlocked;
-    library = read_library(path, threads > 0 ? threads : available_cores());
+    loaded = load_profiles(path, threads > 0 ? threads : available_cores());
   } catch (const InputError& e) {
     raise_input_error(e);
   }
+  ProfileLibrary& library = loaded.library;
   library.laws.resize(library.profiles.size());
   for (std::size_t k = 0; k < library.profiles.size(); ++k)
     if (!library.laws[k].numbers.empty() && !law_readable(library.laws[k]))
       throw py::value_error(path + ": a damaged prepared library (the score law of profile " +
                             library.profiles[k].name() + " is not one)");
-  const auto file_profiles =
-      std::make_shared<const SharedProfiles>(SharedProfiles{std::move(library.profiles), std::move(library.laws)});
-  std::vector<PyProfile> out;
-  for (std::size_t k = 0; k < file_profiles->profiles.size(); ++k) out.push_back({file_profiles, k});
-  return out;
+  return shared({std::move(library.profiles), std::move(library.laws), std::move(loaded.seeds)});
+}
+
+// Profiles built from a file (as tormid-prf build) or from records: an
+// alignment (rows with gaps) is one profile, named `name`; sequences
+// without gaps are a profile each, named after them.
+std::vector<PyProfile> build_from(const py::object& source, const std::optional<std::string>& name) {
+  std::vector<BuiltProfile> built;
+  try {
+    if (py::isinstance<py::str>(source) || py::hasattr(source, "__fspath__")) {
+      const std::string path = py::str(py::module_::import("os").attr("fspath")(source)).cast<std::string>();
+      py::gil_scoped_release unlocked;
+      built = build_profiles(path);
+    } else {
+      SequenceAlignment alignment;
+      alignment.name = name.value_or("alignment");
+      for (const py::handle item : source) {
+        if (!py::isinstance<py::tuple>(item) && !py::isinstance<py::list>(item))
+          throw py::value_error("records are (name, sequence) tuples");
+        const py::sequence fields = py::reinterpret_borrow<py::sequence>(item);
+        if (fields.size() < 2 || !py::isinstance<py::str>(fields[0]) || !py::isinstance<py::str>(fields[1]))
+          throw py::value_error("records are (name, sequence) tuples of strings");
+        alignment.names.push_back(fields[0].cast<std::string>());
+        std::string row;
+        for (const char c : fields[1].cast<std::string>())
+          if (c != ' ' && c != '\n' && c != '\r' && c != '\t') row += c;
+        alignment.rows.push_back(std::move(row));
+      }
+      if (alignment.rows.empty()) throw py::value_error("no records to build a profile from");
+      const bool aligned = std::any_of(alignment.rows.begin(), alignment.rows.end(), [](const std::string& r) {
+        return r.find_first_of("-.") != std::string::npos;
+      });
+      std::vector<SequenceAlignment> families;
+      if (aligned) {
+        for (std::size_t k = 0; k < alignment.rows.size(); ++k)
+          if (alignment.rows[k].size() != alignment.rows.front().size())
+            throw py::value_error("ragged rows: " + alignment.names[k] + " has " +
+                                  std::to_string(alignment.rows[k].size()) + " columns, " + alignment.names.front() +
+                                  " " + std::to_string(alignment.rows.front().size()));
+        families.push_back(std::move(alignment));
+      } else {
+        for (std::size_t k = 0; k < alignment.rows.size(); ++k) {
+          SequenceAlignment one;
+          one.kind = SequenceAlignment::Kind::single;
+          one.name = alignment.names[k];
+          one.names = {alignment.names[k]};
+          one.rows = {alignment.rows[k]};
+          families.push_back(std::move(one));
+        }
+      }
+      for (const SequenceAlignment& family : families)
+        for (const std::string& row : family.rows) {
+          if (std::none_of(row.begin(), row.end(), [](char c) { return std::isalpha(static_cast<unsigned char>(c)); }))
+            throw py::value_error("a record of " + family.name + " has no residues");
+          for (const char c : row)
+            if (!std::isalpha(static_cast<unsigned char>(c)) && c != '-' && c != '.')
+              throw py::value_error(std::string("unknown character '") + c + "' in the records of " + family.name);
+        }
+      py::gil_scoped_release unlocked;
+      built = build_profiles("records", families);
+    }
+  } catch (const InputError& e) {
+    raise_input_error(e);
+  }
+  SharedProfiles profiles;
+  for (BuiltProfile& b : built) {
+    profiles.profiles.push_back(std::move(b.profile));
+    profiles.seeds.push_back(std::move(b.seed));
+  }
+  return shared(std::move(profiles));
 }
 
 PySettings settings_from_file(const std::filesystem::path& path) {
@@ -239,7 +321,8 @@ void run_interruptibly(const std::function<void(std::stop_token)>& work) {
 
 std::vector<PyHit> search_records(const std::vector<PyProfile>& profiles, const py::object& sequences,
                         const std::optional<PySettings>& settings, double evalue, std::optional<double> min_score,
-                        std::optional<double> z, int max_domains, int threads, bool per_sequence, bool alignments) {
+                        std::optional<double> z, int max_domains, int threads, bool per_sequence, bool alignments,
+                        int iterations, double inc_evalue) {
   SearchConfig config;
   if (settings) config.alignment = settings->settings;
   if (!(evalue >= 0)) throw py::value_error("evalue must be 0 or more");
@@ -247,6 +330,9 @@ std::vector<PyHit> search_records(const std::vector<PyProfile>& profiles, const 
   if (z && !(*z > 0 && std::isfinite(*z))) throw py::value_error("z must be a positive number");
   if (max_domains < 0) throw py::value_error("max_domains must be 0 or more");
   if (threads < 0) throw py::value_error("threads must be 0 (every core) or more");
+  if (iterations < 1) throw py::value_error("iterations must be 1 or more");
+  if (!(inc_evalue >= 0)) throw py::value_error("inc_evalue must be 0 or more");
+  if (iterations > 1 && per_sequence) throw py::value_error("iterations and per_sequence do not go together");
   config.max_evalue = evalue;
   config.min_score = min_score;
   config.database_size = z;
@@ -265,6 +351,7 @@ std::vector<PyHit> search_records(const std::vector<PyProfile>& profiles, const 
     for (const PyProfile& p : profiles) {
       copied.profiles.push_back(p.profile());
       copied.laws.push_back(p.law());
+      copied.seeds.push_back(p.seed());
     }
   const SharedProfiles& chosen = whole_file ? *profiles.front().file : copied;
   const std::vector<Profile>& searched = chosen.profiles;
@@ -277,11 +364,42 @@ std::vector<PyHit> search_records(const std::vector<PyProfile>& profiles, const 
     iterable = std::make_unique<IterableRecords>(py::iter(sequences));
     source = SequenceSource::generated([&iterable](SequenceRecord& r) { return iterable->next(r); });
   }
+  // Rounds read the sequences again: records from an iterable are taken
+  // first, once.
+  if (iterations > 1 && iterable) {
+    std::vector<SequenceRecord> records;
+    try {
+      run_interruptibly([&](std::stop_token stop) {
+        SequenceRecord r;
+        while (source->generator()(r)) {
+          records.push_back(r);
+          if (stop.stop_requested()) throw SearchStopped();
+        }
+      });
+    } catch (const SearchError&) {
+      iterable->raise_failure();
+      throw;
+    }
+    source = SequenceSource::records(std::move(records));
+    iterable.reset();
+  }
   SearchResult result;
+  std::vector<int> joined;
   try {
     run_interruptibly([&](std::stop_token stop) {
       check_searchable(searched, config.alignment, config.thread_count());
-      result = search(searched, config, *source, {}, laws, stop);
+      if (iterations == 1) {
+        result = search(searched, config, *source, {}, laws, stop);
+        return;
+      }
+      const RoundSearch round = [&](std::span<const Profile> these, std::span<const StoredLaw> their_laws, bool keep) {
+        SearchConfig c = config;
+        c.alignments = c.alignments || keep;
+        return search(these, c, *source, {}, their_laws, stop);
+      };
+      IterativeResult rounds = search_iteratively(searched, laws, chosen.seeds, {iterations, inc_evalue}, round);
+      result = std::move(rounds.result);
+      joined = std::move(rounds.joined);
     });
   } catch (const InputError& e) {
     if (iterable) iterable->raise_failure();
@@ -301,7 +419,8 @@ std::vector<PyHit> search_records(const std::vector<PyProfile>& profiles, const 
   for (const Hit* h : ordered)
     hits.push_back({searched[static_cast<std::size_t>(h->profile)].name(), h->name(), h->description(), h->score,
                     h->evalue, h->bits, h->bias, h->sequence_evalue, h->seq_len, h->seq_from, h->seq_to, h->prf_from,
-                    h->prf_to, h->domain, h->n_domains, h->prf_line, h->seq_line});
+                    h->prf_to, h->domain, h->n_domains, h->prf_line, h->seq_line,
+                    joined.empty() ? 1 : joined[static_cast<std::size_t>(h - result.hits.data())]});
   return hits;
 }
 
@@ -373,6 +492,7 @@ PYBIND11_MODULE(tormid, m) {
       .def_readonly("n_domains", &PyHit::n_domains)
       .def_readonly("prf_line", &PyHit::prf_line, "With alignments=True: the profile's consensus, '.' for gaps.")
       .def_readonly("seq_line", &PyHit::seq_line, "With alignments=True: the sequence, '.' for gaps.")
+      .def_readonly("round", &PyHit::round, "With iterations: the round the hit's sequence joined (else 1).")
       .def("__repr__", [](const PyHit& h) {
         return "<tormid.Hit " + h.profile + " / " + h.sequence + " " + std::to_string(h.domain) + "/" +
                std::to_string(h.n_domains) + " residues " + std::to_string(h.seq_from) + "-" +
@@ -387,8 +507,14 @@ PYBIND11_MODULE(tormid, m) {
   m.def("scan", &search_records, py::arg("profiles"), py::arg("sequences"), py::arg("settings") = py::none(), py::kw_only(),
         py::arg("evalue") = kDefaultMaxEvalue, py::arg("min_score") = py::none(), py::arg("z") = py::none(),
         py::arg("max_domains") = 0, py::arg("threads") = 0, py::arg("per_sequence") = false,
-        py::arg("alignments") = false,
+        py::arg("alignments") = false, py::arg("iterations") = 1, py::arg("inc_evalue") = 1e-3,
         "Searches sequences (a FASTA path, plain or gzip, or an iterable of (name, sequence[, description]) "
-        "pairs) with profiles, as tormid-scan does: the same hits in the same order. Ctrl-C stops it at once "
+        "pairs) with profiles, as tormid-scan does: the same hits in the same order. With iterations > 1, "
+        "searches again with each profile built from its seed and the domains included (tormid-scan "
+        "--iterations, --incE); Hit.round is the round a hit's sequence joined. Ctrl-C stops it at once "
         "(KeyboardInterrupt).");
+  m.def("build", &build_from, py::arg("source"), py::arg("name") = py::none(),
+        "Profiles built from a path (a Stockholm or FASTA file, as tormid-prf build: a profile per alignment, "
+        "or per sequence of unaligned FASTA) or from (name, sequence) records: rows with gaps are one "
+        "alignment, the profile `name` (default 'alignment'); sequences without gaps a profile each.");
 }

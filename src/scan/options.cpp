@@ -157,7 +157,20 @@ void add_search_options(CLI::App& app, ScanRequest& r) {
                  "also write HMMER3's per-sequence table (a line per sequence and profile) to this file");
   app.add_option("--domtblout", r.domtblout, "also write HMMER3's per-domain table to this file");
   app.add_option("--tsv", r.tsv, "also write tormid's tab-separated table (a line per domain) to this file");
-  app.add_flag("--alignments", c.alignments, "print each hit's alignment");
+  app.add_flag("--alignments", r.show_alignments, "print each hit's alignment");
+  app.add_option("-A", r.stockholm,
+                 "also write the reported domains aligned to each profile, as Stockholm (a block per profile), "
+                 "to this file");
+  app.add_option("--iterations", r.iterations,
+                 "search up to this many rounds: after each, the domains at E <= --incE are aligned to the "
+                 "profile with its own seed (the sequence or alignment it was built from) and the profile built "
+                 "again from them; a profile whose included domains no longer change stops")
+      ->check(whole_number_check(1, 1000, "POSITIVE"))
+      ->capture_default_str();
+  app.add_option("--incE", r.inclusion_evalue,
+                 "with --iterations: include domains at this E-value or lower in the next round's profile")
+      ->check(non_negative_check())
+      ->capture_default_str();
   app.add_option("--max-record-length", c.max_record_length,
                  "refuse records longer than this many residues (a bound on the memory one record takes)")
       ->check(whole_number_check(1, SIZE_MAX, "POSITIVE"))
@@ -230,7 +243,20 @@ void apply_parameter_file(ScanRequest& request) {
   if (!request.params_file) return;
   const ParamValues values = read_param_file(*request.params_file, LineReader::Compression::gzip);
   request.config.alignment = set_parameters(values);
-  if (values.show_alignment) request.config.alignments = true;
+  if (values.show_alignment) request.show_alignments = true;
+}
+
+
+std::optional<std::string> iteration_conflict(const ScanRequest& r) {
+  if (r.iterations == 1) return std::nullopt;
+  if (r.per_sequence)
+    return "--iterations rebuilds each profile from the sequences it finds; --per-sequence searches a library "
+           "per sequence";
+  struct stat info {};
+  if (r.sequence_file == "-" || ::stat(r.sequence_file.c_str(), &info) != 0 || !S_ISREG(info.st_mode))
+    return "--iterations reads the sequence file once a round, and " + r.sequence_file +
+           " is not a regular file that can be read again";
+  return std::nullopt;
 }
 
 }  // namespace tormid::scan

@@ -20,7 +20,11 @@ struct ScanRequest {
   std::optional<std::string> tblout;     // HMMER3's per-sequence table
   std::optional<std::string> domtblout;  // HMMER3's per-domain table
   std::optional<std::string> tsv;        // tormid's own table
+  std::optional<std::string> stockholm;  // -A: the reported domains aligned to each profile
   std::string command_line;              // as typed, for the tables' record of it
+  int iterations = 1;                    // rounds of search and rebuilding
+  double inclusion_evalue = 1e-3;        // domains at this E-value or lower join the next round's profile
+  bool show_alignments = false;          // --alignments, or the parameter file's SHOW_ALIGNMENT YES
   bool max_evalue_given = false;  // -E was given (global mode has no E-values)
   bool per_sequence = false;  // a report per sequence, Z = the profiles searched
   bool bits = false;   // also show scores in bits
@@ -40,5 +44,8 @@ Parsed parse_command_line(int argc, const char* const* argv);
 // The alignment settings of the parameter file, when one was given; its
 // SHOW_ALIGNMENT YES also asks for the alignments. Throws InputError.
 void apply_parameter_file(ScanRequest& request);
+
+// Options that cannot go together with --iterations: the message.
+std::optional<std::string> iteration_conflict(const ScanRequest& request);
 
 }  // namespace tormid::scan

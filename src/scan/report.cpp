@@ -119,7 +119,7 @@ void append_hit_list(std::string& out, const ReportContext& context, int profile
         std::to_string(h->domain) + "/" + std::to_string(h->n_domains), range(h->seq_from, h->seq_to),
         range(h->prf_from, h->prf_to), shown(h->description(), kLineWidth));
   out += "\n";
-  if (context.request.config.alignments) {
+  if (context.request.show_alignments) {
     for (const Hit* h : hits) append_alignment(out, *h, profile, bits);
   }
 }
@@ -164,7 +164,7 @@ void append_sequence_lists(std::string& out, const ReportContext& context, const
           overlaps[k].empty() ? std::string("-") : std::to_string(overlaps[k].size()));
     }
     out += "\n";
-    if (context.request.config.alignments)
+    if (context.request.show_alignments)
       for (std::size_t k = first; k < last; ++k)
         append_alignment(out, *ordered[k], context.profiles.profiles[static_cast<std::size_t>(ordered[k]->profile)],
                          bits);
@@ -193,31 +193,37 @@ std::string header(const ReportContext& context, std::uint64_t positions) {
     out += "domains scoring at least " + number(c.score_threshold()) + " (global mode has no E-values)";
   }
   if (c.max_domains > 0) out += ", at most " + std::to_string(c.max_domains) + " per sequence and profile";
+  if (r.iterations > 1)
+    out += "\n# rounds:    up to " + std::to_string(r.iterations) + "; domains with E-value at most " +
+           number(r.inclusion_evalue) + " join each profile's next round";
   return out + "\n\n";
 }
 
-}  // namespace
-
-std::string hit_report(const ReportContext& context, const SearchResult& result) {
-  const std::vector<Profile>& profiles = context.profiles.profiles;
-  const SearchConfig& config = context.request.config;
+std::uint64_t positions_of(const std::vector<Profile>& profiles) {
   std::uint64_t positions = 0;
   for (const Profile& p : profiles) positions += static_cast<std::uint64_t>(p.length());
-  std::string out = header(context, positions);
+  return positions;
+}
 
-  if (context.request.per_sequence) {
-    append_sequence_lists(out, context, result.hits);
-  } else {
-    std::vector<std::vector<const Hit*>> by_profile(profiles.size());
-    for (const Hit& h : result.hits) by_profile[static_cast<std::size_t>(h.profile)].push_back(&h);
-    std::vector<std::string> without;
-    for (std::size_t p = 0; p < profiles.size(); ++p) {
-      if (by_profile[p].empty()) without.push_back(shown(profiles[p].name()));
-      else append_hit_list(out, context, static_cast<int>(p), by_profile[p]);
-    }
-    if (!without.empty()) out += without_hits(without);
+// The hit lists profile by profile, and the profiles without hits.
+void append_profile_lists(std::string& out, const ReportContext& context, const std::vector<Hit>& hits,
+                          bool name_without_hits) {
+  const std::vector<Profile>& profiles = context.profiles.profiles;
+  std::vector<std::vector<const Hit*>> by_profile(profiles.size());
+  for (const Hit& h : hits) by_profile[static_cast<std::size_t>(h.profile)].push_back(&h);
+  std::vector<std::string> without;
+  for (std::size_t p = 0; p < profiles.size(); ++p) {
+    if (by_profile[p].empty()) without.push_back(shown(profiles[p].name()));
+    else append_hit_list(out, context, static_cast<int>(p), by_profile[p]);
   }
+  if (name_without_hits && !without.empty()) out += without_hits(without);
+}
 
+std::string summary(const ReportContext& context, const SearchResult& result) {
+  const std::vector<Profile>& profiles = context.profiles.profiles;
+  const SearchConfig& config = context.request.config;
+  const std::uint64_t positions = positions_of(profiles);
+  std::string out;
   std::set<std::uint64_t> sequences;
   for (const Hit& h : result.hits) sequences.insert(h.record);
   const SearchStats& s = result.stats;
@@ -225,7 +231,8 @@ std::string hit_report(const ReportContext& context, const SearchResult& result)
   out += "  profiles:   " + grouped(profiles.size()) + " (" + grouped(positions) + " positions)\n";
   out += "  sequences:  " + grouped(s.records) + " searched (" + grouped(s.residues) + " residues)";
   if (s.empty_records > 0) out += "; " + grouped(s.empty_records) + " without letters skipped";
-  out += "\n  cells:      " + grouped(s.cells) + " (every residue against every profile position)\n";
+  out += "\n  cells:      " + grouped(s.cells) + " (every residue against every profile position";
+  out += context.request.iterations > 1 ? ", every round)\n" : ")\n";
   out += "  hits:       " + grouped(result.hits.size()) + (result.hits.size() == 1 ? " domain" : " domains") +
          " in " + grouped(sequences.size()) + (sequences.size() == 1 ? " sequence\n" : " sequences\n");
   if (config.has_evalues()) {
@@ -251,12 +258,45 @@ std::string hit_report(const ReportContext& context, const SearchResult& result)
   return out;
 }
 
+}  // namespace
+
+std::string hit_report(const ReportContext& context, const SearchResult& result) {
+  std::string out = header(context, positions_of(context.profiles.profiles));
+  if (context.request.per_sequence) append_sequence_lists(out, context, result.hits);
+  else append_profile_lists(out, context, result.hits, true);
+  return out + summary(context, result);
+}
+
+std::string rounds_report(const ReportContext& context, const IterativeResult& rounds, const SearchResult& result) {
+  std::string out = header(context, positions_of(context.profiles.profiles));
+  for (const RoundReport& r : rounds.rounds) {
+    std::set<std::uint64_t> sequences;
+    for (const Hit& h : r.new_hits) sequences.insert(h.record);
+    out += "Round " + std::to_string(r.round) + ": " + grouped(static_cast<std::uint64_t>(r.profiles_searched)) +
+           (r.profiles_searched == 1 ? " profile" : " profiles") + " searched" + (r.round > 1 ? " again" : "") +
+           "; " + grouped(r.new_hits.size()) + (r.new_hits.size() == 1 ? " domain" : " domains") + " in " +
+           grouped(sequences.size()) + (sequences.size() == 1 ? " sequence" : " sequences") +
+           (r.round > 1 ? " new to their profile\n\n" : "\n\n");
+    append_profile_lists(out, context, r.new_hits, false);
+  }
+  out += summary(context, result);
+  std::size_t early = 0;
+  for (const int last : rounds.last_round) early += last < static_cast<int>(rounds.rounds.size());
+  out += "  rounds:     " + std::to_string(rounds.rounds.size()) + " of up to " +
+         std::to_string(context.request.iterations);
+  if (early > 0)
+    out += "; " + grouped(early) + (early == 1 ? " profile" : " profiles") +
+           " stopped earlier, including nothing new";
+  out += "; the tables hold each profile's last round\n";
+  return out;
+}
+
 void write_hit_table(const ReportContext& context, const SearchResult& result,
-                     const std::function<void(std::string_view)>& write) {
+                     const std::function<void(std::string_view)>& write, const std::vector<int>* joined) {
   const bool per_sequence = context.request.per_sequence;
   write("#profile\tsequence\tseq_len\tdomain\tn_domains\tscore\tevalue\tbits\tbias\tseq_from\tseq_to\tprf_from\t"
         "prf_to\tprf_len\tdescription");
-  write(per_sequence ? "\toverlaps\tseq_evalue\n" : "\n");
+  write(per_sequence ? "\toverlaps\tseq_evalue\n" : joined ? "\tround\n" : "\n");
   std::vector<const Hit*> ordered;
   for (const Hit& h : result.hits) ordered.push_back(&h);
   std::vector<std::vector<std::size_t>> overlaps;
@@ -291,6 +331,7 @@ void write_hit_table(const ReportContext& context, const SearchResult& result,
       write(overlap.empty() ? std::string("-") : overlap);
       write("\t" + evalue_text(h.sequence_evalue));
     }
+    if (joined && !per_sequence) write("\t" + std::to_string((*joined)[static_cast<std::size_t>(&h - result.hits.data())]));
     write("\n");
   }
 }

@@ -1,4 +1,5 @@
 // tormid-scan's run: command line, profiles, search, reports.
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -10,11 +11,14 @@
 #include <new>
 #include <optional>
 
+#include "builder/builder.h"
 #include "distributed/distributed.h"
 #include "input/input.h"
 #include "output/output.h"
 #include "scan/options.h"
+#include "builder/iteration.h"
 #include "scan/hmmer_tables.h"
+#include "scan/stockholm.h"
 #include "scan/progress.h"
 #include "scan/report.h"
 #include "scan/scan.h"
@@ -41,7 +45,8 @@ ProfileSet load_profiles(const std::vector<std::string>& files, int threads) {
   ProfileSet set;
   std::map<std::string, std::string> file_of;  // name -> file
   for (const std::string& path : files) {
-    ProfileLibrary library = read_library(path, threads);
+    LoadedProfiles loaded = tormid::load_profiles(path, threads);
+    ProfileLibrary& library = loaded.library;
     for (std::size_t k = 0; k < library.profiles.size(); ++k) {
       Profile& p = library.profiles[k];
       if (k < library.laws.size() && !law_readable(library.laws[k]))
@@ -55,6 +60,7 @@ ProfileSet load_profiles(const std::vector<std::string>& files, int threads) {
       set.profiles.push_back(std::move(p));
       set.files.push_back(path);
       set.laws.push_back(k < library.laws.size() ? std::move(library.laws[k]) : StoredLaw{});
+      set.seeds.push_back(std::move(loaded.seeds[k]));
     }
   }
   return set;
@@ -69,7 +75,20 @@ std::optional<std::string> overwritten(const ScanRequest& r) {
   if (r.params_file) inputs.push_back({"the parameter file", *r.params_file});
   for (const auto& [option, path] : {std::pair{"--tblout", &r.tblout}, {"--domtblout", &r.domtblout}, {"--tsv", &r.tsv}})
     if (*path) outputs.push_back({option, **path});
+  if (r.stockholm) outputs.push_back({"-A", *r.stockholm});
   return same_file(inputs, outputs);
+}
+
+// A sequence file that is not FASTA is refused before the profiles are read
+// (a database given where the profiles go would be built into a profile a
+// sequence). A pipe is read once, by the search, and told then.
+void check_sequence_file(const std::string& path) {
+  struct stat info {};
+  if (path == "-" || ::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return;
+  LineReader lines(path, LineReader::Compression::gzip);
+  FastaReader records(lines);
+  FastaRecord first;
+  records.next(first);
 }
 
 // Reads what every process of a job needs before searching: the profiles,
@@ -79,14 +98,18 @@ std::optional<std::string> prepare(ScanRequest& request, ProfileSet& profiles) {
   if (std::count(files.begin(), files.end(), "-") + (request.sequence_file == "-") > 1)
     return "-: standard input can give the profiles or the sequences, once";
   try {
+    check_sequence_file(request.sequence_file);
     profiles = load_profiles(files, request.config.thread_count());
     apply_parameter_file(request);
+    request.config.alignments = request.show_alignments || request.stockholm.has_value();
     if ((request.tblout || request.domtblout) && !request.config.has_evalues())
       return "--tblout and --domtblout write HMMER's tables, which need E-values, and global mode has none; "
              "--tsv writes tormid's table";
+    if (request.iterations > 1 && !request.config.has_evalues())
+      return "--iterations includes domains by their E-values, and global mode has none";
     if (distributed::rank() == 0)
-      for (const auto* table : {&request.tblout, &request.domtblout, &request.tsv})
-        if (*table) check_writable(**table);
+      for (const auto* output : {&request.tblout, &request.domtblout, &request.tsv, &request.stockholm})
+        if (*output) check_writable(**output);
   } catch (const InputError& e) {
     return e.what();
   } catch (const OutputError& e) {
@@ -129,18 +152,31 @@ void report_nucleotides(const ScanRequest& request, const SearchStats& s) {
 }
 
 // The search in this process, or spread over the job's processes.
-SearchResult run_search(const ScanRequest& request, const ProfileSet& profiles, std::uint64_t& result_bytes) {
+SearchResult run_search(const ScanRequest& request, const SearchConfig& config, std::span<const Profile> profiles,
+                        std::span<const StoredLaw> laws, std::uint64_t& result_bytes) {
   if (distributed::size() > 1) {
-    distributed::JobResult job =
-        distributed::search(profiles.profiles, request.config, request.sequence_file, profiles.laws);
-    result_bytes = job.result_bytes;
+    distributed::JobResult job = distributed::search(profiles, config, request.sequence_file, laws);
+    result_bytes += job.result_bytes;
     return std::move(job.search);
   }
   ProgressLine progress(!request.quiet && ::isatty(STDERR_FILENO), file_size(request.sequence_file));
   const SequenceSource source = request.sequence_file == "-" ? SequenceSource::standard_input()
                                                              : SequenceSource::file(request.sequence_file);
-  return search(profiles.profiles, request.config, source, [&](const Progress& p) { progress.update(p); },
-                profiles.laws);
+  return search(profiles, config, source, [&](const Progress& p) { progress.update(p); }, laws);
+}
+
+// The rounds of --iterations: every process of a job runs them alike, each
+// with process 0's hits of the round.
+IterativeResult run_rounds(const ScanRequest& request, const ProfileSet& profiles, std::uint64_t& result_bytes) {
+  const RoundSearch round = [&](std::span<const Profile> searched, std::span<const StoredLaw> laws, bool keep) {
+    SearchConfig config = request.config;
+    config.alignments = config.alignments || keep;
+    SearchResult result = run_search(request, config, searched, laws, result_bytes);
+    distributed::share_hits(result);
+    return result;
+  };
+  return search_iteratively(profiles.profiles, profiles.laws, profiles.seeds,
+                            {request.iterations, request.inclusion_evalue}, round);
 }
 
 // The elapsed time and the speed, on standard error.
@@ -182,6 +218,10 @@ int run_tormid_scan(int argc, const char* const* argv) {
     report_error(*clash);
     return 2;
   }
+  if (const std::optional<std::string> conflict = iteration_conflict(request)) {
+    report_error(*conflict);
+    return 2;
+  }
   const auto start = std::chrono::steady_clock::now();
   // Every process of a job prepares; if one cannot, all stop.
   ProfileSet profiles;
@@ -195,14 +235,22 @@ int run_tormid_scan(int argc, const char* const* argv) {
   report_notes(request, profiles);
   try {
     std::uint64_t result_bytes = 0;
-    const SearchResult result = run_search(request, profiles, result_bytes);
+    std::optional<IterativeResult> rounds;
+    SearchResult result;
+    if (request.iterations > 1) {
+      rounds = run_rounds(request, profiles, result_bytes);
+      result = std::move(rounds->result);
+    } else {
+      result = run_search(request, request.config, profiles.profiles, profiles.laws, result_bytes);
+    }
     if (distributed::rank() != 0) return 0;
     report_nucleotides(request, result.stats);
     const ReportContext context{profiles, request};
     // The tables once the report is out: nothing is written on an error. A
     // standard output that is gone (a reader that stopped, as head does)
     // still lets the tables that are files be written, and is told.
-    const bool reported = write_stdout(hit_report(context, result));
+    const bool reported =
+        write_stdout(rounds ? rounds_report(context, *rounds, result) : hit_report(context, result));
     const int report_error_number = reported ? 0 : errno;
     bool tables = false;
     const auto write_table = [&](const std::optional<std::string>& path, auto writer) {
@@ -214,7 +262,11 @@ int run_tormid_scan(int argc, const char* const* argv) {
     };
     write_table(request.tblout, write_pair_table);
     write_table(request.domtblout, write_domain_table);
-    write_table(request.tsv, write_hit_table);
+    const std::vector<int>* joined = rounds ? &rounds->joined : nullptr;
+    write_table(request.tsv, [&](const ReportContext& c, const SearchResult& r, const TableWriter& write) {
+      write_hit_table(c, r, write, joined);
+    });
+    write_table(request.stockholm, write_stockholm);
     if (!reported) {
       report_error(std::string("cannot write the standard output (") + std::strerror(report_error_number) + ")" +
                    (tables ? "; the tables were written" : ""));

@@ -224,3 +224,39 @@ def test_many_calls_on_threads_keep_their_memory(tmp_path):
     before = resident_bytes()
     calls(1500)
     assert resident_bytes() - before < 4e6
+
+
+def test_built_profiles_are_those_of_tormid_prf_build(tmp_path):
+    records = fasta_records(example("proteome.fasta"))
+    query = records[0][:2]
+    (tmp_path / "q.fa").write_text(">%s\n%s\n" % query)
+    rows = [("a", "MKV-LAAG"), ("b", "MKILA-AG"), ("c", "MRVLSAAG")]
+    (tmp_path / "fam.fa").write_text("".join(">%s\n%s\n" % r for r in rows))
+    subprocess.run([os.path.join(BIN, "tormid-prf"), "build", "--quiet", str(tmp_path / "out.prf"),
+                    str(tmp_path / "q.fa"), str(tmp_path / "fam.fa")], check=True)
+    written = tormid.read_profiles(tmp_path / "out.prf")
+    built = tormid.build([query]) + tormid.build(rows, name="fam")
+    assert [(p.name, len(p), p.consensus) for p in built] == [(p.name, len(p), p.consensus) for p in written]
+    assert [(p.name, len(p)) for p in tormid.build(tmp_path / "fam.fa")] == [("fam", len(built[1]))]
+    settings = tormid.Settings("local")
+    for b, w in zip(built, written):
+        assert tormid.align(b, query[1], settings).score == tormid.align(w, query[1], settings).score
+    with pytest.raises(ValueError, match="ragged rows"):
+        tormid.build([("a", "MK-V"), ("b", "MK-")])
+    with pytest.raises(ValueError, match="unknown character"):
+        tormid.build([("a", "MK-V"), ("b", "MK*V")])
+
+
+def test_scan_iterations_are_tormid_scan_iterations(tmp_path):
+    records = fasta_records(example("proteome.fasta"))
+    (tmp_path / "q.fa").write_text(">%s\n%s\n" % records[0][:2])
+    subprocess.run([os.path.join(BIN, "tormid-scan"), "--quiet", "--iterations", "3", "--tsv", str(tmp_path / "t.tsv"),
+                    str(tmp_path / "q.fa"), example("proteome.fasta")], check=True, stdout=subprocess.DEVNULL)
+    with open(tmp_path / "t.tsv", newline="") as f:
+        expected = [(row["sequence"], row["score"], row["evalue"], row["round"])
+                    for row in csv.DictReader(f, delimiter="\t")]
+    queries = tormid.read_profiles(tmp_path / "q.fa")
+    for sequences in (example("proteome.fasta"), iter(records)):
+        hits = tormid.scan(queries, sequences, iterations=3)
+        assert [(h.sequence, "%.3f" % h.score, "%.2g" % h.evalue, str(h.round)) for h in hits] == expected
+    assert {row[3] for row in expected} != {"1"}
