@@ -44,6 +44,22 @@ PairEvalues read_tblout(const std::string& path) {
   return pairs;
 }
 
+PairEvalues read_tsv_pairs(const std::string& path) {
+  PairEvalues pairs;
+  std::istringstream in(read_text(path));
+  for (std::string line; std::getline(in, line);) {
+    if (line.empty() || line[0] == '#') continue;
+    std::vector<std::string> fields;
+    std::istringstream split(line);
+    for (std::string f; std::getline(split, f, '\t');) fields.push_back(f);
+    if (fields.size() < 7) continue;
+    const double e = std::strtod(fields[6].c_str(), nullptr);
+    auto [at, added] = pairs.emplace(std::make_pair(fields[0], fields[1]), e);
+    if (!added) at->second = std::min(at->second, e);
+  }
+  return pairs;
+}
+
 std::string dismissed_share(const std::string& stderr_text) {
   const std::size_t at = stderr_text.find("dismissed ");
   if (at == std::string::npos) return "?";

@@ -25,6 +25,8 @@ using PairEvalues = std::map<std::pair<std::string, std::string>, double>;
 // target, accession, query, accession, full-sequence E-value; each pair's
 // lowest E-value.
 PairEvalues read_tblout(const std::string& path);
+// tormid-scan's --tsv: each (profile, sequence) pair's lowest E-value.
+PairEvalues read_tsv_pairs(const std::string& path);
 
 // The pairs tormid-scan's closing line says were ruled out before the
 // domain search (by the bound or their best scores), as "99.1% (X of

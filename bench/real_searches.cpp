@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "bench_files.h"
+#include "built_profiles.h"
 #include "evalue_checks.h"
 #include "engine/engine.h"
 #include "input/input.h"
@@ -60,18 +61,6 @@ void keep_best(Pairs& pairs, const std::string& profile, const std::string& sequ
   if (!added) at->second = std::min(at->second, evalue);
 }
 
-// tormid-scan's --tsv: profile, sequence, ..., E-value in column 7.
-void read_tormid_table(const std::string& path, Pairs& pairs) {
-  std::istringstream in(read_text(path));
-  for (std::string line; std::getline(in, line);) {
-    if (line.empty() || line[0] == '#') continue;
-    std::vector<std::string> fields;
-    std::istringstream split(line);
-    for (std::string f; std::getline(split, f, '\t');) fields.push_back(f);
-    if (fields.size() > 6) keep_best(pairs, fields[0], fields[1], std::strtod(fields[6].c_str(), nullptr));
-  }
-}
-
 // Pairs of true proteins ranked (by E-value) before the first pair of a shuffle.
 int true_before_first_shuffle(const Pairs& pairs) {
   std::vector<std::pair<double, bool>> ranked;
@@ -87,7 +76,8 @@ int true_before_first_shuffle(const Pairs& pairs) {
 
 }  // namespace
 
-bool real_proteome_search(const std::string& dir, int repeat, const std::string& scan_binary) {
+bool real_proteome_search(const std::string& dir, int repeat, const std::string& scan_binary,
+                          const std::string& prf_binary) {
   namespace fs = std::filesystem;
   const std::string hmmsearch = find_on_path("hmmsearch");
   bool present = fs::exists(kExampleProteins) && !hmmsearch.empty();
@@ -145,8 +135,7 @@ bool real_proteome_search(const std::string& dir, int repeat, const std::string&
     std::vector<std::string> tabled = args;
     tabled.insert(tabled.begin(), {"--tsv", at("tormid.tsv")});
     ok = ok && run.status == 0 && run_process(scan_binary, tabled, "/dev/null", at("tormid.err")).status == 0;
-    Pairs pairs;
-    read_tormid_table(at("tormid.tsv"), pairs);
+    const Pairs pairs = read_tsv_pairs(at("tormid.tsv"));
     char target_text[16];
     std::snprintf(target_text, sizeof target_text, "%.2fx", target);
     std::printf("%-30s %9.2f %12.2fx %8s %22s %d\n", (std::string("tormid-scan --mode ") + mode).c_str(),
@@ -156,6 +145,7 @@ bool real_proteome_search(const std::string& dir, int repeat, const std::string&
   ok = evalue_checks(dir, scan_binary, at("real.hmm"), static_cast<int>(model_files.size()), at("real.fa"), proteins,
                      kShufflePrefix, hmmer_pairs) &&
        ok;
+  ok = built_profile_searches(dir, repeat, scan_binary, prf_binary, at("real.fa"), kShufflePrefix, hmmer_pairs) && ok;
   // Local mode on each narrower instruction set this CPU has (TORMID_ISA),
   // against the widest, with the table compared.
   const std::vector<std::string> local = {"--mode", "local", "--threads", "2", at("real.hmm"), at("real.fa")};

@@ -9,7 +9,9 @@
 // - Records of identical zinc-finger repeats, 800 and 3,200 of them (the
 //   domain search's worst case: each domain is found left of the rest).
 //
-// And, on the real proteome, the E-values' checks (evalue_checks.h).
+// And, on the real proteome, the E-values' checks (evalue_checks.h) and
+// profiles built from seed alignments and single proteins, and iterated
+// (built_profiles.h).
 //
 // Each returns false where a run failed.
 #pragma once
@@ -18,7 +20,8 @@
 
 namespace bench {
 
-bool real_proteome_search(const std::string& dir, int repeat, const std::string& scan_binary);
+bool real_proteome_search(const std::string& dir, int repeat, const std::string& scan_binary,
+                          const std::string& prf_binary);
 
 bool repeat_records(const std::string& dir, int repeat, const std::string& scan_binary,
                     const std::string& zinc_finger_model);

@@ -171,7 +171,7 @@ int main(int argc, char** argv) {
   auto at = [&](const std::string& name) { return (dir / name).string(); };
   // The searches on real data, and records of repeats.
   auto real_searches = [&] {
-    const bool proteome = bench::real_proteome_search(dir.string(), repeat, TORMID_SCAN_BINARY);
+    const bool proteome = bench::real_proteome_search(dir.string(), repeat, TORMID_SCAN_BINARY, TORMID_PRF_BINARY);
     const bool repeats = bench::repeat_records(dir.string(), repeat, TORMID_SCAN_BINARY, TORMID_ZINC_FINGER_MODEL);
     return proteome && repeats;
   };

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Runs the libFuzzer harnesses: scripts/fuzz.sh [SECONDS] [TARGET...]
-# TARGET is one of profile, params, fasta, run, library (all by default); each
+# TARGET is one of profile, params, fasta, run, library, alignment (all by default); each
 # runs for SECONDS (default 60), one after the other, or JOBS at a time.
 # New corpus entries go to build/fuzz-corpus/TARGET, crashing inputs to
 # build/fuzz-artifacts/TARGET; copy a crash into tests/fuzz/regressions/TARGET
@@ -11,7 +11,7 @@ cd "$(dirname "$0")/.."
 seconds=${1:-60}
 shift || true
 targets=("$@")
-((${#targets[@]})) || targets=(profile params fasta run library)
+((${#targets[@]})) || targets=(profile params fasta run library alignment)
 jobs=${JOBS:-1}
 
 cmake --preset fuzz >/dev/null

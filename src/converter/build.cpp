@@ -53,7 +53,7 @@ int build(int argc, const char* const* argv) {
     std::fprintf(stderr, "tormid-prf: %s\n", clash->c_str());
     return 2;
   }
-  try {
+  return with_failures_told([&] {
     check_writable(output);
     std::string text;
     std::map<std::string, std::string> file_of;
@@ -72,17 +72,7 @@ int build(int argc, const char* const* argv) {
     out.commit();
     if (!quiet)
       for (const std::string& line : reports) std::fprintf(stderr, "tormid-prf: %s\n", line.c_str());
-  } catch (const InputError& e) {
-    std::fprintf(stderr, "tormid-prf: %s\n", e.what());
-    return 1;
-  } catch (const OutputError& e) {
-    std::fprintf(stderr, "tormid-prf: %s\n", e.what());
-    return 1;
-  } catch (const std::bad_alloc&) {
-    std::fprintf(stderr, "tormid-prf: out of memory\n");
-    return 1;
-  }
-  return 0;
+  });
 }
 
 }  // namespace tormid::converter

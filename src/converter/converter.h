@@ -2,6 +2,7 @@
 // and starter parameter files.
 #pragma once
 
+#include <functional>
 #include <string>
 
 #include "input/input.h"
@@ -25,5 +26,9 @@ int press(int argc, const char* const* argv);
 // tormid-prf build [--quiet] OUTPUT INPUT...: profiles from sequences and
 // alignments.
 int build(int argc, const char* const* argv);
+
+// Runs a command's work; a failure of its files, the search or memory is
+// one line on standard error and exit status 1.
+int with_failures_told(const std::function<void()>& work);
 
 }  // namespace tormid::converter

@@ -104,6 +104,25 @@ std::vector<Profile> load(const std::vector<std::string>& files) {
 
 }  // namespace
 
+int with_failures_told(const std::function<void()>& work) {
+  try {
+    work();
+  } catch (const InputError& e) {
+    std::fprintf(stderr, "tormid-prf: %s\n", e.what());
+    return 1;
+  } catch (const SearchError& e) {
+    std::fprintf(stderr, "tormid-prf: %s\n", e.what());
+    return 1;
+  } catch (const OutputError& e) {
+    std::fprintf(stderr, "tormid-prf: %s\n", e.what());
+    return 1;
+  } catch (const std::bad_alloc&) {
+    std::fprintf(stderr, "tormid-prf: out of memory\n");
+    return 1;
+  }
+  return 0;
+}
+
 int press(int argc, const char* const* argv) {
   PressRequest r;
   if (const std::string problem = parse(argc, argv, r); !problem.empty()) {
@@ -119,7 +138,7 @@ int press(int argc, const char* const* argv) {
   }
   const auto start = std::chrono::steady_clock::now();
   const bool progress_shown = !r.quiet && ::isatty(STDERR_FILENO);
-  try {
+  return with_failures_told([&] {
     check_writable(r.output);
     const std::vector<Profile> profiles = load(r.files);
     r.config.alignment = r.params ? set_parameters(read_param_file(*r.params, LineReader::Compression::gzip))
@@ -143,20 +162,7 @@ int press(int argc, const char* const* argv) {
                    r.config.thread_count() == 1 ? "" : "s", seconds, r.output.c_str(),
                    static_cast<double>(bytes.size()) / 1e6);
     }
-  } catch (const InputError& e) {
-    std::fprintf(stderr, "tormid-prf: %s\n", e.what());
-    return 1;
-  } catch (const SearchError& e) {
-    std::fprintf(stderr, "tormid-prf: %s\n", e.what());
-    return 1;
-  } catch (const OutputError& e) {
-    std::fprintf(stderr, "tormid-prf: %s\n", e.what());
-    return 1;
-  } catch (const std::bad_alloc&) {
-    std::fprintf(stderr, "tormid-prf: out of memory\n");
-    return 1;
-  }
-  return 0;
+  });
 }
 
 }  // namespace tormid::converter

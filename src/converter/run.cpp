@@ -16,7 +16,8 @@ void report_usage() {
                "usage: tormid-prf hmm MODEL.hmm [--name NAME]   profile HMM (HMMER3) to profile\n"
                "       tormid-prf pssm MATRIX.pssm              PSI-BLAST ASCII PSSM to profile\n"
                "       tormid-prf params glocal|local|global    a parameter file for that mode\n"
-               "       tormid-prf press [OPTIONS] OUTPUT PROFILE_FILE...  a prepared library\n");
+               "       tormid-prf press [OPTIONS] OUTPUT PROFILE_FILE...  a prepared library\n"
+               "       tormid-prf build [--quiet] OUTPUT INPUT...  profiles from proteins and alignments\n");
 }
 
 const char kHelp[] = R"(tormid-prf: tormid profiles from the formats people already have
@@ -25,6 +26,7 @@ Usage: tormid-prf hmm MODEL.hmm [--name NAME]   profile HMM (HMMER3) to profile
        tormid-prf pssm MATRIX.pssm              PSI-BLAST ASCII PSSM to profile
        tormid-prf params glocal|local|global    a parameter file for that mode
        tormid-prf press [OPTIONS] OUTPUT PROFILE_FILE...  a prepared library
+       tormid-prf build [--quiet] OUTPUT INPUT...  profiles from proteins and alignments
        tormid-prf --help | --version
 
 hmm     one profile position per match state of an HMMER3 ASCII model (formats
@@ -43,6 +45,13 @@ press   every profile of the files (any format tormid-scan reads), calibrated
         with tormid-scan's defaults: --params FILE, or --mode local|glocal|
         global (default local), --open X, --extend Y; --seed N; --threads N;
         --quiet.
+build   a profile per protein of an unaligned FASTA file (BLOSUM62 rows,
+        half-bits), per alignment of a Stockholm file, per aligned FASTA or
+        A2M file (positions: the #=GC RF columns, else those half filled by
+        weighted sequences; position-based weights, an effective number of
+        sequences at HMMER's relative entropy target, a Dirichlet mixture
+        prior; scores 2 log2(p / f) in half-bits), written one after another
+        to OUTPUT; a line per profile on standard error (--quiet: none).
 
 The profile or parameter file goes to standard output; numbers are written
 so that tormid reads them back bit for bit.

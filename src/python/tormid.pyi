@@ -67,12 +67,19 @@ class Hit:
     n_domains: int
     prf_line: str
     seq_line: str
+    round: int
 
 Record = Union[Tuple[str, str], Tuple[str, str, str]]
 
 def read_profiles(path: Union[str, os.PathLike], threads: int = 0) -> list[Profile]:
     """Every profile of a file: tormid profiles, HMMER3 models, PSI-BLAST
-    ASCII PSSMs or prepared libraries, plain or gzip-compressed."""
+    ASCII PSSMs or prepared libraries, plain or gzip-compressed; proteins
+    and alignments (FASTA, Stockholm, A2M) are built into profiles."""
+
+def build(source: Union[str, os.PathLike, Iterable[Tuple[str, str]]], name: Optional[str] = None) -> list[Profile]:
+    """Profiles built as tormid-prf build builds them, from a path or from
+    (name, sequence) records: rows with gaps are one alignment (the profile
+    `name`, default 'alignment'), sequences without gaps a profile each."""
 
 def align(profile: Profile, sequence: str, settings: Settings) -> Alignment:
     """Aligns one sequence against a profile, as tormid does."""
@@ -89,8 +96,12 @@ def scan(
     threads: int = 0,
     per_sequence: bool = False,
     alignments: bool = False,
+    iterations: int = 1,
+    inc_evalue: float = 0.001,
 ) -> list[Hit]:
     """Searches sequences (a FASTA path, plain or gzip, or an iterable of
     (name, sequence[, description]) tuples) with profiles, as tormid-scan
-    does: the same hits in the same order. Ctrl-C stops it at once
-    (KeyboardInterrupt)."""
+    does: the same hits in the same order. With iterations > 1, searches
+    again with each profile built from its seed and the domains included
+    (tormid-scan --iterations, --incE); Hit.round is the round a hit's
+    sequence joined. Ctrl-C stops it at once (KeyboardInterrupt)."""

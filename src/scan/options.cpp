@@ -25,7 +25,9 @@ const char kDescription[] =
 
 const char kFooter[] = R"(Profiles: tormid profiles, HMMER3 model files (one or many models, e.g. a
 Pfam library), PSI-BLAST ASCII PSSMs and prepared libraries (tormid-prf
-press), recognised by their content. Every file may be gzip-compressed. SEQUENCE_FILE is FASTA, plain or
+press), and proteins and alignments built into profiles as tormid-prf build
+does (FASTA proteins: a protein search each; Stockholm, aligned FASTA, A2M),
+recognised by their content. Every file may be gzip-compressed. SEQUENCE_FILE is FASTA, plain or
 gzip-compressed, or - for standard input; every record is searched.
 
 Domains: after the best alignment of a sequence, the residues left and

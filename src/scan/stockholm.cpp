@@ -26,7 +26,8 @@ Aligned aligned(const Hit& h, int positions) {
   for (std::size_t k = 0; k < h.prf_line.size(); ++k) {
     const char residue = h.seq_line[k];
     if (h.prf_line[k] == '.') {
-      a.inserted[done] += static_cast<char>(residue >= 'A' && residue <= 'Z' ? residue - 'A' + 'a' : residue);
+      a.inserted[std::min(done, a.at.size())] +=
+          static_cast<char>(residue >= 'A' && residue <= 'Z' ? residue - 'A' + 'a' : residue);
       continue;
     }
     if (residue != '.' && done < a.at.size()) a.at[done] = residue;
