@@ -5,6 +5,8 @@
 // threshold; and the filter does dismiss pairs.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -77,7 +79,13 @@ class ScanFilter : public testing::TestWithParam<Search> {
     // Weak members of a strong family's consensus: every strength between.
     families.push_back(synthetic::family(rng, "fam3", 100, 0.35));
     dir_->write("fam3.prf", synthetic::profile_text(families.back().profile));
-    dir_->write("db.fa", planted_database(rng, families, 500));
+    const std::string db = planted_database(rng, families, 500);
+    dir_->write("db.fa", db);
+    // Its first 12 records: a batch too small for the sequences to fill
+    // the bound's lanes, where the profiles fill them instead.
+    std::size_t end = 0;
+    for (int k = 0; k <= 12; ++k) end = db.find('>', end + 1);
+    dir_->write("few.fa", db.substr(0, end));
     dir_->write("asymmetric.par",
                 "PRF_GAP_OPEN_PENALTY 4\nPRF_DELETION_PENALTY 2\nSEQ_GAP_OPEN_PENALTY 9\nSEQ_DELETION_PENALTY 0.5\n"
                 "PRF_FREE_BEG YES\nPRF_FREE_END NO\nSEQ_FREE_BEG NO\nSEQ_FREE_END YES\nSHOW_ALIGNMENT NO\n");
@@ -121,6 +129,43 @@ TEST_P(ScanFilter, SameReportWithAndWithoutTheFilter) {
   EXPECT_EQ(scored != std::string::npos, GetParam().scored_first == ScoredFirst::yes ||
                                               (GetParam().scored_first == ScoredFirst::where_many_at_once &&
                                                scores_many_at_once_)) << with.err;
+}
+
+// Hits of the first 12 records, read from a tsv table: the same whether
+// they were searched alone (a few sequences, the profiles side by side in
+// the bound's lanes) or among 500, at the same Z.
+std::vector<std::string> rows_of_few(const std::string& tsv) {
+  std::vector<std::string> rows;
+  std::istringstream lines(tsv);
+  for (std::string line; std::getline(lines, line);) {
+    const std::size_t tab = line.find('\t');
+    if (tab == std::string::npos || line[0] == '#') continue;
+    const std::string sequence = line.substr(tab + 1, line.find('\t', tab + 1) - tab - 1);
+    if (std::stoi(sequence.substr(3)) < 12) rows.push_back(line);
+  }
+  std::sort(rows.begin(), rows.end());
+  return rows;
+}
+
+TEST_P(ScanFilter, AFewSequencesAsAmongMany) {
+  for (const std::string& option : GetParam().options)
+    if (option == "-Z") GTEST_SKIP() << "sets its own Z";
+  auto run = [&](const char* database, const std::string& table) {
+    std::vector<std::string> args = GetParam().options;
+    for (const char* a : {"-Z", "500", "--threads", "2", "--tsv"}) args.emplace_back(a);
+    args.push_back(table);
+    for (const char* a : {"fam0.prf", "fam1.prf", "fam2.prf", "fam3.prf"}) args.emplace_back(a);
+    args.emplace_back(database);
+    return fixtures::run(TORMID_SCAN_BINARY, args, dir_->path());
+  };
+  const fixtures::RunResult few = run("few.fa", "few.tsv"), many = run("db.fa", "many.tsv");
+  ASSERT_EQ(few.status, 0) << few.err;
+  ASSERT_EQ(many.status, 0) << many.err;
+  const std::vector<std::string> alone = rows_of_few(fixtures::read_file(dir_->path() / "few.tsv"));
+  EXPECT_EQ(alone, rows_of_few(fixtures::read_file(dir_->path() / "many.tsv")));
+  EXPECT_FALSE(alone.empty());
+  EXPECT_NE(few.err.find("dismissed "), std::string::npos) << few.err;
+  EXPECT_EQ(few.err.find("dismissed 0 of"), std::string::npos) << few.err;
 }
 
 // The pairs the bound dismisses, from tormid-scan's summary.

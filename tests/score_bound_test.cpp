@@ -360,6 +360,68 @@ TEST(CoarseBound, ManyAtOnceEqualOneByOne) {
   }
 }
 
+// Profiles side by side in the lanes give each profile's own bound: sets
+// of 1 to 150 profiles of 1 to 300 positions, unusable ones among them
+// (scores that are not finite, or past the bytes' reach), against
+// sequences of every length, empty ones and odd letters included; groups
+// of mixed lengths and idle lanes in every kernel.
+TEST(CoarseBoundSet, EachProfileItsOwnBound) {
+  std::mt19937 rng(31);
+  Workspace ws;
+  const int sizes[] = {1, 5, 33, 64, 150};
+  for (const int size : sizes) {
+    Settings settings;
+    settings.start = StartMode::local;
+    settings.end = EndMode::local;
+    settings.gap_open_penalty_seq = static_cast<double>(rng() % 12);
+    settings.gap_open_penalty_prf = static_cast<double>(rng() % 12);
+    settings.deletion_penalty_seq = static_cast<double>(rng() % 5) / 2;
+    settings.deletion_penalty_prf = static_cast<double>(rng() % 5) / 2;
+    std::vector<Profile> profiles;
+    std::vector<CoarseBound> alone;
+    for (int k = 0; k < size; ++k) {
+      fixtures::RandomLimits limits;
+      limits.max_prf = k % 7 == 0 ? 3 : 300;
+      limits.fractional = k % 2 == 0;
+      fixtures::RandomCase c = fixtures::random_case(rng, limits);
+      for (ProfileRow& row : c.rows)
+        for (double& v : row) v -= 2;
+      if (k % 11 == 5) c.rows[0][3] = std::numeric_limits<double>::infinity();
+      profiles.push_back(c.profile());
+      alone.emplace_back(profiles.back(), settings, k % 9 == 4 ? 500.0 : 10.0 + k % 40, "scalar");
+    }
+    std::vector<std::string> seqs = {"", "W", std::string(400, 'A')};
+    for (int k = 0; k < 12; ++k) {
+      std::string seq;
+      for (int i = 0, len = 1 + static_cast<int>(rng() % 700); i < len; ++i) seq += "ACDEFGHIKLMNPQRSTVWYXacd*"[rng() % 25];
+      seqs.push_back(seq);
+    }
+    std::vector<double> reaches;
+    for (int k = 0; k < size; ++k) reaches.push_back(k % 9 == 4 ? 500.0 : 10.0 + k % 40);
+    int finite = 0;
+    for (const std::string& kernel : coarse_bound_kernels()) {
+      const CoarseBoundSet set(profiles, settings, reaches, kernel);
+      ASSERT_EQ(set.size(), profiles.size());
+      for (std::size_t s = 0; s < seqs.size(); ++s) {
+        std::vector<double> together(profiles.size());
+        set.bound(seqs[s], together, ws);
+        for (std::size_t k = 0; k < profiles.size(); ++k) {
+          const std::string_view view = seqs[s];
+          double own = 0;
+          alone[k].bound_many(std::span(&view, 1), std::span(&own, 1), ws);
+          ASSERT_EQ(std::bit_cast<std::uint64_t>(together[k]), std::bit_cast<std::uint64_t>(own))
+              << kernel << ", " << size << " profiles, profile " << k << ", sequence " << s;
+          finite += std::isfinite(own);
+        }
+      }
+    }
+    EXPECT_GT(finite, size) << size << " profiles";
+  }
+  EXPECT_THROW(CoarseBoundSet({}, Settings(), {}, "no-such-kernel"), std::invalid_argument);
+  const std::vector<double> one_reach = {10};
+  EXPECT_THROW(CoarseBoundSet({}, Settings(), one_reach), std::invalid_argument);
+}
+
 TEST(CoarseBound, GivesNoBoundWhereItsRulesDoNotHold) {
   Workspace ws;
   ProfileRow row{};

@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <numeric>
 #include <stdexcept>
 
 #include "engine/coarse_kernel.h"
@@ -48,11 +49,7 @@ const std::vector<coarse::Kernel>& kernel_list() {
   return list;
 }
 
-// x * scale rounded up, or down, to a whole number, exactly.
-double scaled_up(double x, double scale) {
-  const double v = x * scale, up = std::ceil(v);
-  return up == v && std::fma(x, scale, -v) > 0 ? up + 1 : up;
-}
+// x * scale rounded down to a whole number, exactly.
 double scaled_down(double x, double scale) {
   const double v = x * scale, down = std::floor(v);
   return down == v && std::fma(x, scale, -v) < 0 ? down - 1 : down;
@@ -80,46 +77,85 @@ std::vector<std::string> coarse_bound_kernels() {
   return names;
 }
 
+namespace {
+
+// How a profile's scores and the penalties become bytes: CoarseBound's
+// and CoarseBoundSet's rules.
+struct CoarseScaling {
+  bool usable = false;
+  double scale = 0;
+  double gain = 0;  // the largest score, for the rounding margin
+  std::uint8_t enter = 0, del_v = 0, del_h = 0;
+};
+
+CoarseScaling coarse_scaling(const Profile& profile, const Settings& settings, double reach) {
+  const double open_seq = settings.gap_open_penalty_seq, open_prf = settings.gap_open_penalty_prf;
+  const double del_seq = settings.deletion_penalty_seq, del_prf = settings.deletion_penalty_prf;
+  CoarseScaling c;
+  bool usable = settings.start == StartMode::local && settings.end == EndMode::local && profile.length() > 0 &&
+                modelled(open_seq) && modelled(open_prf) && modelled(del_seq) && modelled(del_prf) &&
+                open_seq >= 0 && open_prf >= 0 && del_seq >= 0 && del_prf >= 0 && std::isfinite(reach);
+  // One pass, without branches: a library has millions of scores.
+  double largest = 0;
+  bool sound = true;
+  for (const ProfileRow& row : profile.rows())
+    for (const double x : row) {
+      largest = x > largest && x < HUGE_VAL ? x : largest;
+      sound &= modelled(x);
+    }
+  usable = usable && sound;
+  double scale = usable ? std::min(kFinest, kRoom / (std::fabs(reach) + largest)) : 0;
+  if (largest > 0) scale = std::min(scale, kLargestUnits / largest);
+  c.usable = usable && scale >= kFinestUseless;
+  c.scale = scale;
+  if (!c.usable) return c;
+  c.gain = largest;
+  // Capped at 127: a lower penalty only raises values.
+  c.enter = penalty_byte(std::min(scaled_down(open_seq, scale), scaled_down(open_prf, scale)));
+  c.del_v = penalty_byte(scaled_down(del_prf, scale));
+  c.del_h = penalty_byte(scaled_down(del_seq, scale));
+  return c;
+}
+
+// A score as a signed byte: at most 127, as no score is above the largest;
+// at least -128, which only raises a score. Rounded up exactly (fma tells
+// the rounding of the product), without std::ceil (a library call on
+// baseline x86-64, and a library has millions of scores): within the
+// bytes' range an integer conversion is exact.
+std::uint8_t score_byte(double score, double scale) {
+  const double v = std::min(std::max(score * scale, -129.0), 128.0);
+  const int truncated = static_cast<int>(v);  // toward 0
+  int up = truncated + static_cast<int>(truncated < v);
+  if (up == v) [[unlikely]]
+    up += static_cast<int>(std::fma(score, scale, -score * scale) > 0);
+  return static_cast<std::uint8_t>(static_cast<std::int8_t>(std::clamp(up, -128, 127)));
+}
+
+}  // namespace
+
 CoarseBound::CoarseBound(const Profile& profile, const Settings& settings, double reach, std::string_view kernel) {
   auto t = std::make_shared<Tables>();
   const auto& list = kernel_list();
   t->kernel = kernel_named(list, kernel, "coarse bound");
   t->kernel_name = t->kernel.name;
   t->prf = profile.length();
-
-  const double open_seq = settings.gap_open_penalty_seq, open_prf = settings.gap_open_penalty_prf;
-  const double del_seq = settings.deletion_penalty_seq, del_prf = settings.deletion_penalty_prf;
-  const double largest = largest_score(profile);
-  bool usable = settings.start == StartMode::local && settings.end == EndMode::local && t->prf > 0 &&
-                modelled(open_seq) && modelled(open_prf) && modelled(del_seq) && modelled(del_prf) &&
-                open_seq >= 0 && open_prf >= 0 && del_seq >= 0 && del_prf >= 0 && std::isfinite(reach);
-  for (const ProfileRow& row : profile.rows())
-    for (std::size_t c = 0; c < kAlphabetSize; ++c) usable = usable && modelled(row[c]);
-  double scale = usable ? std::min(kFinest, kRoom / (std::fabs(reach) + largest)) : 0;
-  if (largest > 0) scale = std::min(scale, kLargestUnits / largest);
-  usable = usable && scale >= kFinestUseless;
-  t->usable = usable;
-  t->scale = scale;
-  if (!usable) {
+  const CoarseScaling c = coarse_scaling(profile, settings, reach);
+  t->usable = c.usable;
+  t->scale = c.scale;
+  if (!c.usable) {
     tables_ = std::move(t);
     return;
   }
-  t->gain = largest;
-  // Scores as signed bytes: at most 127, as no score is above the largest;
-  // at least -128, which only raises a score. Letters outside the alphabet
-  // score 0.
+  t->gain = c.gain;
+  t->enter = c.enter;
+  t->del_v = c.del_v;
+  t->del_h = c.del_h;
+  // Letters outside the alphabet score 0.
   t->scores.assign(static_cast<std::size_t>(t->prf) * coarse::kTableBytes, 0);
   for (std::size_t k = 0; k < static_cast<std::size_t>(t->prf); ++k) {
     const ProfileRow& row = profile.rows()[k];
-    for (std::size_t c = 0; c < kAlphabetSize; ++c) {
-      const double units = std::clamp(scaled_up(row[c], scale), -128.0, 127.0);
-      t->scores[k * coarse::kTableBytes + c] = static_cast<std::uint8_t>(static_cast<std::int8_t>(units));
-    }
+    for (std::size_t r = 0; r < kAlphabetSize; ++r) t->scores[k * coarse::kTableBytes + r] = score_byte(row[r], c.scale);
   }
-  // Capped at 127: a lower penalty only raises values.
-  t->enter = penalty_byte(std::min(scaled_down(open_seq, scale), scaled_down(open_prf, scale)));
-  t->del_v = penalty_byte(scaled_down(del_prf, scale));
-  t->del_h = penalty_byte(scaled_down(del_seq, scale));
   tables_ = std::move(t);
 }
 
@@ -161,6 +197,116 @@ void CoarseBound::bound_many(std::span<const std::string_view> sequences, std::s
     const std::size_t k = static_cast<std::size_t>(ws.bound_index[n]);
     const int best = ws.coarse_best[n];
     bounds[k] = best >= top ? std::numeric_limits<double>::infinity() : best / t.scale + rounding_margin(sequences[k].size(), t.prf, t.gain);
+  }
+}
+
+// Profiles of similar lengths share a group of lanes, so that few lanes
+// run past their profile's end.
+struct CoarseBoundSet::Tables {
+  std::string kernel_name;
+  coarse::Kernel kernel{};
+  std::size_t size = 0;
+  struct Member {
+    std::size_t index;  // among the profiles given
+    int prf;
+    double scale, gain;
+  };
+  struct Group {
+    int prf = 0;  // the longest member's positions
+    // Per residue code, per position, one byte per lane (coarse::ProfilesJob).
+    std::vector<std::uint8_t> scores;
+    std::vector<std::uint8_t> enter, del_v, del_h;
+    std::vector<Member> members;  // one per lane; the lanes past them are idle
+  };
+  std::vector<Group> groups;
+};
+
+CoarseBoundSet::CoarseBoundSet(std::span<const Profile> profiles, const Settings& settings,
+                               std::span<const double> reaches, std::string_view kernel) {
+  if (reaches.size() != profiles.size()) throw std::invalid_argument("CoarseBoundSet: a reach per profile");
+  auto t = std::make_shared<Tables>();
+  t->kernel = kernel_named(kernel_list(), kernel, "coarse bound");
+  t->kernel_name = t->kernel.name;
+  t->size = profiles.size();
+  std::vector<std::size_t> usable;
+  std::vector<CoarseScaling> scaling(profiles.size());
+  for (std::size_t k = 0; k < profiles.size(); ++k) {
+    scaling[k] = coarse_scaling(profiles[k], settings, reaches[k]);
+    if (scaling[k].usable) usable.push_back(k);
+  }
+  std::stable_sort(usable.begin(), usable.end(),
+                   [&](std::size_t a, std::size_t b) { return profiles[a].length() < profiles[b].length(); });
+  const std::size_t lanes = static_cast<std::size_t>(t->kernel.lanes);
+  for (std::size_t first = 0; first < usable.size(); first += lanes) {
+    Tables::Group g;
+    const std::size_t count = std::min(lanes, usable.size() - first);
+    for (std::size_t lane = 0; lane < count; ++lane) {
+      const std::size_t k = usable[first + lane];
+      g.members.push_back({k, profiles[k].length(), scaling[k].scale, scaling[k].gain});
+      g.prf = std::max(g.prf, profiles[k].length());
+    }
+    const std::size_t prf = static_cast<std::size_t>(g.prf);
+    // -128 past a profile's end (and in idle lanes): nothing pairs there.
+    g.scores.assign(static_cast<std::size_t>(kCodes) * prf * lanes, 0x80);
+    g.enter.assign(lanes, 0);
+    g.del_v.assign(lanes, 0);
+    g.del_h.assign(lanes, 0);
+    for (std::size_t lane = 0; lane < count; ++lane) {
+      const std::size_t k = g.members[lane].index;
+      const CoarseScaling& c = scaling[k];
+      g.enter[lane] = c.enter;
+      g.del_v[lane] = c.del_v;
+      g.del_h[lane] = c.del_h;
+      const std::size_t length = static_cast<std::size_t>(profiles[k].length());
+      for (std::size_t j = 0; j < length; ++j) {
+        const ProfileRow& row = profiles[k].rows()[j];
+        for (std::size_t r = 0; r < kAlphabetSize; ++r) g.scores[(r * prf + j) * lanes + lane] = score_byte(row[r], c.scale);
+      }
+      std::uint8_t* outside = g.scores.data() + static_cast<std::size_t>(kOutsideCode) * prf * lanes + lane;
+      for (std::size_t j = 0; j < length; ++j) outside[j * lanes] = 0;  // letters outside the alphabet score 0
+    }
+    t->groups.push_back(std::move(g));
+  }
+  tables_ = std::move(t);
+}
+
+std::size_t CoarseBoundSet::size() const { return tables_->size; }
+bool CoarseBoundSet::pays_off() const { return tables_->kernel.lanes > 1; }
+const std::string& CoarseBoundSet::kernel() const { return tables_->kernel_name; }
+
+void CoarseBoundSet::bound(std::string_view sequence, std::span<double> bounds, Workspace& workspace) const {
+  const Tables& t = *tables_;
+  if (bounds.size() != t.size) throw std::invalid_argument("CoarseBoundSet::bound: a bound per profile");
+  std::fill(bounds.begin(), bounds.end(), std::numeric_limits<double>::infinity());
+  if (sequence.empty() || sequence.size() >= static_cast<std::size_t>(std::numeric_limits<int>::max())) return;
+  Workspace::Impl& ws = workspace.impl();
+  const std::size_t lanes = static_cast<std::size_t>(t.kernel.lanes);
+  ws.coarse_best.resize(lanes);
+  for (const Tables::Group& g : t.groups) {
+    const std::size_t cells = static_cast<std::size_t>(g.prf) * lanes;
+    if (ws.coarse_d.size() < cells) {
+      ws.coarse_d.resize(cells);
+      ws.coarse_x.resize(cells);
+    }
+    coarse::ProfilesJob job;
+    job.prf = g.prf;
+    job.scores = g.scores.data();
+    job.enter = g.enter.data();
+    job.del_v = g.del_v.data();
+    job.del_h = g.del_h.data();
+    job.seq = sequence.data();
+    job.len = static_cast<int>(sequence.size());
+    job.code_of = residue_codes();
+    job.d = ws.coarse_d.data();
+    job.x = ws.coarse_x.data();
+    job.best = ws.coarse_best.data();
+    t.kernel.run_profiles(job);
+    for (std::size_t lane = 0; lane < g.members.size(); ++lane) {
+      const Tables::Member& m = g.members[lane];
+      const int best = ws.coarse_best[lane] ^ 0x80;
+      bounds[m.index] = best >= 255 ? std::numeric_limits<double>::infinity()
+                                    : best / m.scale + rounding_margin(sequence.size(), m.prf, m.gain);
+    }
   }
 }
 

@@ -46,10 +46,34 @@ struct Job {
   std::uint8_t* best = nullptr;
 };
 
+// One sequence against as many profiles as the kernel has lanes, one
+// profile per lane, with the same recurrence: a search of few sequences
+// fills no lanes of Job's kernel. Each lane has its own scale, so its own
+// penalties; a lane's positions past its profile's last score -128, which
+// clips every pairing there at 0, and values flow only to the right, so a
+// profile's own values are those of Job on it alone.
+struct ProfilesJob {
+  int prf = 0;  // the longest profile's positions
+  // Per residue code (kCodes), per position, one signed byte per lane.
+  const std::uint8_t* scores = nullptr;
+  const std::uint8_t* enter = nullptr;  // one byte per lane, 0 to 127
+  const std::uint8_t* del_v = nullptr;
+  const std::uint8_t* del_h = nullptr;
+  const char* seq = nullptr;
+  int len = 0;  // at least 1
+  const std::int8_t* code_of = nullptr;
+  // Work space: prf * lanes bytes each.
+  std::uint8_t* d = nullptr;
+  std::uint8_t* x = nullptr;
+  // Result, one value per lane: its largest M (0 to 255).
+  std::uint8_t* best = nullptr;
+};
+
 struct Kernel {
   const char* name;
   int lanes;
   void (*run)(Job&);
+  void (*run_profiles)(ProfilesJob&);
 };
 
 // The kernels built into this binary; null where the compiler or the

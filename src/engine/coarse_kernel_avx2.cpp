@@ -47,7 +47,8 @@ struct Avx2Ops {
 }  // namespace
 
 const Kernel* avx2_kernel() {
-  static const Kernel kernel{"avx2", CoarseBatch<Avx2Ops>::W, &CoarseBatch<Avx2Ops>::run};
+  static const Kernel kernel{"avx2", CoarseBatch<Avx2Ops>::W, &CoarseBatch<Avx2Ops>::run,
+                                     &ProfileLanes<Avx2Ops>::run};
   return &kernel;
 }
 

@@ -42,7 +42,8 @@ struct Avx512Ops {
 }  // namespace
 
 const Kernel* avx512_kernel() {
-  static const Kernel kernel{"avx512vbmi", CoarseBatch<Avx512Ops>::W, &CoarseBatch<Avx512Ops>::run};
+  static const Kernel kernel{"avx512vbmi", CoarseBatch<Avx512Ops>::W, &CoarseBatch<Avx512Ops>::run,
+                                     &ProfileLanes<Avx512Ops>::run};
   return &kernel;
 }
 

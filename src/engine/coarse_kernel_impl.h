@@ -10,6 +10,7 @@
 //   lookup(table, index): each lane's score
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 
 #include "engine/coarse_kernel.h"
@@ -130,6 +131,49 @@ struct CoarseBatch {
         }
       schedule.plan();
     }
+  }
+};
+
+// ProfilesJob on O::W lanes: a row of the sequence at a time along the
+// longest profile, each lane with its own scores and penalties.
+template <class O>
+struct ProfileLanes {
+  static constexpr int W = O::W;
+  using V = typename O::V;
+  static constexpr std::uint8_t kZero = CoarseBatch<O>::kZero;
+
+  static void run(ProfilesJob& job) {
+    const std::size_t prf = static_cast<std::size_t>(job.prf);
+    std::uint8_t* const d = job.d;
+    std::uint8_t* const x = job.x;
+    // Row 0 is free in a local alignment: all 0.
+    std::fill(d, d + prf * W, kZero);
+    std::fill(x, x + prf * W, kZero);
+    const V enter = O::load(job.enter), del_v = O::load(job.del_v), del_h = O::load(job.del_h);
+    const V zero = O::set1(kZero);
+    V end = zero;
+    for (int i = 0; i < job.len; ++i) {
+      const int code = job.code_of[static_cast<unsigned char>(job.seq[i])];
+      const std::uint8_t* const scores = job.scores + static_cast<std::size_t>(code) * prf * W;
+      // Column 0 lies below 0: a pairing out of it restarts, a gap does not
+      // reach past 0.
+      V diag = zero, f = zero;
+      for (std::size_t j = 0; j < prf; ++j) {
+        std::uint8_t* const dj = d + j * W;
+        std::uint8_t* const xj = x + j * W;
+        const V d_up = O::load(dj);
+        const V x_up = O::load(xj);
+        const V m = O::adds(diag, O::load(scores + j * W));
+        const V g = O::max(O::subs(x_up, del_v), f);
+        const V xx = O::max(O::subs(m, enter), g);
+        end = O::max(end, m);
+        f = O::subs(xx, del_h);
+        diag = d_up;
+        O::store(dj, O::max(m, g));
+        O::store(xj, xx);
+      }
+    }
+    O::store(job.best, end);
   }
 };
 

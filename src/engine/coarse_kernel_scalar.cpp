@@ -27,6 +27,7 @@ struct ScalarOps {
 
 }  // namespace
 
-Kernel scalar_kernel() { return {"scalar", CoarseBatch<ScalarOps>::W, &CoarseBatch<ScalarOps>::run}; }
+Kernel scalar_kernel() { return {"scalar", CoarseBatch<ScalarOps>::W, &CoarseBatch<ScalarOps>::run,
+          &ProfileLanes<ScalarOps>::run}; }
 
 }  // namespace tormid::coarse

@@ -481,4 +481,33 @@ class CoarseBound {
   std::shared_ptr<const Tables> tables_;
 };
 
+// Many profiles' coarse bounds of one sequence at once, the profiles side
+// by side in the lanes: a search of a few sequences against a library
+// fills no lanes of CoarseBound::bound_many(). The same numbers as
+// CoarseBound(profiles[k], settings, reaches[k]) gives; +infinity where it
+// is not usable. Immutable once built, so one serves any number of
+// threads.
+class CoarseBoundSet {
+ public:
+  // A reach per profile (std::invalid_argument otherwise). kernel: a
+  // coarse_bound_kernels() name, empty for the widest
+  // (std::invalid_argument when there is none of that name).
+  CoarseBoundSet(std::span<const Profile> profiles, const Settings& settings, std::span<const double> reaches,
+                 std::string_view kernel = {});
+
+  std::size_t size() const;
+  // Whether it is faster than the profiles one by one: a wide kernel.
+  bool pays_off() const;
+  const std::string& kernel() const;
+
+  // Each profile's bound of the sequence, in the order they were given
+  // (bounds: size() values).
+  void bound(std::string_view sequence, std::span<double> bounds, Workspace& workspace) const;
+
+  struct Tables;  // the set's own
+
+ private:
+  std::shared_ptr<const Tables> tables_;
+};
+
 }  // namespace tormid

@@ -52,7 +52,9 @@ inline EdgeRules edge_rules(StartMode start) {
 double largest_score(const Profile& profile);
 // Whether a value is one the bounds model: finite and at most 2^40 in
 // magnitude (beyond that align()'s doubles could overflow on a long path).
-bool modelled(double x);
+// Inline: the bounds ask it of every score of a library.
+inline constexpr double kLargestModelled = 1099511627776.0;  // 2^40
+inline bool modelled(double x) { return std::fabs(x) <= kLargestModelled; }
 // What a bound adds to cover align()'s rounding in doubles, for a sequence
 // of len residues, a profile of prf positions and a largest gain per move.
 double rounding_margin(std::size_t len, int prf, double gain);

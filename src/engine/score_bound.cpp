@@ -64,10 +64,6 @@ namespace tormid {
 
 namespace {
 
-// Values beyond this magnitude could overflow align()'s doubles on a long
-// path; a bound would then hide its failure.
-constexpr double kLargestModelled = 1099511627776.0;  // 2^40
-
 std::vector<bounds::Kernel> supported_bounds() {
   std::vector<bounds::Kernel> list;
   const CpuFeatures& cpu = cpu_features();
@@ -115,8 +111,6 @@ const bounds::Kernel* quick_batch_kernel(std::string_view short_kernel) {
     if (name == k.name) return k.run_quick ? &k : nullptr;
   return nullptr;
 }
-
-bool modelled(double x) { return std::isfinite(x) && std::fabs(x) <= kLargestModelled; }
 
 // Written without branches to run on vectors.
 double largest_score(const Profile& profile) {

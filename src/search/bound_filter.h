@@ -53,19 +53,27 @@ class BoundFilter {
   }
 
  private:
-  struct Bounds {
-    std::optional<CoarseBound> coarse;
-    std::optional<ScoreBound> fine;
-  };
-  const Bounds& bounds_of(std::size_t k) const;
+  const std::optional<ScoreBound>& fine_of(std::size_t k) const;
+  const std::optional<CoarseBound>& coarse_of(std::size_t k) const;
+  // The coarse bounds of a few sequences, the profiles side by side:
+  // kSetProfiles of the range's profiles to a set.
+  const CoarseBoundSet& set_of(std::size_t chunk) const;
+  std::vector<double> bounds_of_few(const std::vector<std::string_view>& sequences, const MayPass& may_pass,
+                                    Workspaces& workspaces) const;
 
   std::span<const Profile> profiles_;
   const std::vector<ScoreLaw>& laws_;
   int first_;
   const SearchConfig& config_;
-  // Per profile of the range, built once.
-  std::unique_ptr<std::once_flag[]> built_;
-  mutable std::vector<Bounds> bounds_;
+  // Per profile of the range, built once, by the thread that first needs
+  // them; empty where the bound would not save time.
+  std::unique_ptr<std::once_flag[]> fine_built_, coarse_built_;
+  mutable std::vector<std::optional<ScoreBound>> fine_;
+  mutable std::vector<std::optional<CoarseBound>> coarse_;
+  // Per kSetProfiles of the range, built once.
+  std::unique_ptr<std::once_flag[]> set_built_;
+  mutable std::vector<std::optional<CoarseBoundSet>> sets_;
+  bool sets_pay_off_;
 };
 
 }  // namespace tormid
