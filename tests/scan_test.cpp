@@ -474,6 +474,18 @@ const ErrorCase kErrors[] = {
      "tormid-scan: -x.fa is taken for an option; file names that start with - go after --, as in tormid-scan "
      "[OPTIONS] -- PROFILE_FILE... SEQUENCE_FILE\n",
      2},
+    // HMMER's options typed by habit: what to use instead, once each.
+    {"HmmerOptions", {"--cpu", "2", "-o", "out.txt", "--domE=0.01", "--cpu", "4", "w.prf", "db.fa"},
+     "The following arguments were not expected: --cpu --domE=0.01 -o --cpu\nRun with --help for more information.\n"
+     "tormid-scan: --cpu is HMMER's; --threads N sets the threads\n"
+     "tormid-scan: -o is HMMER's; the report goes to standard output: redirect it (> FILE)\n"
+     "tormid-scan: --domE is HMMER's; -E sets the domains' E-value threshold (each domain is reported on its own "
+     "E-value)\n",
+     2},
+    {"HmmerCutoff", {"--cut_ga", "w.prf", "db.fa"},
+     "The following argument was not expected: --cut_ga\nRun with --help for more information.\n"
+     "tormid-scan: --cut_ga is HMMER's; profiles' curated cutoffs are not read; -E or --min-score set thresholds\n",
+     2},
     // Files and settings a search cannot take.
     {"NegativePenaltyFile", {"--params", "negative.par", "w.prf", "db.fa"},
      "tormid-scan: negative gap penalties make gaps pay, and scores and E-values mean nothing; a search needs "
@@ -683,3 +695,38 @@ TEST(ScanSignificance, ZScalesEValuesAndGlobalModeHasNone) {
 }
 
 }  // namespace
+
+// Profiles that outnumber the sequences a hundred to one without
+// --per-sequence: E-values count the sequences, which a note on standard
+// error says, with the option that counts the profiles.
+TEST(ScanNotes, ZOfALibraryAgainstAFewSequences) {
+  fixtures::TempDir dir;
+  std::vector<std::string> press = {"press", "--quiet", "--mode", "local", "lib.tlib"};
+  for (int k = 0; k < 100; ++k) {
+    press.push_back(fixtures::numbered("p", k) + ".prf");
+    dir.write(press.back(), fixtures::word_profile("ACDEFGHIK"));
+  }
+  ASSERT_EQ(fixtures::run(TORMID_PRF_BINARY, press, dir.path()).status, 0);
+  dir.write("db.fa", ">s\nAAAACDEFGHIK\n");
+  dir.write("two.fa", ">s\nAAAACDEFGHIK\n>t\nACDEFGHIKAAA\n");
+  const std::string note =
+      "tormid-scan: note: 100 profiles against 1 sequence: E-values count Z = 1, the sequences searched, as hmmsearch "
+      "does; --per-sequence counts the profiles searched (Z = 100), as hmmscan does\n";
+  struct Case {
+    std::vector<std::string> options;
+    const char* database;
+    std::string err;
+  };
+  const Case cases[] = {{{}, "db.fa", note},
+                        {{"--per-sequence"}, "db.fa", ""},
+                        {{"-Z", "1"}, "db.fa", ""},
+                        {{}, "two.fa", ""}};
+  for (const Case& c : cases) {
+    std::vector<std::string> args = c.options;
+    for (const char* a : {"--quiet", "--mode", "local", "lib.tlib"}) args.emplace_back(a);
+    args.emplace_back(c.database);
+    const fixtures::RunResult r = fixtures::run(TORMID_SCAN_BINARY, args, dir.path());
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, c.err) << testing::PrintToString(c.options) << ", " << c.database;
+  }
+}

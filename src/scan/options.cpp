@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <sstream>
+#include <string_view>
 
 #include "input/input.h"
 #include "scan/option_checks.h"
@@ -198,6 +199,39 @@ std::string dash_hint(int argc, const char* const* argv) {
   return "";
 }
 
+// For a command line that did not parse: HMMER's options typed by habit,
+// each with what tormid-scan does instead.
+std::string hmmer_hints(int argc, const char* const* argv) {
+  struct Hint {
+    const char* option;
+    const char* instead;
+  };
+  static constexpr Hint kHints[] = {
+      {"--cpu", "--threads N sets the threads"},
+      {"-o", "the report goes to standard output: redirect it (> FILE)"},
+      {"--domE", "-E sets the domains' E-value threshold (each domain is reported on its own E-value)"},
+      {"--incdomE", "--incE sets the inclusion threshold of --iterations"},
+      {"-T", "--min-score sets a score threshold, in tormid's scores (--bits shows bits)"},
+      {"--domT", "--min-score sets a score threshold, in tormid's scores (--bits shows bits)"},
+      {"--noali", "alignments are printed only with --alignments"},
+      {"--max", "--no-filter aligns every pair (the same hits, slower)"},
+      {"--cut_ga", "profiles' curated cutoffs are not read; -E or --min-score set thresholds"},
+      {"--cut_tc", "profiles' curated cutoffs are not read; -E or --min-score set thresholds"},
+      {"--cut_nc", "profiles' curated cutoffs are not read; -E or --min-score set thresholds"},
+      {"-N", "--iterations N sets the rounds"},
+  };
+  std::string hints;
+  for (int k = 1; k < argc; ++k) {
+    const std::string_view word = argv[k];
+    if (word == "--") break;
+    const std::string_view option = word.substr(0, word.find('='));
+    for (const Hint& h : kHints)
+      if (option == h.option && hints.find(std::string(h.option) + " is HMMER's") == std::string::npos)
+        hints += "tormid-scan: " + std::string(h.option) + " is HMMER's; " + h.instead + "\n";
+  }
+  return hints;
+}
+
 }  // namespace
 
 Parsed parse_command_line(int argc, const char* const* argv) {
@@ -226,7 +260,7 @@ Parsed parse_command_line(int argc, const char* const* argv) {
     std::ostringstream out, err;
     app.exit(e, out, err);
     parsed.out = out.str();
-    parsed.err = err.str() + dash_hint(argc, argv);
+    parsed.err = err.str() + hmmer_hints(argc, argv) + dash_hint(argc, argv);
     parsed.status = e.get_exit_code() == static_cast<int>(CLI::ExitCodes::Success) ? 0 : 2;
     return parsed;
   }

@@ -151,6 +151,21 @@ void report_nucleotides(const ScanRequest& request, const SearchStats& s) {
                request.sequence_file.c_str(), 100.0 * static_cast<double>(s.nucleotides) / static_cast<double>(s.residues));
 }
 
+// A library against a few proteins without --per-sequence counts E-values
+// over the sequences, as hmmsearch does: a thousand profiles against one
+// protein then give E-values a thousand times smaller than hmmscan's. Said
+// on standard error, since it is rarely what was meant.
+void report_database_size(const ScanRequest& request, std::size_t profiles, const SearchStats& s) {
+  if (request.per_sequence || request.config.database_size || !request.config.has_evalues() || s.records == 0 ||
+      profiles < 100 * s.records)
+    return;
+  std::fprintf(stderr,
+               "tormid-scan: note: %zu profiles against %llu %s: E-values count Z = %llu, the sequences searched, as "
+               "hmmsearch does; --per-sequence counts the profiles searched (Z = %zu), as hmmscan does\n",
+               profiles, static_cast<unsigned long long>(s.records), s.records == 1 ? "sequence" : "sequences",
+               static_cast<unsigned long long>(s.records), profiles);
+}
+
 // The search in this process, or spread over the job's processes.
 SearchResult run_search(const ScanRequest& request, const SearchConfig& config, std::span<const Profile> profiles,
                         std::span<const StoredLaw> laws, std::uint64_t& result_bytes) {
@@ -245,6 +260,7 @@ int run_tormid_scan(int argc, const char* const* argv) {
     }
     if (distributed::rank() != 0) return 0;
     report_nucleotides(request, result.stats);
+    report_database_size(request, profiles.profiles.size(), result.stats);
     const ReportContext context{profiles, request};
     // The tables once the report is out: nothing is written on an error. A
     // standard output that is gone (a reader that stopped, as head does)
