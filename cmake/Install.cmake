@@ -24,12 +24,13 @@ install(FILES ${CMAKE_BINARY_DIR}/tormidConfig.cmake ${CMAKE_BINARY_DIR}/tormidC
 
 # The Python module goes where the system's python3 looks: the version's
 # dist-packages under the prefix (/usr/lib/python3.X/dist-packages in the
-# Debian package, /usr/local/... otherwise), or the user's site-packages
-# for a prefix of ~/.local.
+# Debian package, /usr/local/... otherwise), or site-packages for a prefix
+# of ~/.local (the user's) or a virtual environment (pyvenv.cfg), where
+# Python looks instead.
 if(TORMID_PYTHON)
   install(CODE "
     set(python_dir lib/python${TORMID_PYTHON_VERSION}/dist-packages)
-    if(\"\${CMAKE_INSTALL_PREFIX}\" STREQUAL \"\$ENV{HOME}/.local\")
+    if(\"\${CMAKE_INSTALL_PREFIX}\" STREQUAL \"\$ENV{HOME}/.local\" OR EXISTS \"\${CMAKE_INSTALL_PREFIX}/pyvenv.cfg\")
       set(python_dir lib/python${TORMID_PYTHON_VERSION}/site-packages)
     endif()
     file(INSTALL \"$<TARGET_FILE:tormid_python>\" \"${CMAKE_SOURCE_DIR}/src/python/tormid.pyi\"

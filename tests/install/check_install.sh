@@ -2,9 +2,11 @@
 # Installs a build into a scratch prefix, checks what arrived, and builds
 # and runs a small program against the installed libraries with
 # find_package: an alignment and a search.
-# usage: check_install.sh BUILD_DIR SOURCE_DIR VERSION
+# With the Python module, also installs it into a virtual environment of
+# that Python and imports it there.
+# usage: check_install.sh BUILD_DIR SOURCE_DIR VERSION [PYTHON]
 set -euo pipefail
-build=$1 source=$2 version=$3
+build=$1 source=$2 version=$3 python=${4:-}
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 cmake --install "$build" --prefix "$scratch/prefix" >/dev/null
@@ -20,3 +22,12 @@ out=$("$scratch/consumer/consumer")
 expected=$'15.000 acd ACD\nsearch: 1 hit, planted 12-20 of 3 records'
 [ "$out" = "$expected" ] || { echo "the consumer printed: $out"; exit 1; }
 echo "installed, found with find_package and linked: $out"
+if [ -n "$python" ]; then
+  "$python" -m venv --without-pip --system-site-packages "$scratch/venv"
+  cmake --install "$build" --prefix "$scratch/venv" >/dev/null
+  found=$(cd "$scratch" && "$scratch/venv/bin/python" -c 'import tormid; print(tormid.__file__)')
+  case $found in
+    "$scratch/venv/lib/"*/site-packages/*) echo "the Python module imported from the virtual environment: ${found#"$scratch/"}" ;;
+    *) echo "the virtual environment's Python imported tormid from $found"; exit 1 ;;
+  esac
+fi
