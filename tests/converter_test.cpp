@@ -184,8 +184,8 @@ TEST(Converter, EveryByteOfANameReadsBack) {
     const std::string text = converter::profile_text(converted);
     const std::string header = text.substr(0, text.find('\n'));
     const bool white = is_c_space(static_cast<unsigned char>(byte));
-    EXPECT_EQ(header, "(Peptide) from a" + std::string(1, white ? '_' : static_cast<char>(byte)) +
-                          "b Length: 4")
+    EXPECT_EQ(header.substr(0, header.find(" ACC ")),
+              "(Peptide) from a" + std::string(1, white ? '_' : static_cast<char>(byte)) + "b Length: 4")
         << byte;
     EXPECT_EQ(round_trip(converted).rows(), converted.profile.rows()) << byte;
   }

@@ -133,9 +133,9 @@ TEST(PreparedLibrary, RefusesEveryTruncationAndEveryChangedByte) {
   EXPECT_EQ(refusal(bytes + "x"),
             "a damaged prepared library (its size is not what its header says: cut short, or added to)");
   std::string version = bytes;
-  version[16] = 2;
-  EXPECT_EQ(refusal(version),
-            "a prepared library of format 2, where this tormid reads format 1; prepare it again with tormid-prf press");
+  version[16] = 3;
+  EXPECT_EQ(refusal(version), "a prepared library of format 3, where this tormid reads formats 1 to 2; prepare it "
+                              "again with tormid-prf press");
 }
 
 // Past the checksum (a file written to mislead): an index or a record
@@ -157,7 +157,10 @@ TEST(PreparedLibrary, RefusesInconsistentContentsBehindAValidChecksum) {
       {"first index entry", 8, 9, 8, "its index does not match its profiles"},
       {"last index entry", 8 * (p.profiles.size() + 1), 5, 8, "its index does not match its profiles"},
       {"name length", first_record, 1'000'000, 4, "it ends too early"},
-      {"length 0", first_record + 4 + p.profiles[0].name().size(), 0, 4, "an impossible profile length"},
+      // The first profile has no notes: two empty texts and no flags.
+      {"note flags", first_record + 4 + p.profiles[0].name().size() + 8, 16, 4, "unknown notes of a profile"},
+      {"accession length", first_record + 4 + p.profiles[0].name().size(), 1'000'000, 4, "it ends too early"},
+      {"length 0", first_record + 4 + p.profiles[0].name().size() + 12, 0, 4, "an impossible profile length"},
   };
   for (const Case& c : cases) {
     std::string changed = bytes;
@@ -541,8 +544,8 @@ TEST(PerSequence, ListsEachSequencesDomainsAlongItWithZFromTheProfiles) {
   std::vector<std::vector<std::string>> rows;
   for (const std::string& line : split(table, '\n')) rows.push_back(split(line, '\t'));
   ASSERT_EQ(rows.size(), 5u) << table;
-  EXPECT_EQ(rows[0].back(), "seq_evalue");
-  EXPECT_EQ(rows[0][rows[0].size() - 2], "overlaps");
+  EXPECT_EQ(rows[0][rows[0].size() - 3], "seq_evalue");
+  EXPECT_EQ(rows[0][rows[0].size() - 4], "overlaps");
   // In input order, then along the sequence: b then a in "second"; a and b
   // overlap in "first" (GHIK is in both).
   const std::vector<std::pair<std::string, std::string>> order = {
@@ -551,9 +554,9 @@ TEST(PerSequence, ListsEachSequencesDomainsAlongItWithZFromTheProfiles) {
     EXPECT_EQ(rows[k + 1][0], order[k].first) << k;
     EXPECT_EQ(rows[k + 1][1], order[k].second) << k;
   }
-  EXPECT_EQ(rows[1][rows[1].size() - 2], "-");
-  EXPECT_EQ(rows[3][rows[3].size() - 2], "b");
-  EXPECT_EQ(rows[4][rows[4].size() - 2], "a");
+  EXPECT_EQ(rows[1][rows[1].size() - 4], "-");
+  EXPECT_EQ(rows[3][rows[3].size() - 4], "b");
+  EXPECT_EQ(rows[4][rows[4].size() - 4], "a");
   // -Z still sets Z.
   const fixtures::RunResult fixed =
       run_scan({"--quiet", "--per-sequence", "--mode", "local", "-Z", "1000", "a.prf", "b.prf", "c.prf", "db.fa"},

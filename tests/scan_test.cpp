@@ -402,10 +402,10 @@ TEST(ScanOutput, ReportLayout) {
   EXPECT_EQ(r.out, expected);
   EXPECT_EQ(fixtures::read_file(dir.path() / "t.tsv"),
             "#profile\tsequence\tseq_len\tdomain\tn_domains\tscore\tevalue\tbits\tbias\tseq_from\tseq_to\tprf_from\t"
-            "prf_to\tprf_len\tdescription\n"
-            "w\ttwo\t13\t1\t1\t40.000\t5.4e-08\t29.4\t0.1\t6\t13\t2\t9\t9\t\n"
-            "w\tsp|Q1|ONE\t27\t1\t2\t40.000\t1.1e-07\t29.4\t0.1\t5\t12\t2\t9\t9\tfirst protein, two copies\n"
-            "w\tsp|Q1|ONE\t27\t2\t2\t34.000\t2.6e-06\t24.9\t0.1\t18\t25\t2\t9\t9\tfirst protein, two copies\n");
+            "prf_to\tprf_len\tdescription\tprf_accession\tprf_description\n"
+            "w\ttwo\t13\t1\t1\t40.000\t5.4e-08\t29.4\t0.1\t6\t13\t2\t9\t9\t\t-\t-\n"
+            "w\tsp|Q1|ONE\t27\t1\t2\t40.000\t1.1e-07\t29.4\t0.1\t5\t12\t2\t9\t9\tfirst protein, two copies\t-\t-\n"
+            "w\tsp|Q1|ONE\t27\t2\t2\t34.000\t2.6e-06\t24.9\t0.1\t18\t25\t2\t9\t9\tfirst protein, two copies\t-\t-\n");
 }
 
 struct ErrorCase {
@@ -482,10 +482,14 @@ const ErrorCase kErrors[] = {
      "tormid-scan: --domE is HMMER's; -E sets the domains' E-value threshold (each domain is reported on its own "
      "E-value)\n",
      2},
-    {"HmmerCutoff", {"--cut_ga", "w.prf", "db.fa"},
-     "The following argument was not expected: --cut_ga\nRun with --help for more information.\n"
-     "tormid-scan: --cut_ga is HMMER's; profiles' curated cutoffs are not read; -E or --min-score set thresholds\n",
-     2},
+    {"CutoffsTheProfilesLack", {"--cut_tc", "w.prf", "y.prf", "db.fa"},
+     "tormid-scan: --cut_tc: 2 profiles carry no TC line with a STATS LOCAL FORWARD law (HMMER3 models from Pfam "
+     "have both): w, y\n",
+     1},
+    {"CutoffsInGlobalMode", {"--cut_ga", "--mode", "global", "w.prf", "db.fa"},
+     "tormid-scan: --cut_ga reads each profile's cutoffs as P-values, and global mode has no E-values\n", 1},
+    {"TwoKindsOfCutoffs", {"--cut_ga", "--cut_nc", "w.prf", "db.fa"},
+     "--cut_ga excludes --cut_nc\nRun with --help for more information.\n", 2},
     // Files and settings a search cannot take.
     {"NegativePenaltyFile", {"--params", "negative.par", "w.prf", "db.fa"},
      "tormid-scan: negative gap penalties make gaps pay, and scores and E-values mean nothing; a search needs "
@@ -516,6 +520,7 @@ TEST_P(ScanErrors, ExactMessageAndStatus) {
   const ErrorCase& c = GetParam();
   fixtures::TempDir dir;
   dir.write("w.prf", fixtures::word_profile("ACDEFGHIK"));
+  dir.write("y.prf", fixtures::word_profile("YVYVYVYVY"));
   dir.write("short.prf", "(Peptide) x y Length: 3\nCons\nA 1\n");
   dir.write("broken.hmm", "HMMER3/f\nNAME x\n");
   dir.write("g.par", fixtures::params(11, 1));

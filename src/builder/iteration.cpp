@@ -99,7 +99,7 @@ IterativeResult search_iteratively(std::span<const Profile> profiles, std::span<
       }
       const BuiltProfile rebuilt = build_profile(family);
       current[p] = Profile(std::vector<ProfileRow>(rebuilt.profile.rows().begin(), rebuilt.profile.rows().end()),
-                           current[p].name());
+                           current[p].name(), current[p].notes());
       built[p] = true;
       next.push_back(p);
     }

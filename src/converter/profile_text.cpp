@@ -4,6 +4,41 @@
 
 namespace tormid::converter {
 
+namespace {
+
+// The shortest text that reads back as the same double.
+std::string shortest(double value) {
+  char number[32];
+  const auto written = std::to_chars(number, number + sizeof number, value);
+  return std::string(number, written.ptr);
+}
+
+// The header's words after the length: what the source said of the
+// profile, the description last as it may hold spaces.
+std::string notes_words(const ProfileNotes& notes) {
+  std::string text;
+  auto word = [](std::string w) {
+    for (char& c : w)
+      if (is_c_space(static_cast<unsigned char>(c))) c = '_';
+    return w;
+  };
+  if (!notes.accession.empty()) text += " ACC " + word(notes.accession);
+  const std::pair<const char*, const std::optional<BitCutoff>*> cutoffs[] = {
+      {"GA", &notes.gathering}, {"TC", &notes.trusted}, {"NC", &notes.noise}};
+  for (const auto& [tag, cutoff] : cutoffs)
+    if (*cutoff) text.append(" ").append(tag).append(" ") += shortest((*cutoff)->sequence) + " " + shortest((*cutoff)->domain);
+  if (notes.forward) text += " FORWARD " + shortest(notes.forward->tau) + " " + shortest(notes.forward->lambda);
+  if (!notes.description.empty()) {
+    std::string line = notes.description;
+    for (char& c : line)
+      if (c == '\n' || c == '\r') c = ' ';
+    text += " DESC " + line;
+  }
+  return text;
+}
+
+}  // namespace
+
 std::string profile_text(const ConvertedProfile& converted) {
   const Profile& profile = converted.profile;
   // The name as one word, so that the length stays the header's fifth.
@@ -11,17 +46,15 @@ std::string profile_text(const ConvertedProfile& converted) {
   for (char& c : name)
     if (is_c_space(static_cast<unsigned char>(c))) c = '_';
   std::string text = "(Peptide) from ";
-  text.append(name).append(" Length: ").append(std::to_string(profile.length())).append("\n");
+  text.append(name).append(" Length: ").append(std::to_string(profile.length()));
+  text += notes_words(profile.notes()) + "\n";
   text += "Cons";
   for (const char* c = alphabet; *c; ++c) (text += ' ') += *c;
   text += '\n';
   for (int k = 0; k < profile.length(); ++k) {
     text += converted.labels[static_cast<std::size_t>(k)];
     for (double s : profile.row(k)) {
-      // The shortest text that reads back as the same double.
-      char number[32];
-      const auto written = std::to_chars(number, number + sizeof number, s);
-      (text += ' ').append(number, written.ptr);
+      (text += ' ') += shortest(s);
     }
     text += '\n';
   }

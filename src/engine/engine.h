@@ -74,6 +74,27 @@ using ProfileRow = std::array<double, kAlphabetSize>;
 // kScoreFloor.
 std::string build_consensus(const std::vector<ProfileRow>& rows);
 
+// What a profile's source says of it besides its scores, carried through
+// tormid's files into reports: HMMER's ACC and DESC lines, and Pfam's
+// curated cutoffs (GA, TC, NC: a sequence and a domain bit score of
+// HMMER's) with the law that gives those bits a meaning, the model's
+// "STATS LOCAL FORWARD tau lambda": P(score >= s) = exp(-lambda (s - tau)).
+struct BitCutoff {
+  double sequence = 0, domain = 0;
+  friend bool operator==(const BitCutoff&, const BitCutoff&) = default;
+};
+struct ForwardLaw {
+  double tau = 0, lambda = 0;
+  friend bool operator==(const ForwardLaw&, const ForwardLaw&) = default;
+};
+struct ProfileNotes {
+  std::string accession;    // "" where the source gives none
+  std::string description;  // one line, "" where none
+  std::optional<BitCutoff> gathering, trusted, noise;
+  std::optional<ForwardLaw> forward;
+  friend bool operator==(const ProfileNotes&, const ProfileNotes&) = default;
+};
+
 // A scoring profile: its rows, their consensus, and the residue-major score
 // table the vectorised kernels read; the last two are built once, when
 // first read (a library of thousands of profiles loads without them, and
@@ -82,13 +103,14 @@ std::string build_consensus(const std::vector<ProfileRow>& rows);
 class Profile {
  public:
   Profile() = default;
-  explicit Profile(std::vector<ProfileRow> rows, std::string name = "");
+  explicit Profile(std::vector<ProfileRow> rows, std::string name = "", ProfileNotes notes = {});
 
   int length() const { return static_cast<int>(rows_.size()); }
   const std::vector<ProfileRow>& rows() const { return rows_; }
   const ProfileRow& row(int k) const { return rows_[static_cast<std::size_t>(k)]; }
   const std::string& consensus() const;
   const std::string& name() const { return name_; }
+  const ProfileNotes& notes() const { return notes_; }
 
   // The kernels' table: one row of row_stride() doubles per residue code
   // (20 codes, then one row of zeros for letters outside the alphabet);
@@ -101,6 +123,7 @@ class Profile {
   struct Built;
   std::vector<ProfileRow> rows_;
   std::string name_;
+  ProfileNotes notes_;
   std::shared_ptr<Built> built_;
 };
 

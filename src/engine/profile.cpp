@@ -28,8 +28,8 @@ struct Profile::Built {
   std::string consensus;
 };
 
-Profile::Profile(std::vector<ProfileRow> rows, std::string name)
-    : rows_(std::move(rows)), name_(std::move(name)), built_(std::make_shared<Built>()) {}
+Profile::Profile(std::vector<ProfileRow> rows, std::string name, ProfileNotes notes)
+    : rows_(std::move(rows)), name_(std::move(name)), notes_(std::move(notes)), built_(std::make_shared<Built>()) {}
 
 const double* Profile::table() const {
   static_assert(kTablePad == strips::kScorePad);

@@ -19,6 +19,7 @@ namespace {
 // A model as read: its name, the letter of each position, its rows.
 struct Model {
   std::string name;
+  ProfileNotes notes;
   std::string labels;
   std::vector<ProfileRow> rows;
 };
@@ -30,6 +31,20 @@ double half_bits(double minus_ln_p, int column) {
 }
 
 constexpr double kLongestModel = 1e7;
+
+// What follows a header line's tag, spaces around it dropped.
+std::string rest_of_line(const std::string& line, const std::string& tag) {
+  std::size_t from = line.find(tag) + tag.size();
+  from = line.find_first_not_of(" \t", from);
+  if (from == std::string::npos) return "";
+  std::size_t to = line.find_last_not_of(" \t\r\n");
+  return line.substr(from, to + 1 - from);
+}
+
+std::string trimmed_cutoff(std::string word) {
+  if (!word.empty() && word.back() == ';') word.pop_back();
+  return word;
+}
 
 // The annotation fields after the emissions of a match line: MAP, RF, CS;
 // from 3/e on also the consensus residue; from 3/f on also MM. Each is
@@ -61,6 +76,23 @@ Model read_model(NumberedLines& in, char format) {
     const std::string& tag = words[0];
     if (tag == "HMM") break;
     if (tag == "NAME" && words.size() > 1) m.name = words[1];
+    if (tag == "ACC" && words.size() > 1) m.notes.accession = words[1];
+    if (tag == "DESC") m.notes.description = rest_of_line(line, tag);
+    if (tag == "GA" || tag == "TC" || tag == "NC") {
+      // Pfam writes "GA 27.00 13.70;" in older models: the semicolon is
+      // not part of the number.
+      double sequence = 0, domain = 0;
+      if (words.size() < 3 || !parse_number(trimmed_cutoff(words[1]), sequence) ||
+          !parse_number(trimmed_cutoff(words[2]), domain))
+        in.fail(tag + " should give two bit scores, the sequence's and the domain's");
+      (tag == "GA" ? m.notes.gathering : tag == "TC" ? m.notes.trusted : m.notes.noise) = BitCutoff{sequence, domain};
+    }
+    if (tag == "STATS" && words.size() >= 3 && words[1] == "LOCAL" && words[2] == "FORWARD") {
+      double tau = 0, lambda = 0;
+      if (words.size() < 5 || !parse_number(words[3], tau) || !parse_number(words[4], lambda) || !(lambda > 0))
+        in.fail("STATS LOCAL FORWARD should give tau and a positive lambda");
+      m.notes.forward = ForwardLaw{tau, lambda};
+    }
     if (tag == "LENG") {
       double value = 0;
       if (words.size() < 2 || !parse_number(words[1], value) || value < 1 || value != std::floor(value))
@@ -141,7 +173,7 @@ Model read_model(NumberedLines& in, char format) {
 }
 
 ConvertedProfile converted(Model m) {
-  return {Profile(std::move(m.rows), profile_word(m.name)), std::move(m.labels)};
+  return {Profile(std::move(m.rows), profile_word(m.name), std::move(m.notes)), std::move(m.labels)};
 }
 
 // Reads models one after the other until take(model) returns true; at the

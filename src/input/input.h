@@ -315,10 +315,15 @@ std::vector<Profile> read_profiles(const std::string& path);
 // version, the payload's size and CRC-32, then the payload: an index of
 // the profiles and each profile's record.
 
-inline constexpr std::uint32_t kLibraryVersion = 1;
+// Format 2 adds each profile's notes (accession, description, cutoffs);
+// format 1 is still read, its profiles without notes.
+inline constexpr std::uint32_t kLibraryVersion = 2;
+inline constexpr std::uint32_t kOldestLibraryVersion = 1;
 
 // The bytes of a prepared library of the profiles and their laws (as
-// many).
-std::string prepared_library(const std::vector<Profile>& profiles, const std::vector<StoredLaw>& laws);
+// many), in this format (an older one, for the tools of older installs,
+// drops what it cannot hold).
+std::string prepared_library(const std::vector<Profile>& profiles, const std::vector<StoredLaw>& laws,
+                             std::uint32_t version = kLibraryVersion);
 
 }  // namespace tormid

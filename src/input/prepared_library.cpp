@@ -8,7 +8,9 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <array>
 #include <bit>
+#include <cmath>
 #include <cerrno>
 #include <cstring>
 #include <optional>
@@ -142,9 +144,60 @@ std::uint32_t crc_of(std::string_view bytes) {
   return static_cast<std::uint32_t>(crc);
 }
 
-// One profile's record: its name, scores and law.
-void write_record(Writer& out, const Profile& profile, const StoredLaw& law) {
+// The cutoffs and law a profile's notes may hold, in the order stored,
+// each a bit of the record's flags.
+using OptionalPair = std::optional<std::pair<double, double>>;
+constexpr int kNotePairs = 4;
+
+std::array<OptionalPair, kNotePairs> note_pairs(const ProfileNotes& notes) {
+  auto cut = [](const std::optional<BitCutoff>& c) { return c ? OptionalPair({c->sequence, c->domain}) : std::nullopt; };
+  return {cut(notes.gathering), cut(notes.trusted), cut(notes.noise),
+          notes.forward ? OptionalPair({notes.forward->tau, notes.forward->lambda}) : std::nullopt};
+}
+
+void write_notes(Writer& out, const ProfileNotes& notes) {
+  out.put(notes.accession);
+  out.put(notes.description);
+  const auto pairs = note_pairs(notes);
+  std::uint32_t flags = 0;
+  for (int k = 0; k < kNotePairs; ++k)
+    if (pairs[static_cast<std::size_t>(k)]) flags |= 1u << k;
+  out.put(flags);
+  for (const OptionalPair& pair : pairs)
+    if (pair) {
+      out.put(pair->first);
+      out.put(pair->second);
+    }
+}
+
+ProfileNotes read_notes(Reader& in) {
+  ProfileNotes notes;
+  notes.accession = in.text();
+  notes.description = in.text();
+  const auto flags = in.get<std::uint32_t>();
+  if (flags >> kNotePairs) in.damaged("unknown notes of a profile");
+  std::array<OptionalPair, kNotePairs> pairs;
+  for (int k = 0; k < kNotePairs; ++k)
+    if (flags & (1u << k)) {
+      const double first = in.get<double>(), second = in.get<double>();
+      if (!std::isfinite(first) || !std::isfinite(second)) in.damaged("a cutoff that is not a number");
+      pairs[static_cast<std::size_t>(k)] = std::pair{first, second};
+    }
+  auto cut = [](const OptionalPair& p) { return p ? std::optional(BitCutoff{p->first, p->second}) : std::nullopt; };
+  notes.gathering = cut(pairs[0]);
+  notes.trusted = cut(pairs[1]);
+  notes.noise = cut(pairs[2]);
+  if (pairs[3]) {
+    if (!(pairs[3]->second > 0)) in.damaged("a forward law whose lambda is not positive");
+    notes.forward = ForwardLaw{pairs[3]->first, pairs[3]->second};
+  }
+  return notes;
+}
+
+// One profile's record: its name, notes, scores and law.
+void write_record(Writer& out, std::uint32_t version, const Profile& profile, const StoredLaw& law) {
   out.put(profile.name());
+  if (version >= 2) write_notes(out, profile.notes());
   out.put(static_cast<std::uint32_t>(profile.length()));
   for (const ProfileRow& row : profile.rows())
     for (const double score : row) out.put(score);
@@ -155,9 +208,11 @@ void write_record(Writer& out, const Profile& profile, const StoredLaw& law) {
   for (const double v : law.numbers) out.put(v);
 }
 
-void read_record(Reader& in, Profile& profile, StoredLaw& law) {
+// Format 1 has no notes.
+void read_record(Reader& in, std::uint32_t version, Profile& profile, StoredLaw& law) {
   std::string name = in.text();
   if (name.empty()) in.damaged("a profile without a name");
+  ProfileNotes notes = version >= 2 ? read_notes(in) : ProfileNotes{};
   const auto positions = in.get<std::uint32_t>();
   if (positions == 0 || positions > kMostPositions) in.damaged("an impossible profile length");
   // Sizes are checked against the bytes there before anything is
@@ -175,24 +230,25 @@ void read_record(Reader& in, Profile& profile, StoredLaw& law) {
   law.numbers.resize(numbers);
   in.doubles(law.numbers.data(), numbers);
   if (!in.done()) in.damaged("a profile's record is longer than its contents");
-  profile = Profile(std::move(rows), std::move(name));
+  profile = Profile(std::move(rows), std::move(name), std::move(notes));
 }
 
 }  // namespace
 
-std::string prepared_library(const std::vector<Profile>& profiles, const std::vector<StoredLaw>& laws) {
+std::string prepared_library(const std::vector<Profile>& profiles, const std::vector<StoredLaw>& laws,
+                             std::uint32_t version) {
   Writer payload;
   payload.put(static_cast<std::uint64_t>(profiles.size()));
   const std::size_t index = payload.bytes().size();
   for (std::size_t p = 0; p <= profiles.size(); ++p) payload.put(std::uint64_t{0});
   for (std::size_t p = 0; p < profiles.size(); ++p) {
     payload.put_at(index + 8 * p, static_cast<std::uint64_t>(payload.bytes().size()));
-    write_record(payload, profiles[p], laws[p]);
+    write_record(payload, version, profiles[p], laws[p]);
   }
   payload.put_at(index + 8 * profiles.size(), static_cast<std::uint64_t>(payload.bytes().size()));
   Writer file;
   file.bytes().append(kMagic, sizeof kMagic);  // with its NUL: 16 bytes
-  file.put(kLibraryVersion);
+  file.put(version);
   file.put(std::uint32_t{0});
   file.put(static_cast<std::uint64_t>(payload.bytes().size()));
   file.put(crc_of(payload.bytes()));
@@ -205,10 +261,11 @@ ProfileLibrary parse_prepared_library(std::string_view bytes, const std::string&
     throw InputError(path, 0, "a damaged prepared library (its header is cut short)");
   Reader header(bytes, sizeof kMagic, kHeader, path);
   const auto version = header.get<std::uint32_t>();
-  if (version != kLibraryVersion)
+  if (version < kOldestLibraryVersion || version > kLibraryVersion)
     throw InputError(path, 0,
-                     "a prepared library of format " + std::to_string(version) + ", where this tormid reads format " +
-                         std::to_string(kLibraryVersion) + "; prepare it again with tormid-prf press");
+                     "a prepared library of format " + std::to_string(version) + ", where this tormid reads formats " +
+                         std::to_string(kOldestLibraryVersion) + " to " + std::to_string(kLibraryVersion) +
+                         "; prepare it again with tormid-prf press");
   const auto reserved = header.get<std::uint32_t>();
   const auto size = header.get<std::uint64_t>();
   const auto crc = header.get<std::uint32_t>();
@@ -241,7 +298,7 @@ ProfileLibrary parse_prepared_library(std::string_view bytes, const std::string&
     tbb::parallel_for(std::size_t{0}, static_cast<std::size_t>(count), [&](std::size_t p) {
       try {
         Reader record(payload, starts[p], starts[p + 1], path);
-        read_record(record, library.profiles[p], library.laws[p]);
+        read_record(record, version, library.profiles[p], library.laws[p]);
       } catch (const InputError& e) {
         damage[p] = e;
       }

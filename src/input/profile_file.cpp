@@ -81,6 +81,61 @@ Profile read_rows(LineReader& file, const std::string& path) {
   }
 }
 
+// The line after its word k (0-based), spaces around it dropped.
+std::string rest_after_word(const std::string& line, std::size_t k) {
+  std::size_t at = 0;
+  // Words as split_words() splits them.
+  auto skip = [&](bool space) {
+    while (at < line.size() && (line[at] == ' ' || line[at] == '\t') == space) ++at;
+  };
+  for (std::size_t word = 0; word <= k; ++word) {
+    skip(true);
+    skip(false);
+  }
+  skip(true);
+  std::size_t end = line.size();
+  while (end > at && is_c_space(static_cast<unsigned char>(line[end - 1]))) --end;
+  return line.substr(at, end - at);
+}
+
+// What a header "(Peptide) from NAME Length: N ..." says of its profile
+// after the length, as tormid-prf writes it: "ACC x", "GA s d", "TC s d",
+// "NC s d", "FORWARD tau lambda", and "DESC" with the rest of the line.
+// Other words are passed over (headers are free text); a key without its
+// numbers is refused.
+ProfileNotes header_notes(std::string header, const std::string& path) {
+  ProfileNotes notes;
+  while (!header.empty() && (header.back() == '\n' || header.back() == '\r')) header.pop_back();
+  const std::vector<std::string> words = split_words(header);
+  if (words.size() < 5 || words[1] != "from" || words[3] != "Length:") return notes;
+  auto numbers = [&](std::size_t at, const std::string& key) {
+    std::pair<double, double> pair;
+    if (at + 2 >= words.size() || !parse_number(words[at + 1], pair.first) ||
+        !parse_number(words[at + 2], pair.second) || !std::isfinite(pair.first) || !std::isfinite(pair.second))
+      throw InputError(path, 0, "profile " + words[2] + ": " + key + " in its header should be followed by two numbers");
+    return pair;
+  };
+  for (std::size_t k = 5; k < words.size(); ++k) {
+    const std::string& key = words[k];
+    if (key == "ACC" && k + 1 < words.size()) {
+      notes.accession = words[++k];
+    } else if (key == "GA" || key == "TC" || key == "NC") {
+      const auto [sequence, domain] = numbers(k, key);
+      (key == "GA" ? notes.gathering : key == "TC" ? notes.trusted : notes.noise) = BitCutoff{sequence, domain};
+      k += 2;
+    } else if (key == "FORWARD") {
+      const auto [tau, lambda] = numbers(k, key);
+      if (!(lambda > 0)) throw InputError(path, 0, "profile " + words[2] + ": FORWARD's lambda should be positive");
+      notes.forward = ForwardLaw{tau, lambda};
+      k += 2;
+    } else if (key == "DESC") {
+      notes.description = rest_after_word(header, k);
+      break;
+    }
+  }
+  return notes;
+}
+
 }  // namespace
 
 Profile read_prf_file(const std::string& path, LineReader::Compression compression) {
@@ -102,20 +157,26 @@ std::vector<Profile> read_prf_profiles(LineReader& file, const std::string& path
     seen += line;
     if (line.find_first_not_of(" \t\r\n") == std::string::npos) continue;
     if (!profiles.empty() && line.rfind("(Peptide)", 0) != 0) break;
-    file.unread(seen);
+    // The first profile's file is read as tormid reads it, blank lines
+    // and all; later ones start at their header.
+    file.unread(profiles.empty() ? seen : line);
     seen.clear();
     headers.push_back(line);
     profiles.push_back(read_prf(file, path));
   }
-  if (profiles.size() < 2) return profiles;
   // Several profiles are named by their headers, "(Peptide) from NAME
   // Length: N" as tormid-prf writes them, else after the file and their
-  // place in it.
+  // place in it; one is named after the file.
   for (std::size_t k = 0; k < profiles.size(); ++k) {
+    ProfileNotes notes = header_notes(headers[k], path);
     const std::vector<std::string> words = split_words(headers[k]);
     const bool named = words.size() >= 5 && words[1] == "from" && words[3] == "Length:";
-    std::string name = named ? words[2] : name_from_path(path).append("_").append(std::to_string(k + 1));
-    profiles[k] = Profile(std::vector<ProfileRow>(profiles[k].rows().begin(), profiles[k].rows().end()), std::move(name));
+    std::string name = profiles.size() < 2 ? profiles[k].name()
+                       : named             ? words[2]
+                                           : name_from_path(path).append("_").append(std::to_string(k + 1));
+    if (profiles.size() < 2 && notes == ProfileNotes{}) break;
+    profiles[k] = Profile(std::vector<ProfileRow>(profiles[k].rows().begin(), profiles[k].rows().end()),
+                          std::move(name), std::move(notes));
   }
   return profiles;
 }

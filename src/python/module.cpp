@@ -60,11 +60,26 @@ struct PySettings {
 
 struct PyHit {
   std::string profile, sequence, description;
+  std::optional<std::string> accession;  // the profile's
   double score, evalue, bits, bias, sequence_evalue;
   int seq_len, seq_from, seq_to, prf_from, prf_to, domain, n_domains;
   std::string prf_line, seq_line;
   int round;
 };
+
+std::optional<std::string> optional_text(const std::string& text) {
+  return text.empty() ? std::nullopt : std::optional(text);
+}
+
+py::dict cutoffs_of(const PyProfile& p) {
+  py::dict cutoffs;
+  const ProfileNotes& notes = p.profile().notes();
+  const std::pair<const char*, const std::optional<BitCutoff>*> kinds[] = {
+      {"GA", &notes.gathering}, {"TC", &notes.trusted}, {"NC", &notes.noise}};
+  for (const auto& [tag, cutoff] : kinds)
+    if (*cutoff) cutoffs[tag] = py::make_tuple((*cutoff)->sequence, (*cutoff)->domain);
+  return cutoffs;
+}
 
 // An input failure as the Python exception it is: OSError for files that
 // did not open or could not be read, ValueError for what was read and is
@@ -322,7 +337,7 @@ void run_interruptibly(const std::function<void(std::stop_token)>& work) {
 std::vector<PyHit> search_records(const std::vector<PyProfile>& profiles, const py::object& sequences,
                         const std::optional<PySettings>& settings, double evalue, std::optional<double> min_score,
                         std::optional<double> z, int max_domains, int threads, bool per_sequence, bool alignments,
-                        int iterations, double inc_evalue) {
+                        int iterations, double inc_evalue, const std::optional<std::string>& cutoffs) {
   SearchConfig config;
   if (settings) config.alignment = settings->settings;
   if (!(evalue >= 0)) throw py::value_error("evalue must be 0 or more");
@@ -356,6 +371,19 @@ std::vector<PyHit> search_records(const std::vector<PyProfile>& profiles, const 
   const SharedProfiles& chosen = whole_file ? *profiles.front().file : copied;
   const std::vector<Profile>& searched = chosen.profiles;
   const std::vector<StoredLaw>& laws = chosen.laws;
+  if (cutoffs) {
+    const std::optional<CutoffKind> kind = *cutoffs == "ga"   ? std::optional(CutoffKind::gathering)
+                                           : *cutoffs == "tc" ? std::optional(CutoffKind::trusted)
+                                           : *cutoffs == "nc" ? std::optional(CutoffKind::noise)
+                                                              : std::nullopt;
+    if (!kind) throw py::value_error("cutoffs must be 'ga', 'tc' or 'nc', not '" + *cutoffs + "'");
+    if (!config.has_evalues()) throw py::value_error("cutoffs are read as P-values, and global mode has no E-values");
+    try {
+      config.cutoffs = pvalue_cutoffs(searched, *kind);
+    } catch (const SearchError& e) {
+      throw py::value_error(std::string("cutoffs='") + *cutoffs + "': " + e.what());
+    }
+  }
   std::unique_ptr<IterableRecords> iterable;
   std::optional<SequenceSource> source;
   if (py::isinstance<py::str>(sequences) || py::hasattr(sequences, "__fspath__")) {
@@ -417,7 +445,8 @@ std::vector<PyHit> search_records(const std::vector<PyProfile>& profiles, const 
   std::vector<PyHit> hits;
   hits.reserve(ordered.size());
   for (const Hit* h : ordered)
-    hits.push_back({searched[static_cast<std::size_t>(h->profile)].name(), h->name(), h->description(), h->score,
+    hits.push_back({searched[static_cast<std::size_t>(h->profile)].name(), h->name(), h->description(),
+                    optional_text(searched[static_cast<std::size_t>(h->profile)].notes().accession), h->score,
                     h->evalue, h->bits, h->bias, h->sequence_evalue, h->seq_len, h->seq_from, h->seq_to, h->prf_from,
                     h->prf_to, h->domain, h->n_domains, h->prf_line, h->seq_line,
                     joined.empty() ? 1 : joined[static_cast<std::size_t>(h - result.hits.data())]});
@@ -438,6 +467,14 @@ PYBIND11_MODULE(tormid, m) {
       .def_property_readonly("length", [](const PyProfile& p) { return p.profile().length(); })
       .def_property_readonly("consensus", [](const PyProfile& p) { return p.profile().consensus(); },
                              "The best-scoring residue of each position, in lower case.")
+      .def_property_readonly("accession", [](const PyProfile& p) { return optional_text(p.profile().notes().accession); },
+                             "HMMER's ACC (Pfam's PF00069.17), or None.")
+      .def_property_readonly("description",
+                             [](const PyProfile& p) { return optional_text(p.profile().notes().description); },
+                             "HMMER's DESC, or None.")
+      .def_property_readonly("cutoffs", &cutoffs_of,
+                             "The curated cutoffs the profile carries, as HMMER's model gives them: "
+                             "{'GA': (sequence bits, domain bits), 'TC': ..., 'NC': ...}; empty where none.")
       .def("__len__", [](const PyProfile& p) { return p.profile().length(); })
       .def("__repr__", [](const PyProfile& p) {
         return "<tormid.Profile " + p.profile().name() + ", " + std::to_string(p.profile().length()) + " positions>";
@@ -478,6 +515,7 @@ PYBIND11_MODULE(tormid, m) {
       .def_readonly("profile", &PyHit::profile)
       .def_readonly("sequence", &PyHit::sequence)
       .def_readonly("description", &PyHit::description)
+      .def_readonly("accession", &PyHit::accession, "The profile's accession, or None.")
       .def_readonly("seq_len", &PyHit::seq_len)
       .def_readonly("score", &PyHit::score)
       .def_readonly("evalue", &PyHit::evalue)
@@ -508,10 +546,12 @@ PYBIND11_MODULE(tormid, m) {
         py::arg("evalue") = kDefaultMaxEvalue, py::arg("min_score") = py::none(), py::arg("z") = py::none(),
         py::arg("max_domains") = 0, py::arg("threads") = 0, py::arg("per_sequence") = false,
         py::arg("alignments") = false, py::arg("iterations") = 1, py::arg("inc_evalue") = 1e-3,
+        py::arg("cutoffs") = py::none(),
         "Searches sequences (a FASTA path, plain or gzip, or an iterable of (name, sequence[, description]) "
         "pairs) with profiles, as tormid-scan does: the same hits in the same order. With iterations > 1, "
         "searches again with each profile built from its seed and the domains included (tormid-scan "
-        "--iterations, --incE); Hit.round is the round a hit's sequence joined. Ctrl-C stops it at once "
+        "--iterations, --incE); Hit.round is the round a hit's sequence joined. cutoffs='ga', 'tc' or 'nc' "
+        "reports what passes each profile's curated cutoffs (tormid-scan --cut_ga ...). Ctrl-C stops it at once "
         "(KeyboardInterrupt).");
   m.def("build", &build_from, py::arg("source"), py::arg("name") = py::none(),
         "Profiles built from a path (a Stockholm or FASTA file, as tormid-prf build: a profile per alignment, "

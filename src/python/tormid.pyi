@@ -20,6 +20,16 @@ class Profile:
     @property
     def consensus(self) -> str:
         """The best-scoring residue of each position, in lower case."""
+    @property
+    def accession(self) -> Optional[str]:
+        """HMMER's ACC (Pfam's PF00069.17), or None."""
+    @property
+    def description(self) -> Optional[str]:
+        """HMMER's DESC, or None."""
+    @property
+    def cutoffs(self) -> dict[str, Tuple[float, float]]:
+        """The curated cutoffs the profile carries, as HMMER's model gives
+        them: {'GA': (sequence bits, domain bits), 'TC': ..., 'NC': ...}."""
     def __len__(self) -> int: ...
 
 class Settings:
@@ -53,6 +63,7 @@ class Hit:
     profile: str
     sequence: str
     description: str
+    accession: Optional[str]  # the profile's
     seq_len: int
     score: float
     evalue: float
@@ -98,10 +109,13 @@ def scan(
     alignments: bool = False,
     iterations: int = 1,
     inc_evalue: float = 0.001,
+    cutoffs: Optional[str] = None,
 ) -> list[Hit]:
     """Searches sequences (a FASTA path, plain or gzip, or an iterable of
     (name, sequence[, description]) tuples) with profiles, as tormid-scan
     does: the same hits in the same order. With iterations > 1, searches
     again with each profile built from its seed and the domains included
     (tormid-scan --iterations, --incE); Hit.round is the round a hit's
-    sequence joined. Ctrl-C stops it at once (KeyboardInterrupt)."""
+    sequence joined. cutoffs='ga', 'tc' or 'nc' reports what passes each
+    profile's curated cutoffs (tormid-scan --cut_ga ...). Ctrl-C stops it
+    at once (KeyboardInterrupt)."""

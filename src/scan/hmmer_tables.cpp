@@ -36,6 +36,11 @@ std::string field_description(const std::string& description) {
   return description.empty() ? std::string("-") : table_field(description);
 }
 
+std::string field_accession(const Profile& profile) {
+  const std::string& accession = profile.notes().accession;
+  return accession.empty() ? std::string("-") : table_name(accession);
+}
+
 // A sequence-profile pair with reported domains.
 struct Pair {
   std::vector<const Hit*> domains;  // along the sequence
@@ -44,6 +49,7 @@ struct Pair {
 
 struct Query {
   std::string name;
+  std::string accession;  // "-" for a sequence or a profile without one
   int length = 0;
   std::vector<Pair> targets;  // by the sequence E-value
 };
@@ -73,6 +79,7 @@ Tables group(const ReportContext& context, const SearchResult& result) {
       Query q;
       const Profile& profile = profiles[static_cast<std::size_t>(h->profile)];
       q.name = table_name(t.scan ? h->name() : profile.name());
+      q.accession = t.scan ? "-" : field_accession(profile);
       q.length = t.scan ? h->seq_len : profile.length();
       t.queries.push_back(std::move(q));
     }
@@ -105,18 +112,26 @@ int target_length(const ReportContext& context, const Tables& t, const Hit& h) {
   return t.scan ? context.profiles.profiles[static_cast<std::size_t>(h.profile)].length() : h.seq_len;
 }
 
-// The description of the target: of the sequence (a search) or of nothing
-// (profiles carry none).
-std::string target_description(const Tables& t, const Hit& h) {
-  return t.scan ? std::string("-") : field_description(h.description());
+std::string target_accession(const ReportContext& context, const Tables& t, const Hit& h) {
+  return t.scan ? field_accession(context.profiles.profiles[static_cast<std::size_t>(h.profile)]) : std::string("-");
+}
+
+// The description of the target: of the sequence (a search) or of the
+// profile (a scan).
+std::string target_description(const ReportContext& context, const Tables& t, const Hit& h) {
+  return field_description(t.scan ? context.profiles.profiles[static_cast<std::size_t>(h.profile)].notes().description
+                                  : h.description());
 }
 
 Widths widths(const ReportContext& context, const Tables& t) {
   Widths w;
   for (const Query& q : t.queries) {
     w.query = std::max(w.query, static_cast<int>(q.name.size()));
-    for (const Pair& p : q.targets)
+    w.accession = std::max(w.accession, static_cast<int>(q.accession.size()));
+    for (const Pair& p : q.targets) {
       w.target = std::max(w.target, static_cast<int>(target_name(context, t, *p.best).size()));
+      w.accession = std::max(w.accession, static_cast<int>(target_accession(context, t, *p.best).size()));
+    }
   }
   return w;
 }
@@ -166,10 +181,11 @@ void write_pair_table(const ReportContext& context, const SearchResult& result, 
       const Hit& best = *p.best;
       const int n = static_cast<int>(p.domains.size());
       write(printed("%-*s %-*s %-*s %-*s %9.2g %6.1f %5.1f %9.2g %6.1f %5.1f %5.1f %3d %3d %3d %3d %3d %3d %3d %s\n",
-                    w.target, target_name(context, t, best).c_str(), w.accession, "-", w.query, q.name.c_str(),
-                    w.accession, "-", best.sequence_evalue, best.sequence_bits, best.bias_bits, best.evalue, best.bits,
+                    w.target, target_name(context, t, best).c_str(), w.accession,
+                    target_accession(context, t, best).c_str(), w.query, q.name.c_str(), w.accession,
+                    q.accession.c_str(), best.sequence_evalue, best.sequence_bits, best.bias_bits, best.evalue, best.bits,
                     best.bias_bits, static_cast<double>(n), n, 0, 0, n, n, n, included(p),
-                    target_description(t, best).c_str()));
+                    target_description(context, t, best).c_str()));
     }
   write(tail(context, t));
 }
@@ -200,11 +216,12 @@ void write_domain_table(const ReportContext& context, const SearchResult& result
         // accuracy: nan.
         write(printed("%-*s %-*s %5d %-*s %-*s %5d %9.2g %6.1f %5.1f %3d %3d %9.2g %9.2g %6.1f %5.1f %5d %5d %5d %5d "
                       "%5d %5d %4.2f %s\n",
-                      w.target, target_name(context, t, *h).c_str(), w.accession, "-", target_length(context, t, *h),
-                      w.query, q.name.c_str(), w.accession, "-", q.length, h->sequence_evalue, h->sequence_bits,
+                      w.target, target_name(context, t, *h).c_str(), w.accession,
+                      target_accession(context, t, *h).c_str(), target_length(context, t, *h), w.query,
+                      q.name.c_str(), w.accession, q.accession.c_str(), q.length, h->sequence_evalue, h->sequence_bits,
                       p.best->bias_bits, h->domain, h->n_domains, z > 0 ? h->evalue / z : NAN, h->evalue, h->bits,
                       h->bias_bits, h->prf_from, h->prf_to, h->seq_from, h->seq_to, h->seq_from, h->seq_to, NAN,
-                      target_description(t, *h).c_str()));
+                      target_description(context, t, *h).c_str()));
       }
   write(tail(context, t));
 }

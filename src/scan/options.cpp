@@ -136,6 +136,22 @@ void add_search_options(CLI::App& app, ScanRequest& r) {
                  "report domains scoring at least this (also with -E; default " + shown(kDefaultMinScore) +
                      " where there are no E-values)")
       ->check(number_check());
+  CLI::Option* cuts[3] = {};
+  const std::pair<const char*, CutoffKind> kCuts[] = {{"--cut_ga", CutoffKind::gathering},
+                                                      {"--cut_tc", CutoffKind::trusted},
+                                                      {"--cut_nc", CutoffKind::noise}};
+  const char* const kCutNames[] = {"gathering (GA)", "trusted (TC)", "noise (NC)"};
+  for (int k = 0; k < 3; ++k) {
+    const CutoffKind kind = kCuts[k].second;
+    cuts[k] = app.add_flag_callback(
+        kCuts[k].first, [&r, kind] { r.cutoff = kind; },
+        std::string("report what passes each profile's curated ") + kCutNames[k] +
+            " cutoffs, sequence and domain, as HMMER's models carry them (each read as the P-value it has under "
+            "the model's own law; -E still applies)");
+  }
+  for (int a = 0; a < 3; ++a)
+    for (int b = 0; b < 3; ++b)
+      if (a != b) cuts[a]->excludes(cuts[b]);
   app.add_option("-Z", c.database_size,
                  "the number of sequences the E-values count with (default: the number searched)")
       ->check(positive_check());
@@ -215,9 +231,6 @@ std::string hmmer_hints(int argc, const char* const* argv) {
       {"--domT", "--min-score sets a score threshold, in tormid's scores (--bits shows bits)"},
       {"--noali", "alignments are printed only with --alignments"},
       {"--max", "--no-filter aligns every pair (the same hits, slower)"},
-      {"--cut_ga", "profiles' curated cutoffs are not read; -E or --min-score set thresholds"},
-      {"--cut_tc", "profiles' curated cutoffs are not read; -E or --min-score set thresholds"},
-      {"--cut_nc", "profiles' curated cutoffs are not read; -E or --min-score set thresholds"},
       {"-N", "--iterations N sets the rounds"},
   };
   std::string hints;

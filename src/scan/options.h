@@ -25,6 +25,7 @@ struct ScanRequest {
   int iterations = 1;                    // rounds of search and rebuilding
   double inclusion_evalue = 1e-3;        // domains at this E-value or lower join the next round's profile
   bool show_alignments = false;          // --alignments, or the parameter file's SHOW_ALIGNMENT YES
+  std::optional<CutoffKind> cutoff;  // --cut_ga, --cut_tc or --cut_nc
   bool max_evalue_given = false;  // -E was given (global mode has no E-values)
   bool per_sequence = false;  // a report per sequence, Z = the profiles searched
   bool bits = false;   // also show scores in bits

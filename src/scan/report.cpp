@@ -86,10 +86,12 @@ void append_hit_list(std::string& out, const ReportContext& context, int profile
   const Profile& profile = context.profiles.profiles[index];
   std::set<std::uint64_t> sequences;
   for (const Hit* h : hits) sequences.insert(h->record);
-  out += "Profile " + shown(profile.name()) + " (" + std::to_string(profile.length()) + " positions, " +
-         shown(context.profiles.files[index]) + "): ";
+  const ProfileNotes& notes = profile.notes();
+  out += "Profile " + shown(profile.name()) + (notes.accession.empty() ? "" : " " + shown(notes.accession)) + " (" +
+         std::to_string(profile.length()) + " positions, " + shown(context.profiles.files[index]) + "): ";
   out += std::to_string(hits.size()) + (hits.size() == 1 ? " domain" : " domains") + " in " +
          std::to_string(sequences.size()) + (sequences.size() == 1 ? " sequence\n" : " sequences\n");
+  if (!notes.description.empty()) out += "  " + shown(notes.description) + "\n";
 
   std::size_t name_width = 8, length_width = 6, domain_width = 6, residues_width = 8, positions_width = 9;
   for (const Hit* h : hits) {
@@ -185,6 +187,8 @@ std::string header(const ReportContext& context, std::uint64_t positions) {
   if (c.has_evalues()) {
     out += "domains with E-value at most " + number(c.max_evalue);
     if (c.min_score) out += " and score at least " + number(*c.min_score);
+    if (r.cutoff)
+      out += std::string(" that pass each profile's ") + cutoff_tag(*r.cutoff) + " cutoffs";
     if (r.per_sequence && c.database_size && *c.database_size == static_cast<double>(context.profiles.profiles.size()))
       out += " (Z = " + number(*c.database_size) + ", the number of profiles searched)";
     else
@@ -296,7 +300,8 @@ void write_hit_table(const ReportContext& context, const SearchResult& result,
   const bool per_sequence = context.request.per_sequence;
   write("#profile\tsequence\tseq_len\tdomain\tn_domains\tscore\tevalue\tbits\tbias\tseq_from\tseq_to\tprf_from\t"
         "prf_to\tprf_len\tdescription");
-  write(per_sequence ? "\toverlaps\tseq_evalue\n" : joined ? "\tround\n" : "\n");
+  write(per_sequence ? "\toverlaps\tseq_evalue" : joined ? "\tround" : "");
+  write("\tprf_accession\tprf_description\n");
   std::vector<const Hit*> ordered;
   for (const Hit& h : result.hits) ordered.push_back(&h);
   std::vector<std::vector<std::size_t>> overlaps;
@@ -332,7 +337,9 @@ void write_hit_table(const ReportContext& context, const SearchResult& result,
       write("\t" + evalue_text(h.sequence_evalue));
     }
     if (joined && !per_sequence) write("\t" + std::to_string((*joined)[static_cast<std::size_t>(&h - result.hits.data())]));
-    write("\n");
+    const ProfileNotes& notes = profile.notes();
+    write("\t" + (notes.accession.empty() ? std::string("-") : table_field(notes.accession)) + "\t" +
+          (notes.description.empty() ? std::string("-") : table_field(notes.description)) + "\n");
   }
 }
 

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -91,6 +92,23 @@ void check_sequence_file(const std::string& path) {
   records.next(first);
 }
 
+// The profiles' curated cutoffs of the kind asked for, as P-values in the
+// search's configuration; the message where the mode has no E-values or
+// profiles carry no such cutoff (named, as HMMER names them).
+std::optional<std::string> apply_cutoffs(ScanRequest& request, const ProfileSet& profiles) {
+  if (!request.cutoff) return std::nullopt;
+  std::string option = std::string("--cut_") + cutoff_tag(*request.cutoff);
+  std::transform(option.begin(), option.end(), option.begin(), [](char c) { return std::tolower(c); });
+  if (!request.config.has_evalues())
+    return option + " reads each profile's cutoffs as P-values, and global mode has no E-values";
+  try {
+    request.config.cutoffs = pvalue_cutoffs(profiles.profiles, *request.cutoff);
+  } catch (const SearchError& e) {
+    return option + ": " + e.what();
+  }
+  return std::nullopt;
+}
+
 // Reads what every process of a job needs before searching: the profiles,
 // then the parameter file. The message of the first failure, if any.
 std::optional<std::string> prepare(ScanRequest& request, ProfileSet& profiles) {
@@ -107,6 +125,7 @@ std::optional<std::string> prepare(ScanRequest& request, ProfileSet& profiles) {
              "--tsv writes tormid's table";
     if (request.iterations > 1 && !request.config.has_evalues())
       return "--iterations includes domains by their E-values, and global mode has none";
+    if (auto problem = apply_cutoffs(request, profiles)) return problem;
     if (distributed::rank() == 0)
       for (const auto* output : {&request.tblout, &request.domtblout, &request.tsv, &request.stockholm})
         if (*output) check_writable(**output);

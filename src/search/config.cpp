@@ -103,4 +103,36 @@ SequenceSource SequenceSource::records(std::vector<SequenceRecord> records) {
   return source;
 }
 
+std::optional<PvalueCutoff> pvalue_cutoff(const ProfileNotes& notes, CutoffKind kind) {
+  const std::optional<BitCutoff>& bits = kind == CutoffKind::gathering ? notes.gathering
+                                         : kind == CutoffKind::trusted ? notes.trusted
+                                                                       : notes.noise;
+  if (!bits || !notes.forward) return std::nullopt;
+  const ForwardLaw& law = *notes.forward;
+  auto pvalue = [&](double score) { return std::min(1.0, std::exp(-law.lambda * (score - law.tau))); };
+  return PvalueCutoff{std::min(pvalue(bits->sequence), kHmmerForwardPvalue), pvalue(bits->domain)};
+}
+
+const char* cutoff_tag(CutoffKind kind) {
+  return kind == CutoffKind::gathering ? "GA" : kind == CutoffKind::trusted ? "TC" : "NC";
+}
+
+std::vector<PvalueCutoff> pvalue_cutoffs(std::span<const Profile> profiles, CutoffKind kind) {
+  std::vector<PvalueCutoff> cutoffs;
+  std::vector<std::string> without;
+  for (const Profile& p : profiles) {
+    const std::optional<PvalueCutoff> cutoff = pvalue_cutoff(p.notes(), kind);
+    if (!cutoff) without.push_back(p.name());
+    cutoffs.push_back(cutoff.value_or(PvalueCutoff{}));
+  }
+  if (without.empty()) return cutoffs;
+  constexpr std::size_t kNamed = 10;
+  std::string names;
+  for (std::size_t k = 0; k < std::min(without.size(), kNamed); ++k) names += (k ? ", " : "") + without[k];
+  if (without.size() > kNamed) names += " and " + std::to_string(without.size() - kNamed) + " more";
+  throw SearchError(std::to_string(without.size()) + (without.size() == 1 ? " profile carries" : " profiles carry") +
+                    " no " + cutoff_tag(kind) +
+                    " line with a STATS LOCAL FORWARD law (HMMER3 models from Pfam have both): " + names);
+}
+
 }  // namespace tormid

@@ -22,9 +22,13 @@ double chance_nats(const Domain& d, const ScoreLaw& law, int seq_len) {
 std::vector<std::size_t> kept_domains(const Candidates& c, const ScoreLaw& law, const SearchConfig& config,
                                       double z) {
   std::vector<std::size_t> kept;
+  const PvalueCutoff* cutoff = config.cutoffs.empty() ? nullptr : &config.cutoffs[static_cast<std::size_t>(c.profile)];
   for (std::size_t k = 0; k < c.found.size(); ++k) {
     const Domain& d = c.found[k];
-    if (config.reports(law.defined() ? domain_expected_count(d, law, c.seq_len) : NAN, d.score, z)) kept.push_back(k);
+    const double expected = law.defined() ? domain_expected_count(d, law, c.seq_len) : NAN;
+    if (!config.reports(expected, d.score, z)) continue;
+    if (cutoff && !(-std::expm1(-expected) <= cutoff->domain)) continue;
+    kept.push_back(k);
   }
   if (config.max_domains > 0 && kept.size() > static_cast<std::size_t>(config.max_domains))
     kept.resize(static_cast<std::size_t>(config.max_domains));
@@ -119,6 +123,9 @@ std::vector<Hit> reported_hits(const std::vector<Candidates>& candidates, const 
     std::sort(kept.begin(), kept.end(),
               [&](std::size_t a, std::size_t b) { return c.found[a].seq_from < c.found[b].seq_from; });
     const double sequence_count = law.defined() && !kept.empty() ? sequence_expected_count(c, law, config, z) : NAN;
+    if (!config.cutoffs.empty() &&
+        !(-std::expm1(-sequence_count) <= config.cutoffs[static_cast<std::size_t>(c.profile)].sequence))
+      continue;
     int number = 0;
     std::vector<Hit> pair;
     for (std::size_t k : kept) {

@@ -10,6 +10,10 @@ namespace tormid {
 SearchResult search(std::span<const Profile> profiles, const SearchConfig& config, const SequenceSource& source,
                     const ProgressCallback& progress, std::span<const StoredLaw> stored, std::stop_token stop) {
   check_searchable(profiles, config.alignment, config.thread_count());
+  if (!config.cutoffs.empty() && (config.cutoffs.size() != profiles.size() || !config.has_evalues()))
+    throw SearchError(config.has_evalues() ? "cutoffs for " + std::to_string(config.cutoffs.size()) + " of " +
+                                                 std::to_string(profiles.size()) + " profiles"
+                                           : "cutoffs need E-values: a free end (local or glocal mode)");
   // With E-values over a Z known only at the end, a source that can be
   // read twice is counted first: the score bound and the domain search
   // then meet the final threshold from the first record on, not a looser

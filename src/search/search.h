@@ -50,6 +50,27 @@ enum class SearchMode { glocal, local, global };
 // The alignment settings of a mode, with the same gap costs on both sides.
 Settings mode_settings(SearchMode mode, double open = kDefaultGapOpen, double extend = kDefaultGapExtend);
 
+// A profile's cutoffs as P-values of one sequence: of the pair (all its
+// domains together, Hit::sequence_evalue / Z) and of each domain.
+struct PvalueCutoff {
+  double sequence = 1, domain = 1;
+};
+
+// Which of the curated cutoffs a profile may carry (Pfam's GA, TC, NC).
+enum class CutoffKind { gathering, trusted, noise };
+
+// HMMER gives no sequence a score, whatever its cutoffs, unless its
+// forward score's P-value passes this (the last of its filters).
+inline constexpr double kHmmerForwardPvalue = 1e-5;
+
+// A profile's cutoff of this kind as P-values: each bit score read under
+// the model's own law (HMMER's STATS LOCAL FORWARD, P = exp(-lambda
+// (s - tau)), at most 1), the sequence's at most kHmmerForwardPvalue. No
+// value where the profile carries no such cutoff or no law.
+std::optional<PvalueCutoff> pvalue_cutoff(const ProfileNotes& notes, CutoffKind kind);
+// HMMER's tag of the kind: "GA", "TC" or "NC".
+const char* cutoff_tag(CutoffKind kind);
+
 struct SearchConfig {
   Settings alignment = mode_settings(SearchMode::local);  // as tormid-scan and HMMER search
   // A domain is reported when its E-value is at most max_evalue and its
@@ -77,6 +98,12 @@ struct SearchConfig {
   int threads = 0;
   // A longer record ends the search with an InputError (limit).
   std::size_t max_record_length = kDefaultMaxRecordLength;
+  // Per-profile cutoffs (one per profile searched, or none), as curated
+  // libraries carry them: a domain is reported only where its P-value is
+  // at most its profile's domain cutoff (besides max_evalue and
+  // min_score), and a pair's domains only where the pair's sequence
+  // P-value is at most the sequence cutoff. Needs E-values.
+  std::vector<PvalueCutoff> cutoffs;
 
   // Whether the settings have E-values (a free end).
   bool has_evalues() const;
@@ -237,6 +264,10 @@ class SearchStopped : public SearchError {
  public:
   SearchStopped() : SearchError("the search was stopped") {}
 };
+
+// Every profile's cutoffs of this kind, for SearchConfig::cutoffs; throws
+// SearchError naming the profiles that carry none (as HMMER refuses them).
+std::vector<PvalueCutoff> pvalue_cutoffs(std::span<const Profile> profiles, CutoffKind kind);
 
 // Refuses profiles and settings under which scores and E-values mean
 // nothing: negative gap penalties (gaps would pay), and scores or
