@@ -14,6 +14,7 @@
 
 #include "bench_files.h"
 #include "built_profiles.h"
+#include "cutoff_agreement.h"
 #include "evalue_checks.h"
 #include "engine/engine.h"
 #include "input/input.h"
@@ -146,6 +147,7 @@ bool real_proteome_search(const std::string& dir, int repeat, const std::string&
                      kShufflePrefix, hmmer_pairs) &&
        ok;
   ok = built_profile_searches(dir, repeat, scan_binary, prf_binary, at("real.fa"), kShufflePrefix, hmmer_pairs) && ok;
+  ok = cutoff_agreement(dir, model_files, at("real.fa"), kShufflePrefix, scan_binary) && ok;
   // Local mode on each narrower instruction set this CPU has (TORMID_ISA),
   // against the widest, with the table compared.
   const std::vector<std::string> local = {"--mode", "local", "--threads", "2", at("real.hmm"), at("real.fa")};

@@ -9,9 +9,9 @@
 // - Records of identical zinc-finger repeats, 800 and 3,200 of them (the
 //   domain search's worst case: each domain is found left of the rest).
 //
-// And, on the real proteome, the E-values' checks (evalue_checks.h) and
+// And, on the real proteome, the E-values' checks (evalue_checks.h),
 // profiles built from seed alignments and single proteins, and iterated
-// (built_profiles.h).
+// (built_profiles.h), and Pfam's gathering cutoffs (cutoff_agreement.h).
 //
 // Each returns false where a run failed.
 #pragma once

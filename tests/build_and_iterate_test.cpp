@@ -168,6 +168,10 @@ TEST(ScanIterations, OptionsThatDoNotGoTogether) {
        "tormid-scan: --iterations rebuilds each profile from the sequences it finds; --per-sequence searches a "
        "library per sequence\n",
        2},
+      {{"--iterations", "2", "--resolve-overlaps", "w.prf", "db.fa"},
+       "tormid-scan: --iterations reports each profile's own rounds; --resolve-overlaps sets profiles against each "
+       "other\n",
+       2},
       {{"--iterations", "2", "w.prf", "-"},
        "tormid-scan: --iterations reads the sequence file once a round, and - is not a regular file that can be "
        "read again\n",

@@ -564,6 +564,39 @@ TEST(PerSequence, ListsEachSequencesDomainsAlongItWithZFromTheProfiles) {
   EXPECT_NE(fixed.out.find("(Z = 1000)"), std::string::npos) << fixed.out;
 }
 
+// --resolve-overlaps: d overlaps a (6 of its 8 residues) and loses to it;
+// b overlaps a by 3 of 8 and stays, and so do the E-values.
+TEST(PerSequence, OverlapsResolvedKeepTheMostSignificant) {
+  fixtures::TempDir dir;
+  dir.write("a.prf", fixtures::word_profile("ACDEFGHIK"));
+  dir.write("b.prf", fixtures::word_profile("GHIKLMNPQ"));
+  dir.write("d.prf", fixtures::word_profile("DEFGHIKLM"));
+  dir.write("db.fa", ">first desc\nACDEFGHIKLMNPQYY\n");
+  const std::vector<std::string> args = {"--quiet", "--per-sequence", "-E", "1", "a.prf", "b.prf", "d.prf", "db.fa"};
+  std::vector<std::string> resolving = args;
+  resolving.insert(resolving.begin(), "--resolve-overlaps");
+  const fixtures::RunResult plain = run_scan(args, dir.path()), resolved = run_scan(resolving, dir.path());
+  ASSERT_EQ(resolved.status, 0) << resolved.err;
+  // A row without its overlaps column, which counts what is left.
+  auto row = [](const std::string& out, const std::string& profile_and_residues) {
+    const std::size_t at = out.find(profile_and_residues);
+    if (at == std::string::npos) return std::string("(none)");
+    const std::size_t start = out.rfind('\n', at) + 1, end = out.find('\n', at);
+    return out.substr(start, out.find_last_not_of("0123456789", end - 1) - start);
+  };
+  EXPECT_NE(plain.out.find("Sequence first (16 residues): 3 domains"), std::string::npos) << plain.out;
+  EXPECT_NE(resolved.out.find("Sequence first (16 residues): 2 domains"), std::string::npos) << resolved.out;
+  EXPECT_NE(row(plain.out, "d            4-11"), "(none)");
+  EXPECT_EQ(row(resolved.out, "d            4-11"), "(none)");
+  for (const char* kept : {"a             1-9", "b            7-14"}) {
+    EXPECT_NE(row(resolved.out, kept), "(none)");
+    EXPECT_EQ(row(resolved.out, kept), row(plain.out, kept));
+  }
+  EXPECT_NE(resolved.out.find("; of domains of different profiles overlapping by more than half, the most "
+                              "significant\n"),
+            std::string::npos);
+}
+
 // The sequence E-value against a plain simulation: chance domains of a
 // sequence as a Poisson process whose count above x is e^-x (what every
 // domain's expected count means), the pair E-value's chance of reaching a

@@ -337,7 +337,8 @@ void run_interruptibly(const std::function<void(std::stop_token)>& work) {
 std::vector<PyHit> search_records(const std::vector<PyProfile>& profiles, const py::object& sequences,
                         const std::optional<PySettings>& settings, double evalue, std::optional<double> min_score,
                         std::optional<double> z, int max_domains, int threads, bool per_sequence, bool alignments,
-                        int iterations, double inc_evalue, const std::optional<std::string>& cutoffs) {
+                        int iterations, double inc_evalue, const std::optional<std::string>& cutoffs,
+                        bool resolve) {
   SearchConfig config;
   if (settings) config.alignment = settings->settings;
   if (!(evalue >= 0)) throw py::value_error("evalue must be 0 or more");
@@ -348,6 +349,7 @@ std::vector<PyHit> search_records(const std::vector<PyProfile>& profiles, const 
   if (iterations < 1) throw py::value_error("iterations must be 1 or more");
   if (!(inc_evalue >= 0)) throw py::value_error("inc_evalue must be 0 or more");
   if (iterations > 1 && per_sequence) throw py::value_error("iterations and per_sequence do not go together");
+  if (iterations > 1 && resolve) throw py::value_error("iterations and resolve_overlaps do not go together");
   config.max_evalue = evalue;
   config.min_score = min_score;
   config.database_size = z;
@@ -436,6 +438,7 @@ std::vector<PyHit> search_records(const std::vector<PyProfile>& profiles, const 
     if (iterable) iterable->raise_failure();
     throw py::value_error(e.what());
   }
+  if (resolve) result.hits = resolve_overlaps(result.hits).hits;
   std::vector<const Hit*> ordered;
   if (per_sequence) {
     ordered = in_sequence_order(result.hits);
@@ -546,12 +549,13 @@ PYBIND11_MODULE(tormid, m) {
         py::arg("evalue") = kDefaultMaxEvalue, py::arg("min_score") = py::none(), py::arg("z") = py::none(),
         py::arg("max_domains") = 0, py::arg("threads") = 0, py::arg("per_sequence") = false,
         py::arg("alignments") = false, py::arg("iterations") = 1, py::arg("inc_evalue") = 1e-3,
-        py::arg("cutoffs") = py::none(),
+        py::arg("cutoffs") = py::none(), py::arg("resolve_overlaps") = false,
         "Searches sequences (a FASTA path, plain or gzip, or an iterable of (name, sequence[, description]) "
         "pairs) with profiles, as tormid-scan does: the same hits in the same order. With iterations > 1, "
         "searches again with each profile built from its seed and the domains included (tormid-scan "
         "--iterations, --incE); Hit.round is the round a hit's sequence joined. cutoffs='ga', 'tc' or 'nc' "
-        "reports what passes each profile's curated cutoffs (tormid-scan --cut_ga ...). Ctrl-C stops it at once "
+        "reports what passes each profile's curated cutoffs (tormid-scan --cut_ga ...); resolve_overlaps keeps, of "
+        "domains of different profiles overlapping by more than half, the most significant. Ctrl-C stops it at once "
         "(KeyboardInterrupt).");
   m.def("build", &build_from, py::arg("source"), py::arg("name") = py::none(),
         "Profiles built from a path (a Stockholm or FASTA file, as tormid-prf build: a profile per alignment, "

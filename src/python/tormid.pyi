@@ -110,6 +110,7 @@ def scan(
     iterations: int = 1,
     inc_evalue: float = 0.001,
     cutoffs: Optional[str] = None,
+    resolve_overlaps: bool = False,
 ) -> list[Hit]:
     """Searches sequences (a FASTA path, plain or gzip, or an iterable of
     (name, sequence[, description]) tuples) with profiles, as tormid-scan
@@ -117,5 +118,7 @@ def scan(
     again with each profile built from its seed and the domains included
     (tormid-scan --iterations, --incE); Hit.round is the round a hit's
     sequence joined. cutoffs='ga', 'tc' or 'nc' reports what passes each
-    profile's curated cutoffs (tormid-scan --cut_ga ...). Ctrl-C stops it
-    at once (KeyboardInterrupt)."""
+    profile's curated cutoffs (tormid-scan --cut_ga ...); resolve_overlaps
+    keeps, of domains of different profiles overlapping by more than half,
+    the most significant (--resolve-overlaps). Ctrl-C stops it at once
+    (KeyboardInterrupt)."""

@@ -164,6 +164,9 @@ void add_search_options(CLI::App& app, ScanRequest& r) {
                         "align every sequence with every profile, also those whose score bound proves them below "
                         "the threshold (the same hits, slower)");
   app.add_flag("--bits", r.bits, "also show scores in bits (E = Z * length * 2^-bits)");
+  app.add_flag("--resolve-overlaps", r.resolve_overlaps,
+               "where domains of different profiles overlap on a sequence by more than half of the shorter, "
+               "report only the most significant (the architecture of each sequence, as Pfam draws it)");
   app.add_flag("--per-sequence", r.per_sequence,
                "report per sequence, in input order, its domains from every profile in sequence order, with "
                "E-values counted over the profiles searched (Z = the number of profiles, as hmmscan does)");
@@ -301,6 +304,8 @@ std::optional<std::string> iteration_conflict(const ScanRequest& r) {
   if (r.per_sequence)
     return "--iterations rebuilds each profile from the sequences it finds; --per-sequence searches a library "
            "per sequence";
+  if (r.resolve_overlaps)
+    return "--iterations reports each profile's own rounds; --resolve-overlaps sets profiles against each other";
   struct stat info {};
   if (r.sequence_file == "-" || ::stat(r.sequence_file.c_str(), &info) != 0 || !S_ISREG(info.st_mode))
     return "--iterations reads the sequence file once a round, and " + r.sequence_file +

@@ -28,6 +28,7 @@ struct ScanRequest {
   std::optional<CutoffKind> cutoff;  // --cut_ga, --cut_tc or --cut_nc
   bool max_evalue_given = false;  // -E was given (global mode has no E-values)
   bool per_sequence = false;  // a report per sequence, Z = the profiles searched
+  bool resolve_overlaps = false;  // of overlapping domains of different profiles, the most significant
   bool bits = false;   // also show scores in bits
   bool quiet = false;  // no progress display, no elapsed time
 };

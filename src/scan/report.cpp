@@ -197,6 +197,7 @@ std::string header(const ReportContext& context, std::uint64_t positions) {
     out += "domains scoring at least " + number(c.score_threshold()) + " (global mode has no E-values)";
   }
   if (c.max_domains > 0) out += ", at most " + std::to_string(c.max_domains) + " per sequence and profile";
+  if (r.resolve_overlaps) out += "; of domains of different profiles overlapping by more than half, the most significant";
   if (r.iterations > 1)
     out += "\n# rounds:    up to " + std::to_string(r.iterations) + "; domains with E-value at most " +
            number(r.inclusion_evalue) + " join each profile's next round";

@@ -276,6 +276,7 @@ int run_tormid_scan(int argc, const char* const* argv) {
       result = std::move(rounds->result);
     } else {
       result = run_search(request, request.config, profiles.profiles, profiles.laws, result_bytes);
+      if (request.resolve_overlaps) result.hits = resolve_overlaps(result.hits).hits;
     }
     if (distributed::rank() != 0) return 0;
     report_nucleotides(request, result.stats);

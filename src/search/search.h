@@ -239,6 +239,24 @@ void sort_hits(std::vector<Hit>& hits);
 // sequence in input order, then along it, then by profile.
 std::vector<const Hit*> in_sequence_order(const std::vector<Hit>& hits);
 
+// Where domains of different profiles overlap on a sequence by more than
+// this share of the shorter one's residues, resolve_overlaps() keeps the
+// more significant.
+inline constexpr double kOverlapShare = 0.5;
+
+// Hits and, for each, its index among the hits it was taken from.
+struct ResolvedHits {
+  std::vector<Hit> hits;
+  std::vector<std::size_t> sources;
+};
+
+// The domain architecture of each sequence: of domains of different
+// profiles that overlap by more than share, only the most significant (the
+// lowest E-value; without E-values the highest score), the others dropped
+// whatever their order. Hits keep their order and E-values; a pair's
+// domains are numbered again among those kept.
+ResolvedHits resolve_overlaps(const std::vector<Hit>& hits, double share = kOverlapShare);
+
 // ---- Searching -------------------------------------------------------------
 
 // A search's progress, reported from its reading thread after each batch.

@@ -260,3 +260,34 @@ def test_scan_iterations_are_tormid_scan_iterations(tmp_path):
         hits = tormid.scan(queries, sequences, iterations=3)
         assert [(h.sequence, "%.3f" % h.score, "%.2g" % h.evalue, str(h.round)) for h in hits] == expected
     assert {row[3] for row in expected} != {"1"}
+
+
+@pytest.mark.parametrize("kind", ["ga", "tc", "nc"])
+def test_cutoffs_are_tormid_scans_and_the_notes_are_the_models(tmp_path, kind):
+    profile, = tormid.read_profiles(example("zinc_finger.hmm"))
+    assert (profile.accession, profile.description) == ("DEMO0001.1", "C2H2 zinc finger with linker (example data)")
+    assert profile.cutoffs == {"GA": (40.0, 34.0), "TC": (44.0, 38.0), "NC": (36.0, 30.0)}
+    subprocess.run([os.path.join(BIN, "tormid-scan"), "--quiet", "--cut_" + kind, "--tsv", str(tmp_path / "t.tsv"),
+                    example("zinc_finger.hmm"), example("proteome.fasta")], check=True, stdout=subprocess.DEVNULL)
+    hits = tormid.scan([profile], example("proteome.fasta"), cutoffs=kind)
+    assert hit_rows(hits) == tsv_rows(tmp_path / "t.tsv")
+    assert 0 < len(hits) < len(tormid.scan([profile], example("proteome.fasta")))
+    assert {h.accession for h in hits} == {"DEMO0001.1"}
+    plain, = tormid.read_profiles(example("zinc_finger.prf"))
+    assert (plain.accession, plain.description, plain.cutoffs) == (None, None, {})
+    with pytest.raises(ValueError, match="carries no " + kind.upper() + " line"):
+        tormid.scan([plain], example("proteome.fasta"), cutoffs=kind)
+    with pytest.raises(ValueError, match="cutoffs must be 'ga', 'tc' or 'nc'"):
+        tormid.scan([profile], example("proteome.fasta"), cutoffs="GA ")
+
+
+def test_resolved_overlaps_are_tormid_scans(tmp_path):
+    files = [example("zinc_finger.hmm"), example("zinc_finger.prf")]
+    subprocess.run([os.path.join(BIN, "tormid-scan"), "--quiet", "--per-sequence", "--resolve-overlaps", "--tsv",
+                    str(tmp_path / "t.tsv")] + files + [example("proteome.fasta")],
+                   check=True, stdout=subprocess.DEVNULL)
+    profiles = [p for f in files for p in tormid.read_profiles(f)]
+    hits = tormid.scan(profiles, example("proteome.fasta"), per_sequence=True, resolve_overlaps=True)
+    assert hit_rows(hits) == tsv_rows(tmp_path / "t.tsv")
+    # The two profiles describe the same fingers: one of each overlap is left.
+    assert len(hits) < len(tormid.scan(profiles, example("proteome.fasta"), per_sequence=True))
