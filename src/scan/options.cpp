@@ -180,6 +180,9 @@ void add_search_options(CLI::App& app, ScanRequest& r) {
   app.add_option("--domtblout", r.domtblout, "also write HMMER3's per-domain table to this file");
   app.add_option("--tsv", r.tsv, "also write tormid's tab-separated table (a line per domain) to this file");
   app.add_flag("--alignments", r.show_alignments, "print each hit's alignment");
+  app.add_option("--html", r.html,
+                 "also write a page to look at, one self-contained HTML file: each sequence drawn to scale with "
+                 "its domains coloured by profile, and a table of them, sortable by E-value");
   app.add_option("-A", r.stockholm,
                  "also write the reported domains aligned to each profile, as Stockholm (a block per profile), "
                  "to this file");

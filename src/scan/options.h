@@ -21,6 +21,7 @@ struct ScanRequest {
   std::optional<std::string> domtblout;  // HMMER3's per-domain table
   std::optional<std::string> tsv;        // tormid's own table
   std::optional<std::string> stockholm;  // -A: the reported domains aligned to each profile
+  std::optional<std::string> html;       // a page with the domains drawn
   std::string command_line;              // as typed, for the tables' record of it
   int iterations = 1;                    // rounds of search and rebuilding
   double inclusion_evalue = 1e-3;        // domains at this E-value or lower join the next round's profile

@@ -265,6 +265,10 @@ std::string summary(const ReportContext& context, const SearchResult& result) {
 
 }  // namespace
 
+std::string report_header(const ReportContext& context) {
+  return header(context, positions_of(context.profiles.profiles));
+}
+
 std::string hit_report(const ReportContext& context, const SearchResult& result) {
   std::string out = header(context, positions_of(context.profiles.profiles));
   if (context.request.per_sequence) append_sequence_lists(out, context, result.hits);

@@ -33,6 +33,9 @@ struct ReportContext {
 // --per-sequence, per sequence its domains from every profile), the
 // alignments when asked for, and a summary.
 std::string hit_report(const ReportContext& context, const SearchResult& result);
+// The report's first lines ("# ..."): what was searched, how, and what is
+// reported.
+std::string report_header(const ReportContext& context);
 // The tab-separated table, one line per domain, handed to write a line at
 // a time (a description may be long, and every row holds it whole).
 // With the rounds of --iterations, one more column: the round each hit's

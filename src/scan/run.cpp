@@ -20,6 +20,7 @@
 #include "builder/iteration.h"
 #include "scan/hmmer_tables.h"
 #include "scan/stockholm.h"
+#include "scan/html_report.h"
 #include "scan/progress.h"
 #include "scan/report.h"
 #include "scan/scan.h"
@@ -77,6 +78,7 @@ std::optional<std::string> overwritten(const ScanRequest& r) {
   for (const auto& [option, path] : {std::pair{"--tblout", &r.tblout}, {"--domtblout", &r.domtblout}, {"--tsv", &r.tsv}})
     if (*path) outputs.push_back({option, **path});
   if (r.stockholm) outputs.push_back({"-A", *r.stockholm});
+  if (r.html) outputs.push_back({"--html", *r.html});
   return same_file(inputs, outputs);
 }
 
@@ -127,7 +129,7 @@ std::optional<std::string> prepare(ScanRequest& request, ProfileSet& profiles) {
       return "--iterations includes domains by their E-values, and global mode has none";
     if (auto problem = apply_cutoffs(request, profiles)) return problem;
     if (distributed::rank() == 0)
-      for (const auto* output : {&request.tblout, &request.domtblout, &request.tsv, &request.stockholm})
+      for (const auto* output : {&request.tblout, &request.domtblout, &request.tsv, &request.stockholm, &request.html})
         if (*output) check_writable(**output);
   } catch (const InputError& e) {
     return e.what();
@@ -303,6 +305,7 @@ int run_tormid_scan(int argc, const char* const* argv) {
       write_hit_table(c, r, write, joined);
     });
     write_table(request.stockholm, write_stockholm);
+    write_table(request.html, write_html);
     if (!reported) {
       report_error(std::string("cannot write the standard output (") + std::strerror(report_error_number) + ")" +
                    (tables ? "; the tables were written" : ""));
