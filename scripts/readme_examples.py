@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Keeps the README's example outputs those of the current build.
 
-An example output in README.md is a fenced block right after a marker line
+An example output in README.md (or in a document of docs/) is a fenced
+block right after a marker line
 
     <!-- output: COMMAND | KEEP -->
 
@@ -73,11 +74,9 @@ def cut(lines, keep):
     return shown
 
 
-def main():
-    if len(sys.argv) < 2:
-        sys.exit(__doc__)
-    build, update = sys.argv[1], "--update" in sys.argv[2:]
-    path = os.path.join(ROOT, "README.md")
+def check(name, build, update):
+    """Checks (or rewrites) one file's examples: (examples, stale ones)."""
+    path = os.path.join(ROOT, name)
     lines = open(path).read().split("\n")
     out, k, stale, count = [], 0, 0, 0
     while k < len(lines):
@@ -87,7 +86,7 @@ def main():
             k += 1
             continue
         if k + 1 >= len(lines) or not lines[k + 1].startswith("```"):
-            sys.exit("README.md:%d: an output marker without a code block after it" % (k + 1))
+            sys.exit("%s:%d: an output marker without a code block after it" % (name, k + 1))
         end = next(j for j in range(k + 2, len(lines)) if lines[j].startswith("```"))
         if match.re is FILE_MARKER:
             wanted = open(os.path.join(ROOT, match.group(1))).read().rstrip("\n").split("\n")
@@ -102,11 +101,26 @@ def main():
             stale += 1
             if not update:
                 sys.stdout.writelines(difflib.unified_diff([s + "\n" for s in shown], [w + "\n" for w in wanted],
-                                                           "README.md:%d" % (k + 3), match.group(1)))
+                                                           "%s:%d" % (name, k + 3), match.group(1)))
         out += [lines[k + 1]] + wanted + [lines[end]]
         k = end + 1
-    if update:
+    if update and stale:
         open(path, "w").write("\n".join(out))
+    return count, stale
+
+
+def main():
+    if len(sys.argv) < 2:
+        sys.exit(__doc__)
+    build, update = sys.argv[1], "--update" in sys.argv[2:]
+    # The README and the documents it links to.
+    docs = os.path.join(ROOT, "docs")
+    names = ["README.md"] + sorted(os.path.join("docs", f) for f in os.listdir(docs) if f.endswith(".md"))
+    count = stale = 0
+    for name in names:
+        c, s = check(name, build, update)
+        count, stale = count + c, stale + s
+    if update:
         print("%d examples, %d rewritten" % (count, stale))
     elif stale:
         sys.exit("%d of %d README examples differ from what the build prints (scripts/readme_examples.py BUILD "
