@@ -23,10 +23,9 @@ std::string notes_words(const ProfileNotes& notes) {
     return w;
   };
   if (!notes.accession.empty()) text += " ACC " + word(notes.accession);
-  const std::pair<const char*, const std::optional<BitCutoff>*> cutoffs[] = {
-      {"GA", &notes.gathering}, {"TC", &notes.trusted}, {"NC", &notes.noise}};
-  for (const auto& [tag, cutoff] : cutoffs)
-    if (*cutoff) text.append(" ").append(tag).append(" ") += shortest((*cutoff)->sequence) + " " + shortest((*cutoff)->domain);
+  for (const CutoffField& f : kCutoffFields)
+    if (const std::optional<BitCutoff>& cutoff = notes.*f.member)
+      text.append(" ").append(f.tag).append(" ") += shortest(cutoff->sequence) + " " + shortest(cutoff->domain);
   if (notes.forward) text += " FORWARD " + shortest(notes.forward->tau) + " " + shortest(notes.forward->lambda);
   if (!notes.description.empty()) {
     std::string line = notes.description;

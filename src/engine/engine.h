@@ -95,6 +95,21 @@ struct ProfileNotes {
   friend bool operator==(const ProfileNotes&, const ProfileNotes&) = default;
 };
 
+// The three cutoffs with HMMER's tags, in the order of its files.
+struct CutoffField {
+  const char* tag;
+  std::optional<BitCutoff> ProfileNotes::*member;
+};
+inline constexpr CutoffField kCutoffFields[] = {
+    {"GA", &ProfileNotes::gathering}, {"TC", &ProfileNotes::trusted}, {"NC", &ProfileNotes::noise}};
+
+// The cutoff a tag ("GA", "TC", "NC") names, or null for another word.
+inline std::optional<BitCutoff>* cutoff_named(ProfileNotes& notes, std::string_view tag) {
+  for (const CutoffField& f : kCutoffFields)
+    if (tag == f.tag) return &(notes.*f.member);
+  return nullptr;
+}
+
 // A scoring profile: its rows, their consensus, and the residue-major score
 // table the vectorised kernels read; the last two are built once, when
 // first read (a library of thousands of profiles loads without them, and

@@ -32,15 +32,6 @@ double half_bits(double minus_ln_p, int column) {
 
 constexpr double kLongestModel = 1e7;
 
-// What follows a header line's tag, spaces around it dropped.
-std::string rest_of_line(const std::string& line, const std::string& tag) {
-  std::size_t from = line.find(tag) + tag.size();
-  from = line.find_first_not_of(" \t", from);
-  if (from == std::string::npos) return "";
-  std::size_t to = line.find_last_not_of(" \t\r\n");
-  return line.substr(from, to + 1 - from);
-}
-
 std::string trimmed_cutoff(std::string word) {
   if (!word.empty() && word.back() == ';') word.pop_back();
   return word;
@@ -77,15 +68,15 @@ Model read_model(NumberedLines& in, char format) {
     if (tag == "HMM") break;
     if (tag == "NAME" && words.size() > 1) m.name = words[1];
     if (tag == "ACC" && words.size() > 1) m.notes.accession = words[1];
-    if (tag == "DESC") m.notes.description = rest_of_line(line, tag);
-    if (tag == "GA" || tag == "TC" || tag == "NC") {
+    if (tag == "DESC") m.notes.description = rest_after_word(line, 0);
+    if (std::optional<BitCutoff>* cutoff = cutoff_named(m.notes, tag)) {
       // Pfam writes "GA 27.00 13.70;" in older models: the semicolon is
       // not part of the number.
       double sequence = 0, domain = 0;
       if (words.size() < 3 || !parse_number(trimmed_cutoff(words[1]), sequence) ||
           !parse_number(trimmed_cutoff(words[2]), domain))
         in.fail(tag + " should give two bit scores, the sequence's and the domain's");
-      (tag == "GA" ? m.notes.gathering : tag == "TC" ? m.notes.trusted : m.notes.noise) = BitCutoff{sequence, domain};
+      *cutoff = BitCutoff{sequence, domain};
     }
     if (tag == "STATS" && words.size() >= 3 && words[1] == "LOCAL" && words[2] == "FORWARD") {
       double tau = 0, lambda = 0;

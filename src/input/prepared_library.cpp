@@ -147,12 +147,14 @@ std::uint32_t crc_of(std::string_view bytes) {
 // The cutoffs and law a profile's notes may hold, in the order stored,
 // each a bit of the record's flags.
 using OptionalPair = std::optional<std::pair<double, double>>;
-constexpr int kNotePairs = 4;
+constexpr std::size_t kNotePairs = std::size(kCutoffFields) + 1;  // the cutoffs, then the law
 
 std::array<OptionalPair, kNotePairs> note_pairs(const ProfileNotes& notes) {
-  auto cut = [](const std::optional<BitCutoff>& c) { return c ? OptionalPair({c->sequence, c->domain}) : std::nullopt; };
-  return {cut(notes.gathering), cut(notes.trusted), cut(notes.noise),
-          notes.forward ? OptionalPair({notes.forward->tau, notes.forward->lambda}) : std::nullopt};
+  std::array<OptionalPair, kNotePairs> pairs;
+  for (std::size_t k = 0; k < std::size(kCutoffFields); ++k)
+    if (const std::optional<BitCutoff>& c = notes.*kCutoffFields[k].member) pairs[k] = std::pair{c->sequence, c->domain};
+  if (notes.forward) pairs[kNotePairs - 1] = std::pair{notes.forward->tau, notes.forward->lambda};
+  return pairs;
 }
 
 void write_notes(Writer& out, const ProfileNotes& notes) {
@@ -160,8 +162,8 @@ void write_notes(Writer& out, const ProfileNotes& notes) {
   out.put(notes.description);
   const auto pairs = note_pairs(notes);
   std::uint32_t flags = 0;
-  for (int k = 0; k < kNotePairs; ++k)
-    if (pairs[static_cast<std::size_t>(k)]) flags |= 1u << k;
+  for (std::size_t k = 0; k < kNotePairs; ++k)
+    if (pairs[k]) flags |= 1u << k;
   out.put(flags);
   for (const OptionalPair& pair : pairs)
     if (pair) {
@@ -177,19 +179,17 @@ ProfileNotes read_notes(Reader& in) {
   const auto flags = in.get<std::uint32_t>();
   if (flags >> kNotePairs) in.damaged("unknown notes of a profile");
   std::array<OptionalPair, kNotePairs> pairs;
-  for (int k = 0; k < kNotePairs; ++k)
+  for (std::size_t k = 0; k < kNotePairs; ++k)
     if (flags & (1u << k)) {
       const double first = in.get<double>(), second = in.get<double>();
       if (!std::isfinite(first) || !std::isfinite(second)) in.damaged("a cutoff that is not a number");
-      pairs[static_cast<std::size_t>(k)] = std::pair{first, second};
+      pairs[k] = std::pair{first, second};
     }
-  auto cut = [](const OptionalPair& p) { return p ? std::optional(BitCutoff{p->first, p->second}) : std::nullopt; };
-  notes.gathering = cut(pairs[0]);
-  notes.trusted = cut(pairs[1]);
-  notes.noise = cut(pairs[2]);
-  if (pairs[3]) {
-    if (!(pairs[3]->second > 0)) in.damaged("a forward law whose lambda is not positive");
-    notes.forward = ForwardLaw{pairs[3]->first, pairs[3]->second};
+  for (std::size_t k = 0; k < std::size(kCutoffFields); ++k)
+    if (pairs[k]) notes.*kCutoffFields[k].member = BitCutoff{pairs[k]->first, pairs[k]->second};
+  if (const OptionalPair& law = pairs[kNotePairs - 1]) {
+    if (!(law->second > 0)) in.damaged("a forward law whose lambda is not positive");
+    notes.forward = ForwardLaw{law->first, law->second};
   }
   return notes;
 }

@@ -81,32 +81,13 @@ Profile read_rows(LineReader& file, const std::string& path) {
   }
 }
 
-// The line after its word k (0-based), spaces around it dropped.
-std::string rest_after_word(const std::string& line, std::size_t k) {
-  std::size_t at = 0;
-  // Words as split_words() splits them.
-  auto skip = [&](bool space) {
-    while (at < line.size() && (line[at] == ' ' || line[at] == '\t') == space) ++at;
-  };
-  for (std::size_t word = 0; word <= k; ++word) {
-    skip(true);
-    skip(false);
-  }
-  skip(true);
-  std::size_t end = line.size();
-  while (end > at && is_c_space(static_cast<unsigned char>(line[end - 1]))) --end;
-  return line.substr(at, end - at);
-}
-
 // What a header "(Peptide) from NAME Length: N ..." says of its profile
 // after the length, as tormid-prf writes it: "ACC x", "GA s d", "TC s d",
 // "NC s d", "FORWARD tau lambda", and "DESC" with the rest of the line.
 // Other words are passed over (headers are free text); a key without its
 // numbers is refused.
-ProfileNotes header_notes(std::string header, const std::string& path) {
+ProfileNotes header_notes(const std::string& header, const std::vector<std::string>& words, const std::string& path) {
   ProfileNotes notes;
-  while (!header.empty() && (header.back() == '\n' || header.back() == '\r')) header.pop_back();
-  const std::vector<std::string> words = split_words(header);
   if (words.size() < 5 || words[1] != "from" || words[3] != "Length:") return notes;
   auto numbers = [&](std::size_t at, const std::string& key) {
     std::pair<double, double> pair;
@@ -119,9 +100,9 @@ ProfileNotes header_notes(std::string header, const std::string& path) {
     const std::string& key = words[k];
     if (key == "ACC" && k + 1 < words.size()) {
       notes.accession = words[++k];
-    } else if (key == "GA" || key == "TC" || key == "NC") {
+    } else if (std::optional<BitCutoff>* cutoff = cutoff_named(notes, key)) {
       const auto [sequence, domain] = numbers(k, key);
-      (key == "GA" ? notes.gathering : key == "TC" ? notes.trusted : notes.noise) = BitCutoff{sequence, domain};
+      *cutoff = BitCutoff{sequence, domain};
       k += 2;
     } else if (key == "FORWARD") {
       const auto [tau, lambda] = numbers(k, key);
@@ -168,8 +149,10 @@ std::vector<Profile> read_prf_profiles(LineReader& file, const std::string& path
   // Length: N" as tormid-prf writes them, else after the file and their
   // place in it; one is named after the file.
   for (std::size_t k = 0; k < profiles.size(); ++k) {
-    ProfileNotes notes = header_notes(headers[k], path);
-    const std::vector<std::string> words = split_words(headers[k]);
+    std::string header = headers[k];
+    while (!header.empty() && (header.back() == '\n' || header.back() == '\r')) header.pop_back();
+    const std::vector<std::string> words = split_words(header);
+    ProfileNotes notes = header_notes(header, words, path);
     const bool named = words.size() >= 5 && words[1] == "from" && words[3] == "Length:";
     std::string name = profiles.size() < 2 ? profiles[k].name()
                        : named             ? words[2]

@@ -32,6 +32,22 @@ bool NumberedLines::next(std::string& line) {
   return true;
 }
 
+std::string rest_after_word(const std::string& line, std::size_t k) {
+  std::size_t at = 0;
+  // Words as split_words() splits them.
+  auto skip = [&](bool space) {
+    while (at < line.size() && (line[at] == ' ' || line[at] == '\t') == space) ++at;
+  };
+  for (std::size_t word = 0; word <= k; ++word) {
+    skip(true);
+    skip(false);
+  }
+  skip(true);
+  std::size_t end = line.size();
+  while (end > at && is_c_space(static_cast<unsigned char>(line[end - 1]))) --end;
+  return line.substr(at, end - at);
+}
+
 std::vector<std::string> split_words(const std::string& line) {
   std::vector<std::string> words;
   std::size_t k = 0;

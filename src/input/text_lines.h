@@ -32,6 +32,10 @@ class NumberedLines {
 // The words of a line, split at blanks and tabs.
 std::vector<std::string> split_words(const std::string& line);
 
+// The line after its word k (0-based) as split_words() splits them,
+// blanks around it dropped: a free-text field that ends a line.
+std::string rest_after_word(const std::string& line, std::size_t k);
+
 // The whole of word as a finite number.
 bool parse_number(const std::string& word, double& value);
 

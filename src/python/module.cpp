@@ -74,10 +74,9 @@ std::optional<std::string> optional_text(const std::string& text) {
 py::dict cutoffs_of(const PyProfile& p) {
   py::dict cutoffs;
   const ProfileNotes& notes = p.profile().notes();
-  const std::pair<const char*, const std::optional<BitCutoff>*> kinds[] = {
-      {"GA", &notes.gathering}, {"TC", &notes.trusted}, {"NC", &notes.noise}};
-  for (const auto& [tag, cutoff] : kinds)
-    if (*cutoff) cutoffs[tag] = py::make_tuple((*cutoff)->sequence, (*cutoff)->domain);
+  for (const CutoffField& f : kCutoffFields)
+    if (const std::optional<BitCutoff>& cutoff = notes.*f.member)
+      cutoffs[f.tag] = py::make_tuple(cutoff->sequence, cutoff->domain);
   return cutoffs;
 }
 

@@ -95,9 +95,11 @@ std::vector<Group> groups_of(const ReportContext& context, const SearchResult& r
   // Per profile, in the report's order (by E-value): a row per sequence,
   // where it first comes.
   std::map<std::uint64_t, std::size_t> row_of;
+  int profile = -1;
   for (std::size_t k = 0; k < result.hits.size(); ++k) {
     const Hit& h = result.hits[k];
-    if (groups.empty() || result.hits[groups.back().rows.front().hits.front()].profile != h.profile) {
+    if (h.profile != profile) {
+      profile = h.profile;
       const Profile& p = profiles[static_cast<std::size_t>(h.profile)];
       Group g;
       g.title = "Profile " + html_name(p.name()) +

@@ -104,18 +104,14 @@ SequenceSource SequenceSource::records(std::vector<SequenceRecord> records) {
 }
 
 std::optional<PvalueCutoff> pvalue_cutoff(const ProfileNotes& notes, CutoffKind kind) {
-  const std::optional<BitCutoff>& bits = kind == CutoffKind::gathering ? notes.gathering
-                                         : kind == CutoffKind::trusted ? notes.trusted
-                                                                       : notes.noise;
+  const std::optional<BitCutoff>& bits = notes.*kCutoffFields[static_cast<int>(kind)].member;
   if (!bits || !notes.forward) return std::nullopt;
   const ForwardLaw& law = *notes.forward;
   auto pvalue = [&](double score) { return std::min(1.0, std::exp(-law.lambda * (score - law.tau))); };
   return PvalueCutoff{std::min(pvalue(bits->sequence), kHmmerForwardPvalue), pvalue(bits->domain)};
 }
 
-const char* cutoff_tag(CutoffKind kind) {
-  return kind == CutoffKind::gathering ? "GA" : kind == CutoffKind::trusted ? "TC" : "NC";
-}
+const char* cutoff_tag(CutoffKind kind) { return kCutoffFields[static_cast<int>(kind)].tag; }
 
 std::vector<PvalueCutoff> pvalue_cutoffs(std::span<const Profile> profiles, CutoffKind kind) {
   std::vector<PvalueCutoff> cutoffs;

@@ -27,7 +27,7 @@ std::vector<std::size_t> kept_domains(const Candidates& c, const ScoreLaw& law, 
     const Domain& d = c.found[k];
     const double expected = law.defined() ? domain_expected_count(d, law, c.seq_len) : NAN;
     if (!config.reports(expected, d.score, z)) continue;
-    if (cutoff && !(-std::expm1(-expected) <= cutoff->domain)) continue;
+    if (cutoff && !(pvalue_of_count(expected) <= cutoff->domain)) continue;
     kept.push_back(k);
   }
   if (config.max_domains > 0 && kept.size() > static_cast<std::size_t>(config.max_domains))
@@ -69,7 +69,7 @@ Hit make_hit(const Candidates& c, const Domain& d, const ScoreLaw& law, double z
     const double calibrated = law.chance_nats(d.score, c.seq_len);
     const double count = std::exp(-nats);
     h.evalue = count * z;
-    h.pvalue = -std::expm1(-count);
+    h.pvalue = pvalue_of_count(count);
     // What the composition cost the domain, as a score and in bits.
     h.bias = d.composition.bias;
     h.bias_bits = std::max(0.0, (calibrated - nats) / std::log(2.0));
@@ -124,7 +124,7 @@ std::vector<Hit> reported_hits(const std::vector<Candidates>& candidates, const 
               [&](std::size_t a, std::size_t b) { return c.found[a].seq_from < c.found[b].seq_from; });
     const double sequence_count = law.defined() && !kept.empty() ? sequence_expected_count(c, law, config, z) : NAN;
     if (!config.cutoffs.empty() &&
-        !(-std::expm1(-sequence_count) <= config.cutoffs[static_cast<std::size_t>(c.profile)].sequence))
+        !(pvalue_of_count(sequence_count) <= config.cutoffs[static_cast<std::size_t>(c.profile)].sequence))
       continue;
     int number = 0;
     std::vector<Hit> pair;

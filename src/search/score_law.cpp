@@ -189,7 +189,7 @@ double ScoreLaw::expected_count(double score, int length) const { return std::ex
 
 double ScoreLaw::pvalue(double score, int length) const {
   if (kind_ == Kind::none) return NAN;
-  return -std::expm1(-expected_count(score, length));
+  return pvalue_of_count(expected_count(score, length));
 }
 
 double ScoreLaw::interpolate(const std::vector<double>& values, double log_length) const {

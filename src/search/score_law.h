@@ -49,6 +49,10 @@ namespace tormid {
 // sum. At most the best count; NaN without counts.
 double domains_expected_count(std::vector<double> counts);
 
+// The chance of at least one chance event where `expected` are expected
+// (Poisson): 1 - e^-expected, exact for small counts.
+inline double pvalue_of_count(double expected) { return -std::expm1(-expected); }
+
 class ScoreLaw {
  public:
   enum class Kind { none, local, by_length };

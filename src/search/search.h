@@ -56,7 +56,8 @@ struct PvalueCutoff {
   double sequence = 1, domain = 1;
 };
 
-// Which of the curated cutoffs a profile may carry (Pfam's GA, TC, NC).
+// Which of the curated cutoffs a profile may carry (Pfam's GA, TC, NC), in
+// the order of kCutoffFields.
 enum class CutoffKind { gathering, trusted, noise };
 
 // HMMER gives no sequence a score, whatever its cutoffs, unless its
