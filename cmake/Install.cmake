@@ -20,6 +20,7 @@ configure_package_config_file(${CMAKE_SOURCE_DIR}/cmake/tormidConfig.cmake.in
                               INSTALL_DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/tormid)
 write_basic_package_version_file(${CMAKE_BINARY_DIR}/tormidConfigVersion.cmake COMPATIBILITY SameMinorVersion)
 install(FILES ${CMAKE_BINARY_DIR}/tormidConfig.cmake ${CMAKE_BINARY_DIR}/tormidConfigVersion.cmake
+              ${CMAKE_SOURCE_DIR}/cmake/FindIsal.cmake
         DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/tormid)
 
 # The Python module goes where the system's python3 looks: the version's
@@ -50,6 +51,6 @@ set(CPACK_GENERATOR DEB)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION science)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
-# The dependencies (libc, libstdc++, zlib, TBB) come from dpkg-shlibdeps.
+# The dependencies (libc, libstdc++, zlib, ISA-L, TBB) come from dpkg-shlibdeps.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 include(CPack)

@@ -14,6 +14,8 @@
 #include <stdexcept>
 #include <string>
 
+#include "engine/coarse_kernel.h"
+#include "engine/cpu.h"
 #include "support/random_cases.h"
 
 namespace {
@@ -315,6 +317,86 @@ TEST(CoarseBound, NeverBelowTheExactScoreAndWithinItsRoundingOfTheRelaxedModel) 
   EXPECT_GT(usable, 1000);
   EXPECT_GT(finite, usable * 2 / 3);
   EXPECT_GT(compared, 500);
+}
+
+// What a profile keeps of its scores for the bounds and the checks, against
+// one plain pass: rows with infinities and NaN among ordinary scores too.
+TEST(ProfileSummary, LargestScoreAndMagnitudeOfAnyRows) {
+  std::mt19937_64 rng(12);
+  std::uniform_real_distribution<double> unit(-1, 1);
+  const double odd[] = {HUGE_VAL, -HUGE_VAL, std::nan(""), 0.0, -0.0, 1e300, -1e300};
+  for (int n = 0; n < 2000; ++n) {
+    std::vector<ProfileRow> rows(rng() % 40);
+    for (ProfileRow& row : rows)
+      for (double& x : row) x = rng() % 50 == 0 ? odd[rng() % std::size(odd)] : unit(rng) * (n % 2 ? 10 : 1e-3);
+    double largest = 0, magnitude = 0;
+    bool nan = false;
+    for (const ProfileRow& row : rows)
+      for (const double x : row) {
+        if (x < HUGE_VAL) largest = std::max(largest, x);
+        nan |= std::isnan(x);
+        if (!std::isnan(x)) magnitude = std::max(magnitude, std::fabs(x));
+      }
+    const Profile profile(rows);
+    EXPECT_EQ(profile.largest_score(), largest) << "case " << n;
+    if (nan)
+      EXPECT_TRUE(std::isnan(profile.largest_magnitude())) << "case " << n;
+    else
+      EXPECT_EQ(profile.largest_magnitude(), magnitude) << "case " << n;
+  }
+}
+
+// Each kernel's scores as bytes against the exact ceiling of the product
+// (fma gives the double product's rounding error exactly): equal wherever
+// the kernel answers for them all, and it leaves them to its caller
+// exactly when some nonzero score's double product is whole inside the
+// range. Scores of every kind: arbitrary, whole and half multiples of
+// 1 / scale, tiny, clipped at either end, 0 and -0.
+TEST(CoarseBound, ScoreBytesAreTheExactCeilingInEveryKernel) {
+  auto exact_byte = [](double x, double scale) {
+    const double product = x * scale;
+    double up = std::ceil(product);
+    if (up == product && std::fma(x, scale, -product) > 0) up += 1;
+    return static_cast<std::uint8_t>(static_cast<std::int8_t>(std::clamp(up, -128.0, 127.0)));
+  };
+  std::vector<coarse::Kernel> kernels = {coarse::scalar_kernel()};
+  const CpuFeatures& cpu = cpu_features();
+  if (cpu.avx2 && coarse::avx2_kernel()) kernels.push_back(*coarse::avx2_kernel());
+  if (cpu.avx512bw && cpu.avx512vbmi && cpu.avx512vl && coarse::avx512_kernel()) kernels.push_back(*coarse::avx512_kernel());
+  std::mt19937_64 rng(31);
+  std::uniform_real_distribution<double> unit(-1, 1);
+  int doubtful_runs = 0, sure_runs = 0;
+  for (int n = 0; n < 3000; ++n) {
+    const double scale = n % 3 == 0 ? std::ldexp(1.0, static_cast<int>(rng() % 9)) : 2 + 250 * (unit(rng) + 1) / 2;
+    std::vector<double> scores(1 + rng() % 70);
+    for (double& x : scores) {
+      switch (rng() % 8) {
+        case 0: x = std::round(unit(rng) * 140) / scale; break;            // whole products, near enough
+        case 1: x = (std::round(unit(rng) * 280) + 0.5) / 2 / scale; break;
+        case 2: x = unit(rng) * 1e-300; break;
+        case 3: x = unit(rng) * 1e6; break;
+        case 4: x = rng() % 2 ? 0.0 : -0.0; break;
+        default: x = unit(rng) * 150 / scale; break;
+      }
+      if (n % 2 == 0 && rng() % 4 != 0) x = unit(rng) * 150 / scale;  // mostly without whole products
+    }
+    bool whole_inside = false;
+    for (const double x : scores) {
+      const double product = x * scale;
+      whole_inside |= x != 0 && std::ceil(product) == product && product > -129 && product < 127;
+    }
+    (whole_inside ? doubtful_runs : sure_runs) += 1;
+    for (const coarse::Kernel& kernel : kernels) {
+      std::vector<std::uint8_t> bytes(scores.size());
+      const bool sure = kernel.score_bytes(scores.data(), scores.size(), scale, bytes.data());
+      ASSERT_EQ(sure, !whole_inside) << kernel.name << ", case " << n;
+      if (!sure) continue;
+      for (std::size_t k = 0; k < scores.size(); ++k)
+        ASSERT_EQ(bytes[k], exact_byte(scores[k], scale)) << kernel.name << ", case " << n << ", score " << scores[k];
+    }
+  }
+  EXPECT_GT(doubtful_runs, 300);
+  EXPECT_GT(sure_runs, 300);
 }
 
 // Lanes that finish take the next sequence and must not see what the last

@@ -146,7 +146,7 @@ int press(int argc, const char* const* argv) {
                                                   : r.mode == "global" ? SearchMode::global
                                                                        : SearchMode::glocal,
                                                   r.open, r.extend);
-    check_searchable(profiles, r.config.alignment, r.config.thread_count());
+    check_searchable(profiles, r.config.alignment);
     const std::vector<StoredLaw> laws = calibrate_laws(profiles, r.config, [&](std::size_t done) {
       if (progress_shown) std::fprintf(stderr, "\rcalibrated %zu of %zu profiles\033[K", done, profiles.size());
     });

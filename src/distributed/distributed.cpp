@@ -265,7 +265,7 @@ JobResult search(std::span<const Profile> profiles, const SearchConfig& config, 
                  std::span<const StoredLaw> stored) {
   JobResult job_result;
   SearchResult& result = job_result.search;
-  on_every_process([&] { check_searchable(profiles, config.alignment, config.thread_count()); });
+  on_every_process([&] { check_searchable(profiles, config.alignment); });
   // The database, as process 0 sees it; everyone checks that it can read it.
   std::uint64_t file_size = 0;
   on_every_process([&] { file_size = seekable_size(sequence_file); });

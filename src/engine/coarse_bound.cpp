@@ -95,15 +95,8 @@ CoarseScaling coarse_scaling(const Profile& profile, const Settings& settings, d
   bool usable = settings.start == StartMode::local && settings.end == EndMode::local && profile.length() > 0 &&
                 modelled(open_seq) && modelled(open_prf) && modelled(del_seq) && modelled(del_prf) &&
                 open_seq >= 0 && open_prf >= 0 && del_seq >= 0 && del_prf >= 0 && std::isfinite(reach);
-  // One pass, without branches: a library has millions of scores.
-  double largest = 0;
-  bool sound = true;
-  for (const ProfileRow& row : profile.rows())
-    for (const double x : row) {
-      largest = x > largest && x < HUGE_VAL ? x : largest;
-      sound &= modelled(x);
-    }
-  usable = usable && sound;
+  const double largest = profile.largest_score();
+  usable = usable && modelled(profile.largest_magnitude());
   double scale = usable ? std::min(kFinest, kRoom / (std::fabs(reach) + largest)) : 0;
   if (largest > 0) scale = std::min(scale, kLargestUnits / largest);
   c.usable = usable && scale >= kFinestUseless;
@@ -126,9 +119,28 @@ std::uint8_t score_byte(double score, double scale) {
   const double v = std::min(std::max(score * scale, -129.0), 128.0);
   const int truncated = static_cast<int>(v);  // toward 0
   int up = truncated + static_cast<int>(truncated < v);
-  if (up == v) [[unlikely]]
+  // Only a whole product from -128 to 126 may have been rounded down onto
+  // its integer and round up past it (0 never is; from -129 down and from
+  // 127 up the byte is clipped either way).
+  // One test of the three, without branches: the clipped ones are common,
+  // and branching on each mispredicted.
+  const bool whole_inside = (up == v) & (v > -129.0) & (v < 127.0) & (score != 0.0);
+  if (whole_inside) [[unlikely]]
     up += static_cast<int>(std::fma(score, scale, -score * scale) > 0);
   return static_cast<std::uint8_t>(static_cast<std::int8_t>(std::clamp(up, -128, 127)));
+}
+
+// A profile's scores as bytes, row after row (kAlphabetSize each), on the
+// kernel's vectors; the scores of a profile with whole products inside the
+// range are rounded again one by one.
+void profile_bytes(const coarse::Kernel& kernel, const Profile& profile, double scale, std::vector<std::uint8_t>& out) {
+  const std::size_t count = static_cast<std::size_t>(profile.length()) * kAlphabetSize;
+  out.resize(count);
+  if (count == 0) return;
+  const double* scores = profile.rows().front().data();
+  static_assert(sizeof(ProfileRow) == kAlphabetSize * sizeof(double));
+  if (kernel.score_bytes(scores, count, scale, out.data())) return;
+  for (std::size_t i = 0; i < count; ++i) out[i] = score_byte(scores[i], scale);
 }
 
 }  // namespace
@@ -152,10 +164,11 @@ CoarseBound::CoarseBound(const Profile& profile, const Settings& settings, doubl
   t->del_h = c.del_h;
   // Letters outside the alphabet score 0.
   t->scores.assign(static_cast<std::size_t>(t->prf) * coarse::kTableBytes, 0);
-  for (std::size_t k = 0; k < static_cast<std::size_t>(t->prf); ++k) {
-    const ProfileRow& row = profile.rows()[k];
-    for (std::size_t r = 0; r < kAlphabetSize; ++r) t->scores[k * coarse::kTableBytes + r] = score_byte(row[r], c.scale);
-  }
+  std::vector<std::uint8_t> bytes;
+  profile_bytes(t->kernel, profile, c.scale, bytes);
+  for (std::size_t k = 0; k < static_cast<std::size_t>(t->prf); ++k)
+    std::copy_n(bytes.begin() + static_cast<std::ptrdiff_t>(k * kAlphabetSize), kAlphabetSize,
+                t->scores.begin() + static_cast<std::ptrdiff_t>(k * coarse::kTableBytes));
   tables_ = std::move(t);
 }
 
@@ -237,6 +250,7 @@ CoarseBoundSet::CoarseBoundSet(std::span<const Profile> profiles, const Settings
   std::stable_sort(usable.begin(), usable.end(),
                    [&](std::size_t a, std::size_t b) { return profiles[a].length() < profiles[b].length(); });
   const std::size_t lanes = static_cast<std::size_t>(t->kernel.lanes);
+  std::vector<std::uint8_t> bytes;
   for (std::size_t first = 0; first < usable.size(); first += lanes) {
     Tables::Group g;
     const std::size_t count = std::min(lanes, usable.size() - first);
@@ -258,10 +272,9 @@ CoarseBoundSet::CoarseBoundSet(std::span<const Profile> profiles, const Settings
       g.del_v[lane] = c.del_v;
       g.del_h[lane] = c.del_h;
       const std::size_t length = static_cast<std::size_t>(profiles[k].length());
-      for (std::size_t j = 0; j < length; ++j) {
-        const ProfileRow& row = profiles[k].rows()[j];
-        for (std::size_t r = 0; r < kAlphabetSize; ++r) g.scores[(r * prf + j) * lanes + lane] = score_byte(row[r], c.scale);
-      }
+      profile_bytes(t->kernel, profiles[k], c.scale, bytes);
+      for (std::size_t j = 0; j < length; ++j)
+        for (std::size_t r = 0; r < kAlphabetSize; ++r) g.scores[(r * prf + j) * lanes + lane] = bytes[j * kAlphabetSize + r];
       std::uint8_t* outside = g.scores.data() + static_cast<std::size_t>(kOutsideCode) * prf * lanes + lane;
       for (std::size_t j = 0; j < length; ++j) outside[j * lanes] = 0;  // letters outside the alphabet score 0
     }

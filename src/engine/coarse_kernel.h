@@ -18,6 +18,7 @@
 // instruction sets: it holds plain data and declarations only.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "engine/residue_codes.h"
@@ -74,6 +75,11 @@ struct Kernel {
   int lanes;
   void (*run)(Job&);
   void (*run_profiles)(ProfilesJob&);
+  // count scores times scale as signed bytes, rounded up and clipped to
+  // -128..127; false where some must be rounded again exactly (whole
+  // products, see coarse_bound.cpp), which the caller does. Every kernel
+  // gives the same bytes.
+  bool (*score_bytes)(const double* scores, std::size_t count, double scale, std::uint8_t* out);
 };
 
 // The kernels built into this binary; null where the compiler or the

@@ -48,7 +48,7 @@ struct Avx2Ops {
 
 const Kernel* avx2_kernel() {
   static const Kernel kernel{"avx2", CoarseBatch<Avx2Ops>::W, &CoarseBatch<Avx2Ops>::run,
-                                     &ProfileLanes<Avx2Ops>::run};
+                                     &ProfileLanes<Avx2Ops>::run, &score_bytes};
   return &kernel;
 }
 

@@ -43,7 +43,7 @@ struct Avx512Ops {
 
 const Kernel* avx512_kernel() {
   static const Kernel kernel{"avx512vbmi", CoarseBatch<Avx512Ops>::W, &CoarseBatch<Avx512Ops>::run,
-                                     &ProfileLanes<Avx512Ops>::run};
+                                     &ProfileLanes<Avx512Ops>::run, &score_bytes};
   return &kernel;
 }
 

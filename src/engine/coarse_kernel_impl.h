@@ -11,6 +11,8 @@
 #pragma once
 
 #include <algorithm>
+#include <cmath>
+#include <cstddef>
 #include <cstdint>
 
 #include "engine/coarse_kernel.h"
@@ -176,6 +178,25 @@ struct ProfileLanes {
     O::store(job.best, end);
   }
 };
+
+// Scores as signed bytes, each x * scale rounded up and clipped to
+// -128..127: a plain loop, run on this file's vectors by the compiler (the
+// wide files are built with -fno-trapping-math, which lets it run the
+// comparisons on vectors; no value changes). A product whose double is
+// whole may lie just above it (the double was rounded down); where such a
+// product is from -128 to 126 (and not 0), where that changes the byte,
+// the result is false and the caller rounds those scores exactly.
+inline bool score_bytes(const double* scores, std::size_t count, double scale, std::uint8_t* out) {
+  int doubtful = 0;
+  for (std::size_t i = 0; i < count; ++i) {
+    const double x = scores[i], product = x * scale, up = std::ceil(product);
+    doubtful |= static_cast<int>(up == product) & static_cast<int>(product > -129.0) &
+                static_cast<int>(product < 127.0) & static_cast<int>(x != 0.0);
+    const double clipped = std::min(std::max(up, -128.0), 127.0);
+    out[i] = static_cast<std::uint8_t>(static_cast<std::int8_t>(static_cast<int>(clipped)));
+  }
+  return doubtful == 0;
+}
 
 }  // namespace
 }  // namespace tormid::coarse

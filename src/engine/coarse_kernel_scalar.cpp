@@ -28,6 +28,6 @@ struct ScalarOps {
 }  // namespace
 
 Kernel scalar_kernel() { return {"scalar", CoarseBatch<ScalarOps>::W, &CoarseBatch<ScalarOps>::run,
-          &ProfileLanes<ScalarOps>::run}; }
+          &ProfileLanes<ScalarOps>::run, &score_bytes}; }
 
 }  // namespace tormid::coarse

@@ -127,6 +127,13 @@ class Profile {
   const std::string& name() const { return name_; }
   const ProfileNotes& notes() const { return notes_; }
 
+  // Taken once, when the rows are fresh in the cache (a library's scores
+  // do not fit in it, and every search asks): the largest score below
+  // +infinity, 0 when none is above 0; the largest magnitude of a score,
+  // NaN when one is NaN.
+  double largest_score() const { return largest_score_; }
+  double largest_magnitude() const { return largest_magnitude_; }
+
   // The kernels' table: one row of row_stride() doubles per residue code
   // (20 codes, then one row of zeros for letters outside the alphabet);
   // position k sits at index kTablePad + k, with zeros around it.
@@ -139,6 +146,7 @@ class Profile {
   std::vector<ProfileRow> rows_;
   std::string name_;
   ProfileNotes notes_;
+  double largest_score_ = 0, largest_magnitude_ = 0;
   std::shared_ptr<Built> built_;
 };
 

@@ -49,7 +49,6 @@ inline EdgeRules edge_rules(StartMode start) {
 
 // What the bounds share (score_bound.cpp). The largest finite score of the
 // profile, or 0 (NaN and +infinity are passed over).
-double largest_score(const Profile& profile);
 // Whether a value is one the bounds model: finite and at most 2^40 in
 // magnitude (beyond that align()'s doubles could overflow on a long path).
 // Inline: the bounds ask it of every score of a library.

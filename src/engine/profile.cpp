@@ -29,7 +29,34 @@ struct Profile::Built {
 };
 
 Profile::Profile(std::vector<ProfileRow> rows, std::string name, ProfileNotes notes)
-    : rows_(std::move(rows)), name_(std::move(name)), notes_(std::move(notes)), built_(std::make_shared<Built>()) {}
+    : rows_(std::move(rows)), name_(std::move(name)), notes_(std::move(notes)), built_(std::make_shared<Built>()) {
+  // One running value per residue, so that the rows run on vectors rather
+  // than along one chain of comparisons (maxima, whatever the order). An
+  // infinite or NaN score turns its residue's sum of s * 0 into NaN; those
+  // rare profiles are summed again one score at a time.
+  ProfileRow scores{}, magnitudes{}, unusual{};
+  for (const ProfileRow& row : rows_)
+    for (std::size_t r = 0; r < kAlphabetSize; ++r) {
+      const double s = row[r], magnitude = std::fabs(s);
+      scores[r] = s > scores[r] ? s : scores[r];
+      magnitudes[r] = magnitude > magnitudes[r] ? magnitude : magnitudes[r];
+      unusual[r] += s * 0.0;
+    }
+  bool finite = true;
+  for (std::size_t r = 0; r < kAlphabetSize; ++r) {
+    finite &= unusual[r] == 0.0;
+    largest_score_ = std::max(largest_score_, scores[r]);
+    largest_magnitude_ = std::max(largest_magnitude_, magnitudes[r]);
+  }
+  if (finite) return;
+  largest_score_ = largest_magnitude_ = 0;
+  for (const ProfileRow& row : rows_)
+    for (const double s : row) {
+      largest_score_ = s > largest_score_ && s < HUGE_VAL ? s : largest_score_;
+      const double magnitude = std::fabs(s);
+      largest_magnitude_ = magnitude > largest_magnitude_ || magnitude != magnitude ? magnitude : largest_magnitude_;
+    }
+}
 
 const double* Profile::table() const {
   static_assert(kTablePad == strips::kScorePad);

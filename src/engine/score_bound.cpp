@@ -112,14 +112,6 @@ const bounds::Kernel* quick_batch_kernel(std::string_view short_kernel) {
   return nullptr;
 }
 
-// Written without branches to run on vectors.
-double largest_score(const Profile& profile) {
-  double largest = 0;
-  for (const ProfileRow& row : profile.rows())
-    for (const double s : row) largest = s > largest && s < HUGE_VAL ? s : largest;
-  return largest;
-}
-
 // See 5. above.
 double rounding_margin(std::size_t len, int prf, double gain) {
   const double moves = static_cast<double>(len) + prf + 1;
@@ -211,7 +203,7 @@ std::vector<std::string> bound_kernels() {
 }
 
 double bound_scale(const Profile& profile, double lowest, double highest) {
-  const double spare = 2 * largest_score(profile) + 8;
+  const double spare = 2 * profile.largest_score() + 8;
   const double above = std::max(0.0, highest) + spare, below = std::max(0.0, -lowest) + spare;
   double scale = 1024;
   while (scale > 1.0 / 16 && (scale * above > 16384 || scale * below > 32767)) scale /= 2;

@@ -3,8 +3,12 @@
 // damaged file is refused, never used. Numbers are little-endian; doubles
 // keep every bit. An index of where each profile starts lets the profiles
 // be read on many threads (docs/prepared-library.md).
+#include <fcntl.h>
+#include <isa-l/crc.h>
 #include <sys/stat.h>
+#include <tbb/enumerable_thread_specific.h>
 #include <tbb/parallel_for.h>
+#include <unistd.h>
 #include <zlib.h>
 
 #include <algorithm>
@@ -41,6 +45,95 @@ T little_endian(T value) {
     std::memcpy(&value, bytes, sizeof value);
   }
   return value;
+}
+
+// Where a library's bytes come from: the whole file in memory, or a
+// regular file read where each piece is needed, so that a library of
+// gigabytes is never held twice.
+class LibraryBytes {
+ public:
+  virtual ~LibraryBytes() = default;
+  virtual std::uint64_t size() const = 0;
+  // Bytes [begin, end): a view of memory or of buffer.
+  virtual std::string_view read(std::uint64_t begin, std::uint64_t end, std::string& buffer) const = 0;
+};
+
+class BytesInMemory : public LibraryBytes {
+ public:
+  explicit BytesInMemory(std::string_view bytes) : bytes_(bytes) {}
+  std::uint64_t size() const override { return bytes_.size(); }
+  std::string_view read(std::uint64_t begin, std::uint64_t end, std::string&) const override {
+    return bytes_.substr(begin, end - begin);
+  }
+
+ private:
+  std::string_view bytes_;
+};
+
+// Reads with pread, so that threads read their records side by side. A
+// file cut short while it is read is a damaged file: the reads come back
+// short (a mapped page that is gone would raise SIGBUS instead).
+class BytesOfFile : public LibraryBytes {
+ public:
+  // A regular file that starts as a library does, or nothing (a pipe, a
+  // compressed file, anything shorter than a header).
+  static std::unique_ptr<BytesOfFile> open(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return nullptr;
+    std::unique_ptr<BytesOfFile> file(new BytesOfFile(fd, path));
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || static_cast<std::uint64_t>(info.st_size) < kHeader)
+      return nullptr;
+    file->size_ = static_cast<std::uint64_t>(info.st_size);
+    std::string magic;
+    if (file->read(0, sizeof kMagic, magic) != std::string_view(kMagic, sizeof kMagic)) return nullptr;
+    return file;
+  }
+  ~BytesOfFile() override { ::close(fd_); }
+  BytesOfFile(const BytesOfFile&) = delete;
+  BytesOfFile& operator=(const BytesOfFile&) = delete;
+
+  std::uint64_t size() const override { return size_; }
+  std::string_view read(std::uint64_t begin, std::uint64_t end, std::string& buffer) const override {
+    buffer.resize(end - begin);
+    for (std::uint64_t done = 0; done < end - begin;) {
+      const ssize_t got = ::pread(fd_, buffer.data() + done, end - begin - done, static_cast<off_t>(begin + done));
+      if (got < 0 && errno == EINTR) continue;
+      if (got < 0) throw InputError::cannot_read(path_, std::strerror(errno));
+      if (got == 0)
+        throw InputError(path_, 0, "a damaged prepared library (its size is not what its header says: cut short, or added to)");
+      done += static_cast<std::uint64_t>(got);
+    }
+    return buffer;
+  }
+
+ private:
+  BytesOfFile(int fd, const std::string& path) : fd_(fd), path_(path) {}
+  int fd_;
+  std::string path_;
+  std::uint64_t size_ = 0;
+};
+
+// zlib's CRC-32 (ISA-L's reflected gzip CRC is the same function), which
+// zlib combines across pieces.
+uLong crc_of_piece(std::string_view bytes) {
+  return ::crc32_gzip_refl(0, reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
+}
+
+// The CRC-32 of the bytes from `first` on, in pieces on the arena's threads.
+std::uint32_t crc_from(const LibraryBytes& bytes, std::uint64_t first) {
+  constexpr std::uint64_t kPiece = 1 << 22;
+  const std::uint64_t size = bytes.size() - first, pieces = (size + kPiece - 1) / kPiece;
+  std::vector<uLong> crcs(pieces);
+  tbb::enumerable_thread_specific<std::string> buffers;
+  tbb::parallel_for(std::uint64_t{0}, pieces, [&](std::uint64_t k) {
+    const std::uint64_t begin = first + k * kPiece;
+    crcs[k] = crc_of_piece(bytes.read(begin, std::min(begin + kPiece, bytes.size()), buffers.local()));
+  });
+  uLong crc = ::crc32(0L, Z_NULL, 0);
+  for (std::uint64_t k = 0; k < pieces; ++k)
+    crc = ::crc32_combine(crc, crcs[k], static_cast<z_off_t>(std::min(kPiece, size - k * kPiece)));
+  return static_cast<std::uint32_t>(crc);
 }
 
 class Writer {
@@ -127,22 +220,6 @@ class Reader {
   std::size_t at_, end_;
   const std::string& path_;
 };
-
-// The CRC-32 of the bytes, in pieces on the arena's threads.
-std::uint32_t crc_of(std::string_view bytes) {
-  constexpr std::size_t kPiece = 1 << 22;
-  const std::size_t pieces = (bytes.size() + kPiece - 1) / kPiece;
-  std::vector<uLong> crcs(pieces);
-  tbb::parallel_for(std::size_t{0}, pieces, [&](std::size_t k) {
-    const std::size_t size = std::min(kPiece, bytes.size() - k * kPiece);
-    crcs[k] = ::crc32(::crc32(0L, Z_NULL, 0), reinterpret_cast<const Bytef*>(bytes.data() + k * kPiece),
-                      static_cast<uInt>(size));
-  });
-  uLong crc = ::crc32(0L, Z_NULL, 0);
-  for (std::size_t k = 0; k < pieces; ++k)
-    crc = ::crc32_combine(crc, crcs[k], static_cast<z_off_t>(std::min(kPiece, bytes.size() - k * kPiece)));
-  return static_cast<std::uint32_t>(crc);
-}
 
 // The cutoffs and law a profile's notes may hold, in the order stored,
 // each a bit of the record's flags.
@@ -233,6 +310,106 @@ void read_record(Reader& in, std::uint32_t version, Profile& profile, StoredLaw&
   profile = Profile(std::move(rows), std::move(name), std::move(notes));
 }
 
+// The header's version and checksum, after its checks.
+std::pair<std::uint32_t, std::uint32_t> read_header(const LibraryBytes& bytes, const std::string& path) {
+  std::string buffer;
+  const std::string_view head = bytes.size() < kHeader ? std::string_view() : bytes.read(0, kHeader, buffer);
+  if (head.size() < kHeader || std::memcmp(head.data(), kMagic, sizeof kMagic) != 0)
+    throw InputError(path, 0, "a damaged prepared library (its header is cut short)");
+  Reader header(head, sizeof kMagic, kHeader, path);
+  const auto version = header.get<std::uint32_t>();
+  if (version < kOldestLibraryVersion || version > kLibraryVersion)
+    throw InputError(path, 0,
+                     "a prepared library of format " + std::to_string(version) + ", where this tormid reads formats " +
+                         std::to_string(kOldestLibraryVersion) + " to " + std::to_string(kLibraryVersion) +
+                         "; prepare it again with tormid-prf press");
+  const auto reserved = header.get<std::uint32_t>();
+  const auto size = header.get<std::uint64_t>();
+  const auto crc = header.get<std::uint32_t>();
+  if (reserved != 0 || header.get<std::uint32_t>() != 0) header.damaged("its header has been changed");
+  if (size != bytes.size() - kHeader) header.damaged("its size is not what its header says: cut short, or added to");
+  return {version, crc};
+}
+
+// Where each profile's record starts in the payload, and where the last
+// ends; the count is checked against the payload's size before the index
+// is allocated.
+std::vector<std::uint64_t> read_index(const LibraryBytes& bytes, const std::string& path, std::string& buffer) {
+  const std::uint64_t size = bytes.size() - kHeader;
+  Reader counted(bytes.read(kHeader, kHeader + std::min<std::uint64_t>(size, 8), buffer), 0,
+                 std::min<std::uint64_t>(size, 8), path);
+  const auto count = counted.get<std::uint64_t>();
+  // The index holds count + 1 offsets after the count.
+  if (count > kMostProfiles || count + 1 > (size - 8) / 8) counted.damaged("an impossible number of profiles");
+  if (count == 0) throw InputError(path, 0, "a prepared library without profiles");
+  const std::uint64_t end = 8 * (count + 2);
+  Reader in(bytes.read(kHeader + 8, kHeader + end, buffer), 0, end - 8, path);
+  std::vector<std::uint64_t> starts(count + 1);
+  for (std::uint64_t& start : starts) start = in.get<std::uint64_t>();
+  if (starts.front() != end || starts.back() != size || !std::is_sorted(starts.begin(), starts.end()))
+    in.damaged("its index does not match its profiles");
+  return starts;
+}
+
+// Reads the profiles on the arena's threads, each record checked as it is
+// read. Where anything is wrong, a checksum that does not match is what is
+// told (the bytes were changed); else the first damage in file order.
+ProfileLibrary read_library_bytes(const LibraryBytes& bytes, const std::string& path, int threads) {
+  const int hardware = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+  ArenaLease lease(std::clamp(threads, 1, hardware));
+  tbb::task_arena& arena = lease.arena();
+  const auto [version, crc] = read_header(bytes, path);
+  auto told = [&](const InputError& damage) -> InputError {
+    if (arena.execute([&] { return crc_from(bytes, kHeader); }) != crc)
+      return InputError(path, 0, "a damaged prepared library (its checksum does not match)");
+    return damage;
+  };
+
+  std::vector<std::uint64_t> starts;
+  uLong crc_of_index = 0;
+  try {
+    std::string buffer;
+    starts = read_index(bytes, path, buffer);
+    crc_of_index = ::crc32_combine(crc_of_piece(bytes.read(kHeader, kHeader + 8, buffer)),
+                                   crc_of_piece(bytes.read(kHeader + 8, kHeader + starts.front(), buffer)),
+                                   static_cast<z_off_t>(starts.front() - 8));
+  } catch (const InputError& e) {
+    if (e.kind() != InputError::Kind::content) throw;
+    throw told(e);
+  }
+
+  const std::size_t count = starts.size() - 1;
+  ProfileLibrary library;
+  library.profiles.resize(count);
+  library.laws.resize(count);
+  std::vector<uLong> crcs(count);
+  std::vector<std::optional<InputError>> damage(count);
+  arena.execute([&] {
+    tbb::enumerable_thread_specific<std::string> buffers;
+    tbb::parallel_for(std::size_t{0}, count, [&](std::size_t p) {
+      try {
+        const std::string_view record = bytes.read(kHeader + starts[p], kHeader + starts[p + 1], buffers.local());
+        crcs[p] = crc_of_piece(record);
+        Reader in(record, 0, record.size(), path);
+        read_record(in, version, library.profiles[p], library.laws[p]);
+      } catch (const InputError& e) {
+        damage[p] = e;
+      }
+    });
+  });
+  for (const std::optional<InputError>& e : damage)
+    if (e) {
+      if (e->kind() != InputError::Kind::content) throw *e;
+      throw told(*e);
+    }
+  uLong whole = crc_of_index;
+  for (std::size_t p = 0; p < count; ++p)
+    whole = ::crc32_combine(whole, crcs[p], static_cast<z_off_t>(starts[p + 1] - starts[p]));
+  if (static_cast<std::uint32_t>(whole) != crc)
+    throw InputError(path, 0, "a damaged prepared library (its checksum does not match)");
+  return library;
+}
+
 }  // namespace
 
 std::string prepared_library(const std::vector<Profile>& profiles, const std::vector<StoredLaw>& laws,
@@ -251,72 +428,22 @@ std::string prepared_library(const std::vector<Profile>& profiles, const std::ve
   file.put(version);
   file.put(std::uint32_t{0});
   file.put(static_cast<std::uint64_t>(payload.bytes().size()));
-  file.put(crc_of(payload.bytes()));
+  file.put(crc_from(BytesInMemory(payload.bytes()), 0));
   file.put(std::uint32_t{0});
   return file.bytes() + payload.bytes();
 }
 
 ProfileLibrary parse_prepared_library(std::string_view bytes, const std::string& path, int threads) {
-  if (bytes.size() < kHeader || std::memcmp(bytes.data(), kMagic, sizeof kMagic) != 0)
-    throw InputError(path, 0, "a damaged prepared library (its header is cut short)");
-  Reader header(bytes, sizeof kMagic, kHeader, path);
-  const auto version = header.get<std::uint32_t>();
-  if (version < kOldestLibraryVersion || version > kLibraryVersion)
-    throw InputError(path, 0,
-                     "a prepared library of format " + std::to_string(version) + ", where this tormid reads formats " +
-                         std::to_string(kOldestLibraryVersion) + " to " + std::to_string(kLibraryVersion) +
-                         "; prepare it again with tormid-prf press");
-  const auto reserved = header.get<std::uint32_t>();
-  const auto size = header.get<std::uint64_t>();
-  const auto crc = header.get<std::uint32_t>();
-  if (reserved != 0 || header.get<std::uint32_t>() != 0) header.damaged("its header has been changed");
-  if (size != bytes.size() - kHeader) header.damaged("its size is not what its header says: cut short, or added to");
-  const std::string_view payload = bytes.substr(kHeader);
-
-  const int hardware = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
-  ArenaLease lease(std::clamp(threads, 1, hardware));
-  tbb::task_arena& arena = lease.arena();
-  if (arena.execute([&] { return crc_of(payload); }) != crc) header.damaged("its checksum does not match");
-
-  Reader in(payload, 0, payload.size(), path);
-  const auto count = in.get<std::uint64_t>();
-  // The index holds count + 1 offsets after the count.
-  if (count > kMostProfiles || count + 1 > (payload.size() - 8) / 8) in.damaged("an impossible number of profiles");
-  if (count == 0) throw InputError(path, 0, "a prepared library without profiles");
-  std::vector<std::uint64_t> starts(count + 1);
-  for (std::uint64_t& start : starts) start = in.get<std::uint64_t>();
-  if (starts.front() != 8 * (count + 2) || starts.back() != payload.size() ||
-      !std::is_sorted(starts.begin(), starts.end()))
-    in.damaged("its index does not match its profiles");
-
-  ProfileLibrary library;
-  library.profiles.resize(count);
-  library.laws.resize(count);
-  // Each profile on its own; the first damage in file order is the one told.
-  std::vector<std::optional<InputError>> damage(count);
-  arena.execute([&] {
-    tbb::parallel_for(std::size_t{0}, static_cast<std::size_t>(count), [&](std::size_t p) {
-      try {
-        Reader record(payload, starts[p], starts[p + 1], path);
-        read_record(record, version, library.profiles[p], library.laws[p]);
-      } catch (const InputError& e) {
-        damage[p] = e;
-      }
-    });
-  });
-  for (const std::optional<InputError>& e : damage)
-    if (e) throw *e;
-  return library;
+  return read_library_bytes(BytesInMemory(bytes), path, threads);
 }
 
 ProfileLibrary read_prepared_library(LineReader& file, const std::string& path, int threads) {
-  // Read whole before it is parsed, not mapped: a file cut short while it
-  // is read is then a file of the wrong size, where a mapped page that is
-  // gone would end the process.
+  // A regular file is read where each record is needed; anything else
+  // (standard input, a pipe, a compressed library) is read whole first.
+  if (path != "-")
+    if (const std::unique_ptr<BytesOfFile> direct = BytesOfFile::open(path))
+      return read_library_bytes(*direct, path, threads);
   std::string bytes;
-  struct stat info {};
-  if (path != "-" && ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode))
-    bytes.reserve(static_cast<std::size_t>(info.st_size));
   file.read_rest(bytes);
   return parse_prepared_library(bytes, path, threads);
 }

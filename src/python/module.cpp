@@ -416,7 +416,7 @@ std::vector<PyHit> search_records(const std::vector<PyProfile>& profiles, const 
   std::vector<int> joined;
   try {
     run_interruptibly([&](std::stop_token stop) {
-      check_searchable(searched, config.alignment, config.thread_count());
+      check_searchable(searched, config.alignment);
       if (iterations == 1) {
         result = search(searched, config, *source, {}, laws, stop);
         return;

@@ -1,6 +1,5 @@
 // The search's configuration and its sources.
 #include <sched.h>
-#include <tbb/parallel_for.h>
 
 #include <algorithm>
 #include <cmath>
@@ -9,7 +8,6 @@
 
 #include "search/calibration.h"
 #include "search/search.h"
-#include "input/thread_arenas.h"
 
 namespace tormid {
 
@@ -29,7 +27,7 @@ int SearchConfig::thread_count() const {
   return threads > 0 ? std::min(threads, kThreadsPerCore * cores) : cores;
 }
 
-void check_searchable(std::span<const Profile> profiles, const Settings& s, int threads) {
+void check_searchable(std::span<const Profile> profiles, const Settings& s) {
   auto number = [](double v) {
     char text[32];
     std::snprintf(text, sizeof text, "%g", v);
@@ -45,20 +43,9 @@ void check_searchable(std::span<const Profile> profiles, const Settings& s, int 
     if (p > kLargestMagnitude)
       throw SearchError("gap penalties beyond 1,000,000 leave scores and E-values without meaning (" + penalties + ")");
   }
-  // A pass without branches first, on the threads: a library is large and
-  // almost always sound. Then the first profile at fault in order, in words.
-  std::vector<char> sound(profiles.size(), 1);
-  run_on_threads(threads, [&] {
-    tbb::parallel_for(std::size_t{0}, profiles.size(), [&](std::size_t p) {
-      bool ok = true;
-      for (const ProfileRow& row : profiles[p].rows())
-        for (const double score : row) ok &= std::fabs(score) <= kLargestMagnitude;
-      sound[p] = ok;
-    });
-  });
-  for (std::size_t p = 0; p < profiles.size(); ++p) {
-    if (sound[p]) continue;
-    const Profile& profile = profiles[p];
+  // The first profile at fault in order, in words.
+  for (const Profile& profile : profiles) {
+    if (profile.largest_magnitude() <= kLargestMagnitude) continue;
     for (int k = 0; k < profile.length(); ++k) {
       for (int a = 0; a < kAlphabetSize; ++a) {
         const double score = profile.row(k)[static_cast<std::size_t>(a)];

@@ -9,7 +9,7 @@ namespace tormid {
 
 SearchResult search(std::span<const Profile> profiles, const SearchConfig& config, const SequenceSource& source,
                     const ProgressCallback& progress, std::span<const StoredLaw> stored, std::stop_token stop) {
-  check_searchable(profiles, config.alignment, config.thread_count());
+  check_searchable(profiles, config.alignment);
   if (!config.cutoffs.empty() && (config.cutoffs.size() != profiles.size() || !config.has_evalues()))
     throw SearchError(config.has_evalues() ? "cutoffs for " + std::to_string(config.cutoffs.size()) + " of " +
                                                  std::to_string(profiles.size()) + " profiles"

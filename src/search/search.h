@@ -291,9 +291,8 @@ std::vector<PvalueCutoff> pvalue_cutoffs(std::span<const Profile> profiles, Cuto
 // Refuses profiles and settings under which scores and E-values mean
 // nothing: negative gap penalties (gaps would pay), and scores or
 // penalties beyond kLargestMagnitude. Throws SearchError naming what.
-// Looks through the profiles on `threads` threads.
 inline constexpr double kLargestMagnitude = 1e6;
-void check_searchable(std::span<const Profile> profiles, const Settings& settings, int threads = 1);
+void check_searchable(std::span<const Profile> profiles, const Settings& settings);
 
 // ---- Calibration -----------------------------------------------------------
 
