@@ -3,6 +3,7 @@
 // writes (the same results as the source files), per-sequence reports, and
 // the statistics they add.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <zlib.h>
 
@@ -98,6 +99,16 @@ TEST(PreparedLibrary, ReadsBackEveryBitOfProfilesAndLaws) {
                             .c_str()),
             0);
   EXPECT_EQ(read_library((dir.path() / "lib.tlib.gz").string()).laws[2].numbers, p.laws[2].numbers);
+  // A named pipe whose writer is gone by the time the library is read: read
+  // as a stream, never opened a second time (which would wait for a writer
+  // that never comes).
+  const std::string fifo = (dir.path() / "lib.fifo").string();
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  const std::string bytes = fixtures::read_file(path);
+  std::thread writer([&] { std::ofstream(fifo, std::ios::binary) << bytes; });
+  const ProfileLibrary piped = read_library(fifo);
+  writer.join();
+  EXPECT_EQ(piped.laws[2].numbers, p.laws[2].numbers);
 }
 
 // Every cut and every changed byte of a library is refused with a message

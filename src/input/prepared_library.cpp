@@ -78,7 +78,11 @@ class BytesOfFile : public LibraryBytes {
   // A regular file that starts as a library does, or nothing (a pipe, a
   // compressed file, anything shorter than a header).
   static std::unique_ptr<BytesOfFile> open(const std::string& path) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Not even opened otherwise, and never waited on: opening a pipe whose
+    // writer has gone (bash's <(...)) would wait for another.
+    struct stat named {};
+    if (::stat(path.c_str(), &named) != 0 || !S_ISREG(named.st_mode)) return nullptr;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) return nullptr;
     std::unique_ptr<BytesOfFile> file(new BytesOfFile(fd, path));
     struct stat info {};
