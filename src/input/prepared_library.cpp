@@ -314,8 +314,12 @@ void read_record(Reader& in, std::uint32_t version, Profile& profile, StoredLaw&
   profile = Profile(std::move(rows), std::move(name), std::move(notes));
 }
 
+struct LibraryHeader {
+  std::uint32_t version, crc;
+};
+
 // The header's version and checksum, after its checks.
-std::pair<std::uint32_t, std::uint32_t> read_header(const LibraryBytes& bytes, const std::string& path) {
+LibraryHeader read_header(const LibraryBytes& bytes, const std::string& path) {
   std::string buffer;
   const std::string_view head = bytes.size() < kHeader ? std::string_view() : bytes.read(0, kHeader, buffer);
   if (head.size() < kHeader || std::memcmp(head.data(), kMagic, sizeof kMagic) != 0)
@@ -362,7 +366,8 @@ ProfileLibrary read_library_bytes(const LibraryBytes& bytes, const std::string& 
   const int hardware = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
   ArenaLease lease(std::clamp(threads, 1, hardware));
   tbb::task_arena& arena = lease.arena();
-  const auto [version, crc] = read_header(bytes, path);
+  const LibraryHeader header = read_header(bytes, path);
+  const std::uint32_t version = header.version, crc = header.crc;
   auto told = [&](const InputError& damage) -> InputError {
     if (arena.execute([&] { return crc_from(bytes, kHeader); }) != crc)
       return InputError(path, 0, "a damaged prepared library (its checksum does not match)");
