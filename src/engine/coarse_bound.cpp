@@ -119,14 +119,7 @@ std::uint8_t score_byte(double score, double scale) {
   const double v = std::min(std::max(score * scale, -129.0), 128.0);
   const int truncated = static_cast<int>(v);  // toward 0
   int up = truncated + static_cast<int>(truncated < v);
-  // Only a whole product from -128 to 126 may have been rounded down onto
-  // its integer and round up past it (0 never is; from -129 down and from
-  // 127 up the byte is clipped either way).
-  // One test of the three, without branches: the clipped ones are common,
-  // and branching on each mispredicted.
-  const bool whole_inside = (up == v) & (v > -129.0) & (v < 127.0) & (score != 0.0);
-  if (whole_inside) [[unlikely]]
-    up += static_cast<int>(std::fma(score, scale, -score * scale) > 0);
+  if (up == v) up += static_cast<int>(std::fma(score, scale, -score * scale) > 0);
   return static_cast<std::uint8_t>(static_cast<std::int8_t>(std::clamp(up, -128, 127)));
 }
 

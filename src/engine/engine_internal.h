@@ -47,9 +47,7 @@ inline EdgeRules edge_rules(StartMode start) {
           start == StartMode::local};
 }
 
-// What the bounds share (score_bound.cpp). The largest finite score of the
-// profile, or 0 (NaN and +infinity are passed over).
-// Whether a value is one the bounds model: finite and at most 2^40 in
+// What the bounds share (score_bound.cpp). Whether a value is one the bounds model: finite and at most 2^40 in
 // magnitude (beyond that align()'s doubles could overflow on a long path).
 // Inline: the bounds ask it of every score of a library.
 inline constexpr double kLargestModelled = 1099511627776.0;  // 2^40

@@ -342,8 +342,14 @@ LibraryHeader read_header(const LibraryBytes& bytes, const std::string& path) {
 // Where each profile's record starts in the payload, and where the last
 // ends; the count is checked against the payload's size before the index
 // is allocated.
-std::vector<std::uint64_t> read_index(const LibraryBytes& bytes, const std::string& path, std::string& buffer) {
+struct LibraryIndex {
+  std::vector<std::uint64_t> starts;
+  uLong crc = 0;  // of the count and the offsets
+};
+
+LibraryIndex read_index(const LibraryBytes& bytes, const std::string& path) {
   const std::uint64_t size = bytes.size() - kHeader;
+  std::string buffer;
   Reader counted(bytes.read(kHeader, kHeader + std::min<std::uint64_t>(size, 8), buffer), 0,
                  std::min<std::uint64_t>(size, 8), path);
   const auto count = counted.get<std::uint64_t>();
@@ -351,12 +357,13 @@ std::vector<std::uint64_t> read_index(const LibraryBytes& bytes, const std::stri
   if (count > kMostProfiles || count + 1 > (size - 8) / 8) counted.damaged("an impossible number of profiles");
   if (count == 0) throw InputError(path, 0, "a prepared library without profiles");
   const std::uint64_t end = 8 * (count + 2);
-  Reader in(bytes.read(kHeader + 8, kHeader + end, buffer), 0, end - 8, path);
+  const std::string_view index = bytes.read(kHeader, kHeader + end, buffer);
+  Reader in(index, 8, end, path);
   std::vector<std::uint64_t> starts(count + 1);
   for (std::uint64_t& start : starts) start = in.get<std::uint64_t>();
   if (starts.front() != end || starts.back() != size || !std::is_sorted(starts.begin(), starts.end()))
     in.damaged("its index does not match its profiles");
-  return starts;
+  return {std::move(starts), crc_of_piece(index)};
 }
 
 // Reads the profiles on the arena's threads, each record checked as it is
@@ -374,18 +381,14 @@ ProfileLibrary read_library_bytes(const LibraryBytes& bytes, const std::string& 
     return damage;
   };
 
-  std::vector<std::uint64_t> starts;
-  uLong crc_of_index = 0;
+  LibraryIndex index;
   try {
-    std::string buffer;
-    starts = read_index(bytes, path, buffer);
-    crc_of_index = ::crc32_combine(crc_of_piece(bytes.read(kHeader, kHeader + 8, buffer)),
-                                   crc_of_piece(bytes.read(kHeader + 8, kHeader + starts.front(), buffer)),
-                                   static_cast<z_off_t>(starts.front() - 8));
+    index = read_index(bytes, path);
   } catch (const InputError& e) {
     if (e.kind() != InputError::Kind::content) throw;
     throw told(e);
   }
+  const std::vector<std::uint64_t>& starts = index.starts;
 
   const std::size_t count = starts.size() - 1;
   ProfileLibrary library;
@@ -411,7 +414,7 @@ ProfileLibrary read_library_bytes(const LibraryBytes& bytes, const std::string& 
       if (e->kind() != InputError::Kind::content) throw *e;
       throw told(*e);
     }
-  uLong whole = crc_of_index;
+  uLong whole = index.crc;
   for (std::size_t p = 0; p < count; ++p)
     whole = ::crc32_combine(whole, crcs[p], static_cast<z_off_t>(starts[p + 1] - starts[p]));
   if (static_cast<std::uint32_t>(whole) != crc)
