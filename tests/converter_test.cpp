@@ -69,6 +69,8 @@ void PrintTo(const Refusal& c, std::ostream* os) { *os << c.name; }
 const Refusal kRefusals[] = {
     {"NotHmmer3", {"hmm", "not_hmm.txt"},
      "not_hmm.txt:1: not an HMMER3 profile HMM file: the first line should start with HMMER3/"},
+    {"Hmmer2Model", {"hmm", "hmmer2.hmm"},
+     "hmmer2.hmm:1: an HMMER2 model: tormid reads HMMER3 models (HMMER's hmmconvert writes them)"},
     {"NucleotideModel", {"hmm", "dna.hmm"},
      "dna.hmm:6: not a protein model: ALPH is DNA, tormid needs amino"},
     {"TruncatedModel", {"hmm", "truncated.hmm"},

@@ -432,6 +432,8 @@ const ErrorCase kErrors[] = {
      "tormid-scan: bad.par: not a profile file: expected a tormid profile (\"(Peptide) ...\"), an HMMER3 model file "
      "(\"HMMER3/...\"), a PSI-BLAST ASCII PSSM, a prepared library, a Stockholm alignment or FASTA\n",
      1},
+    {"Hmmer2Model", {"old.hmm", "db.fa"},
+     "tormid-scan: old.hmm: an HMMER2 model file: tormid reads HMMER3 models (HMMER's hmmconvert writes them)\n", 1},
     {"ShortProfile", {"short.prf", "db.fa"}, "tormid-scan: short.prf: profile file short.prf has 1 of 3 positions\n", 1},
     {"BrokenModel", {"w.prf", "broken.hmm", "db.fa"},
      "tormid-scan: broken.hmm:2: the file ends before the model's HMM line\n", 1},
@@ -523,6 +525,7 @@ TEST_P(ScanErrors, ExactMessageAndStatus) {
   dir.write("y.prf", fixtures::word_profile("YVYVYVYVY"));
   dir.write("short.prf", "(Peptide) x y Length: 3\nCons\nA 1\n");
   dir.write("broken.hmm", "HMMER3/f\nNAME x\n");
+  dir.write("old.hmm", "HMMER2.0  [2.3.2]\nNAME  x\n");
   dir.write("g.par", fixtures::params(11, 1));
   dir.write("bad.par", "PRF_GAP_OPEN_PENALTY 1\n");
   dir.write("negative.par", fixtures::params(11, -1, {"PRF_FREE_BEG", "PRF_FREE_END"}));

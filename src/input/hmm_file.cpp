@@ -181,6 +181,8 @@ void read_models(NumberedLines& in, Take take, const std::string& wanted) {
       if (!wanted.empty()) throw InputError(in.path(), 0, "no model named '" + wanted + "'");
       return;
     }
+    if (line.compare(0, 6, "HMMER2") == 0)
+      in.fail("an HMMER2 model: tormid reads HMMER3 models (HMMER's hmmconvert writes them)");
     if (line.compare(0, 7, "HMMER3/") != 0)
       in.fail(first ? "not an HMMER3 profile HMM file: the first line should start with HMMER3/"
                     : "expected HMMER3/ at the start of the next model");

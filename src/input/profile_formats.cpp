@@ -34,6 +34,9 @@ ProfileFormat recognise(LineReader& file, const std::string& path) {
     if (starts_pssm(line)) return ProfileFormat::pssm;
     if (line.rfind("# STOCKHOLM", 0) == 0) return ProfileFormat::stockholm;
     if (line[0] == '>') return ProfileFormat::fasta;
+    // Pfam before release 24 and many archived libraries are HMMER2 files.
+    if (line.rfind("HMMER2", 0) == 0)
+      throw InputError(path, 0, "an HMMER2 model file: tormid reads HMMER3 models (HMMER's hmmconvert writes them)");
     throw InputError(path, 0, std::string("not a profile file: ") + kExpected);
   }
   throw InputError(path, 0, std::string("the file is empty; ") + kExpected);

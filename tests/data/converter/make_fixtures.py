@@ -121,6 +121,7 @@ write("truncated.hmm", tiny[:tiny.index(next(l for l in tiny if l.startswith("  
 missing = [l for l in tiny if not l.startswith("      2 ")]
 write("missing_match.hmm", missing)
 write("not_hmm.txt", [">sp|P00001|TEST a FASTA file", "MKVLAAGICCSS"])
+write("hmmer2.hmm", ["HMMER2.0  [2.3.2]", "NAME  old", "LENG  4"])
 
 PSSM_ROWS = [
     (1, "M", [-1, -2, -2, -3, -2, -1, -2, -3, -2, 1, 2, -2, 6, 0, -3, -2, -1, -2, -1, 1]),
