@@ -76,7 +76,10 @@ def shortest(x):
 
 
 def expected_profile(name, nodes, consensus):
-    out = [f"(Peptide) from {name} Length: {len(nodes)}", "Cons " + " ".join(COLUMNS)]
+    # The header carries what model() writes: accession, the Forward law
+    # of its STATS lines and description.
+    header = f"(Peptide) from {name} Length: {len(nodes)} ACC TST{len(nodes):05d}.1 FORWARD -3.9 0.71 DESC Test model {name}"
+    out = [header, "Cons " + " ".join(COLUMNS)]
     for (favoured, p, _, impossible), letter in zip(nodes, consensus):
         minus_ln = dict(zip(HMM_ORDER, emissions(favoured, p, impossible)))
         scores = []
