@@ -47,9 +47,9 @@ inline EdgeRules edge_rules(StartMode start) {
           start == StartMode::local};
 }
 
-// What the bounds share (score_bound.cpp). Whether a value is one the bounds model: finite and at most 2^40 in
-// magnitude (beyond that align()'s doubles could overflow on a long path).
-// Inline: the bounds ask it of every score of a library.
+// What the bounds share (score_bound.cpp). Whether a value is one the
+// bounds model: finite and at most 2^40 in magnitude (beyond that align()'s
+// doubles could overflow on a long path).
 inline constexpr double kLargestModelled = 1099511627776.0;  // 2^40
 inline bool modelled(double x) { return std::fabs(x) <= kLargestModelled; }
 // What a bound adds to cover align()'s rounding in doubles, for a sequence
