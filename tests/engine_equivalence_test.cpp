@@ -404,6 +404,74 @@ TEST_P(EngineEquivalence, AlignedScoresOfManyAreEachOnesAlone) {
                std::invalid_argument);
 }
 
+// A cut stops a sequence only where align()'s score lies below it, and the
+// score given then lies at or above align()'s and below the cut; a
+// sequence whose score reaches its cut keeps its score and row ends to the
+// bit. Cuts under each score, just above it, and far above.
+TEST_P(EngineEquivalence, CutsStopOnlySequencesBelowTheirCut) {
+  Workspace fast(GetParam());
+  Workspace reference("reference");
+  std::mt19937 rng(47u + static_cast<unsigned>(GetParam().size()));
+  const double above[] = {-1, 1e-9, 3, 30, 300};
+  int stopped = 0;
+  for (int n = 0; n < 200; ++n) {
+    const fixtures::RandomLimits limits = fixtures::varied_limits(n);
+    fixtures::RandomCase c = fixtures::random_case(rng, limits);
+    c.values.prf_free_beg = c.values.prf_free_end = true;
+    c.values.seq_free_beg = c.values.seq_free_end = false;
+    const Profile profile = c.profile();
+    const Settings settings = c.settings();
+    std::vector<std::string> seqs;
+    const int count = static_cast<int>(rng() % 60) + 1;
+    for (int k = 0; k < count; ++k) seqs.push_back(fixtures::random_case(rng, limits).seq + "A");
+    const std::vector<std::string_view> views(seqs.begin(), seqs.end());
+    std::vector<double> exact(views.size());
+    for (std::size_t k = 0; k < views.size(); ++k)
+      exact[k] = align(profile, settings, views[k], reference, Detail::score).score;
+    const auto [low, high] = std::minmax_element(exact.begin(), exact.end());
+    const SuffixBound suffix(profile, settings, bound_scale(profile, *low - 50, *high + 350));
+    std::vector<SuffixGains> gains;
+    suffix.gains(views, 1 + static_cast<int>(rng() % 6), fast, gains);
+    std::vector<ScoreCut> cuts(views.size());
+    for (std::size_t k = 0; k < views.size(); ++k) cuts[k] = {exact[k] + above[k % 5], &gains[k]};
+    std::vector<double> got(views.size());
+    std::vector<std::vector<RowEnd>> ends(views.size());
+    align_scores(profile, settings, views, fast, got, ends, cuts);
+    std::vector<RowEnd> expected_ends;
+    for (std::size_t k = 0; k < views.size(); ++k) {
+      if (cuts[k].below > exact[k]) {
+        stopped += std::bit_cast<std::uint64_t>(got[k]) != std::bit_cast<std::uint64_t>(exact[k]);
+        ASSERT_GE(got[k], exact[k]) << "case " << n << ", sequence " << k << ": " << views[k];
+        ASSERT_LT(got[k], cuts[k].below) << "case " << n << ", sequence " << k << ": " << views[k];
+        continue;
+      }
+      ASSERT_EQ(std::bit_cast<std::uint64_t>(got[k]), std::bit_cast<std::uint64_t>(exact[k]))
+          << "case " << n << ", sequence " << k << ": " << views[k];
+      row_ends(profile, settings, views[k], reference, expected_ends);
+      ASSERT_EQ(ends[k].size(), expected_ends.size());
+      for (std::size_t i = 0; i < ends[k].size(); ++i)
+        ASSERT_TRUE(std::bit_cast<std::uint64_t>(ends[k][i].score) ==
+                        std::bit_cast<std::uint64_t>(expected_ends[i].score) &&
+                    ends[k][i].col == expected_ends[i].col)
+            << "case " << n << ", sequence " << k << ", row " << i + 1;
+    }
+  }
+  // Only the lanes of many sequences at once stop early.
+  if (GetParam().starts_with("avx512")) EXPECT_GT(stopped, 100);
+  else EXPECT_EQ(stopped, 0);
+  // Gains whose rows do not fit the sequence are refused.
+  SuffixGains wrong;
+  wrong.rows = {1, 2};
+  wrong.d.assign(8, 0);
+  wrong.start.assign(2, 0);
+  const std::vector<std::string_view> one(1, std::string_view("ACDE"));
+  std::vector<double> score(1);
+  const std::vector<ScoreCut> cut(1, ScoreCut{0, &wrong});
+  const Settings glocal = set_parameters({11, 1, 11, 1, true, true, false, false, false});
+  EXPECT_THROW(align_scores(Profile(std::vector<ProfileRow>(4)), glocal, one, fast, score, {}, cut),
+               std::invalid_argument);
+}
+
 // Every variant, and every strip height of those that pick one by profile
 // length.
 std::vector<std::string> all_kernels() {

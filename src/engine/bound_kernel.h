@@ -89,6 +89,19 @@ struct BatchJob {
   // Results, count each: as Job's best and top.
   std::int16_t* best = nullptr;
   std::int16_t* top = nullptr;
+  // When emit_every > 0: each lane copies its row of D (positions 0 to
+  // emit_width - 1) and its best end so far once emit_every rows or more
+  // have passed since its last copy, before its sequence's last row (the
+  // kernel may pass a few more rows at once). Copy n of sequence k: its
+  // row number at emit_rows[k][n], its end at emit_ends[k][n], its values
+  // at emit_d[k] + n * emit_width; emit_count[k] copies, at most
+  // lens[k] / emit_every.
+  int emit_every = 0;
+  int emit_width = 0;
+  std::int16_t* const* emit_d = nullptr;
+  std::int16_t* const* emit_ends = nullptr;
+  int* const* emit_rows = nullptr;
+  int* emit_count = nullptr;
 };
 
 using BatchRun = void (*)(BatchJob&);

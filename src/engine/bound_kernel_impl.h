@@ -162,6 +162,7 @@ struct GroupedBatch {
     lanes.plan();
 
     alignas(64) std::int16_t col_prev[W], col_step[W], end[W], top[W];
+    long last_emit[W];
     for (int lane = 0; lane < W; ++lane) col_prev[lane] = col_step[lane] = 0, end[lane] = top[lane] = kLow;
     while (lanes.running()) {
       if (fresh) {  // row 0 of the lanes' new sequences
@@ -174,6 +175,7 @@ struct GroupedBatch {
           col_prev[lane] = 0;
           col_step[lane] = job.col0_first;
           end[lane] = top[lane] = kLow;
+          last_emit[lane] = 0;
         }
         fresh = 0;
       }
@@ -181,6 +183,7 @@ struct GroupedBatch {
                              ? sweep<Local, E, EnterIsBonus, SameDeletion, kRowsAtOnce>(job, lanes, col_prev, col_step,
                                                                                        end, top)
                              : sweep<Local, E, EnterIsBonus, SameDeletion, 1>(job, lanes, col_prev, col_step, end, top);
+      if (job.emit_every > 0) emit(job, lanes, end, last_emit);
       if (ended) {
         for (int lane = 0; lane < W; ++lane)
           if (const int seq = lanes.ended(lane); seq >= 0) {
@@ -190,6 +193,23 @@ struct GroupedBatch {
           }
         lanes.plan();
       }
+    }
+  }
+
+  // The rows of D that are due (BatchJob::emit_every), each lane's read
+  // across the vectors of the row.
+  static void emit(BatchJob& job, const LaneSchedule<W>& lanes, const std::int16_t* end, long* last_emit) {
+    for (int lane = 0; lane < W; ++lane) {
+      const int seq = lanes.sequence(lane);
+      if (seq < 0) continue;
+      const long done = lanes.row_in(lane);
+      if (done - last_emit[lane] < job.emit_every || done >= job.lens[seq]) continue;
+      last_emit[lane] = done;
+      const int n = job.emit_count[seq]++;
+      job.emit_rows[seq][n] = static_cast<int>(done);
+      job.emit_ends[seq][n] = end[lane];
+      std::int16_t* out = job.emit_d[seq] + static_cast<std::size_t>(n) * static_cast<std::size_t>(job.emit_width);
+      for (int j = 0; j < job.emit_width; ++j) out[j] = job.d[j * W + lane];
     }
   }
 

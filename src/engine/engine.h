@@ -345,8 +345,22 @@ int rows_meet(const Profile& profile, const Settings& settings, std::string_view
 // the profile's last column, EndMode::prf_free), ends[k] gets sequence k's
 // row ends as row_ends() gives them. Throws std::invalid_argument on
 // counts that differ, or row ends of another end mode.
+//
+// cuts (empty, or as many as sequences) let the lanes give up on a
+// sequence that cannot score cut.below: at each row of cut.gains, where
+// neither the best end so far nor any path from the row's cells (each
+// cell's value plus its gain) nor any alignment starting below the row can
+// reach below, the sequence stops; its score is then that bound (less than
+// below) in place of align()'s, and its later rows have no end. A cut
+// without gains changes nothing.
+struct SuffixGains;
+struct ScoreCut {
+  double below = 0;
+  const SuffixGains* gains = nullptr;
+};
 void align_scores(const Profile& profile, const Settings& settings, std::span<const std::string_view> sequences,
-                  Workspace& workspace, std::span<double> scores, std::span<std::vector<RowEnd>> ends = {});
+                  Workspace& workspace, std::span<double> scores, std::span<std::vector<RowEnd>> ends = {},
+                  std::span<const ScoreCut> cuts = {});
 // Whether align_scores() runs many sequences at once for this profile and
 // settings in this workspace: where its instruction set has a kernel for
 // it (AVX-512) and the alignments start anywhere in the sequence
@@ -477,7 +491,44 @@ class ScoreBound {
   struct Tables;  // the bound's own
 
  private:
+  friend class SuffixBound;
   std::shared_ptr<const Tables> tables_;
+};
+
+// What the rest of an alignment may still add, for alignments that start
+// and end anywhere in the sequence in the profile's first and last position
+// (StartMode::prf_free, EndMode::prf_free): the score bound of the reversed
+// profile run along the reversed sequence, whose row len - r holds, for
+// every cell (r, j), the best relaxed path from that cell to an end. Lets
+// align_scores() give up on a sequence midway (ScoreCut). Immutable.
+struct SuffixGains {
+  // Rows of the sequence, descending, each before its last.
+  std::vector<int> rows;
+  // Per row, prf values: the gain of the path out of column j (0 to
+  // prf - 1) is d[prf - 1 - j] * unit + added; out of column prf, added.
+  std::vector<std::int16_t> d;
+  // Per row: the score of any alignment that starts below the row is at
+  // most start[n] * unit + added.
+  std::vector<std::int16_t> start;
+  double unit = 0, added = 0, waiver = 0;
+};
+class SuffixBound {
+ public:
+  SuffixBound(const Profile& profile, const Settings& settings, double scale);
+  bool usable() const { return usable_; }
+  // The gains: at least what any path out of cell (r, j), whatever move
+  // brought it there, adds on its way to an end; and at least the score
+  // of any alignment that starts below row r.
+  // Gains of each sequence at rows about `every` apart (out[k] without rows
+  // where the integers could not tell), many sequences at once.
+  void gains(std::span<const std::string_view> sequences, int every, Workspace& workspace,
+             std::vector<SuffixGains>& out) const;
+
+ private:
+  int prf_ = 0;
+  Profile reversed_;  // with a position of zeros after the last, see gains()
+  ScoreBound bound_;
+  bool usable_ = false;
 };
 
 // The finest scale for thresholds from `lowest` to `highest`. Above zero,

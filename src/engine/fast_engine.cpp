@@ -406,7 +406,8 @@ struct LanesSpace {
 template <class T>
 void run_lanes(const strips::LanesKernelOf<T>& kernel, const T* columns, int prf, const Settings& settings,
                std::span<const std::string_view> sequences, const std::vector<std::size_t>& lanes,
-               Workspace::Impl& ws, LanesSpace<T> space, std::span<double> scores, T* const* row_ends = nullptr) {
+               Workspace::Impl& ws, LanesSpace<T> space, std::span<double> scores, T* const* row_ends = nullptr,
+               std::span<const ScoreCut> cuts = {}) {
   lane_sequences(sequences, lanes, ws);
   const EdgeRules rules = edge_rules(settings.start);
   strips::LanesJobOf<T> job;
@@ -439,6 +440,16 @@ void run_lanes(const strips::LanesKernelOf<T>& kernel, const T* columns, int prf
   job.v = space.v.data();
   job.scores = space.scores.data();
   job.row_ends = row_ends;
+  std::vector<strips::LaneCut> lane_cuts;
+  if (!cuts.empty()) {
+    for (const std::size_t k : lanes) {
+      strips::LaneCut& c = lane_cuts.emplace_back();
+      if (const SuffixGains* g = cuts[k].gains; g && !g->rows.empty())
+        c = {cuts[k].below, g->rows.data(), static_cast<int>(g->rows.size()), g->d.data(), g->start.data(), g->unit,
+             g->added, g->waiver};
+    }
+    job.cuts = lane_cuts.data();
+  }
   kernel.run(job);
   for (std::size_t n = 0; n < lanes.size(); ++n) scores[lanes[n]] = job.scores[n];
 }
@@ -481,7 +492,7 @@ bool exact_lanes_apply(const Profile& profile, const Settings& settings, const W
 // is not empty, their row ends as row_ends() gives them.
 void exact_lanes(const Profile& profile, const Settings& settings, std::span<const std::string_view> sequences,
                  const std::vector<std::size_t>& lanes, Workspace::Impl& ws, std::span<double> scores,
-                 std::span<std::vector<RowEnd>> ends) {
+                 std::span<std::vector<RowEnd>> ends, std::span<const ScoreCut> cuts) {
   const int prf = profile.length();
   ws.exact_columns.assign(static_cast<std::size_t>(prf) * strips::kLanesCodes, 0.0);
   for (int j = 0; j < prf; ++j)
@@ -491,7 +502,7 @@ void exact_lanes(const Profile& profile, const Settings& settings, std::span<con
   if (!ends.empty()) {
     std::size_t rows = 0;
     for (const std::size_t k : lanes) rows += sequences[k].size();
-    ws.exact_row_ends.resize(rows);
+    ws.exact_row_ends.assign(rows, strips::kNoEnd);  // a sequence stopped early keeps no later end
     rows = 0;
     for (const std::size_t k : lanes) {
       row_ends.push_back(ws.exact_row_ends.data() + rows);
@@ -500,7 +511,7 @@ void exact_lanes(const Profile& profile, const Settings& settings, std::span<con
   }
   run_lanes<double>(*ws.exact_lanes, ws.exact_columns.data(), prf, settings, sequences, lanes, ws,
                     {ws.exact_s, ws.exact_h, ws.exact_v, ws.exact_scores, ws.exact_row0}, scores,
-                    row_ends.empty() ? nullptr : row_ends.data());
+                    row_ends.empty() ? nullptr : row_ends.data(), cuts);
   for (std::size_t n = 0; n < row_ends.size(); ++n) {
     std::vector<RowEnd>& out = ends[lanes[n]];
     out.resize(sequences[lanes[n]].size());
@@ -518,8 +529,21 @@ bool aligns_many_at_once(const Profile& profile, const Settings& settings, const
 }
 
 void align_scores(const Profile& profile, const Settings& settings, std::span<const std::string_view> sequences,
-                  Workspace& workspace, std::span<double> scores, std::span<std::vector<RowEnd>> ends) {
+                  Workspace& workspace, std::span<double> scores, std::span<std::vector<RowEnd>> ends,
+                  std::span<const ScoreCut> cuts) {
   if (sequences.size() != scores.size()) throw std::invalid_argument("align_scores: as many scores as sequences");
+  if (!cuts.empty() && cuts.size() != sequences.size())
+    throw std::invalid_argument("align_scores: as many cuts as sequences");
+  for (std::size_t k = 0; k < cuts.size(); ++k) {
+    const SuffixGains* g = cuts[k].gains;
+    if (!g) continue;
+    const std::size_t rows = g->rows.size(), width = static_cast<std::size_t>(profile.length());
+    bool fits = g->d.size() == rows * width && g->start.size() == rows;
+    for (std::size_t n = 0; n < rows && fits; ++n)
+      fits = g->rows[n] >= 1 && static_cast<std::size_t>(g->rows[n]) < sequences[k].size() &&
+             (n == 0 || g->rows[n] < g->rows[n - 1]);
+    if (!fits) throw std::invalid_argument("align_scores: a cut's gains do not fit its sequence and profile");
+  }
   if (!ends.empty() && ends.size() != sequences.size())
     throw std::invalid_argument("align_scores: as many row ends as sequences");
   if (!ends.empty() && settings.end != EndMode::prf_free)
@@ -527,7 +551,7 @@ void align_scores(const Profile& profile, const Settings& settings, std::span<co
   if (sequences.size() > kPlannedTogether) {
     by_plans(sequences.size(), [&](std::size_t first, std::size_t n) {
       align_scores(profile, settings, sequences.subspan(first, n), workspace, scores.subspan(first, n),
-                   ends.empty() ? ends : ends.subspan(first, n));
+                   ends.empty() ? ends : ends.subspan(first, n), cuts.empty() ? cuts : cuts.subspan(first, n));
     });
     return;
   }
@@ -561,7 +585,7 @@ void align_scores(const Profile& profile, const Settings& settings, std::span<co
     for (const RowEnd& e : ends[k]) best = std::max(best, e.score);
     scores[k] = best;
   }
-  if (!lanes.empty()) exact_lanes(profile, settings, sequences, lanes, ws, scores, ends);
+  if (!lanes.empty()) exact_lanes(profile, settings, sequences, lanes, ws, scores, ends, cuts);
 }
 
 void quick_scores(const QuickProfile& profile, const Settings& settings,

@@ -18,6 +18,8 @@
 // an anonymous namespace.
 #pragma once
 
+#include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <type_traits>
 
@@ -60,12 +62,20 @@ struct SequenceLanes {
     // best end so far, and the last row's values.
     alignas(64) std::int32_t codes[W], row_of[W];
     alignas(64) T col_prev[W], best[W], last_s[W], last_best[W];
+    // Per lane: whether its sequence stopped early, and the bound that
+    // stopped it.
+    bool stopped[W];
+    double stopped_at[W];
+    int next_cut[W];  // index of the lane's next row to check (they descend), or -1
     LaneSchedule<W> lanes(job.count, job.seqs, job.lens);
     auto take = [&](int lane) {
       row_of[lane] = 1;
+      stopped[lane] = false;
+      next_cut[lane] = -1;
       col_prev[lane] = 0;  // the corner
       best[lane] = static_cast<T>(kFloor);
       if (lanes.take(lane) < 0) return;
+      if (job.cuts) next_cut[lane] = job.cuts[lanes.sequence(lane)].count - 1;
       // Row 0: a horizontal move out of it opens nothing, a vertical one
       // the profile's gap.
       const Bits bit = static_cast<Bits>(Bits{1} << (lane % O::W));
@@ -154,18 +164,65 @@ struct SequenceLanes {
             }
           }
       }
+      if constexpr (std::is_same_v<T, double>)
+        if (job.cuts) cut_lanes(job, lanes, cell_s, open_h, open_v, col_prev, best, next_cut, stopped, stopped_at);
       for (int lane = 0; lane < W; ++lane) ++row_of[lane];
 
       if (lanes.advance()) {
         for (int lane = 0; lane < W; ++lane)
           if (const int seq = lanes.ended(lane); seq >= 0) {
             T& score = job.scores[seq];
-            if constexpr (E == End::none) score = last_s[lane];
+            if (stopped[lane]) score = static_cast<T>(stopped_at[lane]);
+            else if constexpr (E == End::none) score = last_s[lane];
             else if constexpr (E == End::last_row) score = last_best[lane] > best[lane] ? last_best[lane] : best[lane];
             else score = best[lane];
             take(lane);
           }
         lanes.plan();
+      }
+    }
+  }
+
+  // The lanes whose sequence reached a row where it may stop, and cannot
+  // reach its cut: stopped with the current row. A row's cells lie a whole
+  // vector of lanes apart; four running maxima keep the loads going. The
+  // gain's `added` joins after the maximum: the rounding that saves stays
+  // far inside the margin it carries.
+  static void cut_lanes(const Job& job, LaneSchedule<W>& lanes, const T* cell_s, const Bits* open_h,
+                        const Bits* open_v, const T* col_prev, const T* best, int* next_cut, bool* stopped,
+                        double* stopped_at) {
+    const int prf = job.prf;
+    for (int lane = 0; lane < W; ++lane) {
+      const int seq = lanes.sequence(lane);
+      if (seq < 0 || next_cut[lane] < 0) continue;
+      const LaneCut& cut = job.cuts[seq];
+      if (cut.rows[next_cut[lane]] != lanes.row_in(lane) + 1) continue;
+      const int n = next_cut[lane]--;
+      // Column j + 1 reads d[prf - 2 - j].
+      const std::int16_t* d = cut.d + static_cast<std::size_t>(n) * static_cast<std::size_t>(prf);
+      const T* cells = cell_s + lane;
+      // A cell reached by a pairing pays every opening the gains assume;
+      // one inside a gap may continue it for free.
+      const std::size_t word = static_cast<std::size_t>(lane / O::W);
+      const Bits bit = static_cast<Bits>(Bits{1} << (lane % O::W));
+      auto gain = [&](int j) {  // out of column j + 1 < prf
+        const std::size_t at = static_cast<std::size_t>(j) * G + word;
+        const bool paired = (open_h[at] & open_v[at] & bit) != 0;
+        return d[prf - 2 - j] * cut.unit + (paired ? 0.0 : cut.waiver);
+      };
+      double reach[4] = {col_prev[lane] + d[prf - 1] * cut.unit + cut.waiver,
+                         static_cast<double>(cells[static_cast<std::size_t>(prf - 1) * W]), kFloor, kFloor};
+      int j = 0;
+      for (; j + 4 <= prf - 1; j += 4)
+        for (int k = 0; k < 4; ++k) reach[k] = std::max(reach[k], cells[static_cast<std::size_t>(j + k) * W] + gain(j + k));
+      for (; j < prf - 1; ++j) reach[0] = std::max(reach[0], cells[static_cast<std::size_t>(j) * W] + gain(j));
+      const double paths = std::max(std::max(reach[0], reach[1]), std::max(reach[2], reach[3])) + cut.added;
+      const double most =
+          std::max({static_cast<double>(best[lane]), cut.start[n] * cut.unit + cut.waiver + cut.added, paths});
+      if (most < cut.below) {
+        stopped[lane] = true;
+        stopped_at[lane] = most;
+        lanes.stop(lane);
       }
     }
   }

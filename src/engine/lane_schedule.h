@@ -55,6 +55,11 @@ class LaneSchedule {
   // sequence with the row just run (ended() tells which, then take() and
   // plan()).
   bool advance(int rows = 1) { return (row_ += rows) == next_finish_; }
+  // Ends the lane's sequence with the current row, before advance().
+  void stop(int lane) {
+    finish_[lane] = row_ + 1;
+    next_finish_ = row_ + 1;
+  }
   // The sequence the lane holds (-1: idle), and the current row's index in
   // it (from 0).
   int sequence(int lane) const { return seq_of_[lane]; }

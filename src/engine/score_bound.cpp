@@ -378,4 +378,120 @@ void ScoreBound::bound_many(std::span<const std::string_view> sequences, std::sp
         t.finish(ws.bound_best[n], ws.bound_top[n], sequences[static_cast<std::size_t>(ws.bound_index[n])].size());
 }
 
+
+// ---- Suffix bound ----------------------------------------------------------
+//
+// Why the gains hold. Reversing the sequence and the profile turns a path
+// from cell (r, j) to an end in the last column (reached by a pairing, in
+// any row below) into a path from column 0 of some row of the reversed
+// matrix (free, as with StartMode::prf_free) to its cell (len - r, prf - j):
+// the same moves, with the same scores and penalties, taken backwards. So
+// the reversed bound's D there is at least the relaxed value of every such
+// path (1. to 3. above), with one difference: it charges L to a gap
+// stretch that ends in that cell, where align() may charge the path's first
+// stretch nothing (the stretch may continue one that runs into (r, j)).
+// Adding max(0, L) back, and the rounding margin of 5., gives at least what
+// align()'s path out of the cell adds. A path out of column prf adds
+// nothing that ends (0.0 is above it). An alignment that starts below row r
+// starts at column 0 of a row i > r, whose gain is D at the reversed
+// profile's last position in row len - i: a position of zeros after it
+// passes that D on diagonally, so the best end in the extra last column up
+// to row len - r is the largest of them.
+
+namespace {
+
+Profile reversed_with_zeros(const Profile& profile) {
+  std::vector<ProfileRow> rows(profile.rows().rbegin(), profile.rows().rend());
+  rows.push_back(ProfileRow{});
+  return Profile(std::move(rows));
+}
+
+}  // namespace
+
+SuffixBound::SuffixBound(const Profile& profile, const Settings& settings, double scale)
+    : prf_(profile.length()), reversed_(reversed_with_zeros(profile)), bound_(reversed_, settings, scale) {
+  usable_ = prf_ > 0 && bound_.usable() && bound_.tables_->kernel.run_batch &&
+            settings.start == StartMode::prf_free && settings.end == EndMode::prf_free;
+}
+
+void SuffixBound::gains(std::span<const std::string_view> sequences, int every, Workspace& workspace,
+                        std::vector<SuffixGains>& out) const {
+  out.assign(sequences.size(), {});
+  if (!usable_ || every <= 0) return;
+  const ScoreBound::Tables& t = *bound_.tables_;
+  Workspace::Impl& ws = workspace.impl();
+  std::vector<std::string> reversed;
+  std::vector<std::string_view> views;
+  reversed.reserve(sequences.size());  // the views stay on their letters
+  for (const std::string_view s : sequences) {
+    reversed.emplace_back(s.rbegin(), s.rend());
+    views.emplace_back(reversed.back());
+  }
+  std::vector<double> unused(sequences.size());
+  gather_for_batch(views, unused, true, ws);
+  const std::size_t count = ws.bound_seqs.size();
+  if (count == 0) return;
+  const std::size_t cells = static_cast<std::size_t>(t.prf) * bounds::kBatchLanes;
+  ws.bound_d.assign(cells, bounds::kLow);
+  ws.bound_x.assign(cells, bounds::kLow);
+  ws.bound_best.assign(count, bounds::kLow);
+  ws.bound_top.assign(count, bounds::kLow);
+
+  // Room for every copy the kernel may make, straight in the gains.
+  const auto width = static_cast<std::size_t>(prf_);
+  std::vector<std::int16_t*> d_at(count), start_at(count);
+  std::vector<int*> rows_at(count);
+  std::vector<int> copies(count, 0);
+  for (std::size_t n = 0; n < count; ++n) {
+    SuffixGains& g = out[static_cast<std::size_t>(ws.bound_index[n])];
+    const std::size_t most = static_cast<std::size_t>(ws.bound_lens[n] / every);
+    g.d.resize(most * width);
+    g.start.resize(most);
+    g.rows.resize(most);
+    d_at[n] = g.d.data();
+    start_at[n] = g.start.data();
+    rows_at[n] = g.rows.data();
+  }
+
+  bounds::BatchJob job;
+  job.prf = t.prf;
+  job.columns = t.columns.data();
+  job.count = static_cast<int>(count);
+  job.seqs = ws.bound_seqs.data();
+  job.lens = ws.bound_lens.data();
+  t.set_costs(job);
+  job.row0_d = t.row0_plain_d.data();
+  job.row0_x = t.row0_plain_x.data();
+  job.d = ws.bound_d.data();
+  job.x = ws.bound_x.data();
+  job.best = ws.bound_best.data();
+  job.top = ws.bound_top.data();
+  job.emit_every = every;
+  job.emit_width = prf_;
+  job.emit_d = d_at.data();
+  job.emit_ends = start_at.data();
+  job.emit_rows = rows_at.data();
+  job.emit_count = copies.data();
+  t.kernel.run_batch(job);
+
+  // The copies came in the reversed sequence's row order: each is the row
+  // len minus that of the sequence, so the rows descend.
+  for (std::size_t n = 0; n < count; ++n) {
+    SuffixGains& g = out[static_cast<std::size_t>(ws.bound_index[n])];
+    if (ws.bound_top[n] >= bounds::kHigh) {  // a value may have been clipped
+      g = {};
+      continue;
+    }
+    const int len = ws.bound_lens[n];
+    const auto kept = static_cast<std::size_t>(copies[n]);
+    g.rows.resize(kept);
+    g.d.resize(kept * width);
+    g.start.resize(kept);
+    for (int& row : g.rows) row = len - row;
+    g.unit = 1 / t.scale;
+      g.added = rounding_margin(static_cast<std::size_t>(len), t.prf, t.gain);
+    g.waiver = std::max<double>(0, t.enter) / t.scale;
+  }
+}
+
 }  // namespace tormid

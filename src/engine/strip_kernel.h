@@ -159,6 +159,21 @@ inline std::size_t trace_bytes_per_strip(int lanes, int prf) {
 // as in a strip, and takes the next sequence when it ends; so each lane's
 // score is its strip's to the bit: quick_score()'s with floats, align()'s
 // with doubles.
+// Where a sequence in lanes may stop: at each of `count` rows (held
+// descending, each before its last), once neither the best end so far,
+// nor a cell of the row plus its gain, nor an alignment that starts below
+// the row reaches below. Row n's gains: out of column j < prf,
+// d[n * prf + prf - 1 - j] * unit + added; out of column prf, added; from
+// below the row, start[n] * unit + added.
+struct LaneCut {
+  double below = 0;
+  const int* rows = nullptr;
+  int count = 0;
+  const std::int16_t* d = nullptr;
+  const std::int16_t* start = nullptr;
+  double unit = 0, added = 0, waiver = 0;
+};
+
 template <class T>
 struct LanesJobOf {
   // A word of bits per vector of lanes.
@@ -187,6 +202,9 @@ struct LanesJobOf {
   // values where a pair reaches them, NoEnd elsewhere (lens[k] values at
   // row_ends[k]).
   T* const* row_ends = nullptr;
+  // When set (count values, doubles only): where each sequence may stop;
+  // its score is then the bound that stopped it.
+  const LaneCut* cuts = nullptr;
 };
 using LanesJob = LanesJobOf<float>;
 using ExactLanesJob = LanesJobOf<double>;

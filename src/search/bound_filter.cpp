@@ -74,6 +74,8 @@ BoundFilter::BoundFilter(std::span<const Profile> profiles, const std::vector<Sc
       coarse_built_(std::make_unique<std::once_flag[]>(static_cast<std::size_t>(last - first))),
       fine_(static_cast<std::size_t>(last - first)),
       coarse_(static_cast<std::size_t>(last - first)),
+      suffix_built_(std::make_unique<std::once_flag[]>(static_cast<std::size_t>(last - first))),
+      suffix_(static_cast<std::size_t>(last - first)),
       set_built_(std::make_unique<std::once_flag[]>(chunks(static_cast<std::size_t>(last - first)))),
       sets_(chunks(static_cast<std::size_t>(last - first))),
       sets_pay_off_(CoarseBoundSet({}, config.alignment, {}).pays_off()) {}
@@ -89,6 +91,16 @@ const std::optional<ScoreBound>& BoundFilter::fine_of(std::size_t k) const {
     if (fine.pays_off()) fine_[k] = std::move(fine);
   });
   return fine_[k];
+}
+
+const std::optional<SuffixBound>& BoundFilter::suffix_of(std::size_t k) const {
+  std::call_once(suffix_built_[k], [&] {
+    const std::size_t p = static_cast<std::size_t>(first_) + k;
+    const auto [lowest, highest] = threshold_range(laws_[p], config_, {100, 1000, 10000});
+    SuffixBound suffix(profiles_[p], config_.alignment, bound_scale(profiles_[p], lowest, highest));
+    if (suffix.usable()) suffix_[k] = std::move(suffix);
+  });
+  return suffix_[k];
 }
 
 // The bytes' range covers the threshold of a protein of typical length:

@@ -41,6 +41,11 @@ class BoundFilter {
   std::vector<double> bounds(const std::vector<std::string_view>& sequences, const MayPass& may_pass,
                              Workspaces& workspaces) const;
 
+  // The suffix bound of a profile of the range (for alignments that start
+  // and end in its first and last position), at the score bound's scale;
+  // empty where it cannot be used.
+  const std::optional<SuffixBound>& suffix_of(std::size_t k) const;
+
   // Whether a pair whose best score is at most `bound` may have a domain.
   // No domain is found unless the sequence's best alignment passes, so
   // where passing is monotone in the score (always without a law; with
@@ -70,6 +75,8 @@ class BoundFilter {
   std::unique_ptr<std::once_flag[]> fine_built_, coarse_built_;
   mutable std::vector<std::optional<ScoreBound>> fine_;
   mutable std::vector<std::optional<CoarseBound>> coarse_;
+  std::unique_ptr<std::once_flag[]> suffix_built_;
+  mutable std::vector<std::optional<SuffixBound>> suffix_;
   // Per kSetProfiles of the range, built once.
   std::unique_ptr<std::once_flag[]> set_built_;
   mutable std::vector<std::optional<CoarseBoundSet>> sets_;

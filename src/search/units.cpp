@@ -149,6 +149,8 @@ std::vector<Domain> search_pair(const Profile& profile, const ScoreLaw& law, con
 // Pairs per call of the best scores of many sequences at once: enough to
 // fill its lanes several times over.
 constexpr std::size_t kScorePairs = 512;
+constexpr int kCutRows = 64;
+constexpr std::size_t kCutValues = std::size_t{1} << 23;  // 16 MB of gains per group
 
 class UnitSearch {
  public:
@@ -184,6 +186,9 @@ class UnitSearch {
   }
   void align_pair(Batch& batch, std::size_t pair, const std::vector<double>& bounds);
   void score_batch(Batch& batch, const std::vector<double>& bounds);
+  std::vector<ScoreCut> score_cuts(const Batch& batch, const PairGroup& group, const std::vector<double>& bounds,
+                                   const std::vector<std::string_view>& sequences, Workspace& workspace,
+                                   std::vector<SuffixGains>& gains) const;
   // The composition model of profile p (in the unit), built by the first
   // thread that needs it.
   const CompositionModel& composition(std::size_t p) const {
@@ -294,7 +299,11 @@ void UnitSearch::score_batch(Batch& batch, const std::vector<double>& bounds) {
     for (const std::size_t pair : pairs) sequences.emplace_back(batch.records[pair / count_].text.sequence);
     std::vector<double> scores(pairs.size());
     std::vector<std::vector<RowEnd>> ends(keep_ends ? pairs.size() : 0);
-    align_scores(profile, config_.alignment, sequences, workspace, scores, ends);
+    std::vector<SuffixGains> gains;
+    const std::vector<ScoreCut> cuts = aligns_many_at_once(profile, config_.alignment, workspace)
+                                           ? score_cuts(batch, groups[g], bounds, sequences, workspace, gains)
+                                           : std::vector<ScoreCut>{};
+    align_scores(profile, config_.alignment, sequences, workspace, scores, ends, cuts);
     for (std::size_t k = 0; k < pairs.size(); ++k) {
       const Record& record = batch.records[pairs[k] / count_];
       const int length = static_cast<int>(record.text.sequence.size());
@@ -307,6 +316,53 @@ void UnitSearch::score_batch(Batch& batch, const std::vector<double>& bounds) {
       if (keep_ends && !batch.scored_out[pairs[k]]) batch.known_ends[pairs[k]] = std::move(ends[k]);
     }
   });
+}
+
+// Where the lanes may give up on a pair midway: once its score can no
+// longer pass. Each pair's cut is the highest score that does not pass,
+// found by halving (passing rises with the score wherever the bound may
+// rule pairs out), checked at rows kCutRows or more apart (further where
+// the group's gains would take more than kCutValues). Real proteins
+// against 8 models, glocal: the lanes stop 26,000 of the 28,450 pairs that
+// fail, saving 46% of their cells at every 16th row; but the reversed
+// bound costs a third of what it saves, and checks every 64th row run the
+// whole search 4% faster than every 16th's 1%.
+std::vector<ScoreCut> UnitSearch::score_cuts(const Batch& batch, const PairGroup& group,
+                                             const std::vector<double>& bounds,
+                                             const std::vector<std::string_view>& sequences, Workspace& workspace,
+                                             std::vector<SuffixGains>& gains) const {
+  const std::optional<SuffixBound>& suffix = filter_.suffix_of(group.profile);
+  if (!suffix) return {};
+  const std::size_t p = static_cast<std::size_t>(profiles_.first) + group.profile;
+  const ScoreLaw& law = profiles_.laws[p];
+  std::vector<ScoreCut> cuts(group.pairs.size());
+  std::vector<std::string_view> cut;  // the sequences with a threshold, in order
+  std::vector<std::size_t> cut_index;
+  std::size_t rows = 0;
+  for (std::size_t k = 0; k < group.pairs.size(); ++k) {
+    const std::size_t pair = group.pairs[k];
+    const Record& record = batch.records[pair / count_];
+    const int length = static_cast<int>(record.text.sequence.size());
+    if (law.defined() && !(law.lambda(length) > 0)) continue;
+    const auto passes = passes_for(law, config_, length, known_.z(config_, record.index), 0);
+    auto fails = [&](double score) { return !(score > kNoAlignment && passes(score)); };
+    double low = kNoAlignment, high = std::isfinite(bounds[pair]) ? bounds[pair] : 1e15;
+    if (!fails(low) || fails(high)) continue;
+    for (int step = 0; step < 80 && std::nextafter(low, high) < high; ++step) {
+      const double middle = low + (high - low) / 2;
+      (fails(middle) ? low : high) = middle;
+    }
+    cuts[k].below = low;
+    cut.push_back(sequences[k]);
+    cut_index.push_back(k);
+    rows += sequences[k].size();
+  }
+  int every = kCutRows;
+  while (rows / static_cast<std::size_t>(every) * static_cast<std::size_t>(profiles_.all[p].length()) > kCutValues)
+    every *= 2;
+  suffix->gains(cut, every, workspace, gains);
+  for (std::size_t n = 0; n < cut_index.size(); ++n) cuts[cut_index[n]].gains = &gains[n];
+  return cuts;
 }
 
 void UnitSearch::align_pair(Batch& batch, std::size_t pair, const std::vector<double>& bounds) {
