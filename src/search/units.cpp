@@ -151,6 +151,10 @@ std::vector<Domain> search_pair(const Profile& profile, const ScoreLaw& law, con
 constexpr std::size_t kScorePairs = 512;
 constexpr int kCutRows = 64;
 constexpr std::size_t kCutValues = std::size_t{1} << 23;  // 16 MB of gains per group
+// The reversed bound runs many sequences at once, one per lane of 32: for
+// a group of a few (one protein against a library) it would cost more
+// than the lanes it frees.
+constexpr std::size_t kCutPairs = 16;
 
 class UnitSearch {
  public:
@@ -331,6 +335,7 @@ std::vector<ScoreCut> UnitSearch::score_cuts(const Batch& batch, const PairGroup
                                              const std::vector<double>& bounds,
                                              const std::vector<std::string_view>& sequences, Workspace& workspace,
                                              std::vector<SuffixGains>& gains) const {
+  if (group.pairs.size() < kCutPairs) return {};
   const std::optional<SuffixBound>& suffix = filter_.suffix_of(group.profile);
   if (!suffix) return {};
   const std::size_t p = static_cast<std::size_t>(profiles_.first) + group.profile;
