@@ -505,10 +505,12 @@ struct SuffixGains {
   // Rows of the sequence, descending, each before its last.
   std::vector<int> rows;
   // Per row, prf values: the gain of the path out of column j (0 to
-  // prf - 1) is d[prf - 1 - j] * unit + added; out of column prf, added.
+  // prf - 1) is d[prf - 1 - j] * unit + added, and waiver more where the
+  // cell lies inside a gap (the path may continue it without its opening);
+  // out of column prf, added.
   std::vector<std::int16_t> d;
   // Per row: the score of any alignment that starts below the row is at
-  // most start[n] * unit + added.
+  // most start[n] * unit + waiver + added.
   std::vector<std::int16_t> start;
   double unit = 0, added = 0, waiver = 0;
 };

@@ -169,6 +169,30 @@ struct ScoreBound::Tables {
     job.col0_bonus = col0_bonus;
   }
 
+  // A job of many sequences at once over those gather_for_batch() left in
+  // the workspace, with its work space and results set up there.
+  bounds::BatchJob batch_job(Workspace::Impl& ws) const {
+    const std::size_t cells = static_cast<std::size_t>(prf) * bounds::kBatchLanes;
+    ws.bound_d.assign(cells, bounds::kLow);
+    ws.bound_x.assign(cells, bounds::kLow);
+    ws.bound_best.assign(ws.bound_seqs.size(), bounds::kLow);
+    ws.bound_top.assign(ws.bound_seqs.size(), bounds::kLow);
+    bounds::BatchJob job;
+    job.prf = prf;
+    job.columns = columns.data();
+    job.count = static_cast<int>(ws.bound_seqs.size());
+    job.seqs = ws.bound_seqs.data();
+    job.lens = ws.bound_lens.data();
+    set_costs(job);
+    job.row0_d = row0_plain_d.data();
+    job.row0_x = row0_plain_x.data();
+    job.d = ws.bound_d.data();
+    job.x = ws.bound_x.data();
+    job.best = ws.bound_best.data();
+    job.top = ws.bound_top.data();
+    return job;
+  }
+
   // Lane l of vector k holds position l * segments + k.
   void stripe() const {
     std::call_once(striped_once, [this] {
@@ -353,31 +377,12 @@ void ScoreBound::bound_many(std::span<const std::string_view> sequences, std::sp
   Workspace::Impl& ws = workspace.impl();
   gather_for_batch(sequences, bounds, true, ws);
   if (ws.bound_seqs.empty()) return;
-  const std::size_t cells = static_cast<std::size_t>(t.prf) * bounds::kBatchLanes;
-  ws.bound_d.assign(cells, bounds::kLow);
-  ws.bound_x.assign(cells, bounds::kLow);
-  ws.bound_best.assign(ws.bound_seqs.size(), bounds::kLow);
-  ws.bound_top.assign(ws.bound_seqs.size(), bounds::kLow);
-
-  bounds::BatchJob job;
-  job.prf = t.prf;
-  job.columns = t.columns.data();
-  job.count = static_cast<int>(ws.bound_seqs.size());
-  job.seqs = ws.bound_seqs.data();
-  job.lens = ws.bound_lens.data();
-  t.set_costs(job);
-  job.row0_d = t.row0_plain_d.data();
-  job.row0_x = t.row0_plain_x.data();
-  job.d = ws.bound_d.data();
-  job.x = ws.bound_x.data();
-  job.best = ws.bound_best.data();
-  job.top = ws.bound_top.data();
+  bounds::BatchJob job = t.batch_job(ws);
   t.kernel.run_batch(job);
   for (std::size_t n = 0; n < ws.bound_index.size(); ++n)
     bounds[static_cast<std::size_t>(ws.bound_index[n])] =
         t.finish(ws.bound_best[n], ws.bound_top[n], sequences[static_cast<std::size_t>(ws.bound_index[n])].size());
 }
-
 
 // ---- Suffix bound ----------------------------------------------------------
 //
@@ -431,12 +436,6 @@ void SuffixBound::gains(std::span<const std::string_view> sequences, int every, 
   gather_for_batch(views, unused, true, ws);
   const std::size_t count = ws.bound_seqs.size();
   if (count == 0) return;
-  const std::size_t cells = static_cast<std::size_t>(t.prf) * bounds::kBatchLanes;
-  ws.bound_d.assign(cells, bounds::kLow);
-  ws.bound_x.assign(cells, bounds::kLow);
-  ws.bound_best.assign(count, bounds::kLow);
-  ws.bound_top.assign(count, bounds::kLow);
-
   // Room for every copy the kernel may make, straight in the gains.
   const auto width = static_cast<std::size_t>(prf_);
   std::vector<std::int16_t*> d_at(count), start_at(count);
@@ -453,19 +452,7 @@ void SuffixBound::gains(std::span<const std::string_view> sequences, int every, 
     rows_at[n] = g.rows.data();
   }
 
-  bounds::BatchJob job;
-  job.prf = t.prf;
-  job.columns = t.columns.data();
-  job.count = static_cast<int>(count);
-  job.seqs = ws.bound_seqs.data();
-  job.lens = ws.bound_lens.data();
-  t.set_costs(job);
-  job.row0_d = t.row0_plain_d.data();
-  job.row0_x = t.row0_plain_x.data();
-  job.d = ws.bound_d.data();
-  job.x = ws.bound_x.data();
-  job.best = ws.bound_best.data();
-  job.top = ws.bound_top.data();
+  bounds::BatchJob job = t.batch_job(ws);
   job.emit_every = every;
   job.emit_width = prf_;
   job.emit_d = d_at.data();
@@ -489,7 +476,7 @@ void SuffixBound::gains(std::span<const std::string_view> sequences, int every, 
     g.start.resize(kept);
     for (int& row : g.rows) row = len - row;
     g.unit = 1 / t.scale;
-      g.added = rounding_margin(static_cast<std::size_t>(len), t.prf, t.gain);
+    g.added = rounding_margin(static_cast<std::size_t>(len), t.prf, t.gain);
     g.waiver = std::max<double>(0, t.enter) / t.scale;
   }
 }

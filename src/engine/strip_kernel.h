@@ -154,17 +154,14 @@ inline std::size_t trace_bytes_per_strip(int lanes, int prf) {
   return static_cast<std::size_t>(prf + lanes - 1) * static_cast<std::size_t>(lanes / 4);
 }
 
-// Scores of many sequences at once, one per lane: each lane runs its
-// sequence's rows along the whole profile, every cell the same operations
-// as in a strip, and takes the next sequence when it ends; so each lane's
-// score is its strip's to the bit: quick_score()'s with floats, align()'s
-// with doubles.
 // Where a sequence in lanes may stop: at each of `count` rows (held
 // descending, each before its last), once neither the best end so far,
 // nor a cell of the row plus its gain, nor an alignment that starts below
 // the row reaches below. Row n's gains: out of column j < prf,
-// d[n * prf + prf - 1 - j] * unit + added; out of column prf, added; from
-// below the row, start[n] * unit + added.
+// d[n * prf + prf - 1 - j] * unit + added, and waiver more where the cell
+// lies inside a gap (a path out of it may continue the gap without its
+// opening); out of column prf, added; from below the row,
+// start[n] * unit + waiver + added.
 struct LaneCut {
   double below = 0;
   const int* rows = nullptr;
@@ -174,6 +171,11 @@ struct LaneCut {
   double unit = 0, added = 0, waiver = 0;
 };
 
+// Scores of many sequences at once, one per lane: each lane runs its
+// sequence's rows along the whole profile, every cell the same operations
+// as in a strip, and takes the next sequence when it ends; so each lane's
+// score is its strip's to the bit: quick_score()'s with floats, align()'s
+// with doubles.
 template <class T>
 struct LanesJobOf {
   // A word of bits per vector of lanes.
