@@ -131,8 +131,11 @@ std::vector<Domain> search_pair(const Profile& profile, const ScoreLaw& law, con
   // above its best), every flank that may matter is searched.
   const bool corrected = config.bias_correction && law.defined();
   const auto explores = explores_for(law, config, length, z, gain);
+  // Flanks are bounded in local mode only: in glocal mode the bound drops
+  // fewer of their rows (120 of 252 million cells on real proteins, against
+  // 547 of 811 in local mode) and costs more: the run was no faster.
   MayExplore may_explore;
-  if (stretch_bound)
+  if (stretch_bound && config.alignment.start == StartMode::local)
     may_explore = [&](std::string_view stretch) {
       return BoundFilter::may_pass(stretch_bound->bound(stretch, workspace), law, length, explores);
     };
