@@ -120,7 +120,7 @@ template <class Composition>
 std::vector<Domain> search_pair(const Profile& profile, const ScoreLaw& law, const Composition& composition,
                                 const SearchConfig& config, const std::string& sequence, double z, double bound,
                                 double gain, Workspace& workspace, std::uint64_t& cells, char& dismissed,
-                                std::vector<RowEnd>&& ends, const ScoreBound* stretch_bound) {
+                                std::vector<RowEnd>&& ends, const std::function<const ScoreBound*()>& stretch_bound) {
   const int length = static_cast<int>(sequence.size());
   // The bound is one of every stretch of the sequence.
   if (!BoundFilter::may_pass(bound, law, length, passes_for(law, config, length, z, 0))) {
@@ -135,9 +135,12 @@ std::vector<Domain> search_pair(const Profile& profile, const ScoreLaw& law, con
   // fewer of their rows (120 of 252 million cells on real proteins, against
   // 547 of 811 in local mode) and costs more: the run was no faster.
   MayExplore may_explore;
-  if (stretch_bound && config.alignment.start == StartMode::local)
+  // The bound is built by the first flank that needs it: a search of one
+  // protein against a library would otherwise build one for every profile.
+  if (config.alignment.start == StartMode::local)
     may_explore = [&](std::string_view stretch) {
-      return BoundFilter::may_pass(stretch_bound->bound(stretch, workspace), law, length, explores);
+      const ScoreBound* bound = stretch_bound();
+      return !bound || BoundFilter::may_pass(bound->bound(stretch, workspace), law, length, explores);
     };
   std::vector<Domain> found =
       find_domains(profile, config.alignment, sequence, passes_for(law, config, length, z, gain), explores,
@@ -389,7 +392,8 @@ void UnitSearch::align_pair(Batch& batch, std::size_t pair, const std::vector<do
     batch.found[pair] = search_pair(profile, profiles_.laws[p], model, config_, record.text.sequence,
                                     known_.z(config_, record.index), bounds[pair], gains_[pair % count_],
                                     workspaces_.local(), batch.cells[pair], batch.dismissed[pair],
-                                    std::move(batch.known_ends[pair]), filter_.stretch_bound(pair % count_));
+                                    std::move(batch.known_ends[pair]),
+                                    [&] { return filter_.stretch_bound(pair % count_); });
   } catch (const SearchError& e) {
     throw SearchError("profile " + profile.name() + " against sequence " +
                       (record.text.name.empty() ? std::string("(unnamed)") : record.text.name) + ": " + e.what());
